@@ -1,0 +1,30 @@
+# Thin wrapper around CMake for the README commands.
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+JOBS ?= 2
+
+.PHONY: all build showcase test test-main test-asan clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Builds everything, then translates, assembles and runs the example programs.
+showcase: build
+	tools/showcase.sh $(BUILD)
+
+# Every test, then the hosted tests once more under AddressSanitizer and UBSan.
+test: test-main test-asan
+
+test-main: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQW_SANITIZE=ON > /dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) -L hosted --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

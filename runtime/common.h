@@ -1,0 +1,49 @@
+// Common services shared by every runtime module: the fatal exit and the
+// operand normalisation of the register convention.
+#pragma once
+
+#include <stdint.h>
+
+#include "item.h"
+
+namespace qw {
+
+// The library's own 80-character message lines (err01 .. err12).
+enum LibraryMessage {
+  kErrNonNumeric = 1,      // "NUMBERS[error]:- non numeric field"
+  kErrRange = 2,           // "NUMBERS[error]:- result has exceeded its range"
+  kErrUseWords = 3,        // "NUMBERS[error]:- use WORDS to convert number to text"
+  kErrUseEquals = 4,       // "NUMBERS[error]:- use $equals to convert a word to a number"
+  kErrEnteredRange = 5,    // "NUMBERS[error]:- Entered field has exceeded its range"
+  kErrNoPicture = 6,       // "NUMBERS[error]:- Result field must have a defined picture"
+  kErrUseNumbers = 7,      // "WORDS[error]:- use NUMBERS to convert text to number"
+  kErrCompare = 8,         // "DECISIONS[error]:- Error comparing Alpha and Numeric field"
+  kErrNotTable = 9,        // "TABLES[error]:- You have not passed a valid table"
+  kErrMultiDim = 10,       // "TABLES[error]:- Cannot SORT/SEARCH a multiDimensional table"
+  kErrFileName = 11,       // "FILES[error]:- a filename has been found that exceeds the system limit"
+  kErrAlphaSmall = 12,     // "NUMBERS[error]:- receiving (ALPHA) too small. Literals default pic is 26"
+};
+
+// _SYSERROR: light red, then "System Error is " + the 64-character kernel
+// line (rax < 0), or a line feed + the 80-character line at `line` + a line
+// feed (rax == 0).  Ends the process with status 1.
+[[noreturn]] void sys_error(long rax, const char* line);
+// Shorthands for the two forms.
+[[noreturn]] void fatal_line(const char* line80);
+[[noreturn]] void fatal_library(LibraryMessage m);
+[[noreturn]] void fatal_kernel(long negative_errno);
+
+// _ENDPROGRAM: exit with the value of ERROR_CODE.
+[[noreturn]] void end_program();
+
+// Substring normalisation of the register convention (_VALIDATE_SRC and
+// _VALIDATE_DST).  Numbers are left untouched by the source form.
+void validate_source(void* item, uint64_t& start, uint64_t& length);
+void validate_destination(void* item, uint64_t& start, uint64_t source_length);
+
+}  // namespace qw
+
+extern "C" {
+extern const char SysErrorMessages[];          // 134 lines of 64 characters
+extern const char QuillwrightErrorMessages[];  // 12 lines of 80 characters
+}

@@ -1,0 +1,75 @@
+// Raw Linux x86-64 system calls: the runtime's only way to the kernel.
+// Results are the kernel's: a value >= 0, or minus the error number.
+#pragma once
+
+#include <stdint.h>
+
+namespace qw::sys {
+
+enum : long {
+  kRead = 0, kWrite = 1, kOpen = 2, kClose = 3, kStat = 4, kFstat = 5,
+  kLseek = 8, kMmap = 9, kBrk = 12, kIoctl = 16, kPipe = 22, kDup2 = 33,
+  kNanosleep = 35, kGetpid = 39, kSendfile = 40, kSocket = 41, kConnect = 42,
+  kAccept = 43, kSendto = 44, kRecvfrom = 45, kShutdown = 48, kBind = 49,
+  kListen = 50, kSetsockopt = 54, kFork = 57, kExecve = 59, kExit = 60,
+  kWait4 = 61, kKill = 62, kFcntl = 72, kFtruncate = 77, kGetcwd = 79,
+  kChdir = 80, kRename = 82, kMkdir = 83, kRmdir = 84, kUnlink = 87,
+  kReadlink = 89, kGettimeofday = 96, kTime = 201, kGetdents64 = 217,
+  kExitGroup = 231, kOpenat = 257, kPoll = 7, kGetrandom = 318,
+};
+
+inline long call0(long n) {
+  long r;
+  asm volatile("syscall" : "=a"(r) : "a"(n) : "rcx", "r11", "memory");
+  return r;
+}
+inline long call1(long n, long a) {
+  long r;
+  asm volatile("syscall" : "=a"(r) : "a"(n), "D"(a) : "rcx", "r11", "memory");
+  return r;
+}
+inline long call2(long n, long a, long b) {
+  long r;
+  asm volatile("syscall" : "=a"(r) : "a"(n), "D"(a), "S"(b) : "rcx", "r11", "memory");
+  return r;
+}
+inline long call3(long n, long a, long b, long c) {
+  long r;
+  asm volatile("syscall" : "=a"(r) : "a"(n), "D"(a), "S"(b), "d"(c) : "rcx", "r11", "memory");
+  return r;
+}
+inline long call4(long n, long a, long b, long c, long d) {
+  long r;
+  register long r10 asm("r10") = d;
+  asm volatile("syscall" : "=a"(r) : "a"(n), "D"(a), "S"(b), "d"(c), "r"(r10) : "rcx", "r11", "memory");
+  return r;
+}
+inline long call5(long n, long a, long b, long c, long d, long e) {
+  long r;
+  register long r10 asm("r10") = d;
+  register long r8 asm("r8") = e;
+  asm volatile("syscall" : "=a"(r) : "a"(n), "D"(a), "S"(b), "d"(c), "r"(r10), "r"(r8)
+               : "rcx", "r11", "memory");
+  return r;
+}
+inline long call6(long n, long a, long b, long c, long d, long e, long f) {
+  long r;
+  register long r10 asm("r10") = d;
+  register long r8 asm("r8") = e;
+  register long r9 asm("r9") = f;
+  asm volatile("syscall" : "=a"(r) : "a"(n), "D"(a), "S"(b), "d"(c), "r"(r10), "r"(r8), "r"(r9)
+               : "rcx", "r11", "memory");
+  return r;
+}
+
+inline long write(long fd, const void* buf, long n) { return call3(kWrite, fd, (long)buf, n); }
+inline long read(long fd, void* buf, long n) { return call3(kRead, fd, (long)buf, n); }
+inline long open(const char* path, long flags, long mode) { return call3(kOpen, (long)path, flags, mode); }
+inline long close(long fd) { return call1(kClose, fd); }
+inline long lseek(long fd, long off, long whence) { return call3(kLseek, fd, off, whence); }
+[[noreturn]] inline void exit(long status) {
+  call1(kExit, status);
+  __builtin_unreachable();
+}
+
+}  // namespace qw::sys
