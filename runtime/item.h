@@ -180,7 +180,8 @@ extern uint8_t w_One[];
 extern uint8_t w_Spaces[];
 extern uint8_t w_Temp[];
 extern uint8_t x_NULL[];
-extern uint8_t EOF[];
+// EOF is also a C library macro, so C++ names this one qw_EOF.
+extern uint8_t qw_EOF[] asm("EOF");
 extern uint8_t DUPLICATES[];
 extern uint8_t INVALIDKEY[];
 extern uint8_t LOCKED[];
