@@ -8,8 +8,10 @@
 
 #include <string>
 
+#include "bridge.h"
 #include "item.h"
 #include "services.h"
+#include "syscall.h"
 
 namespace {
 
@@ -84,6 +86,172 @@ TEST(Environment, ValueIsCutAtTheDestinationAndNotPadded) {
   // A blank name never matches.
   qw::services::environment_lookup("    ", 4, old.word(), 1);
   EXPECT_EQ(old.str(), "xyDVALUE");
+}
+
+}  // namespace
+
+namespace {
+
+using qw::services::date_request;
+using qw::services::days_from_date;
+
+std::string text_of_day(int64_t days) {
+  char out[11] = "##########";
+  qw::services::date_text(days, out);
+  return std::string(out, 10);
+}
+
+int64_t error_code_value() { return qw::error_code().value(); }
+
+TEST(Dates, DayNumbersToText) {
+  EXPECT_EQ(text_of_day(0), "1970/01/01");
+  EXPECT_EQ(text_of_day(365), "1971/01/01");
+  EXPECT_EQ(text_of_day(789), "1972/02/29");
+  EXPECT_EQ(text_of_day(790), "1972/03/01");
+  EXPECT_EQ(text_of_day(1095), "1972/12/31");
+  EXPECT_EQ(text_of_day(19782), "2024/02/29");
+  EXPECT_EQ(text_of_day(11016), "2000/02/29");   // divisible by 400: leap
+  EXPECT_EQ(text_of_day(47540), "2100/02/28");   // 2100 is not a leap year
+  EXPECT_EQ(text_of_day(47541), "2100/03/01");
+}
+
+TEST(Dates, TextToDayNumberRoundTripsEveryDay) {
+  for (int64_t d = 0; d < 50000; d += 1) {
+    int64_t back = -1;
+    ASSERT_TRUE(qw::services::parse_date_text(text_of_day(d).c_str(), back)) << d;
+    ASSERT_EQ(back, d);
+  }
+}
+
+TEST(Dates, RequestsThroughTheEntryForms) {
+  qw::error_code().set_value(0);
+  int64_t day = 0;
+  char text[10];
+  date_request(qw::services::kDayToText, &(day = 789), text);
+  EXPECT_EQ(std::string(text, 10), "1972/02/29");
+
+  date_request(7, &day, const_cast<char*>("2024/02/29"));
+  EXPECT_EQ(day, 54 * 365 + 13 + 31 + 28);
+  date_request(7, &day, const_cast<char*>("2024-03-01"));
+  EXPECT_EQ(day, 19783);
+  date_request(7, &day, const_cast<char*>("2024.03.01"));
+  EXPECT_EQ(day, 19783);
+  EXPECT_EQ(error_code_value(), 0);
+
+  // Rejected texts leave the day number alone and set ERROR_CODE 1.
+  for (const char* bad : {"2023/02/29", "1969/12/31", "2024/13/01", "2024/00/10", "2024/04/31",
+                          "2024/04/00", "20x4/01/01", "2024/1/ 01", "          ", "2100/02/29"}) {
+    qw::error_code().set_value(0);
+    day = 42;
+    date_request(7, &day, const_cast<char*>(bad));
+    EXPECT_EQ(day, 42) << bad;
+    EXPECT_EQ(error_code_value(), 1) << bad;
+  }
+
+  // A day number without a date text leaves the text alone.
+  qw::error_code().set_value(0);
+  std::string keep = "KEEPKEEPKE";
+  date_request(qw::services::kDayToText, &(day = -1), keep.data());
+  EXPECT_EQ(keep, "KEEPKEEPKE");
+  EXPECT_EQ(error_code_value(), 1);
+  qw::error_code().set_value(0);
+}
+
+TEST(Dates, ClockRequests) {
+  int64_t secs = 0, today = 0, usec = -1;
+  char text[10];
+  date_request(qw::services::kSeconds, &secs, nullptr);
+  EXPECT_GT(secs, 1700000000);
+  date_request(qw::services::kToday, &today, text);
+  EXPECT_EQ(today, secs / 86400);
+  EXPECT_EQ(std::string(text, 10), text_of_day(today));
+  int64_t tod = 0;
+  date_request(qw::services::kTimeOfDay, &tod, &usec);
+  EXPECT_GE(tod, secs);
+  EXPECT_GE(usec, 0);
+  EXPECT_LT(usec, 1000000);
+}
+
+TEST(Programs, StartAndWaitForExitStatus) {
+  TestWord fals("/bin/false");
+  qw::error_code().set_value(0);
+  qw::services::run_program(fals.word(), false, nullptr);
+  EXPECT_EQ(error_code_value(), 0);
+  const int64_t pid = qw::Number(CHILD_PID).value();
+  ASSERT_GT(pid, 0);
+  qw::services::wait_child(pid);
+  EXPECT_EQ(error_code_value(), 1);
+
+  TestWord tru("/bin/true   ");
+  qw::services::run_program(tru.word(), false, nullptr);
+  qw::services::wait_child(qw::Number(CHILD_PID).value());
+  EXPECT_EQ(error_code_value(), 0);
+}
+
+TEST(Programs, BatchOutputComesThroughThePipe) {
+  TestWord cmd("/bin/echo hello   big  world", 40);
+  int64_t fd = 0;
+  qw::error_code().set_value(0);
+  qw::services::run_program(cmd.word(), true, &fd);
+  ASSERT_GT(fd, 2);
+  std::string out;
+  char buf[256];
+  long n;
+  while ((n = qw::sys::read(fd, buf, sizeof buf)) > 0) out.append(buf, n);
+  qw::sys::close(fd);
+  EXPECT_EQ(out, "hello big world\n");
+  qw::services::wait_child(qw::Number(CHILD_PID).value());
+  EXPECT_EQ(error_code_value(), 0);
+}
+
+TEST(Programs, FailedStartIsReportedAndTheChildDoesNotRunOn) {
+  const long parent = qw::sys::call0(qw::sys::kGetpid);
+  TestWord cmd("/no/such/program arg");
+  int64_t fd = 99;
+  qw::error_code().set_value(0);
+  qw::services::run_program(cmd.word(), true, &fd);
+  // Only the calling process gets here.
+  ASSERT_EQ(qw::sys::call0(qw::sys::kGetpid), parent);
+  EXPECT_EQ(error_code_value(), -2);
+  EXPECT_EQ(qw::Number(CHILD_PID).value(), 0);
+  EXPECT_EQ(fd, -1);
+
+  TestWord blank("", 10);
+  qw::services::run_program(blank.word(), false, nullptr);
+  EXPECT_EQ(error_code_value(), -2);
+  // Waiting without a started program does not block.
+  qw::services::wait_child(0);
+  EXPECT_EQ(error_code_value(), -10);
+  qw::error_code().set_value(0);
+}
+
+TEST(ProgramsDeathTest, ChildEndedBySignalIsFatal) {
+  EXPECT_EXIT(
+      {
+        TestWord sh("/bin/sleep 5");
+        qw::services::run_program(sh.word(), false, nullptr);
+        const int64_t pid = qw::Number(CHILD_PID).value();
+        qw::sys::call2(qw::sys::kKill, pid, 9);
+        qw::services::wait_child(pid);
+      },
+      ::testing::ExitedWithCode(1), "");
+}
+
+TEST(Random, ByteCountsBoundTheValue) {
+  uint64_t seen_high[4] = {0, 0, 0, 0};
+  for (int i = 0; i < 3000; ++i) {
+    EXPECT_LT(qw::services::random_value(1), 256u);
+    EXPECT_LT(qw::services::random_value(2), 65536u);
+    EXPECT_LE(qw::services::random_value(4), 0xffffffffu);
+    seen_high[0] |= qw::services::random_value(1);
+    seen_high[1] |= qw::services::random_value(8) >> 32;
+    seen_high[2] |= qw::services::random_value(3) >> 32;  // any other count takes 8
+  }
+  EXPECT_EQ(seen_high[0], 255u);
+  EXPECT_NE(seen_high[1], 0u);
+  EXPECT_NE(seen_high[2], 0u);
+  // Different calls give different values (2^-64 chance of a false alarm).
+  EXPECT_NE(qw::services::random_value(8), qw::services::random_value(8));
 }
 
 }  // namespace
