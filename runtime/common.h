@@ -8,7 +8,7 @@
 
 namespace qw {
 
-// The library's own 80-character message lines (err01 .. err12).
+// The library's own 80-character message lines (err01 .. err14).
 enum LibraryMessage {
   kErrNonNumeric = 1,      // "NUMBERS[error]:- non numeric field"
   kErrRange = 2,           // "NUMBERS[error]:- result has exceeded its range"
@@ -22,7 +22,13 @@ enum LibraryMessage {
   kErrMultiDim = 10,       // "TABLES[error]:- Cannot SORT/SEARCH a multiDimensional table"
   kErrFileName = 11,       // "FILES[error]:- a filename has been found that exceeds the system limit"
   kErrAlphaSmall = 12,     // "NUMBERS[error]:- receiving (ALPHA) too small. Literals default pic is 26"
+  kErrDivideByZero = 13,   // "NUMBERS[error]:- division by zero"
+  kErrUnknownOperation = 14,  // "NUMBERS[error]:- unknown operation code"
 };
+
+inline constexpr int kLibraryLineLength = 80;
+inline constexpr int kKernelLineLength = 64;
+inline constexpr int kKernelLines = 134;
 
 // _SYSERROR: light red, then "System Error is " + the 64-character kernel
 // line (rax < 0), or a line feed + the 80-character line at `line` + a line
@@ -32,6 +38,11 @@ enum LibraryMessage {
 [[noreturn]] void fatal_line(const char* line80);
 [[noreturn]] void fatal_library(LibraryMessage m);
 [[noreturn]] void fatal_kernel(long negative_errno);
+
+// A module that changes process-wide state which must not outlive the
+// program (the terminal's input mode) registers a routine here; the fatal
+// exit runs it once before printing.  nullptr clears it.
+void set_fatal_cleanup(void (*cleanup)());
 
 // _ENDPROGRAM: exit with the value of ERROR_CODE.
 [[noreturn]] void end_program();
@@ -45,5 +56,5 @@ void validate_destination(void* item, uint64_t& start, uint64_t source_length);
 
 extern "C" {
 extern const char SysErrorMessages[];          // 134 lines of 64 characters
-extern const char QuillwrightErrorMessages[];  // 12 lines of 80 characters
+extern const char QuillwrightErrorMessages[];  // 14 lines of 80 characters
 }

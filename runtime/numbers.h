@@ -29,14 +29,36 @@ void compute(int op, Number target, Item operand, Picture pic, uint64_t word_sta
 // sign, point or comma; builds a picture for a number whose picture is blank.
 void from_text(Number target, const char* text, uint64_t length);
 
+// The same conversion for a field whose layout must not change (a record
+// field): a blank picture is read as a whole number and is not rebuilt.
+void from_text_fixed(Number target, const char* text, uint64_t length);
+
 // Number to text (_TOALPHA): edit `source` through `pic` (own picture when
 // empty) into `dest` (the picture's length in characters).
 void to_text(Number source, Picture pic, char* dest);
+
+// Edits only the first `limit` characters of the text to_text would write;
+// the rest is not stored.  Used where the destination is shorter.
+void to_text_clipped(Number source, Picture pic, char* dest, uint64_t limit);
+
+// Number to text into a word at `start` (1-based), as _NUMBERS with r8 = 0
+// and _WORDS with a number source do.  With `set_length` the word's Length
+// becomes the picture length first; otherwise characters that would fall
+// beyond the word's Length are not written.
+void to_word(Number source, Picture pic, Word dest, uint64_t start, bool set_length);
 
 // The length of the text to_text writes for `source` and `pic`.
 uint64_t edited_length(Number source, Picture pic);
 
 // _COMPARE_NO: 1 when left > right, 0 when equal, -1 when less.
 int compare(Number left, Picture left_pic, Number right, Picture right_pic);
+
+// Places of a number read through `pic` (own picture when empty); caches
+// its Scale as every arithmetic use does.
+int places(Number n, Picture pic);
+
+// Stores the whole number `v` into `target` at its scale (v × 10^places);
+// a value that does not fit is fatal with the range message.
+void store_integer(Number target, int64_t v);
 
 }  // namespace qw::numbers

@@ -1,0 +1,490 @@
+// The numbers module: fixed-point arithmetic on 64-bit values whose scale
+// comes from the edit picture, conversion between numbers and text, and the
+// numeric comparison of the decisions module.
+//
+// A number's Scale field caches 10^places.  Every routine that reads a
+// number first works out its places (the scale scan) and stores the scale,
+// so that later calls can take the places straight from the cache.
+#include "numbers.h"
+
+#include "bridge.h"
+#include "common.h"
+
+namespace qw::numbers {
+
+namespace {
+
+constexpr int64_t kMinValue = INT64_MIN;
+constexpr uint64_t kMaxValue = static_cast<uint64_t>(INT64_MAX);
+
+constexpr uint64_t kPow10[20] = {
+    1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL,
+    100000000ULL, 1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL,
+    10000000000000ULL, 100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL,
+    100000000000000000ULL, 1000000000000000000ULL, 10000000000000000000ULL};
+
+[[noreturn]] void range_error() { fatal_library(kErrRange); }
+
+// 10^k as a scale; a scale beyond 64 bits cannot be represented.
+int64_t scale_for(int places) {
+  if (places > 18) range_error();
+  return static_cast<int64_t>(kPow10[places]);
+}
+
+// k when s == 10^k (1 <= k <= 18), otherwise -1.
+inline int places_of_scale(int64_t s) {
+  // 10^k has bit length floor(k * log2(10)) + 1; two candidates at most.
+  int bits = 64 - __builtin_clzll(static_cast<uint64_t>(s));
+  int k = (bits * 1233) >> 12;  // about bits * log10(2)
+  if (k <= 18 && kPow10[k] == static_cast<uint64_t>(s)) return k;
+  if (k + 1 <= 18 && kPow10[k + 1] == static_cast<uint64_t>(s)) return k + 1;
+  if (k >= 1 && kPow10[k - 1] == static_cast<uint64_t>(s)) return k - 1;
+  return -1;
+}
+
+struct Scan {
+  int places;
+  int digits;  // digit positions, the "." counted
+};
+
+// The scale scan: from the last picture character to the first, skipping
+// "-", "+" and ","; a "." sets the places to the positions seen so far.
+inline Scan scan(const char* p, uint64_t n) {
+  int digits = 0, places = 0;
+  for (uint64_t i = n; i-- > 0;) {
+    char c = p[i];
+    if (c == '-' || c == '+' || c == ',') continue;
+    if (c == '.') places = digits;
+    ++digits;
+  }
+  return {places, digits};
+}
+
+struct Loaded {
+  int64_t value;
+  int64_t scale;
+  int places;
+};
+
+inline const char* picture_text(Number n, Picture pic) {
+  return pic.text ? pic.text : n.picture();
+}
+inline uint64_t picture_length(Number n, Picture pic) {
+  return pic.text ? pic.length : n.picture_length();
+}
+
+// Loads a number through its picture, caching the Scale: -1 and 0 become 1
+// (not worked out / no decimals); a picture with places stores 10^places
+// unless a scale above 1 is already stored, which is then used unchanged.
+inline Loaded load(Number n, Picture pic) {
+  int64_t s = n.scale();
+  if (pic.text == nullptr && s > 1) {
+    // The cached scale was worked out from this very picture.
+    int k = places_of_scale(s);
+    if (k >= 0) return {n.value(), s, k};
+  }
+  Scan sc = scan(picture_text(n, pic), picture_length(n, pic));
+  if (s < 1) {
+    s = 1;
+    n.set_scale(1);
+  }
+  if (sc.places > 0 && s <= 1) {
+    s = scale_for(sc.places);
+    n.set_scale(s);
+  }
+  return {n.value(), s, sc.places};
+}
+
+inline uint64_t magnitude(int64_t v) {
+  return v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+}
+
+inline int64_t mul_checked(int64_t a, int64_t b) {
+  int64_t r;
+  if (__builtin_mul_overflow(a, b, &r)) range_error();
+  return r;
+}
+
+inline int64_t signed_result(uint64_t mag, bool negative) {
+  if (mag > kMaxValue) range_error();
+  return negative ? -static_cast<int64_t>(mag) : static_cast<int64_t>(mag);
+}
+
+// 128-by-64-bit division; the caller guarantees hi < d (quotient fits).
+inline uint64_t udiv128(uint64_t hi, uint64_t lo, uint64_t d, uint64_t* rem) {
+  uint64_t q, r;
+  asm("divq %4" : "=a"(q), "=d"(r) : "a"(lo), "d"(hi), "rm"(d));
+  *rem = r;
+  return q;
+}
+
+// Drops `k` decimal places of a magnitude, adding 1 when the first dropped
+// digit is 5 or more (half-up once, on the magnitude).
+inline uint64_t drop_places(uint64_t mag, int k) {
+  if (k <= 0) return mag;
+  if (k <= 19) {
+    uint64_t p = kPow10[k];
+    uint64_t q = mag / p, r = mag % p;
+    if (r >= 5 * kPow10[k - 1]) ++q;
+    return q;
+  }
+  return 0;  // more than 19 places dropped from a 64-bit value
+}
+
+// Decimal multiplication, used when the product of the magnitudes (or of
+// the scales) does not fit in 63 bits.  The exact product is formed in 128
+// bits; the multiplier's places are dropped with half-up rounding on the
+// first dropped digit, and at most digits + 1 decimal digits (the receiving
+// picture's capacity, and never more than fit in 63 bits) are kept.
+// Digits beyond that are dropped without an error.
+int64_t decimal_multiply(uint64_t a, uint64_t b, int drop, int keep_digits, bool negative) {
+  unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+  bool round_up = false;
+  for (int i = 0; i < drop; ++i) {
+    uint64_t hi = static_cast<uint64_t>(p >> 64), lo = static_cast<uint64_t>(p);
+    uint64_t r1, r2;
+    uint64_t qhi = hi / 10;
+    r1 = hi % 10;
+    uint64_t qlo = udiv128(r1, lo, 10, &r2);
+    p = (static_cast<unsigned __int128>(qhi) << 64) | qlo;
+    round_up = r2 >= 5;
+  }
+  int cells = keep_digits + 1;
+  if (cells > 19) cells = 19;  // the weight 10^19 does not fit in 63 bits
+  uint64_t kept;
+  {
+    uint64_t hi = static_cast<uint64_t>(p >> 64), lo = static_cast<uint64_t>(p);
+    uint64_t m = kPow10[cells], r;
+    udiv128(hi % m, lo, m, &r);
+    kept = r;
+  }
+  // Nineteen kept digits can exceed the 63-bit range; the top digit is
+  // dropped then, as any other digit beyond the capacity.
+  if (kept > kMaxValue) kept %= kPow10[18];
+  if (round_up) ++kept;
+  return signed_result(kept, negative);
+}
+
+uint64_t divide_magnitudes(uint64_t a, uint64_t b, int extra_places) {
+  // Long division: the integer quotient, `extra_places` further digits, and
+  // one more digit that rounds half-up.  Any step beyond 63 bits is fatal.
+  uint64_t q = a / b, rem = a % b;
+  for (int i = 0; i < extra_places; ++i) {
+    if (q > kMaxValue / 10) range_error();
+    uint64_t r;
+    uint64_t hi = static_cast<uint64_t>((static_cast<unsigned __int128>(rem) * 10) >> 64);
+    uint64_t lo = rem * 10;
+    uint64_t d = udiv128(hi, lo, b, &r);
+    rem = r;
+    q = q * 10 + d;
+    if (q > kMaxValue) range_error();
+  }
+  uint64_t r;
+  uint64_t hi = static_cast<uint64_t>((static_cast<unsigned __int128>(rem) * 10) >> 64);
+  uint64_t d = udiv128(hi, rem * 10, b, &r);
+  if (d >= 5) ++q;
+  if (q > kMaxValue) range_error();
+  return q;
+}
+
+bool blank_picture(Number n) { return n.picture_length() == 0 || n.picture()[0] == ' '; }
+
+// A picture built from text: a "9" per digit, the first "." kept, "-" when
+// the text was negative; "9" when nothing was appended.  It is written over
+// the number's picture area, which it never outgrows: a longer picture loses
+// its leading positions.
+void build_picture(Number n, const char* text, uint64_t length, bool negative) {
+  uint64_t capacity = n.picture_length();
+  if (capacity == 0) return;
+  char* out = n.picture();
+  // Count first so the picture can be written right-aligned into the area.
+  uint64_t count = 0;
+  bool point = false;
+  for (uint64_t i = 0; i < length; ++i) {
+    char c = text[i];
+    if (c >= '0' && c <= '9') ++count;
+    else if (c == '.' && !point) { point = true; ++count; }
+  }
+  if (negative) ++count;
+  if (count == 0) {
+    out[0] = '9';
+    n.set_length(1);
+    n.set_scale(0);
+    return;
+  }
+  uint64_t skip = count > capacity ? count - capacity : 0;  // leading positions lost
+  uint64_t w = 0, produced = 0;
+  point = false;
+  for (uint64_t i = 0; i < length; ++i) {
+    char c = text[i];
+    char p;
+    if (c >= '0' && c <= '9') p = '9';
+    else if (c == '.' && !point) { point = true; p = '.'; }
+    else continue;
+    if (produced++ >= skip) out[w++] = p;
+  }
+  if (negative) out[w++] = '-';
+  n.set_length(w);
+  n.set_scale(0);
+}
+
+void set_return_code(int64_t v) { store64(RETURN_CODE, v); }
+
+void from_text_impl(Number target, const char* text, uint64_t length, bool may_build) {
+  set_return_code(0);
+  uint64_t value = 0, weight = 1;
+  bool weight_too_big = false, negative = false, point = false, bad = false;
+  int decimals = 0;
+  for (uint64_t i = length; i-- > 0;) {
+    char c = text[i];
+    if (c >= '0' && c <= '9') {
+      if (!point) ++decimals;
+      uint64_t d = static_cast<uint64_t>(c - '0');
+      if (d != 0) {
+        unsigned __int128 t = static_cast<unsigned __int128>(d) * weight;
+        if (weight_too_big || t > kMaxValue - value) range_error();
+        value += static_cast<uint64_t>(t);
+      }
+      if (weight > kMaxValue / 10) weight_too_big = true;
+      else weight *= 10;
+    } else if (c == '-') {
+      negative = true;
+    } else if (c == '.') {
+      point = true;
+    } else if (c == ',' || c == '+') {
+      // separators and an explicit plus sign carry no value
+    } else {
+      bad = true;
+    }
+  }
+  if (!point) decimals = 0;
+  if (may_build && blank_picture(target)) build_picture(target, text, length, negative);
+  target.set_scale(0);
+  Loaded l = load(target, {});
+  int p = l.places;
+  if (decimals < p) {
+    int k = p - decimals;
+    if (k > 18 || value > kMaxValue / kPow10[k]) {
+      if (value != 0) range_error();
+    } else {
+      value *= kPow10[k];
+    }
+  } else if (decimals > p) {
+    value = drop_places(value, decimals - p);
+  }
+  target.set_value(negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value));
+  if (bad) set_return_code(9);
+}
+
+// The editor.  Writes the edited text of `v` through `pic` (L characters)
+// into out[0 .. limit).
+void edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
+  if (L == 0) return;
+  uint64_t mag = magnitude(v);
+  uint64_t i = L;
+  if (pic[L - 1] != '9') {
+    --i;
+    if (i < limit) out[i] = v < 0 ? '-' : '+';
+  }
+  while (i-- > 0) {
+    char c = pic[i];
+    char o;
+    if (c == '.' || c == ',') {
+      o = c;
+    } else {
+      o = static_cast<char>('0' + mag % 10);
+      mag /= 10;
+    }
+    if (i < limit) out[i] = o;
+  }
+  // Leading-zero suppression, never touching the last position.
+  uint64_t end = L - 1 < limit ? L - 1 : limit;
+  for (uint64_t j = 0; j < end; ++j) {
+    char o = out[j];
+    if (o > '0' || o == '.') break;
+    if (pic[j] == '#' || (j > 0 && pic[j - 1] == '#')) out[j] = ' ';
+  }
+  if (mag != 0 && limit > 0) out[0] = '*';
+}
+
+}  // namespace
+
+int places(Number n, Picture pic) { return load(n, pic).places; }
+
+void store_integer(Number target, int64_t v) {
+  int p = load(target, {}).places;
+  target.set_value(p == 0 ? v : mul_checked(v, static_cast<int64_t>(kPow10[p])));
+}
+
+void from_text(Number target, const char* text, uint64_t length) {
+  from_text_impl(target, text, length, true);
+}
+
+void from_text_fixed(Number target, const char* text, uint64_t length) {
+  from_text_impl(target, text, length, false);
+}
+
+uint64_t edited_length(Number source, Picture pic) { return picture_length(source, pic); }
+
+void to_text(Number source, Picture pic, char* dest) {
+  uint64_t L = picture_length(source, pic);
+  edit(source.value(), picture_text(source, pic), L, dest, L);
+}
+
+void to_text_clipped(Number source, Picture pic, char* dest, uint64_t limit) {
+  edit(source.value(), picture_text(source, pic), picture_length(source, pic), dest, limit);
+}
+
+void to_word(Number source, Picture pic, Word dest, uint64_t start, bool set_length) {
+  uint64_t L = picture_length(source, pic);
+  if (set_length) dest.set_length(L);
+  uint64_t len = dest.length();
+  if (start == 0 || start >= 65536) start = 1;
+  if (start > len) return;
+  uint64_t room = len - start + 1;
+  edit(source.value(), picture_text(source, pic), L, dest.text() + start - 1, room < L ? room : L);
+}
+
+void compute(int op, Number target, Item operand, Picture pic, uint64_t word_start,
+             uint64_t word_length) {
+  if (!target.is_number()) fatal_library(kErrUseWords);
+  if (!operand.is_number()) {
+    if (!operand.is_word()) fatal_library(kErrNonNumeric);
+    if (op != kAssign) fatal_library(kErrUseEquals);
+    validate_source(operand.data(), word_start, word_length);
+    from_text(target, reinterpret_cast<const char*>(operand.data()) + word_start - 1, word_length);
+    return;
+  }
+  if (op != kAssign && op != kAdd && op != kSubtract && op != kMultiply && op != kDivide)
+    fatal_library(kErrUnknownOperation);
+  if (blank_picture(target)) fatal_library(kErrNoPicture);
+  Number source(operand.data());
+  int64_t tv = target.value(), ov = source.value();
+  if (tv == kMinValue || ov == kMinValue) fatal_library(kErrEnteredRange);
+
+  Loaded R = load(target, {});
+  const int target_places = R.places;
+  Loaded O = load(source, pic);
+  int64_t result;
+  int places;
+
+  switch (op) {
+    case kAssign:
+      // The old value is replaced, so only the operand is brought to the
+      // larger scale.
+      if (O.scale < R.scale) {
+        result = mul_checked(ov, R.scale / O.scale);
+        places = R.places;
+      } else {
+        result = ov;
+        places = O.scale > R.scale ? O.places : R.places;
+      }
+      break;
+    case kAdd:
+    case kSubtract: {
+      int64_t a = tv, b = ov;
+      places = R.places;
+      if (R.scale < O.scale) {
+        a = mul_checked(a, O.scale / R.scale);
+        places = O.places;
+      } else if (O.scale < R.scale) {
+        b = mul_checked(b, R.scale / O.scale);
+      }
+      bool overflow = op == kAdd ? __builtin_add_overflow(a, b, &result)
+                                 : __builtin_sub_overflow(a, b, &result);
+      if (overflow) range_error();
+      break;
+    }
+    case kMultiply: {
+      bool negative = (tv < 0) != (ov < 0);
+      uint64_t a = magnitude(tv), b = magnitude(ov);
+      unsigned __int128 scales = static_cast<unsigned __int128>(R.scale) * O.scale;
+      bool decimal = scales > kMaxValue;
+      if (!decimal) {
+        unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+        if (p <= kMaxValue) {
+          result = negative ? -static_cast<int64_t>(p) : static_cast<int64_t>(p);
+          places = R.places + O.places;
+          break;
+        }
+      }
+      int digits = scan(target.picture(), target.picture_length()).digits;
+      target.set_value(decimal_multiply(a, b, O.places, digits, negative));
+      return;
+    }
+    case kDivide: {
+      if (ov == 0) fatal_library(kErrDivideByZero);
+      bool negative = (tv < 0) != (ov < 0);
+      uint64_t q = divide_magnitudes(magnitude(tv), magnitude(ov), O.places);
+      target.set_value(negative ? -static_cast<int64_t>(q) : static_cast<int64_t>(q));
+      return;
+    }
+    default:
+      __builtin_unreachable();
+  }
+  // Storing: surplus places are dropped with half-up rounding on the
+  // magnitude.
+  if (places > target_places) {
+    uint64_t m = drop_places(magnitude(result), places - target_places);
+    result = result < 0 ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
+  }
+  target.set_value(result);
+}
+
+int compare(Number left, Picture left_pic, Number right, Picture right_pic) {
+  if (!left.is_number() || !right.is_number()) fatal_library(kErrCompare);
+  Loaded L = load(left, left_pic);
+  Loaded R = load(right, right_pic);
+  // Aligned exactly in 128 bits, so no pair of values is out of range.
+  __int128 a = L.value, b = R.value;
+  if (L.scale < R.scale) a *= R.scale / L.scale;
+  else if (R.scale < L.scale) b *= L.scale / R.scale;
+  return a > b ? 1 : (a < b ? -1 : 0);
+}
+
+}  // namespace qw::numbers
+
+// Register entries.
+namespace {
+qw::numbers::Picture picture_from(uint64_t text, uint64_t length) {
+  qw::numbers::Picture p;
+  if (text != 0) {
+    p.text = reinterpret_cast<const char*>(text);
+    p.length = length;
+  }
+  return p;
+}
+}  // namespace
+
+// _NUMBERS: r8 operation, r9 receiving number; r12 operand (r13, r14 its
+// start and length for a word, or an explicit picture for a number).  For
+// r8 = 0: r9 the number, r10/r11 an explicit picture, r12/r13 destination
+// word and start, r15 non-zero to set the word's Length.
+extern "C" void qw_entry_numbers(qw::Regs& r) {
+  using namespace qw;
+  int op = static_cast<int>(r.r8);
+  if (op == numbers::kToText) {
+    Number source(reinterpret_cast<void*>(r.r9));
+    Item dest(reinterpret_cast<void*>(r.r12));
+    if (!source.is_number()) fatal_library(kErrNonNumeric);
+    if (dest.is_number()) fatal_library(kErrUseWords);
+    numbers::to_word(source, picture_from(r.r10, r.r11), Word(dest.data()), r.r13, r.r15 != 0);
+    return;
+  }
+  Item operand(reinterpret_cast<void*>(r.r12));
+  numbers::Picture pic;
+  if (operand.is_number()) pic = picture_from(r.r13, r.r14);
+  numbers::compute(op, Number(reinterpret_cast<void*>(r.r9)), operand, pic, r.r13, r.r14);
+}
+
+// _COMPARE_NO: r9/r10/r11 left number (and explicit picture), r12/r13/r14
+// right; answers r15 = 1, 0 or -1.
+extern "C" void qw_entry_compare_no(qw::Regs& r) {
+  using namespace qw;
+  r.r15 = static_cast<uint64_t>(static_cast<int64_t>(
+      numbers::compare(Number(reinterpret_cast<void*>(r.r9)), picture_from(r.r10, r.r11),
+                       Number(reinterpret_cast<void*>(r.r12)), picture_from(r.r13, r.r14))));
+}
+
+QW_ENTRY(_NUMBERS, qw_entry_numbers);
+QW_ENTRY(_COMPARE_NO, qw_entry_compare_no);
