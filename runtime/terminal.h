@@ -1,0 +1,66 @@
+// Terminal module: standard handles, the command line, display, cursor,
+// line input and field input.
+#pragma once
+
+#include <stdint.h>
+
+#include "item.h"
+
+namespace qw::terminal {
+
+// Key codes that field input leaves in RETURN_CODE.
+enum KeyCode : int64_t {
+  kEnter = 0,          // F1 .. F12 are 1 .. 12
+  kAlt = 13,
+  kUp = 14, kDown = 15, kRight = 16, kLeft = 17,
+  kEnd = 18, kHome = 19, kInsert = 20,
+  kFieldFull = 21, kTab = 22,
+  kEscape = 27, kBackspace = 127,
+};
+
+// Status of line input at the end of standard input (nothing was read).
+inline constexpr int64_t kEndOfInput = 10;
+
+void get_stdio_handles();
+void get_command_line(const uint64_t* initial_stack);
+
+// Writes the item (a number edited through its picture, or the word
+// substring start/length) to standard output in one write.
+void display(void* item, uint64_t start, uint64_t length);
+
+// Moves the cursor to Row9/Col9.
+void cursor();
+
+// Reads one line into a word or a number; RETURN_CODE as described in
+// KeyCode/kEndOfInput (0 for a line, 27 for escape).
+void accept_line(void* item);
+
+// Field input into the word from its first position; RETURN_CODE := the
+// key code that ended it.
+void accept_at(Word field);
+
+// Puts back the terminal settings that field input found, when it is in
+// the middle of a field (the fatal path calls this too).
+void restore_if_raw();
+
+// Decodes one read of the keyboard (1 to 5 bytes) against the field at
+// position `pos`: stores characters, returns the key code that ends the
+// field or -1 to keep reading.  Exposed for tests.
+int64_t take_keys(const uint8_t* keys, long n, Word field, uint64_t& pos);
+
+}  // namespace qw::terminal
+
+// Terminal items, defined in the terminal module.  Each symbol is the
+// item's data address.
+extern "C" {
+extern uint8_t Row9[], Col9[], RowX[], ColX[];
+extern uint8_t v_ClearScreen[], v_Cursor[];
+extern uint8_t v_TopLeft[], v_TopRight[], v_BottomLeft[], v_BottomRight[];
+extern uint8_t v_Line[], v_Bar[], v_Cross[];
+extern uint8_t v_MiddleLeft[], v_MiddleRight[], v_MiddleTop[], v_MiddleBottom[];
+extern uint8_t v_DefaultFG[], v_RedFG[], v_WhiteFG[], v_LightRedFG[];
+extern uint8_t v_DefaultBG[], v_WhiteBG[], v_LightGreyBG[];
+extern uint8_t v_ResetAll[], v_Bold[], v_Hidden[], v_ResetBold[], v_ResetHidden[];
+extern uint8_t v_HideCursor[], v_ShowCursor[];
+extern uint8_t w_AcceptAt[], w_Function[];
+}
