@@ -1,0 +1,97 @@
+// Files and records: the typed interface behind _FILEIO, _FROMRECORD,
+// _TORECORD, _FIELDS and _DELIMITER.
+//
+// A record travels between its fields and the flat record buffer
+// (w_RecordBuffer); a file operation moves the flat form between the buffer
+// and the file.  Outcomes a program tests land in the file's _STATUS;
+// misuse and kernel failures end the program through the fatal path.
+#pragma once
+
+#include <stdint.h>
+
+#include "item.h"
+
+namespace qw::files {
+
+// _FILEIO operation numbers (r8).
+enum Operation : int {
+  kRead = 0, kWrite = 1, kOpen = 2, kClose = 3, kStart = 4, kNext = 5,
+  kDelete = 6, kCopy = 7, kRename = 8, kRemove = 9, kChangeDirectory = 10,
+  kQueryDirectory = 11, kLock = 12, kUnlock = 13,
+};
+
+// File kinds (the _Delimiter byte).
+enum Kind : uint8_t {
+  kZeroLines = 1, kLines = 2, kCsv = 4, kSequential = 8, kRandom = 16,
+  kRandomReserved = 32, kDirectory = 64,
+};
+
+// Open mode bits beyond the access mode (0 read, 1 write, 2 read and write).
+inline constexpr int64_t kModeTruncate = 512;
+inline constexpr int64_t kModeLockFile = 2048;
+
+// A delimited line longer than the record buffer can hold: the part that
+// fits is delivered with this status and the rest stays for the next read.
+inline constexpr int64_t kLineTruncated = 4;
+
+// Bytes a delimited read delivers at most (the terminator follows them).
+inline constexpr uint64_t kMaxLine = kRecordBufferSize - 1;
+
+bool is_random(uint8_t kind);
+bool is_delimited(uint8_t kind);
+// The byte that ends a line of this kind, for writing and reading alike.
+uint8_t line_terminator(uint8_t kind);
+// Bytes of one record on disk: $LENGTH, +1 for kind 16, +9 for kind 32.
+uint64_t slot_size(uint8_t kind, Record rec);
+
+// Record <-> flat form.  `kind` decides the status prefix (kinds 16 and 32,
+// only when the record number is non-zero); any other kind has none.
+// Writes at most `capacity` bytes; returns the bytes written.
+uint64_t record_to_flat(Record rec, uint8_t kind, uint8_t* out, uint64_t capacity);
+// Distributes `available` bytes of flat form into the fields; fields past
+// the end of the available bytes are left unchanged.
+void flat_to_record(Record rec, uint8_t kind, const uint8_t* in, uint64_t available);
+
+// The _FROMRECORD / _TORECORD entries: the record against w_RecordBuffer,
+// whose Length is set to the bytes in use.
+void record_to_buffer(Record rec, uint8_t kind);
+void buffer_to_record(Record rec, uint8_t kind);
+
+// Delimited lines, built and taken apart field by field in w_RecordBuffer.
+// `at` is the next position; each returns the position after its work.
+uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at);
+const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBlock f,
+                             const uint8_t* at);
+// Ends the line at `at` (drops a comma-separated line's last comma, adds
+// the terminator) and sets the buffer's Length; returns the position after.
+uint8_t* end_line(FileBlock f, uint8_t* at);
+
+// The operations.  `rec` is the record's label (or the directory entry's
+// receiving word for kind 64 reads).
+void open_file(FileBlock f, int64_t mode);
+void close_file(FileBlock f);
+void read_file(FileBlock f, void* rec);
+void write_file(FileBlock f, void* rec);
+void start_file(FileBlock f, Record rec);
+void next_record(FileBlock f, Record rec);
+void delete_record(FileBlock f, Record rec);
+void lock_record(FileBlock f, Record rec);
+void unlock_record(FileBlock f, Record rec);
+void copy_file(FileBlock from, FileBlock to);
+void rename_path(Word from, Word to, FileBlock from_block);
+void remove_path(Word path);
+void change_directory(Word path);
+void query_directory(Word dest);
+
+// Dispatch of _FILEIO.
+void file_io(int op, void* r9, void* r10);
+
+// Puts back the read-ahead of a descriptor (seeks the file to the position
+// the program has reached) before anything else uses the descriptor.
+void settle_descriptor(int64_t fd);
+
+// A word path as the kernel wants it: up to the first zero byte, or without
+// trailing blanks when the word holds none.  `out` holds 4,097 bytes.
+void make_path(Word w, char* out);
+
+}  // namespace qw::files
