@@ -1,0 +1,74 @@
+// Text operations (_WORDS), the conversions between records and their flat
+// form, and the comparisons of the decisions module (_COMPARE,
+// _ARRAYCOMPARE).
+#pragma once
+
+#include <stdint.h>
+
+#include "item.h"
+
+namespace qw::words {
+
+// The flag set of _WORDS (r8).
+enum Flags : uint64_t {
+  kPad = 2,           // blank the rest of the destination after the move
+  kUpper = 4,         // a-z moved as A-Z
+  kLower = 8,         // A-Z moved as a-z (ignored with kUpper)
+  kInsert = 16,       // open a gap at the destination start first
+  kFind = 32,         // position of the source in the destination
+  kReplace = 64,      // replace every occurrence of the source
+  kEnvironment = 128, // the source names an environment variable
+  kTextToRecord = 129,
+  kRecordToText = 130,
+};
+
+// One _WORDS operation with a word or number source (not 129/130).
+//   src, src_start, src_length: a word substring, or a number with an
+//     explicit picture in src_start (address) and src_length (0, 0: own);
+//   dest, dest_start: the destination word and start;
+//   extra: r15 - the number receiving the position (find), the word with
+//     the replacement text (replace), or for a number source non-zero to set
+//     the destination's Length to the picture length.
+void transfer(uint64_t flags, Item src, uint64_t src_start, uint64_t src_length, Item dest,
+              uint64_t dest_start, uint64_t extra);
+
+// The 1-based position of the first occurrence of needle[0..n) in `hay` at
+// or after `start`, or 0.
+uint64_t find(const char* needle, uint64_t n, Word hay, uint64_t start);
+
+// The flat form of a record: its fields side by side, words as they are,
+// numbers edited through their own pictures.  Writes at most `capacity`
+// bytes to `out` and returns the count written (the flat length when it
+// fits).
+uint64_t record_to_buffer(Record rec, char* out, uint64_t capacity);
+
+// Distributes a flat form into the record's fields: a word takes its Length
+// characters, a number converts its picture-length characters from text.
+// Characters beyond `length` count as blanks.  Field layouts never change
+// (a number with a blank picture is read as a whole number).
+void buffer_to_record(Record rec, const char* in, uint64_t length);
+
+// _WORDS 129: the word from `start` through w_RecordBuffer into the record;
+// the record's _NO becomes 0.
+void text_to_record(Word src, uint64_t start, Record rec);
+
+// _WORDS 130: the record's flat form (through w_RecordBuffer) into the word
+// at `start`; the rest of the word is unchanged.
+void record_to_text(Record rec, Word dest, uint64_t start);
+
+// Text order of the decisions module: trailing blanks ignored, characters
+// compared as signed 8-bit values, a prefix before the longer text.
+// Answers 1, 0 or -1.
+int compare_text(const char* a, uint64_t na, const char* b, uint64_t nb);
+
+// True when the relation found (1 greater, 0 equal, -1 less) has its bit in
+// the comparison mask: 1 equal, 2 not equal, 4 less, 8 greater or equal,
+// 16 greater, 32 less or equal.
+bool relation_holds(uint64_t mask, int relation);
+
+// _COMPARE: numbers with numbers (explicit pictures as for _COMPARE_NO),
+// words with words; anything else is fatal.
+bool compare(uint64_t mask, Item left, uint64_t left_start, uint64_t left_length, Item right,
+             uint64_t right_start, uint64_t right_length);
+
+}  // namespace qw::words
