@@ -56,7 +56,7 @@ sleep 0.3
 shot "$win1" ledger-window1.png
 
 # Escape is swallowed: the window stays.
-xdotool key --window "$win1" Escape
+xdotool key --window "$win1" Escape 2>/dev/null
 sleep 0.3
 alive
 window_of_size 300x250 >/dev/null || fail "Escape closed window 1"
@@ -74,11 +74,22 @@ alive
 # An account line of the list (line 3) fills the details.
 click "$win2" 60 335
 click "$win2" 60 335
+# A new unit price, then "Okay"; the account is read again to show it.
+click "$win2" 170 240
+xdotool key ctrl+a
+xdotool type --delay 20 "12.345678"
+click "$win2" 560 240
+alive
+click "$win2" 60 335
+sleep 0.3
+shot "$win2" ledger-window2-details.png
+# "Cancel" goes back to the account list.
+click "$win2" 500 240
 sleep 0.3
 shot "$win2" ledger-window2.png
 
 # F5 in window 2 brings up the message window.
-xdotool key --window "$win2" F5
+xdotool key --window "$win2" F5 2>/dev/null
 msg=$(wait_window 300x60) || fail "F5 did not show the message window"
 shot "$msg" ledger-message.png
 alive
