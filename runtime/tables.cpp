@@ -1,0 +1,377 @@
+// Tables module: fixed tables (_TABLES) and the field and key helpers that
+// xtables share.
+//
+// A fixed table is an array of flat records in the program's data, with up
+// to seven dimensions.  Binding turns the declared dimensions into strides;
+// each element operation reads one index slot per dimension from behind
+// the entries.  One-dimensional tables sort in place and are searched by
+// binary search on a key.
+#include "tables.h"
+
+#include "bridge.h"
+#include "common.h"
+#include "files.h"
+#include "numbers.h"
+
+namespace qw::tables {
+namespace {
+
+constexpr int kSlots = 8;
+
+void set_status(FixedTable t, int64_t s) { t.status().set_value(s); }
+
+// Big-endian view of the first n (1..8) bytes at p, for ordering keys.
+inline uint64_t key_prefix(const uint8_t* p, uint64_t n) {
+  uint64_t v = 0;
+  for (uint64_t k = 0; k < n; ++k) v = (v << 8) | p[k];
+  return v << (8 * (8 - n));
+}
+
+inline uint64_t load_be64(const uint8_t* p) {
+  return __builtin_bswap64(static_cast<uint64_t>(load64(p)));
+}
+
+// The slot holding the closing 1: the last non-zero slot before the first
+// zero one (-1 when the first slot is zero).
+int closing_slot(FixedTable t) {
+  int last = -1;
+  for (int k = 0; k < kSlots && t.dimension(k) != 0; ++k) last = k;
+  return last;
+}
+
+void swap_bytes(uint8_t* a, uint8_t* b, uint64_t n) {
+  uint64_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const int64_t x = load64(a + k);
+    store64(a + k, load64(b + k));
+    store64(b + k, x);
+  }
+  for (; k < n; ++k) {
+    const uint8_t x = a[k];
+    a[k] = b[k];
+    b[k] = x;
+  }
+}
+
+// Sorts fixed-table entries in place.  The pivot key is copied (entries
+// move); the first 8 key bytes are compared as one big-endian number.
+// Reading 8 bytes at any key start stays inside the table's storage,
+// since 64 bytes of index slots follow the entries.
+struct FixedSortOps {
+  uint8_t* base;
+  uint64_t entry_len, key_off, key_len;
+  uint8_t pivot[kMaxFixedKey + 8];
+  uint64_t pivot_head;
+  uint64_t head_len, head_shift;
+
+  uint8_t* key(int64_t i) const { return base + static_cast<uint64_t>(i) * entry_len + key_off; }
+  uint64_t head(const uint8_t* k) const { return (load_be64(k) >> head_shift) << head_shift; }
+  int cmp(int64_t i) const {
+    const uint8_t* k = key(i);
+    const uint64_t h = head(k);
+    if (h != pivot_head) return h < pivot_head ? -1 : 1;
+    if (key_len <= 8) return 0;
+    return compare_keys(k + 8, pivot + 8, key_len - 8);
+  }
+  void take_pivot(int64_t m) {
+    __builtin_memcpy(pivot, key(m), key_len);
+    pivot_head = key_prefix(pivot, head_len);
+  }
+  bool below_pivot(int64_t i) const { return cmp(i) < 0; }
+  bool above_pivot(int64_t j) const { return cmp(j) > 0; }
+  void swap(int64_t i, int64_t j) const {
+    swap_bytes(base + static_cast<uint64_t>(i) * entry_len,
+               base + static_cast<uint64_t>(j) * entry_len, entry_len);
+  }
+};
+
+void require_table(void* label) {
+  if (Item(label).type() != kTableType) fatal_library(kErrNotTable);
+}
+
+void require_one_dimension(FixedTable t) {
+  if (t.dimension(2) != 0) fatal_library(kErrMultiDim);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Shared helpers.
+
+int compare_keys(const uint8_t* a, const uint8_t* b, uint64_t n) {
+  uint64_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const uint64_t x = load_be64(a + k), y = load_be64(b + k);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  for (; k < n; ++k)
+    if (a[k] != b[k]) return a[k] < b[k] ? -1 : 1;
+  return 0;
+}
+
+bool field_place(Record rec, uint64_t field_no, uint64_t& offset, Item& field) {
+  if (field_no < 1) return false;
+  offset = 0;
+  Item f = rec.first_field();
+  for (uint64_t k = 1; k < field_no; ++k) {
+    if (Record::is_end(f)) return false;
+    offset += f.length();
+    f = f.next();
+  }
+  if (Record::is_end(f)) return false;
+  field = f;
+  return true;
+}
+
+bool put_field(uint8_t* entry, Record rec, uint64_t field_no, Item source, uint64_t start,
+               uint64_t length) {
+  uint64_t offset;
+  Item field(entry);
+  if (!field_place(rec, field_no, offset, field)) return false;
+  const uint64_t entry_len = rec.flat_length();
+  if (offset >= entry_len) return false;
+  uint64_t room = field.length();
+  if (room > entry_len - offset) room = entry_len - offset;
+  uint8_t* at = entry + offset;
+  if (source.is_number()) {
+    const Number n(source.data());
+    numbers::Picture pic;
+    if (start != 0) pic = {reinterpret_cast<const char*>(start), length};
+    const uint64_t len = pic.text ? pic.length : n.picture_length();
+    char scratch[512];
+    if (len <= room) {
+      numbers::to_text(n, pic, reinterpret_cast<char*>(at));
+    } else if (len <= sizeof scratch) {
+      numbers::to_text(n, pic, scratch);
+      __builtin_memcpy(at, scratch, room);
+    }
+    return true;
+  }
+  if (length == 0) length = source.length();
+  validate_source(source.data(), start, length);
+  // A longer word is cut at the field: the following fields stay intact.
+  __builtin_memcpy(at, source.data() + start - 1, length < room ? length : room);
+  return true;
+}
+
+bool get_field(const uint8_t* entry, Record rec, uint64_t field_no, Item target) {
+  uint64_t offset;
+  Item field(const_cast<uint8_t*>(entry));
+  if (!field_place(rec, field_no, offset, field)) return false;
+  const uint64_t entry_len = rec.flat_length();
+  if (offset >= entry_len) return false;
+  uint64_t room = field.length();
+  if (room > entry_len - offset) room = entry_len - offset;
+  const uint8_t* at = entry + offset;
+  if (target.is_number()) {
+    uint64_t len = target.length();
+    if (len > room) len = room;
+    numbers::from_text(Number(target.data()), reinterpret_cast<const char*>(at), len);
+    return true;
+  }
+  // The word takes the field; a word longer than the field is blank padded
+  // rather than filled from the fields that follow.
+  const uint64_t len = target.length();
+  const uint64_t take = len < room ? len : room;
+  __builtin_memcpy(target.data(), at, take);
+  if (take < len) __builtin_memset(target.data() + take, ' ', len - take);
+  return true;
+}
+
+void set_whole_number(Number n, int64_t value) {
+  // Places: picture positions right of the '.', signs and commas excepted.
+  const char* pic = n.picture();
+  const uint64_t len = n.picture_length();
+  int64_t scale = 1;
+  bool point = false;
+  for (uint64_t k = 0; k < len; ++k) {
+    const char c = pic[k];
+    if (c == '.') {
+      point = true;
+    } else if (point && c != ',' && c != '+' && c != '-') {
+      scale *= 10;
+    }
+  }
+  n.set_value(value * scale);
+}
+
+// ---------------------------------------------------------------------------
+// Fixed tables.
+
+void bind(FixedTable t, Record entry_record) {
+  uint8_t* label = t.label();
+  Item(label).set_type(kTableType);
+  Number st = t.status();
+  st.set_scale(1);
+  st.set_type(kNumberType);
+  st.set_length(2);
+  st.picture()[0] = '9';
+  st.picture()[1] = '9';
+  st.set_value(0);
+  Item(label).set_scale(reinterpret_cast<int64_t>(entry_record.label()));
+  const int closing = closing_slot(t);
+  uint64_t entries = closing < 0 ? 0 : 1;
+  for (int k = 0; k <= closing; ++k) entries *= static_cast<uint64_t>(t.dimension(k));
+  Item(label).set_length(entries * entry_record.flat_length());
+  // Each slot before the closing one becomes the stride of its index: the
+  // product of the slots after it.  A dimension of 1 anywhere is a
+  // dimension like any other.
+  if (closing < 0) return;
+  int64_t acc = t.dimension(closing);
+  for (int k = closing - 1; k >= 0; --k) {
+    const int64_t dim = t.dimension(k);
+    t.set_dimension(k, acc);
+    acc *= dim;
+  }
+}
+
+int dimensions(FixedTable t) {
+  const int closing = closing_slot(t);
+  return closing < 0 ? 0 : closing;
+}
+
+uint8_t* locate(FixedTable t) {
+  set_status(t, kGood);
+  const uint64_t entry_len = t.entry_record().flat_length();
+  const uint64_t total = t.total_bytes();
+  const int dims = dimensions(t);
+  if (entry_len == 0 || dims == 0) {
+    set_status(t, kInvalidKey);
+    return nullptr;
+  }
+  const int64_t count = static_cast<int64_t>(total / entry_len);
+  bool inside = true;
+  int64_t entry = 0;
+  for (int k = 1; k <= dims; ++k) {
+    const int64_t stride = t.dimension(k - 1);
+    const int64_t extent = k == 1 ? (stride ? count / stride : 0) : t.dimension(k - 2) / stride;
+    const int64_t index = t.index(k);
+    if (index < 1 || index > extent) inside = false;
+    else entry += (index - 1) * stride;
+    t.set_index(k, index - 1);
+  }
+  if (!inside || static_cast<uint64_t>(entry + 1) * entry_len > total) {
+    set_status(t, kInvalidKey);
+    return nullptr;
+  }
+  return t.entries() + static_cast<uint64_t>(entry) * entry_len;
+}
+
+void record_to_entry(FixedTable t, Record rec) {
+  uint8_t* e = locate(t);
+  if (e == nullptr) return;
+  const Record er = t.entry_record();
+  files::record_to_flat(rec, 0, e, er.flat_length());
+}
+
+void entry_to_record(FixedTable t, Record rec) {
+  const uint8_t* e = locate(t);
+  if (e == nullptr) return;
+  if (e[0] == 0) {  // never written
+    set_status(t, kInvalidKey);
+    return;
+  }
+  files::flat_to_record(rec, 0, e, t.entry_record().flat_length());
+}
+
+void put(FixedTable t, uint64_t field_no, Item source, uint64_t start, uint64_t length) {
+  uint8_t* e = locate(t);
+  if (e == nullptr) return;
+  if (!put_field(e, t.entry_record(), field_no, source, start, length))
+    set_status(t, kInvalidKey);
+}
+
+void get(FixedTable t, uint64_t field_no, Item target) {
+  const uint8_t* e = locate(t);
+  if (e == nullptr) return;
+  if (!get_field(e, t.entry_record(), field_no, target)) set_status(t, kInvalidKey);
+}
+
+void sort(FixedTable t, uint64_t key_start, uint64_t key_length) {
+  require_one_dimension(t);
+  set_status(t, kGood);
+  const uint64_t entry_len = t.entry_record().flat_length();
+  // A key outside the entry, or longer than the pivot's work item, is
+  // refused with status 23 and the table stays as it was.
+  if (entry_len == 0 || key_start < 1 || key_length < 1 || key_length > kMaxFixedKey ||
+      key_start - 1 + key_length > entry_len) {
+    set_status(t, kInvalidKey);
+    return;
+  }
+  const int64_t n = static_cast<int64_t>(t.total_bytes() / entry_len);
+  FixedSortOps ops;
+  ops.base = t.entries();
+  ops.entry_len = entry_len;
+  ops.key_off = key_start - 1;
+  ops.key_len = key_length;
+  ops.head_len = key_length < 8 ? key_length : 8;
+  ops.head_shift = 8 * (8 - ops.head_len);
+  partition_sort(ops, 0, n - 1);
+}
+
+void find(FixedTable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
+          Number result) {
+  require_one_dimension(t);
+  set_status(t, kGood);
+  const Record er = t.entry_record();
+  const uint64_t entry_len = er.flat_length();
+  if (entry_len == 0 || key_start < 1 || key_end < key_start || key_end > entry_len) {
+    set_status(t, kInvalidKey);
+    return;
+  }
+  const uint64_t off = key_start - 1, len = key_end - key_start + 1;
+  const uint8_t* base = t.entries();
+  int64_t lo = 0, hi = static_cast<int64_t>(t.total_bytes() / entry_len) - 1, at = -1;
+  while (lo <= hi) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    const int c = compare_keys(base + static_cast<uint64_t>(mid) * entry_len + off, key, len);
+    if (c == 0) {
+      at = mid;
+      break;
+    }
+    if (c < 0) lo = mid + 1;
+    else hi = mid - 1;
+  }
+  if (at < 0) {
+    set_status(t, kInvalidKey);
+    return;
+  }
+  while (at > 0 &&
+         compare_keys(base + static_cast<uint64_t>(at - 1) * entry_len + off, key, len) == 0) {
+    --at;
+    set_status(t, kDuplicates);
+  }
+  set_whole_number(result, at + 1);
+  files::flat_to_record(er, 0, base + static_cast<uint64_t>(at) * entry_len, entry_len);
+}
+
+}  // namespace qw::tables
+
+// ---------------------------------------------------------------------------
+// Register entry.
+
+QW_ENTRY(_TABLES, bridge_TABLES);
+extern "C" void bridge_TABLES(qw::Regs& r) {
+  using namespace qw::tables;
+  void* label = reinterpret_cast<void*>(r.r9);
+  const qw::FixedTable t(label);
+  if (r.r8 == kBind) {
+    bind(t, qw::Record(reinterpret_cast<void*>(r.r10)));
+    return;
+  }
+  require_table(label);
+  switch (r.r8) {
+    case kSort: sort(t, r.r10, r.r11); break;
+    case kFind:
+      find(t, r.r10, r.r11, reinterpret_cast<const uint8_t*>(r.r12),
+           qw::Number(reinterpret_cast<void*>(r.r13)));
+      break;
+    case kFromRecord: record_to_entry(t, t.entry_record()); break;
+    case kToRecord: entry_to_record(t, t.entry_record()); break;
+    case kPutField:
+      put(t, r.r11, qw::Item(reinterpret_cast<void*>(r.r12)), r.r13, r.r14);
+      break;
+    case kGetField: get(t, r.r11, qw::Item(reinterpret_cast<void*>(r.r12))); break;
+    default: locate(t); break;
+  }
+}

@@ -1,0 +1,469 @@
+// Xtables module (_XTABLES): one-dimensional tables whose memory comes from
+// the program break when they are bound.
+//
+// Each position i has a slot of (flat length + 9) bytes: an 8-byte link, a
+// live flag and the flat record.  The link is 0 (the slot holds its own
+// entry) or the address of the slot whose record is the i-th entry; every
+// access goes through it, so sorting exchanges links and never moves a
+// record.  Whole tables load from and unload to random files (kinds 16 and
+// 32).
+#include "bridge.h"
+#include "common.h"
+#include "files.h"
+#include "numbers.h"
+#include "syscall.h"
+#include "tables.h"
+
+namespace qw::tables {
+namespace {
+
+constexpr long kOutOfMemory = -12;
+constexpr uint64_t kChunk = 65536;
+
+void set_status(Xtable t, int64_t s) { t.status().set_value(s); }
+
+uint8_t* slot_at(Xtable t, int64_t position) {
+  return t.block_start() + static_cast<uint64_t>(position - 1) * xslot_size(t);
+}
+
+uint8_t* entry_of(uint8_t* slot) {
+  const int64_t link = load64(slot);
+  return link ? reinterpret_cast<uint8_t*>(link) : slot;
+}
+
+// A fresh slot (link 0) holds its own entry: make that explicit.
+uint8_t* own_entry(uint8_t* slot) {
+  if (load64(slot) == 0) store64(slot, reinterpret_cast<int64_t>(slot));
+  return reinterpret_cast<uint8_t*>(load64(slot));
+}
+
+void require_xtable(void* label) {
+  if (Item(label).type() != kXtableType) fatal_library(kErrNotTable);
+}
+
+uint8_t g_chunk[kChunk];
+
+// The sort works on a scratch copy of the positions, each with the first 8
+// key bytes as one big-endian number, so that comparing two positions
+// rarely leaves that array.  It runs the very partition scheme of the link
+// sort, so the order it produces is the same; the links are then written
+// back.  Without scratch memory it sorts the links in place.
+struct Ref {
+  uint64_t head;
+  uint8_t* entry;
+};
+
+struct ScratchOps {
+  Ref* refs;
+  uint64_t key_off, key_len;
+  Ref pivot;
+  int cmp(const Ref& a) const {
+    if (a.head != pivot.head) return a.head < pivot.head ? -1 : 1;
+    if (key_len <= 8) return 0;
+    return compare_keys(a.entry + key_off + 8, pivot.entry + key_off + 8, key_len - 8);
+  }
+  void take_pivot(int64_t m) { pivot = refs[m]; }
+  bool below_pivot(int64_t i) const { return cmp(refs[i]) < 0; }
+  bool above_pivot(int64_t j) const { return cmp(refs[j]) > 0; }
+  void swap(int64_t i, int64_t j) const {
+    const Ref x = refs[i];
+    refs[i] = refs[j];
+    refs[j] = x;
+  }
+};
+
+struct LinkOps {
+  uint8_t* base;
+  uint64_t slot, key_off, key_len;
+  const uint8_t* pivot;
+  uint8_t* slot_of(int64_t i) const { return base + static_cast<uint64_t>(i) * slot; }
+  const uint8_t* key(int64_t i) const {
+    return reinterpret_cast<const uint8_t*>(load64(slot_of(i))) + key_off;
+  }
+  void take_pivot(int64_t m) { pivot = key(m); }
+  bool below_pivot(int64_t i) const { return compare_keys(key(i), pivot, key_len) < 0; }
+  bool above_pivot(int64_t j) const { return compare_keys(key(j), pivot, key_len) > 0; }
+  void swap(int64_t i, int64_t j) const {
+    const int64_t x = load64(slot_of(i));
+    store64(slot_of(i), load64(slot_of(j)));
+    store64(slot_of(j), x);
+  }
+};
+
+uint64_t head_of(const uint8_t* k, uint64_t len) {
+  const uint64_t n = len < 8 ? len : 8;
+  uint64_t v = 0;
+  for (uint64_t i = 0; i < n; ++i) v = (v << 8) | k[i];
+  return v << (8 * (8 - n));
+}
+
+}  // namespace
+
+uint64_t xslot_size(Xtable t) { return t.entry_record().flat_length() + 9; }
+
+void xbind(Xtable t, Record entry_record, uint64_t bytes) {
+  uint8_t* label = t.label();
+  Item(label).set_type(kXtableType);
+  Number ub = t.ubound();
+  ub.set_scale(1);
+  ub.set_type(kNumberType);
+  ub.set_length(9);
+  __builtin_memcpy(ub.picture(), "999999999", 9);
+  ub.set_value(0);
+  Number st = t.status();
+  st.set_scale(1);
+  st.set_type(kNumberType);
+  st.set_length(2);
+  __builtin_memcpy(st.picture(), "99", 2);
+  st.set_value(0);
+  Item(label).set_scale(reinterpret_cast<int64_t>(entry_record.label()));
+  const long start = sys::call1(sys::kBrk, 0);
+  const long want = start + static_cast<long>(bytes);
+  const long got = sys::call1(sys::kBrk, want);
+  if (start <= 0 || got < want) fatal_kernel(kOutOfMemory);
+  t.set_block_start(reinterpret_cast<void*>(start));
+  Item(label).set_length(static_cast<uint64_t>(want));
+  w_TopOfBSS = start;
+  w_BottomOfBSS = want;
+}
+
+uint8_t* xlocate(Xtable t, int64_t position) {
+  set_status(t, kGood);
+  if (position > t.ubound().value()) {
+    set_status(t, kEndOfFile);
+    return nullptr;
+  }
+  const uint64_t size = xslot_size(t);
+  uint8_t* const start = t.block_start();
+  uint8_t* const end = t.block_end();
+  // Position 0 (or below) is outside the table like any other bad index.
+  if (position < 1 ||
+      static_cast<uint64_t>(position) > static_cast<uint64_t>(end - start) / size) {
+    set_status(t, kInvalidKey);
+    return nullptr;
+  }
+  uint8_t* e = entry_of(slot_at(t, position));
+  if (e < start || e + size > end) {
+    set_status(t, kInvalidKey);
+    return nullptr;
+  }
+  return e;
+}
+
+void xrecord_to_entry(Xtable t, int64_t position, Record rec) {
+  if (xlocate(t, position) == nullptr) return;
+  uint8_t* e = own_entry(slot_at(t, position));
+  e[8] = 1;
+  files::record_to_flat(rec, 0, e + 9, t.entry_record().flat_length());
+}
+
+void xentry_to_record(Xtable t, int64_t position, Record rec) {
+  const uint8_t* e = xlocate(t, position);
+  if (e == nullptr) return;
+  if (e[8] != 1) set_status(t, kInvalidKey);
+  files::flat_to_record(rec, 0, e + 9, t.entry_record().flat_length());
+}
+
+void xput(Xtable t, int64_t position, uint64_t field_no, Item source, uint64_t start,
+          uint64_t length) {
+  if (xlocate(t, position) == nullptr) return;
+  uint8_t* e = own_entry(slot_at(t, position));
+  if (!put_field(e + 9, t.entry_record(), field_no, source, start, length)) {
+    set_status(t, kInvalidKey);
+    return;
+  }
+  e[8] = 1;
+}
+
+void xget(Xtable t, int64_t position, uint64_t field_no, Item target) {
+  const uint8_t* e = xlocate(t, position);
+  if (e == nullptr) return;
+  if (!get_field(e + 9, t.entry_record(), field_no, target)) {
+    set_status(t, kInvalidKey);
+    return;
+  }
+  if (e[8] != 1) set_status(t, kInvalidKey);
+}
+
+void xdelete(Xtable t, int64_t position, bool clear) {
+  uint8_t* e = xlocate(t, position);
+  if (e == nullptr) return;
+  e[8] = 0;
+  if (clear) __builtin_memset(e + 9, 0, t.entry_record().flat_length());
+}
+
+void xsort(Xtable t, uint64_t key_start, uint64_t key_length) {
+  set_status(t, kGood);
+  const uint64_t len = t.entry_record().flat_length();
+  const uint64_t size = len + 9;
+  uint8_t* const start = t.block_start();
+  int64_t n = t.ubound().value();
+  const int64_t room = static_cast<int64_t>(static_cast<uint64_t>(t.block_end() - start) / size);
+  if (n > room) n = room;
+  if (key_start < 1 || key_length < 1 || key_start - 1 + key_length > len) {
+    set_status(t, kInvalidKey);
+    return;
+  }
+  if (n < 2) return;
+  for (int64_t i = 0; i < n; ++i) own_entry(start + static_cast<uint64_t>(i) * size);
+  const uint64_t key_off = 9 + key_start - 1;
+  const uint64_t bytes = static_cast<uint64_t>(n) * sizeof(Ref);
+  const long map = sys::call6(sys::kMmap, 0, static_cast<long>(bytes), 3 /* read, write */,
+                              0x22 /* private, anonymous */, -1, 0);
+  if (map < 0 && map > -4096) {
+    LinkOps ops{start, size, key_off, key_length, nullptr};
+    partition_sort(ops, 0, n - 1);
+    return;
+  }
+  Ref* refs = reinterpret_cast<Ref*>(map);
+  for (int64_t i = 0; i < n; ++i) {
+    uint8_t* e = reinterpret_cast<uint8_t*>(load64(start + static_cast<uint64_t>(i) * size));
+    refs[i] = Ref{head_of(e + key_off, key_length), e};
+  }
+  ScratchOps ops{refs, key_off, key_length, {}};
+  partition_sort(ops, 0, n - 1);
+  for (int64_t i = 0; i < n; ++i)
+    store64(start + static_cast<uint64_t>(i) * size, reinterpret_cast<int64_t>(refs[i].entry));
+  sys::call2(11 /* munmap */, map, static_cast<long>(bytes));
+}
+
+void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key, Number result) {
+  set_status(t, kGood);
+  const uint64_t len = t.entry_record().flat_length();
+  if (key_start < 1 || key_end < key_start || key_end > len) {
+    set_status(t, kInvalidKey);
+    result.set_value(0);
+    return;
+  }
+  const uint64_t off = 9 + key_start - 1, klen = key_end - key_start + 1;
+  const uint64_t size = len + 9;
+  uint8_t* const start = t.block_start();
+  int64_t n = t.ubound().value();
+  const int64_t room = static_cast<int64_t>(static_cast<uint64_t>(t.block_end() - start) / size);
+  if (n > room) n = room;
+  auto entry = [&](int64_t p) { return entry_of(start + static_cast<uint64_t>(p - 1) * size); };
+  int64_t lo = 1, hi = n, at = 0;
+  while (lo <= hi) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    const int c = compare_keys(entry(mid) + off, key, klen);
+    if (c == 0) {
+      at = mid;
+      break;
+    }
+    if (c < 0) lo = mid + 1;
+    else hi = mid - 1;
+  }
+  if (at == 0) {
+    set_status(t, kInvalidKey);
+    result.set_value(0);
+    return;
+  }
+  // The lowest position of the run of equal keys whose entry is live.
+  int64_t first = at;
+  while (first > 1 && compare_keys(entry(first - 1) + off, key, klen) == 0) --first;
+  for (int64_t p = first; p <= n && compare_keys(entry(p) + off, key, klen) == 0; ++p) {
+    const uint8_t* e = entry(p);
+    if (e[8] == 1) {
+      set_whole_number(result, p);
+      files::flat_to_record(t.entry_record(), 0, e + 9, len);
+      return;
+    }
+  }
+  set_status(t, kInvalidKey);
+  set_whole_number(result, at);
+}
+
+namespace {
+
+[[noreturn]] void too_large() {
+  static constexpr char kLine[81] =
+      "TABLES[error]:- the file is larger than the xtable's memory                     ";
+  fatal_line(kLine);
+}
+
+[[noreturn]] void not_random() {
+  static constexpr char kLine[81] =
+      "TABLES[error]:- load and unload need a random file (kind 16 or 32)              ";
+  fatal_line(kLine);
+}
+
+long open_path(FileBlock f, long flags) {
+  char path[4097];
+  files::make_path(f.name(), path);
+  const long fd = sys::open(path, flags, 0666);
+  if (fd < 0) fatal_kernel(fd);
+  f.set_handle(fd);
+  return fd;
+}
+
+// Buffered writer of the unload: every byte reaches the file or the
+// program ends with the kernel's line.
+struct Writer {
+  long fd;
+  uint64_t used = 0;
+  void flush() {
+    const uint8_t* p = g_chunk;
+    while (used > 0) {
+      const long r = sys::write(fd, p, static_cast<long>(used));
+      if (r < 0) fatal_kernel(r);
+      if (r == 0) fatal_kernel(-28);
+      p += r;
+      used -= static_cast<uint64_t>(r);
+    }
+  }
+  void put(const uint8_t* p, uint64_t n) {
+    while (n > 0) {
+      if (used == kChunk) flush();
+      uint64_t take = kChunk - used;
+      if (take > n) take = n;
+      __builtin_memcpy(g_chunk + used, p, take);
+      used += take;
+      p += take;
+      n -= take;
+    }
+  }
+};
+
+// Buffered reader of the kind 16 load; take(nullptr, n) skips n bytes.
+struct Reader {
+  long fd;
+  uint64_t pos = 0, end = 0;
+  uint64_t take(uint8_t* out, uint64_t n) {
+    uint64_t got = 0;
+    while (got < n) {
+      if (pos == end) {
+        const long r = sys::read(fd, g_chunk, kChunk);
+        if (r < 0) fatal_kernel(r);
+        if (r == 0) break;
+        pos = 0;
+        end = static_cast<uint64_t>(r);
+      }
+      uint64_t k = end - pos;
+      if (k > n - got) k = n - got;
+      if (out) __builtin_memcpy(out + got, g_chunk + pos, k);
+      pos += k;
+      got += k;
+    }
+    return got;
+  }
+};
+
+}  // namespace
+
+void xload(Xtable t, FileBlock f, bool keep_deleted) {
+  set_status(t, kGood);
+  const uint8_t kind = f.kind();
+  if (!files::is_random(kind)) not_random();
+  const long fd = open_path(f, 0);
+  const uint64_t len = t.entry_record().flat_length();
+  const uint64_t size = len + 9;
+  uint8_t* const start = t.block_start();
+  const uint64_t capacity = static_cast<uint64_t>(t.block_end() - start);
+  uint8_t st[144];
+  long r = sys::call2(sys::kFstat, fd, reinterpret_cast<long>(st));
+  if (r < 0) fatal_kernel(r);
+  const uint64_t file_bytes = static_cast<uint64_t>(load64(st + 48));
+  f.size().set_value(static_cast<int64_t>(file_bytes));
+  uint64_t count = 0;
+  if (kind == files::kRandomReserved) {
+    if (file_bytes > capacity) {
+      sys::close(fd);
+      too_large();
+    }
+    uint64_t got = 0;
+    while (got < file_bytes) {
+      r = sys::read(fd, start + got, static_cast<long>(file_bytes - got));
+      if (r < 0) fatal_kernel(r);
+      if (r == 0) break;
+      got += static_cast<uint64_t>(r);
+    }
+    count = got / size;
+    for (uint64_t i = 0; i < count; ++i) {
+      uint8_t* slot = start + i * size;
+      store64(slot, reinterpret_cast<int64_t>(slot));
+    }
+  } else {
+    // Kind 16: status byte and flat record per record, each into the next
+    // slot after its link; dropped records give their slot to the next.
+    // A partial record at the end of the file is not a record.
+    Reader rd{fd};
+    for (;;) {
+      uint8_t flag;
+      if (rd.take(&flag, 1) == 0) break;
+      if (!keep_deleted && flag != 1) {
+        if (rd.take(nullptr, len) < len) break;
+        continue;
+      }
+      if ((count + 1) * size > capacity) {
+        sys::close(fd);
+        too_large();
+      }
+      uint8_t* slot = start + count * size;
+      if (rd.take(slot + 9, len) < len) break;
+      slot[8] = flag;
+      store64(slot, reinterpret_cast<int64_t>(slot));
+      ++count;
+    }
+  }
+  t.ubound().set_value(static_cast<int64_t>(count));
+  r = sys::close(fd);
+  if (r < 0) fatal_kernel(r);
+}
+
+void xunload(Xtable t, FileBlock f, bool with_deleted) {
+  set_status(t, kGood);
+  const uint8_t kind = f.kind();
+  if (!files::is_random(kind)) not_random();
+  const long fd = open_path(f, 1 | 64 | 512);  // write, create, truncate
+  const uint64_t len = t.entry_record().flat_length();
+  const uint64_t size = len + 9;
+  uint8_t* const start = t.block_start();
+  int64_t n = t.ubound().value();
+  const int64_t room = static_cast<int64_t>(static_cast<uint64_t>(t.block_end() - start) / size);
+  if (n > room) n = room;
+  Writer w{fd};
+  for (int64_t p = 1; p <= n; ++p) {
+    const uint8_t* e = entry_of(start + static_cast<uint64_t>(p - 1) * size);
+    if (e[8] != 1 && !with_deleted) continue;
+    if (kind == files::kRandomReserved) w.put(e, size);
+    else w.put(e + 8, len + 1);
+  }
+  w.flush();
+  const long r = sys::close(fd);
+  if (r < 0) fatal_kernel(r);
+}
+
+}  // namespace qw::tables
+
+// ---------------------------------------------------------------------------
+// Register entry.
+
+QW_ENTRY(_XTABLES, bridge_XTABLES);
+extern "C" void bridge_XTABLES(qw::Regs& r) {
+  using namespace qw::tables;
+  void* label = reinterpret_cast<void*>(r.r9);
+  const qw::Xtable t(label);
+  if (r.r8 == kBind) {
+    xbind(t, qw::Record(reinterpret_cast<void*>(r.r10)), r.r11);
+    return;
+  }
+  require_xtable(label);
+  const int64_t pos = static_cast<int64_t>(r.r10);
+  switch (r.r8) {
+    case kSort: xsort(t, r.r10, r.r11); break;
+    case kFind:
+      xfind(t, r.r10, r.r11, reinterpret_cast<const uint8_t*>(r.r12),
+            qw::Number(reinterpret_cast<void*>(r.r13)));
+      break;
+    case kFromRecord: xrecord_to_entry(t, pos, t.entry_record()); break;
+    case kToRecord: xentry_to_record(t, pos, t.entry_record()); break;
+    case kPutField:
+      xput(t, pos, r.r11, qw::Item(reinterpret_cast<void*>(r.r12)), r.r13, r.r14);
+      break;
+    case kGetField: xget(t, pos, r.r11, qw::Item(reinterpret_cast<void*>(r.r12))); break;
+    case kDelete: xdelete(t, pos, r.r11 == 1); break;
+    case kLoad: xload(t, qw::FileBlock(reinterpret_cast<void*>(r.r10)), r.r11 == 1); break;
+    case kUnload: xunload(t, qw::FileBlock(reinterpret_cast<void*>(r.r10)), r.r11 == 1); break;
+    default: xlocate(t, pos); break;
+  }
+}
