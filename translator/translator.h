@@ -212,6 +212,8 @@ class Translator {
   int n_Started = 0;
   long n_StartPoint = 0;
   long n_Len1 = 0, n_Len2 = 0, n_Len = 0;
+  // Rows of DataNameTable that hold constants ("K"), in row order.
+  std::vector<long> w_ConstantRows;
 
   // ---- Second pass -----------------------------------------------------
   SecondPassState p2;
