@@ -1,0 +1,256 @@
+// Moves, insert, find, replace and the record conversions of the words
+// module.
+// The runtime directory has its own syscall.h, which hides the C library's;
+// the system call numbers the C++ library needs are included first.
+#include <sys/syscall.h>
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <string>
+
+#include "bridge.h"
+#include "item.h"
+#include "words.h"
+
+namespace {
+
+using qw::Item;
+using qw::Number;
+using qw::Word;
+namespace wd = qw::words;
+
+class Arena {
+ public:
+  uint8_t* number(int64_t value, const std::string& pic, int64_t scale = 1) {
+    uint8_t* d = header(scale, '9', pic.size());
+    qw::store64(d, value);
+    std::memcpy(d + 8, pic.data(), pic.size());
+    used_ += 8 + pic.size();
+    return d;
+  }
+  uint8_t* word(const std::string& text) {
+    uint8_t* d = header(0, 'X', text.size());
+    std::memcpy(d, text.data(), text.size());
+    used_ += text.size();
+    return d;
+  }
+  // A record: "R", _NO, $LENGTH, then the fields, then the end marker.
+  uint8_t* begin_record() {
+    buf_[used_++] = 'R';
+    number(0, "999999999");
+    used_ += 8;  // $LENGTH
+    return buf_ + used_;
+  }
+  void end_record(uint8_t* label) {
+    uint64_t flat = 0;
+    for (Item f(label + 17); f.type() != 0 && f.data() < buf_ + used_; f = f.next())
+      flat += f.length();
+    header(0, 0, flat);
+    qw::store64(label - 8, static_cast<int64_t>(flat));
+  }
+
+ private:
+  uint8_t* header(int64_t scale, char type, uint64_t len) {
+    uint8_t* h = buf_ + used_;
+    qw::store64(h, scale);
+    h[8] = static_cast<uint8_t>(type);
+    qw::store64(h + 9, static_cast<int64_t>(len));
+    used_ += 17;
+    return h + 17;
+  }
+  uint8_t buf_[8192] = {};
+  size_t used_ = 0;
+};
+
+std::string text(uint8_t* w) { return std::string(reinterpret_cast<char*>(w), Word(w).length()); }
+
+// The word operand form: start and length, 1 and Length for the whole word.
+void words(uint64_t flags, uint8_t* src, uint64_t start, uint64_t len, uint8_t* dest,
+           uint64_t dstart, uint64_t extra = 0) {
+  wd::transfer(flags, Item(src), start, len, Item(dest), dstart, extra);
+}
+
+TEST(Move, StopsAtDestinationEndAndPads) {
+  Arena a;
+  uint8_t* s = a.word("abcde");
+  uint8_t* d = a.word("xyz");
+  words(0, s, 1, 5, d, 1);
+  EXPECT_EQ(text(d), "abc");
+  uint8_t* e = a.word("0123456789");
+  words(wd::kPad, s, 1, 5, e, 1);
+  EXPECT_EQ(text(e), "abcde     ");
+  uint8_t* f = a.word("0123456789");
+  words(0, s, 2, 2, f, 4);
+  EXPECT_EQ(text(f), "012bc56789");
+}
+
+TEST(Move, CaseConversion) {
+  Arena a;
+  uint8_t* s = a.word("Mixed Case 1");
+  uint8_t* d = a.word("            ");
+  words(wd::kUpper, s, 1, 12, d, 1);
+  EXPECT_EQ(text(d), "MIXED CASE 1");
+  words(wd::kLower, s, 1, 12, d, 1);
+  EXPECT_EQ(text(d), "mixed case 1");
+  words(wd::kUpper | wd::kLower, s, 1, 12, d, 1);
+  EXPECT_EQ(text(d), "MIXED CASE 1");
+}
+
+TEST(Move, OverlappingWithinOneWord) {
+  Arena a;
+  uint8_t* w = a.word("abcdefgh");
+  words(0, w, 1, 5, w, 3);
+  EXPECT_EQ(text(w), "ababcdeh");
+}
+
+TEST(Move, NormalisesPositions) {
+  Arena a;
+  uint8_t* s = a.word("abc");
+  uint8_t* d = a.word("..........");
+  words(0, s, 0, 0, d, 0);  // whole source, start 1
+  EXPECT_EQ(text(d), "abc.......");
+  uint8_t* e = a.word("..........");
+  words(0, s, 1, 3, e, 99);  // beyond the end: placed to end at the last
+  EXPECT_EQ(text(e), ".......abc");
+}
+
+TEST(Insert, OpensGapAndLosesTail) {
+  Arena a;
+  uint8_t* s = a.word("XYZ");
+  uint8_t* d = a.word("0123456789");
+  words(wd::kInsert, s, 1, 3, d, 2);
+  EXPECT_EQ(text(d), "0XYZ123456");
+  uint8_t* e = a.word("0123");
+  words(wd::kInsert, s, 1, 3, e, 3);
+  EXPECT_EQ(text(e), "01XY");
+}
+
+TEST(Find, PositionFromWordStart) {
+  Arena a;
+  uint8_t* n = a.number(99, "999");
+  words(wd::kFind, a.word("ab"), 1, 2, a.word("aab"), 1, reinterpret_cast<uint64_t>(n));
+  EXPECT_EQ(Number(n).value(), 2);
+  uint8_t* hay = a.word("abcabc");
+  words(wd::kFind, a.word("abc"), 1, 3, hay, 2, reinterpret_cast<uint64_t>(n));
+  EXPECT_EQ(Number(n).value(), 4);
+  words(wd::kFind, a.word("cab!"), 1, 4, hay, 1, reinterpret_cast<uint64_t>(n));
+  EXPECT_EQ(Number(n).value(), 0);  // never reads beyond the Length
+  // A receiving number with places gets the position, not a scaled value.
+  uint8_t* p = a.number(0, "99.9");
+  words(wd::kFind, a.word("c"), 1, 1, hay, 1, reinterpret_cast<uint64_t>(p));
+  EXPECT_EQ(Number(p).value(), 30);
+}
+
+TEST(Replace, AllNonOverlappingOccurrences) {
+  Arena a;
+  uint8_t* d = a.word("xxxxx");
+  uint8_t* src = a.word("xx");
+  uint8_t* rep = a.word("yy");
+  words(wd::kReplace, src, 1, 2, d, 1, reinterpret_cast<uint64_t>(rep));
+  EXPECT_EQ(text(d), "yyyyx");
+  uint8_t* e = a.word("a-b-c-d");
+  words(wd::kReplace, a.word("-"), 1, 1, e, 4, reinterpret_cast<uint64_t>(a.word("+")));
+  EXPECT_EQ(text(e), "a-b+c+d");
+  // A replacement word shorter than the source substring reads as blanks.
+  uint8_t* f = a.word("abcabc");
+  words(wd::kReplace, a.word("bc"), 1, 2, f, 1, reinterpret_cast<uint64_t>(a.word("Z")));
+  EXPECT_EQ(text(f), "aZ aZ ");
+}
+
+TEST(NumberSource, EditsAtStartAndClears) {
+  Arena a;
+  uint8_t* n = a.number(1234, "#,###-");
+  uint8_t* d = a.word("abcdefghij");
+  words(0, n, 0, 0, d, 3);
+  EXPECT_EQ(text(d), "ab1,234+ij");
+  words(wd::kPad, n, 0, 0, d, 1);
+  EXPECT_EQ(text(d), "1,234+    ");
+  // Explicit picture through r10/r11.
+  const char* pic = "99999";
+  words(wd::kPad, n, reinterpret_cast<uint64_t>(pic), 5, d, 1);
+  EXPECT_EQ(text(d), "01234     ");
+  // Set-length form used by the display routine.
+  uint8_t* t = a.word(std::string(20, ' '));
+  words(wd::kPad, n, 0, 0, t, 1, 1);
+  EXPECT_EQ(text(t), "1,234+");
+}
+
+TEST(Records, FlatFormRoundTrip) {
+  Arena a;
+  uint8_t* rec = a.begin_record();
+  a.word("KEY01");
+  uint8_t* qty = a.number(42, "9999");
+  uint8_t* price = a.number(-1250, "999.99-");
+  a.word("ok");
+  a.end_record(rec);
+  qw::Record r(rec);
+  EXPECT_EQ(r.flat_length(), 5u + 4 + 7 + 2);
+  char flat[64];
+  ASSERT_EQ(wd::record_to_buffer(r, flat, sizeof flat), 18u);
+  EXPECT_EQ(std::string(flat, 18), "KEY010042012.50-ok");
+  // Capacity limits what is written.
+  EXPECT_EQ(wd::record_to_buffer(r, flat, 7), 7u);
+
+  wd::buffer_to_record(r, "ABCDE0007 12.50+zz", 18);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(rec + 17), 5), "ABCDE");
+  EXPECT_EQ(Number(qty).value(), 7);
+  EXPECT_EQ(Number(price).value(), 1250);
+  // A short buffer leaves the remaining fields blank or zero.
+  wd::buffer_to_record(r, "XY", 2);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(rec + 17), 5), "XY   ");
+  EXPECT_EQ(Number(qty).value(), 0);
+}
+
+TEST(Records, TextToRecordAndBack) {
+  Arena a;
+  uint8_t* rec = a.begin_record();
+  uint8_t* key = a.word("     ");
+  uint8_t* qty = a.number(0, "999");
+  a.end_record(rec);
+  qw::Record r(rec);
+  r.set_record_no(5);
+  uint8_t* src = a.word("##KEY99123");
+  wd::text_to_record(Word(src), 3, r);
+  EXPECT_EQ(text(key), "KEY99");
+  EXPECT_EQ(Number(qty).value(), 123);
+  EXPECT_EQ(r.record_no(), 0);
+  EXPECT_EQ(qw::record_buffer().length(), 8u);
+  // A short source does not pick up the previous buffer contents.
+  wd::text_to_record(Word(a.word("AB")), 1, r);
+  EXPECT_EQ(text(key), "AB   ");
+  EXPECT_EQ(Number(qty).value(), 0);
+
+  Number(qty).set_value(7);
+  uint8_t* out = a.word("..........");
+  wd::record_to_text(r, Word(out), 4);
+  EXPECT_EQ(text(out), "...AB   00");
+}
+
+TEST(Dispatch, NumberDestinationIsFatal) {
+  Arena a;
+  uint8_t* n = a.number(0, "99");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        words(0, a.word("12"), 1, 2, n, 1);
+      },
+      testing::ExitedWithCode(1), "WORDS\\[error\\]:- use NUMBERS to convert text to number");
+}
+
+TEST(Environment, LookupThroughRegisterEntry) {
+  Arena a;
+  setenv("QW_WORDS_TEST", "found-it", 1);
+  // The services module walks the environment from the saved start stack;
+  // build a minimal one: argc 0, no arguments, then the environment.
+  static char entry[] = "QW_WORDS_TEST=found-it";
+  static char* stack[] = {nullptr, nullptr, entry, nullptr};
+  w_SaveRSP = reinterpret_cast<int64_t>(stack);
+  uint8_t* name = a.word("QW_WORDS_TEST   ");
+  uint8_t* d = a.word("....................");
+  words(wd::kEnvironment, name, 1, 16, d, 1);
+  EXPECT_EQ(text(d), "found-it............");
+}
+
+}  // namespace
