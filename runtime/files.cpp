@@ -16,6 +16,7 @@
 #include "common.h"
 #include "numbers.h"
 #include "syscall.h"
+#include "words.h"
 
 namespace qw::files {
 namespace {
@@ -303,17 +304,7 @@ uint64_t status_offset(uint8_t kind) { return kind == kRandomReserved ? 8 : 0; }
 // its edited text; returns the full edited length.
 uint64_t edit_number(Number n, numbers::Picture pic, uint8_t* out, uint64_t room) {
   const uint64_t len = pic.text ? pic.length : n.picture_length();
-  if (len <= room) {
-    numbers::to_text(n, pic, reinterpret_cast<char*>(out));
-  } else {
-    char scratch[512];
-    if (len <= sizeof scratch) {
-      numbers::to_text(n, pic, scratch);
-      __builtin_memcpy(out, scratch, room);
-    } else {
-      __builtin_memset(out, '*', room);
-    }
-  }
+  numbers::to_text_clipped(n, pic, reinterpret_cast<char*>(out), len < room ? len : room);
   return len;
 }
 
@@ -347,8 +338,9 @@ uint64_t slot_size(uint8_t kind, Record rec) {
 // ---------------------------------------------------------------------------
 // Records.
 
+// The fields' part is the words module's flat form, so files, tables and
+// text conversions agree byte for byte.
 uint64_t record_to_flat(Record rec, uint8_t kind, uint8_t* out, uint64_t capacity) {
-  uint64_t p = 0;
   const uint64_t prefix = prefix_length(kind, rec);
   if (prefix > capacity) return 0;
   if (prefix == 9) {
@@ -357,36 +349,14 @@ uint64_t record_to_flat(Record rec, uint8_t kind, uint8_t* out, uint64_t capacit
   } else if (prefix == 1) {
     out[0] = 1;
   }
-  p = prefix;
-  for (Item field = rec.first_field(); !Record::is_end(field) && p < capacity;
-       field = field.next()) {
-    const uint64_t len = field.length();
-    const uint64_t room = capacity - p;
-    if (field.is_number()) {
-      edit_number(Number(field.data()), {}, out + p, room);
-    } else {
-      __builtin_memcpy(out + p, field.data(), len < room ? len : room);
-    }
-    p += len < room ? len : room;
-  }
-  return p;
+  return prefix + words::record_to_buffer(rec, reinterpret_cast<char*>(out + prefix),
+                                          capacity - prefix);
 }
 
 void flat_to_record(Record rec, uint8_t kind, const uint8_t* in, uint64_t available) {
-  uint64_t p = prefix_length(kind, rec);
-  Item field = rec.first_field();
-  while (!Record::is_end(field)) {
-    const uint64_t len = field.length();
-    if (p + len > available) break;
-    const Item after = field.next();  // before a conversion may change Length
-    if (field.is_number()) {
-      numbers::from_text(Number(field.data()), reinterpret_cast<const char*>(in + p), len);
-    } else {
-      __builtin_memcpy(field.data(), in + p, len);
-    }
-    p += len;
-    field = after;
-  }
+  const uint64_t prefix = prefix_length(kind, rec);
+  if (available < prefix) return;
+  words::buffer_to_record(rec, reinterpret_cast<const char*>(in + prefix), available - prefix);
 }
 
 void record_to_buffer(Record rec, uint8_t kind) {
@@ -438,7 +408,7 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
   if (field.is_number()) {
     uint64_t len = field.length();
     if (len > avail) len = avail;
-    numbers::from_text(Number(field.data()), reinterpret_cast<const char*>(at), len);
+    numbers::from_text_fixed(Number(field.data()), reinterpret_cast<const char*>(at), len);
     return at + len;
   }
   validate_source(field.data(), start, length);

@@ -48,8 +48,8 @@ uint64_t slot_size(uint8_t kind, Record rec);
 // only when the record number is non-zero); any other kind has none.
 // Writes at most `capacity` bytes; returns the bytes written.
 uint64_t record_to_flat(Record rec, uint8_t kind, uint8_t* out, uint64_t capacity);
-// Distributes `available` bytes of flat form into the fields; fields past
-// the end of the available bytes are left unchanged.
+// Distributes `available` bytes of flat form into the fields; characters
+// past the available bytes count as blanks.
 void flat_to_record(Record rec, uint8_t kind, const uint8_t* in, uint64_t available);
 
 // The _FROMRECORD / _TORECORD entries: the record against w_RecordBuffer,

@@ -138,13 +138,7 @@ bool put_field(uint8_t* entry, Record rec, uint64_t field_no, Item source, uint6
     numbers::Picture pic;
     if (start != 0) pic = {reinterpret_cast<const char*>(start), length};
     const uint64_t len = pic.text ? pic.length : n.picture_length();
-    char scratch[512];
-    if (len <= room) {
-      numbers::to_text(n, pic, reinterpret_cast<char*>(at));
-    } else if (len <= sizeof scratch) {
-      numbers::to_text(n, pic, scratch);
-      __builtin_memcpy(at, scratch, room);
-    }
+    numbers::to_text_clipped(n, pic, reinterpret_cast<char*>(at), len < room ? len : room);
     return true;
   }
   if (length == 0) length = source.length();
@@ -166,7 +160,7 @@ bool get_field(const uint8_t* entry, Record rec, uint64_t field_no, Item target)
   if (target.is_number()) {
     uint64_t len = target.length();
     if (len > room) len = room;
-    numbers::from_text(Number(target.data()), reinterpret_cast<const char*>(at), len);
+    numbers::from_text_fixed(Number(target.data()), reinterpret_cast<const char*>(at), len);
     return true;
   }
   // The word takes the field; a word longer than the field is blank padded
@@ -178,22 +172,7 @@ bool get_field(const uint8_t* entry, Record rec, uint64_t field_no, Item target)
   return true;
 }
 
-void set_whole_number(Number n, int64_t value) {
-  // Places: picture positions right of the '.', signs and commas excepted.
-  const char* pic = n.picture();
-  const uint64_t len = n.picture_length();
-  int64_t scale = 1;
-  bool point = false;
-  for (uint64_t k = 0; k < len; ++k) {
-    const char c = pic[k];
-    if (c == '.') {
-      point = true;
-    } else if (point && c != ',' && c != '+' && c != '-') {
-      scale *= 10;
-    }
-  }
-  n.set_value(value * scale);
-}
+void set_whole_number(Number n, int64_t value) { numbers::store_integer(n, value); }
 
 // ---------------------------------------------------------------------------
 // Fixed tables.
