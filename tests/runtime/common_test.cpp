@@ -1,0 +1,224 @@
+// The fatal exit, its message tables, the program end, the operand
+// normalisation and the block primitives.
+// The runtime directory has its own syscall.h, which hides the C library's;
+// the system call numbers the C++ library needs are included first.
+#include <sys/syscall.h>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "common.h"
+#include "item.h"
+
+extern "C" {
+// The kernel line labels share their names with the C library's error
+// macros, so they are reached through assembler names here.
+extern const char k_EPERM[] asm("EPERM");
+extern const char k_EWOULDBLOCK[] asm("EWOULDBLOCK");
+extern const char k_EDEADLOCK[] asm("EDEADLOCK");
+extern const char k_EHWPOISON[] asm("EHWPOISON");
+extern const char err01[], err12[], err13[];
+void _MOVSTR();
+void _PADSTR();
+void _CMPSTR();
+}
+
+namespace {
+
+std::string kernel_line(int n) { return std::string(SysErrorMessages + 64 * n, 64); }
+std::string library_line(int n) { return std::string(QuillwrightErrorMessages + 80 * (n - 1), 80); }
+std::string padded(const std::string& s, size_t n) { return s + std::string(n - s.size(), ' '); }
+
+template <class F>
+std::string fatal_output(F body, int status = 1) {
+  std::string path = "/tmp/qw_common_test_" + std::to_string(getpid());
+  EXPECT_EXIT(
+      {
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 1);
+        body();
+      },
+      testing::ExitedWithCode(status), "");
+  std::string out;
+  int fd = open(path.c_str(), O_RDONLY);
+  char buf[4096];
+  for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, n);
+  if (fd >= 0) close(fd);
+  unlink(path.c_str());
+  return out;
+}
+
+TEST(MessageTables, KernelLinesAndLabels) {
+  EXPECT_EQ(kernel_line(0), padded("000:Quillwright error", 64));
+  EXPECT_EQ(kernel_line(1), padded("001:Operation not permitted", 64));
+  EXPECT_EQ(kernel_line(2), padded("002:No such file or directory", 64));
+  EXPECT_EQ(kernel_line(11), padded("011:Try again", 64));
+  EXPECT_EQ(kernel_line(12), padded("012:Out of memory", 64));
+  EXPECT_EQ(kernel_line(25), padded("025:Not a typewriter", 64));
+  EXPECT_EQ(kernel_line(41), padded("041:Operation would block", 64));
+  EXPECT_EQ(kernel_line(58), padded("058:Deadlock", 64));
+  EXPECT_EQ(kernel_line(110), padded("110:Connection timed out", 64));
+  EXPECT_EQ(kernel_line(133), padded("133:Memory page has hardware error", 64));
+  EXPECT_EQ(k_EPERM, SysErrorMessages + 64);
+  EXPECT_EQ(k_EWOULDBLOCK, SysErrorMessages + 64 * 41);
+  EXPECT_EQ(k_EDEADLOCK, SysErrorMessages + 64 * 58);
+  EXPECT_EQ(k_EHWPOISON, SysErrorMessages + 64 * 133);
+  for (int n = 0; n < 134; ++n) {
+    std::string l = kernel_line(n);
+    char num[8];
+    snprintf(num, sizeof num, "%03d:", n);
+    EXPECT_EQ(l.substr(0, 4), num);
+    EXPECT_NE(l[4], ' ') << n;
+  }
+}
+
+TEST(MessageTables, LibraryLines) {
+  EXPECT_EQ(err01, QuillwrightErrorMessages);
+  EXPECT_EQ(err12, QuillwrightErrorMessages + 80 * 11);
+  EXPECT_EQ(library_line(8), padded("DECISIONS[error]:- Error comparing Alpha and Numeric field", 80));
+  EXPECT_EQ(library_line(11),
+            padded("FILES[error]:- a filename has been found that exceeds the system limit", 80));
+  EXPECT_EQ(library_line(12),
+            padded("NUMBERS[error]:- receiving (ALPHA) too small. Literals default pic is 26", 80));
+  EXPECT_EQ(std::string(err13, 80), padded("NUMBERS[error]:- division by zero", 80));
+}
+
+TEST(FatalExit, KernelAndLibraryForms) {
+  EXPECT_EQ(fatal_output([] { qw::sys_error(-2, nullptr); }),
+            "\x1b[91mSystem Error is " + padded("002:No such file or directory", 64) + "\n");
+  EXPECT_EQ(fatal_output([] { qw::fatal_kernel(-110); }),
+            "\x1b[91mSystem Error is " + padded("110:Connection timed out", 64) + "\n");
+  EXPECT_EQ(fatal_output([] { qw::fatal_library(qw::kErrNotTable); }),
+            "\x1b[91m\n" + padded("TABLES[error]:- You have not passed a valid table", 80) + "\n");
+  EXPECT_EQ(fatal_output([] { qw::sys_error(0, nullptr); }), "\x1b[91m");
+  // A number outside the table still ends the program, with line 000.
+  EXPECT_EQ(fatal_output([] { qw::sys_error(-999, nullptr); }),
+            "\x1b[91mSystem Error is " + padded("000:Quillwright error", 64) + "\n");
+}
+
+bool g_cleaned = false;
+void mark_cleaned() {
+  g_cleaned = true;
+  write(1, "cleanup;", 8);
+}
+
+TEST(FatalExit, CleanupRunsFirst) {
+  EXPECT_EQ(fatal_output([] {
+              qw::set_fatal_cleanup(mark_cleaned);
+              qw::fatal_line(err01);
+            }),
+            "cleanup;\x1b[91m\n" + padded("NUMBERS[error]:- non numeric field", 80) + "\n");
+}
+
+TEST(EndProgram, ExitsWithErrorCode) {
+  EXPECT_EQ(fatal_output(
+                [] {
+                  qw::store64(ERROR_CODE, 42);
+                  qw::end_program();
+                },
+                42),
+            "");
+}
+
+// A word item of `len` characters.
+struct W {
+  explicit W(uint64_t len) { qw::store64(raw + 9, static_cast<int64_t>(len)), raw[8] = 'X'; }
+  void* item() { return raw + 17; }
+  uint8_t raw[17 + 16] = {};
+};
+
+TEST(Validate, SourceSubstring) {
+  W w(10);
+  auto src = [&](uint64_t s, uint64_t l) {
+    qw::validate_source(w.item(), s, l);
+    return std::make_pair(s, l);
+  };
+  EXPECT_EQ(src(0, 0), std::make_pair(1ul, 10ul));
+  EXPECT_EQ(src(70000, 3), std::make_pair(1ul, 3ul));
+  EXPECT_EQ(src(12, 5), std::make_pair(10ul, 1ul));
+  EXPECT_EQ(src(static_cast<uint64_t>(-4), 2), std::make_pair(1ul, 2ul));
+  EXPECT_EQ(src(4, static_cast<uint64_t>(-1)), std::make_pair(4ul, 7ul));
+  EXPECT_EQ(src(4, 65536), std::make_pair(4ul, 1ul));
+  EXPECT_EQ(src(8, 5), std::make_pair(8ul, 3ul));
+  // A number source is not touched.
+  uint8_t num[17 + 9] = {};
+  num[8] = '9';
+  uint64_t s = 0, l = 0;
+  qw::validate_source(num + 17, s, l);
+  EXPECT_EQ(s, 0u);
+  EXPECT_EQ(l, 0u);
+}
+
+TEST(Validate, DestinationStart) {
+  W w(10);
+  auto dst = [&](uint64_t s, uint64_t n) {
+    qw::validate_destination(w.item(), s, n);
+    return s;
+  };
+  EXPECT_EQ(dst(0, 3), 1u);
+  EXPECT_EQ(dst(static_cast<uint64_t>(-1), 3), 1u);
+  EXPECT_EQ(dst(65536, 3), 1u);
+  EXPECT_EQ(dst(5, 3), 5u);
+  EXPECT_EQ(dst(11, 3), 8u);
+  // A source longer than the word never gives a start before 1.
+  EXPECT_EQ(dst(11, 30), 1u);
+}
+
+// Calls a block primitive with rsi, rdi, rcx; returns -1/0/1 from the
+// unsigned flags and checks that the three registers come back unchanged.
+int cmpstr(const char* a, const char* b, uint64_t n) {
+  const char* si = a;
+  const char* di = b;
+  uint64_t cx = n;
+  uint8_t above, below;
+  asm volatile("call _CMPSTR\n seta %3\n setb %4"
+               : "+S"(si), "+D"(di), "+c"(cx), "=r"(above), "=r"(below)
+               :
+               : "memory", "cc");
+  EXPECT_EQ(si, a);
+  EXPECT_EQ(di, b);
+  EXPECT_EQ(cx, n);
+  return above ? 1 : (below ? -1 : 0);
+}
+
+TEST(Primitives, CompareGroupsBigEndian) {
+  EXPECT_EQ(cmpstr("abcdefgh", "abcdefgh", 8), 0);
+  EXPECT_EQ(cmpstr("abcdefgi", "abcdefgh", 8), 1);
+  EXPECT_EQ(cmpstr("Abcdefgz", "abcdefga", 8), -1);  // first byte decides
+  for (uint64_t n = 0; n <= 23; ++n) {
+    std::string x(n, 'q'), y(n, 'q');
+    EXPECT_EQ(cmpstr(x.c_str(), y.c_str(), n), 0) << n;
+    if (n == 0) continue;
+    for (uint64_t k = 0; k < n; ++k) {
+      std::string u = x, v = y;
+      u[k] = '\x90';  // unsigned: above every ASCII byte
+      v[n - 1] = 'a';
+      EXPECT_EQ(cmpstr(u.c_str(), v.c_str(), n), 1) << n << " " << k;
+      EXPECT_EQ(cmpstr(v.c_str(), u.c_str(), n), -1) << n << " " << k;
+    }
+  }
+}
+
+TEST(Primitives, MoveAndPadEveryLength) {
+  for (uint64_t n = 0; n <= 21; ++n) {
+    char src[32], dst[32];
+    for (int i = 0; i < 32; ++i) src[i] = static_cast<char>('A' + i), dst[i] = '.';
+    const char* si = src;
+    char* di = dst;
+    uint64_t cx = n;
+    asm volatile("call _MOVSTR" : "+S"(si), "+D"(di), "+c"(cx) : : "memory", "cc");
+    EXPECT_EQ(std::string(dst, n), std::string(src, n));
+    EXPECT_EQ(dst[n], '.');
+    EXPECT_EQ(cx, n);
+    di = dst;
+    asm volatile("call _PADSTR" : "+D"(di), "+c"(cx) : : "memory", "cc");
+    EXPECT_EQ(std::string(dst, n), std::string(n, ' '));
+    EXPECT_EQ(dst[n], '.');
+  }
+}
+
+}  // namespace
