@@ -1,0 +1,674 @@
+// Files module: random, sequential and delimited files, directories, copy,
+// rename and remove, record locks, and the register entries.
+// The runtime directory has its own syscall.h, which hides the C library's;
+// the system call numbers the C++ library needs are included first.
+#include <sys/syscall.h>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "files.h"
+#include "item.h"
+
+namespace {
+
+using qw::FileBlock;
+using qw::Item;
+using qw::Number;
+using qw::Record;
+using qw::Word;
+namespace fl = qw::files;
+
+// Data items laid out back to back, as a translated program declares them.
+class Arena {
+ public:
+  uint8_t* number(int64_t value, const std::string& pic) {
+    uint8_t* d = header(1, '9', pic.size());
+    qw::store64(d, value);
+    std::memcpy(d + 8, pic.data(), pic.size());
+    used_ += 8 + pic.size();
+    return d;
+  }
+  uint8_t* word(const std::string& text, size_t len = 0) {
+    if (len == 0) len = text.size();
+    uint8_t* d = header(0, 'X', len);
+    std::memset(d, ' ', len);
+    std::memcpy(d, text.data(), std::min(len, text.size()));
+    used_ += len;
+    return d;
+  }
+  uint8_t* begin_record() {
+    buf_[used_++] = 'R';
+    number(0, "999999999");
+    used_ += 8;  // $LENGTH
+    return buf_ + used_;
+  }
+  void end_record(uint8_t* label) {
+    uint64_t flat = 0;
+    for (Item f(label + 17); f.data() <= buf_ + used_; f = f.next()) flat += f.length();
+    header(0, 0, flat);
+    qw::store64(label - 8, static_cast<int64_t>(flat));
+  }
+  // _SIZE, _READLENGTH, _STATUS, _Delimiter, _HANDLE, then the name.
+  uint8_t* file(const std::string& path, uint8_t kind) {
+    number(0, "999999999999");
+    number(0, "999999");
+    number(0, "99");
+    buf_[used_++] = kind;
+    used_ += 8;
+    return word(path, 255);
+  }
+
+ private:
+  uint8_t* header(int64_t scale, char type, uint64_t len) {
+    uint8_t* h = buf_ + used_;
+    qw::store64(h, scale);
+    h[8] = static_cast<uint8_t>(type);
+    qw::store64(h + 9, static_cast<int64_t>(len));
+    used_ += 17;
+    return h + 17;
+  }
+  uint8_t buf_[16384] = {};
+  size_t used_ = 0;
+};
+
+std::string text(uint8_t* w) { return std::string(reinterpret_cast<char*>(w), Word(w).length()); }
+void set_text(uint8_t* w, const std::string& s) {
+  std::memset(w, ' ', Word(w).length());
+  std::memcpy(w, s.data(), std::min<size_t>(s.size(), Word(w).length()));
+}
+int64_t value(uint8_t* n) { return Number(n).value(); }
+int64_t status(uint8_t* f) { return FileBlock(f).status().value(); }
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+void spit(const std::string& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/qwfilesXXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string dir_;
+};
+
+// A record of a 5-character key, a quantity with picture 999 and a 4-
+// character flag: flat length 12.
+struct Item3 {
+  Arena a;
+  uint8_t *rec, *key, *qty, *flag;
+  Item3() {
+    rec = a.begin_record();
+    key = a.word("", 5);
+    qty = a.number(0, "999");
+    flag = a.word("", 4);
+    a.end_record(rec);
+  }
+  void set(int64_t no, const std::string& k, int64_t q, const std::string& f) {
+    Record(rec).set_record_no(no);
+    set_text(key, k);
+    Number(qty).set_value(q);
+    set_text(flag, f);
+  }
+  int64_t no() const { return Record(rec).record_no(); }
+};
+
+// ---------------------------------------------------------------------------
+// Random files.
+
+TEST_F(Files, RandomSlotsDeleteStartAndNext) {
+  Item3 r;
+  Arena a;
+  uint8_t* f = a.file(path("rand.dat"), fl::kRandom);
+  fl::open_file(FileBlock(f), 2);
+  ASSERT_EQ(status(f), 0);
+  for (int i = 1; i <= 5; ++i) {
+    r.set(i, "K" + std::to_string(i), 10 * i, "F");
+    fl::write_file(FileBlock(f), r.rec);
+    ASSERT_EQ(status(f), 0);
+  }
+  EXPECT_EQ(slurp(path("rand.dat")).size(), 5u * 13);
+  EXPECT_EQ(slurp(path("rand.dat")).substr(13, 13), std::string("\x01K2   020F   ", 13));
+
+  fl::delete_record(FileBlock(f), (r.set(1, "", 0, ""), Record(r.rec)));
+  EXPECT_EQ(status(f), 0);
+  r.set(2, "", 0, "");
+  fl::delete_record(FileBlock(f), Record(r.rec));
+  fl::delete_record(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), 23) << "deleting twice";
+
+  // A deleted slot reads as 23 and leaves the fields as they were.
+  r.set(2, "OLD", 7, "X");
+  fl::read_file(FileBlock(f), r.rec);
+  EXPECT_EQ(status(f), 23);
+  EXPECT_EQ(text(r.key), "OLD  ");
+  EXPECT_EQ(value(r.qty), 7);
+  r.set(6, "", 0, "");
+  fl::read_file(FileBlock(f), r.rec);
+  EXPECT_EQ(status(f), 10);
+
+  // Start at 0 skips the two deleted slots; next walks on to the end.
+  r.set(0, "", 0, "");
+  fl::start_file(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), 0);
+  EXPECT_EQ(r.no(), 3);
+  EXPECT_EQ(text(r.key), "K3   ");
+  EXPECT_EQ(value(r.qty), 30);
+  fl::next_record(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(r.no(), 4);
+  fl::next_record(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(r.no(), 5);
+  EXPECT_EQ(text(r.key), "K5   ");
+  fl::next_record(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), 10);
+  fl::close_file(FileBlock(f));
+}
+
+TEST_F(Files, RecordFiveOfANewFileLeavesFourEmptySlots) {
+  Item3 r;
+  Arena a;
+  uint8_t* f = a.file(path("new.dat"), fl::kRandom);
+  fl::open_file(FileBlock(f), 2);
+  r.set(5, "FIVE", 5, "Y");
+  fl::write_file(FileBlock(f), r.rec);
+  EXPECT_EQ(slurp(path("new.dat")).size(), 5u * 13);
+  for (int i = 1; i <= 4; ++i) {
+    r.set(i, "KEEP", 1, "K");
+    fl::read_file(FileBlock(f), r.rec);
+    EXPECT_EQ(status(f), 23) << i;
+    EXPECT_EQ(text(r.key), "KEEP ");
+  }
+  r.set(5, "", 0, "");
+  fl::read_file(FileBlock(f), r.rec);
+  EXPECT_EQ(status(f), 0);
+  EXPECT_EQ(text(r.key), "FIVE ");
+  fl::close_file(FileBlock(f));
+}
+
+TEST_F(Files, ReservedKindWritesZerosThenTheStatusByte) {
+  Item3 r;
+  Arena a;
+  uint8_t* f = a.file(path("k32.dat"), fl::kRandomReserved);
+  fl::open_file(FileBlock(f), 2);
+  r.set(2, "AB", 12, "ZZ");
+  fl::write_file(FileBlock(f), r.rec);
+  const std::string data = slurp(path("k32.dat"));
+  ASSERT_EQ(data.size(), 42u);
+  EXPECT_EQ(data.substr(21), std::string(8, '\0') + "\x01" + "AB   012ZZ  ");
+  r.set(2, "", 0, "");
+  fl::read_file(FileBlock(f), r.rec);
+  EXPECT_EQ(text(r.key), "AB   ");
+  EXPECT_EQ(value(r.qty), 12);
+  fl::close_file(FileBlock(f));
+}
+
+TEST_F(Files, SequentialRecordsBackToBack) {
+  Item3 r;
+  Arena a;
+  uint8_t* f = a.file(path("seq.dat"), fl::kSequential);
+  fl::open_file(FileBlock(f), 1);
+  for (int i = 1; i <= 3; ++i) {
+    // A record number does not add a prefix to a sequential record.
+    r.set(i, "S" + std::to_string(i), i, "Q");
+    fl::write_file(FileBlock(f), r.rec);
+  }
+  fl::close_file(FileBlock(f));
+  EXPECT_EQ(slurp(path("seq.dat")), "S1   001Q   S2   002Q   S3   003Q   ");
+  fl::open_file(FileBlock(f), 0);
+  for (int i = 1; i <= 3; ++i) {
+    fl::read_file(FileBlock(f), r.rec);
+    ASSERT_EQ(status(f), 0);
+    EXPECT_EQ(value(r.qty), i);
+  }
+  fl::read_file(FileBlock(f), r.rec);
+  EXPECT_EQ(status(f), 10);
+  fl::close_file(FileBlock(f));
+}
+
+TEST_F(Files, MisuseEndsTheProgramWithTheModulesLine) {
+  Item3 r;
+  Arena a;
+  uint8_t* f = a.file(path("m.dat"), fl::kRandom);
+  uint8_t* lines = a.file(path("m.txt"), fl::kLines);
+  fl::open_file(FileBlock(f), 2);
+  fl::open_file(FileBlock(lines), 2);
+  r.set(0, "", 0, "");
+  auto on_stderr = [] { dup2(2, 1); };
+  EXPECT_EXIT((on_stderr(), fl::read_file(FileBlock(f), r.rec)), ::testing::ExitedWithCode(1),
+              "Read Error:You need a record number to read this record");
+  EXPECT_EXIT((on_stderr(), fl::write_file(FileBlock(f), r.rec)), ::testing::ExitedWithCode(1),
+              "Write Error:You need a record number to write this record");
+  EXPECT_EXIT((on_stderr(), fl::delete_record(FileBlock(f), Record(r.rec))),
+              ::testing::ExitedWithCode(1), "using a record no");
+  EXPECT_EXIT((on_stderr(), fl::delete_record(FileBlock(lines), Record(r.rec))),
+              ::testing::ExitedWithCode(1), "Delete Error:You can only delete from a random file");
+  EXPECT_EXIT((on_stderr(), fl::start_file(FileBlock(lines), Record(r.rec))),
+              ::testing::ExitedWithCode(1), "Start Error:You can only start a random file");
+  EXPECT_EXIT((on_stderr(), fl::next_record(FileBlock(lines), Record(r.rec))),
+              ::testing::ExitedWithCode(1), "Next Error:You can only use next on a random file");
+}
+
+// A write that cannot complete is never reported as good.
+TEST_F(Files, FailedWriteIsFatal) {
+  Item3 r;
+  Arena a;
+  uint8_t* f = a.file("/dev/full", fl::kRandom);
+  fl::open_file(FileBlock(f), 1);
+  r.set(1, "X", 1, "X");
+  EXPECT_EXIT((dup2(2, 1), fl::write_file(FileBlock(f), r.rec)), ::testing::ExitedWithCode(1),
+              "System Error is 028:No space left on device");
+}
+
+TEST_F(Files, OpeningAMissingFileForReadingCreatesItEmpty) {
+  Arena a;
+  uint8_t* f = a.file(path("fresh.txt"), fl::kLines);
+  fl::open_file(FileBlock(f), 0);
+  EXPECT_EQ(status(f), 0);
+  EXPECT_GT(FileBlock(f).handle(), 2);
+  EXPECT_EQ(FileBlock(f).size().value(), 0);
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(status(f), 10);
+  fl::close_file(FileBlock(f));
+  struct stat st;
+  EXPECT_EQ(stat(path("fresh.txt").c_str(), &st), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Locks.
+
+TEST_F(Files, LocksHeldByAnotherProcessGiveStatus90) {
+  Item3 r;
+  Arena a;
+  uint8_t* f = a.file(path("lock.dat"), fl::kRandom);
+  spit(path("lock.dat"), std::string(3 * 13, '\x01'));
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    // Holds record 2 and then the whole file until told to stop.
+    uint8_t* cf = a.file(path("lock.dat"), fl::kRandom);
+    fl::open_file(FileBlock(cf), 2);
+    r.set(2, "", 0, "");
+    fl::lock_record(FileBlock(cf), Record(r.rec));
+    char c = static_cast<char>(status(cf));
+    (void)!write(ready[1], &c, 1);
+    (void)!read(done[0], &c, 1);
+    _exit(0);
+  }
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, 0) << "child's lock";
+  fl::open_file(FileBlock(f), 2);
+  r.set(2, "", 0, "");
+  fl::lock_record(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), 90);
+  r.set(1, "", 0, "");
+  fl::lock_record(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), 0);
+  fl::unlock_record(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), 0);
+
+  // The whole-file lock at open is refused too: the file is closed again
+  // and its handle can no longer reach another file.
+  uint8_t* g = a.file(path("lock.dat"), fl::kRandom);
+  fl::open_file(FileBlock(g), 2 | fl::kModeLockFile);
+  EXPECT_EQ(status(g), 90);
+  EXPECT_EQ(FileBlock(g).handle(), -1);
+
+  (void)!write(done[1], "x", 1);
+  int ws;
+  waitpid(child, &ws, 0);
+  fl::open_file(FileBlock(g), 2 | fl::kModeLockFile);
+  EXPECT_EQ(status(g), 0);
+  fl::close_file(FileBlock(g));
+  fl::close_file(FileBlock(f));
+}
+
+// ---------------------------------------------------------------------------
+// Delimited files.
+
+// Builds one line from words and numbers and writes it.
+void write_line(uint8_t* f, std::initializer_list<uint8_t*> fields) {
+  uint8_t* at = w_RecordBuffer;
+  for (uint8_t* x : fields) {
+    const Item it(x);
+    at = fl::field_to_line(it, it.is_number() ? 0 : 1, it.is_number() ? 0 : it.length(),
+                           FileBlock(f), at);
+  }
+  fl::end_line(FileBlock(f), at);
+  fl::write_file(FileBlock(f), nullptr);
+}
+
+std::string delivered(uint8_t* f) {
+  return std::string(reinterpret_cast<char*>(w_RecordBuffer),
+                     FileBlock(f).read_length().value());
+}
+
+TEST_F(Files, CommaSeparatedLineAndReadBack) {
+  Arena a;
+  uint8_t* f = a.file(path("x.csv"), fl::kCsv);
+  uint8_t* w1 = a.word("AB", 5);
+  uint8_t* n = a.number(7, "99");
+  uint8_t* w2 = a.word("C", 3);
+  fl::open_file(FileBlock(f), 1);
+  write_line(f, {w1, n, w2});
+  fl::close_file(FileBlock(f));
+  EXPECT_EQ(slurp(path("x.csv")), "\"AB   \",07,\"C  \"\n");
+
+  set_text(w1, "");
+  set_text(w2, "");
+  Number(n).set_value(0);
+  fl::open_file(FileBlock(f), 0);
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(status(f), 0);
+  EXPECT_EQ(FileBlock(f).read_length().value(), 16);
+  const uint8_t* at = w_RecordBuffer;
+  at = fl::line_to_field(Item(w1), 1, 5, FileBlock(f), at);
+  at = fl::line_to_field(Item(n), 0, 0, FileBlock(f), at);
+  at = fl::line_to_field(Item(w2), 1, 3, FileBlock(f), at);
+  EXPECT_EQ(text(w1), "AB   ");
+  EXPECT_EQ(value(n), 7);
+  EXPECT_EQ(text(w2), "C  ");
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(status(f), 10);
+  fl::close_file(FileBlock(f));
+}
+
+TEST_F(Files, LastLineWithoutLineFeedAndBlanksAfterShortLines) {
+  Arena a;
+  spit(path("t.txt"), "a much longer first line\nshort\nlast");
+  uint8_t* f = a.file(path("t.txt"), fl::kLines);
+  uint8_t* w = a.word("x", 20);
+  fl::open_file(FileBlock(f), 0);
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(delivered(f), "a much longer first line");
+  EXPECT_EQ(w_RecordBuffer[24], '\n') << "the terminator stays after the line";
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(delivered(f), "short");
+  // A field taken past the short line and its terminator comes out blank,
+  // not from the line read before it.
+  fl::line_to_field(Item(w), 1, 20, FileBlock(f), w_RecordBuffer + 6);
+  EXPECT_EQ(text(w), std::string(20, ' '));
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(status(f), 0);
+  EXPECT_EQ(delivered(f), "last");
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(status(f), 10);
+  EXPECT_EQ(FileBlock(f).read_length().value(), 0);
+  fl::close_file(FileBlock(f));
+}
+
+// Every kind reads back what it wrote, whatever its terminator.
+TEST_F(Files, TerminatorsWrittenAreTheOnesRead) {
+  for (uint8_t kind : {uint8_t{1}, uint8_t{2}, uint8_t{3}, uint8_t{9}, uint8_t{12}, uint8_t{13},
+                       uint8_t{';'}, uint8_t{200}}) {
+    Arena a;
+    const std::string name = path("k" + std::to_string(kind));
+    uint8_t* f = a.file(name, kind);
+    uint8_t* w1 = a.word("one");
+    uint8_t* w2 = a.word("two2");
+    fl::open_file(FileBlock(f), 1);
+    write_line(f, {w1});
+    write_line(f, {w2});
+    fl::close_file(FileBlock(f));
+    const char t = static_cast<char>(fl::line_terminator(kind));
+    EXPECT_EQ(slurp(name), std::string("one") + t + "two2" + t) << int(kind);
+    fl::open_file(FileBlock(f), 0);
+    fl::read_file(FileBlock(f), nullptr);
+    EXPECT_EQ(delivered(f), "one") << int(kind);
+    fl::read_file(FileBlock(f), nullptr);
+    EXPECT_EQ(delivered(f), "two2") << int(kind);
+    fl::read_file(FileBlock(f), nullptr);
+    EXPECT_EQ(status(f), 10) << int(kind);
+    fl::close_file(FileBlock(f));
+  }
+  EXPECT_EQ(fl::line_terminator(1), 0);
+  EXPECT_EQ(fl::line_terminator(4), '\n');
+  EXPECT_EQ(fl::line_terminator(12), 12);
+}
+
+TEST_F(Files, LinesLongerThanTheBufferArriveInPieces) {
+  Arena a;
+  const std::string exact(fl::kMaxLine, 'e');
+  const std::string longer = std::string(fl::kMaxLine, 'x') + "tail";
+  spit(path("long.txt"), exact + "\n" + longer + "\nend\n");
+  uint8_t* f = a.file(path("long.txt"), fl::kLines);
+  fl::open_file(FileBlock(f), 0);
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(status(f), 0) << "a line that just fits";
+  EXPECT_EQ(FileBlock(f).read_length().value(), static_cast<int64_t>(fl::kMaxLine));
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(status(f), fl::kLineTruncated);
+  EXPECT_EQ(FileBlock(f).read_length().value(), static_cast<int64_t>(fl::kMaxLine));
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(status(f), 0);
+  EXPECT_EQ(delivered(f), "tail") << "nothing of the line is lost";
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(delivered(f), "end");
+  fl::close_file(FileBlock(f));
+
+  // Building a line past the buffer ends the program instead of writing
+  // beyond it.
+  uint8_t* big = a.word("");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        uint8_t* at = w_RecordBuffer;
+        std::string chunk(1000, 'c');
+        Arena b;
+        uint8_t* w = b.word(chunk);
+        for (int i = 0; i < 700; ++i) at = fl::field_to_line(Item(w), 1, 1000, FileBlock(f), at);
+        (void)big;
+      },
+      ::testing::ExitedWithCode(1), "Write Error:The line is longer than the record buffer");
+}
+
+// The read-ahead is invisible: a write after a read lands right after the
+// line read, and the position the kernel reports is the program's.
+TEST_F(Files, ReadAheadGivesBackUnreadBytesBeforeOtherOperations) {
+  Arena a;
+  spit(path("rw.txt"), "aaa\nbbb\nccc\nddd\n");
+  uint8_t* f = a.file(path("rw.txt"), fl::kLines);
+  uint8_t* w = a.word("XYZ");
+  fl::open_file(FileBlock(f), 2);
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(delivered(f), "aaa");
+  EXPECT_EQ(lseek(FileBlock(f).handle(), 0, SEEK_CUR), 16) << "read ahead";
+  write_line(f, {w});
+  EXPECT_EQ(lseek(FileBlock(f).handle(), 0, SEEK_CUR), 8);
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(delivered(f), "ccc");
+  fl::close_file(FileBlock(f));
+  EXPECT_EQ(slurp(path("rw.txt")), "aaa\nXYZ\nccc\nddd\n");
+
+  // A copy after a partial read still sends the whole file.
+  uint8_t* g = a.file(path("copy.txt"), fl::kLines);
+  fl::open_file(FileBlock(f), 0);
+  fl::read_file(FileBlock(f), nullptr);
+  fl::open_file(FileBlock(g), 1 | fl::kModeTruncate);
+  fl::copy_file(FileBlock(f), FileBlock(g));
+  EXPECT_EQ(FileBlock(f).read_length().value(), 16);
+  EXPECT_EQ(qw::return_code().value(), 0);
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(delivered(f), "XYZ") << "the copy leaves the reading position alone";
+  fl::close_file(FileBlock(f));
+  fl::close_file(FileBlock(g));
+  EXPECT_EQ(slurp(path("copy.txt")), "aaa\nXYZ\nccc\nddd\n");
+}
+
+TEST_F(Files, ManyFilesReadInTurnKeepTheirLines) {
+  Arena a;
+  constexpr int kFiles = 11;  // more than the read-ahead slots
+  uint8_t* fs[kFiles];
+  for (int i = 0; i < kFiles; ++i) {
+    std::string body;
+    for (int l = 0; l < 5; ++l) body += std::to_string(i) + ":" + std::to_string(l) + "\n";
+    spit(path("m" + std::to_string(i)), body);
+    fs[i] = a.file(path("m" + std::to_string(i)), fl::kLines);
+    fl::open_file(FileBlock(fs[i]), 0);
+  }
+  for (int l = 0; l < 5; ++l)
+    for (int i = 0; i < kFiles; ++i) {
+      fl::read_file(FileBlock(fs[i]), nullptr);
+      EXPECT_EQ(delivered(fs[i]), std::to_string(i) + ":" + std::to_string(l));
+    }
+  for (auto* f : fs) fl::close_file(FileBlock(f));
+}
+
+// ---------------------------------------------------------------------------
+// Directories, rename, remove.
+
+TEST_F(Files, DirectoryEntriesAndWorkingDirectory) {
+  spit(path("one"), "1");
+  mkdir(path("sub").c_str(), 0755);
+  Arena a;
+  uint8_t* d = a.file(dir_, fl::kDirectory);
+  uint8_t* name = a.word("", 40);
+  fl::open_file(FileBlock(d), 0);
+  ASSERT_EQ(status(d), 0);
+  std::set<std::string> seen;
+  for (;;) {
+    fl::read_file(FileBlock(d), name);
+    if (status(d) == 10) break;
+    std::string n = text(name);
+    n.erase(n.find_last_not_of(' ') + 1);
+    const int64_t type = qw::return_code().value();
+    if (n == "one") { EXPECT_EQ(type, 8); }
+    if (n == "sub") { EXPECT_EQ(type, 4); }
+    seen.insert(n);
+  }
+  EXPECT_EQ(seen, (std::set<std::string>{".", "..", "one", "sub"}));
+  fl::close_file(FileBlock(d));
+
+  char before[4096];
+  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  uint8_t* target = a.word(path("sub"));
+  fl::change_directory(Word(target));
+  EXPECT_EQ(qw::return_code().value(), 0);
+  uint8_t* cwd = a.word("", 300);
+  fl::query_directory(Word(cwd));
+  const std::string got = text(cwd);
+  EXPECT_EQ(got.substr(0, got.find('\0')), path("sub"));
+  EXPECT_EQ(got.back(), ' ');
+  uint8_t* missing = a.word(path("nowhere"));
+  fl::change_directory(Word(missing));
+  EXPECT_EQ(qw::return_code().value(), -2);
+  EXPECT_EQ(chdir(before), 0);
+}
+
+TEST_F(Files, RenameAndRemoveReportFailuresInReturnCode) {
+  spit(path("a"), "A");
+  Arena a;
+  uint8_t* from = a.file(path("a"), fl::kLines);
+  uint8_t* to = a.word(path("b"), 255);
+  fl::rename_path(Word(from), Word(to), FileBlock(from));
+  EXPECT_EQ(qw::return_code().value(), 0);
+  EXPECT_EQ(slurp(path("b")), "A");
+  fl::rename_path(Word(from), Word(to), FileBlock(from));
+  EXPECT_EQ(qw::return_code().value(), -2);
+  EXPECT_EQ(FileBlock(from).read_length().value(), -2);
+  fl::remove_path(Word(to));
+  EXPECT_EQ(qw::return_code().value(), 0);
+  fl::remove_path(Word(to));
+  EXPECT_EQ(qw::return_code().value(), -2);
+
+  // A name ended by a zero byte inside the word stops there.
+  uint8_t* z = a.word(path("z") + std::string(1, '\0') + "junk", 255);
+  spit(path("z"), "Z");
+  fl::remove_path(Word(z));
+  EXPECT_EQ(qw::return_code().value(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// The register entries, as compiled code calls them.
+
+extern "C" void _FILEIO();
+extern "C" void _FIELDS();
+extern "C" void _DELIMITER();
+
+void call_fileio(uint64_t op, void* block, void* r10) {
+  asm volatile(
+      "mov %0, %%r8\n mov %1, %%r9\n mov %2, %%r10\n sub $128, %%rsp\n call _FILEIO\n add $128, %%rsp"
+      :
+      : "r"(op), "r"(block), "r"(r10)
+      : "r8", "r9", "r10", "memory");
+}
+
+uint8_t* call_fields_out(uint8_t* field, uint64_t start, uint64_t len, uint8_t* block,
+                         uint8_t* rdi) {
+  asm volatile(
+      "mov $1, %%r8\n mov %1, %%r9\n mov %2, %%r10\n mov %3, %%r11\n mov %4, %%r15\n"
+      "sub $128, %%rsp\n call _FIELDS\n add $128, %%rsp"
+      : "+D"(rdi)
+      : "r"(field), "r"(start), "r"(len), "r"(block)
+      : "r8", "r9", "r10", "r11", "r15", "memory");
+  return rdi;
+}
+
+const uint8_t* call_fields_in(uint8_t* field, uint64_t start, uint64_t len, uint8_t* block,
+                              const uint8_t* rsi) {
+  asm volatile(
+      "xor %%r8, %%r8\n mov %1, %%r9\n mov %2, %%r10\n mov %3, %%r11\n mov %4, %%r15\n"
+      "sub $128, %%rsp\n call _FIELDS\n add $128, %%rsp"
+      : "+S"(rsi)
+      : "r"(field), "r"(start), "r"(len), "r"(block)
+      : "r8", "r9", "r10", "r11", "r15", "memory");
+  return rsi;
+}
+
+uint8_t* call_delimiter(uint8_t* block, uint8_t* rdi) {
+  asm volatile("mov %1, %%r15\n sub $128, %%rsp\n call _DELIMITER\n add $128, %%rsp" : "+D"(rdi) : "r"(block) : "r15", "memory");
+  return rdi;
+}
+
+TEST_F(Files, RegisterEntriesHandBackTheAdvancedPositions) {
+  Arena a;
+  uint8_t* f = a.file(path("e.txt"), fl::kLines);
+  uint8_t* w = a.word("hello", 8);
+  uint8_t* n = a.number(-42, "999-");
+  call_fileio(fl::kOpen, f, reinterpret_cast<void*>(1));
+  uint8_t* at = call_fields_out(w, 1, 5, f, w_RecordBuffer);
+  EXPECT_EQ(at, w_RecordBuffer + 5);
+  at = call_fields_out(n, 0, 0, f, at);
+  EXPECT_EQ(at, w_RecordBuffer + 9);
+  at = call_delimiter(f, at);
+  EXPECT_EQ(at, w_RecordBuffer + 10);
+  EXPECT_EQ(Word(w_RecordBuffer).length(), 10u);
+  call_fileio(fl::kWrite, f, nullptr);
+  call_fileio(fl::kClose, f, nullptr);
+  EXPECT_EQ(slurp(path("e.txt")), "hello042-\n");
+
+  set_text(w, "");
+  Number(n).set_value(0);
+  call_fileio(fl::kOpen, f, nullptr);
+  call_fileio(fl::kRead, f, nullptr);
+  const uint8_t* in = call_fields_in(w, 1, 5, f, w_RecordBuffer);
+  EXPECT_EQ(in, w_RecordBuffer + 5);
+  in = call_fields_in(n, 0, 0, f, in);
+  EXPECT_EQ(in, w_RecordBuffer + 9);
+  EXPECT_EQ(text(w), "hello   ");
+  EXPECT_EQ(value(n), -42);
+  call_fileio(fl::kClose, f, nullptr);
+}
+
+}  // namespace
