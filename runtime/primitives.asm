@@ -321,7 +321,8 @@ section .text
 ; No_Assist: the caller pushed the extra arguments of the second operand
 ; (first argument first), then the operand, popped the operand into r12 and
 ; set r15 to the count of items pushed, the operand included.  So the k-th
-; extra argument (k from 1) lies at [rsp + 8 * (r15 - k + 1)] on entry.
+; extra argument (k from 1) lies at [rsp + 8 * (r15 - k)] on entry, above
+; the return address.
 ;   word operand:   r13 := value of the number at argument 1 (default 1),
 ;                   r14 := value of the number at argument 2 (default Length)
 ;   number operand: r13 := address of argument 1 (a word holding a picture),
@@ -335,11 +336,11 @@ No_Assist:
         mov     r14, [r12 - 8]
         cmp     r15, 2
         jl      .done
-        mov     rax, [rsp + 8 + 8 * r15]        ; argument 1
+        mov     rax, [rsp + 8 * r15]            ; argument 1 (rax saved)
         mov     r13, [rax]
         cmp     r15, 3
         jl      .done
-        mov     rax, [rsp + 8 * r15]            ; argument 2
+        mov     rax, [rsp + 8 * r15 - 8]        ; argument 2
         mov     r14, [rax]
         jmp     .done
 .number:
@@ -347,7 +348,7 @@ No_Assist:
         xor     r14, r14
         cmp     r15, 2
         jl      .done
-        mov     r13, [rsp + 8 + 8 * r15]
+        mov     r13, [rsp + 8 * r15]            ; argument 1 (rax saved)
         mov     r14, [r13 - 8]
 .done:
         pop     rax

@@ -4,12 +4,15 @@
 // the system call numbers the C++ library needs are included first.
 #include <sys/syscall.h>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common.h"
 #include "item.h"
@@ -219,6 +222,64 @@ TEST(Primitives, MoveAndPadEveryLength) {
     EXPECT_EQ(std::string(dst, n), std::string(n, ' '));
     EXPECT_EQ(dst[n], '.');
   }
+}
+
+// Stand-alone programs that call the register entries exactly as translated
+// code does: asm/core_NAME.nasm is assembled, linked with exactly
+// `ld -o prog prog.o libquillwright.a`, run, and checked against
+// core_NAME.expected (standard output) and core_NAME.status (exit status).
+std::string slurp(const std::string& path) {
+  std::string out;
+  int fd = open(path.c_str(), O_RDONLY);
+  char buf[4096];
+  for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, n);
+  if (fd >= 0) close(fd);
+  return out;
+}
+
+std::string directory_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+TEST(AssemblyPrograms, OutputAndStatus) {
+  const std::string cases = directory_of(__FILE__) + "/asm";
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  self[n] = 0;
+  const std::string library = directory_of(directory_of(self)) + "/lib/libquillwright.a";
+  ASSERT_EQ(access(library.c_str(), R_OK), 0) << library;
+  char tmpl[] = "/tmp/qw_asm_cases_XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string work = tmpl;
+
+  std::vector<std::string> names;
+  if (DIR* d = opendir(cases.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string f = e->d_name;
+      if (f.rfind("core_", 0) == 0 && f.size() > 5 && f.substr(f.size() - 5) == ".nasm")
+        names.push_back(f.substr(0, f.size() - 5));
+    }
+    closedir(d);
+  }
+  ASSERT_GE(names.size(), 4u);
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const std::string base = cases + "/" + name, prog = work + "/" + name;
+    std::string build = "nasm -f elf64 -o " + prog + ".o " + base + ".nasm && ld -o " + prog +
+                        " " + prog + ".o " + library;
+    ASSERT_EQ(system(build.c_str()), 0) << build;
+    std::string args = slurp(base + ".args");
+    while (!args.empty() && args.back() == '\n') args.pop_back();
+    std::string run = "cd " + work + " && " + prog + " " + args + " > " + prog + ".out";
+    int status = system(run.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    std::string want_status = slurp(base + ".status");
+    EXPECT_EQ(WEXITSTATUS(status), want_status.empty() ? 0 : atoi(want_status.c_str()));
+    EXPECT_EQ(slurp(prog + ".out"), slurp(base + ".expected"));
+    unlink((prog + ".o").c_str());
+    unlink((prog + ".out").c_str());
+    unlink(prog.c_str());
+  }
+  rmdir(work.c_str());
 }
 
 }  // namespace
