@@ -255,3 +255,122 @@ TEST(Random, ByteCountsBoundTheValue) {
 }
 
 }  // namespace
+
+// The register entries, called as translated code calls them.
+extern "C" void _DATE();
+extern "C" void _RANDOM();
+extern "C" void _ENVIRONMENT();
+
+namespace {
+
+void call_entry(void (*entry)(), uint64_t r8, uint64_t r9, uint64_t r10, uint64_t r11 = 0,
+                uint64_t r12 = 0) {
+  register uint64_t a8 asm("r8") = r8;
+  register uint64_t a9 asm("r9") = r9;
+  register uint64_t a10 asm("r10") = r10;
+  register uint64_t a11 asm("r11") = r11;
+  register uint64_t a12 asm("r12") = r12;
+  // Below the red zone, so that the call's return address disturbs nothing.
+  asm volatile("sub $128, %%rsp\n\tcall *%[e]\n\tadd $128, %%rsp"
+               : "+r"(a8), "+r"(a9), "+r"(a10), "+r"(a11), "+r"(a12)
+               : [e] "r"(entry)
+               : "memory", "cc");
+}
+
+TEST(Entries, DateRandomAndEnvironmentThroughRegisters) {
+  int64_t day = 789;
+  char text[10];
+  call_entry(_DATE, 1, reinterpret_cast<uint64_t>(&day), reinterpret_cast<uint64_t>(text));
+  EXPECT_EQ(std::string(text, 10), "1972/02/29");
+  call_entry(_DATE, 2, reinterpret_cast<uint64_t>(&day), reinterpret_cast<uint64_t>("1971/01/01"));
+  EXPECT_EQ(day, 365);
+
+  // A number holding the byte count 2; the value lands in 8 bytes.
+  uint8_t count[17 + 8 + 1] = {};
+  qw::store64(count, 1);
+  count[8] = '9';
+  qw::store64(count + 9, 1);
+  qw::store64(count + 17, 2);
+  count[25] = '9';
+  uint64_t value[2] = {~0ull, 0x5a5a};
+  for (int i = 0; i < 100; ++i) {
+    call_entry(_RANDOM, 0, reinterpret_cast<uint64_t>(count + 17), reinterpret_cast<uint64_t>(value));
+    ASSERT_LT(value[0], 65536u);
+    ASSERT_EQ(value[1], 0x5a5au);
+  }
+
+  // The name as a substring: "xxPATHyy" from 3 for 4.
+  FakeStack stack({"PATH=/bin"});
+  TestWord name("xxPATHyy");
+  TestWord dest("", 8);
+  call_entry(_ENVIRONMENT, 0, reinterpret_cast<uint64_t>(name.data()), 3, 4,
+             reinterpret_cast<uint64_t>(dest.data()));
+  EXPECT_EQ(dest.str(), "/bin    ");
+}
+
+}  // namespace
+
+// Stand-alone programs that call the entries exactly as translated code
+// does: asm/svc_NAME.nasm and asm/term_NAME.nasm are assembled, linked with
+// only `ld -o prog prog.o libquillwright.a`, run, and checked against
+// NAME.expected (standard output) and NAME.status (exit status).
+#include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string directory_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+TEST(AssemblyPrograms, ServicesAndTerminal) {
+  const std::string cases = directory_of(__FILE__) + "/asm";
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  self[n] = 0;
+  const std::string library = directory_of(directory_of(self)) + "/lib/libquillwright.a";
+  ASSERT_EQ(access(library.c_str(), R_OK), 0) << library;
+  char tmpl[] = "/tmp/qw_svc_cases_XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string work = tmpl;
+  std::vector<std::string> names;
+  if (DIR* d = opendir(cases.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string f = e->d_name;
+      const bool ours = f.rfind("svc_", 0) == 0 || f.rfind("term_", 0) == 0;
+      if (ours && f.size() > 5 && f.substr(f.size() - 5) == ".nasm") names.push_back(f.substr(0, f.size() - 5));
+    }
+    closedir(d);
+  }
+  ASSERT_GE(names.size(), 3u);
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const std::string base = cases + "/" + name, prog = work + "/" + name;
+    const std::string build = "nasm -f elf64 -o " + prog + ".o " + base + ".nasm && ld -o " + prog + " " +
+                              prog + ".o " + library;
+    ASSERT_EQ(system(build.c_str()), 0) << build;
+    const std::string run = "cd " + work + " && " + prog + " < /dev/null > " + prog + ".out";
+    const int status = system(run.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    const std::string want_status = slurp(base + ".status");
+    EXPECT_EQ(WEXITSTATUS(status), want_status.empty() ? 0 : atoi(want_status.c_str()));
+    EXPECT_EQ(slurp(prog + ".out"), slurp(base + ".expected"));
+    unlink((prog + ".o").c_str());
+    unlink((prog + ".out").c_str());
+    unlink(prog.c_str());
+  }
+  rmdir(work.c_str());
+}
+
+}  // namespace
