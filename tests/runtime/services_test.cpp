@@ -49,7 +49,7 @@ struct FakeStack {
   ~FakeStack() { w_SaveRSP = saved; }
 };
 
-TEST(Environment, NameWithTrailingBlanksMatchesAndPrefixesDoNot) {
+TEST(ServicesEnvironment, NameWithTrailingBlanksMatchesAndPrefixesDoNot) {
   FakeStack stack({"HOME2=/wrong", "HOMEX=/wrong", "PATH=/usr/bin:/bin", "HOME=/home/qw"});
   TestWord name("PATH      ");
   TestWord dest("", 20);
@@ -69,7 +69,7 @@ TEST(Environment, NameWithTrailingBlanksMatchesAndPrefixesDoNot) {
   EXPECT_EQ(dest3.str(), "unchanged");
 }
 
-TEST(Environment, ValueIsCutAtTheDestinationAndNotPadded) {
+TEST(ServicesEnvironment, ValueIsCutAtTheDestinationAndNotPadded) {
   FakeStack stack({"LONG=abcdefghijklmnop", "SHORT=xy", "EMPTY="});
   // Guard bytes after the word must survive.
   TestWord dest("", 4);
@@ -103,7 +103,7 @@ std::string text_of_day(int64_t days) {
 
 int64_t error_code_value() { return qw::error_code().value(); }
 
-TEST(Dates, DayNumbersToText) {
+TEST(ServicesDates, DayNumbersToText) {
   EXPECT_EQ(text_of_day(0), "1970/01/01");
   EXPECT_EQ(text_of_day(365), "1971/01/01");
   EXPECT_EQ(text_of_day(789), "1972/02/29");
@@ -115,7 +115,7 @@ TEST(Dates, DayNumbersToText) {
   EXPECT_EQ(text_of_day(47541), "2100/03/01");
 }
 
-TEST(Dates, TextToDayNumberRoundTripsEveryDay) {
+TEST(ServicesDates, TextToDayNumberRoundTripsEveryDay) {
   for (int64_t d = 0; d < 50000; d += 1) {
     int64_t back = -1;
     ASSERT_TRUE(qw::services::parse_date_text(text_of_day(d).c_str(), back)) << d;
@@ -123,7 +123,7 @@ TEST(Dates, TextToDayNumberRoundTripsEveryDay) {
   }
 }
 
-TEST(Dates, RequestsThroughTheEntryForms) {
+TEST(ServicesDates, RequestsThroughTheEntryForms) {
   qw::error_code().set_value(0);
   int64_t day = 0;
   char text[10];
@@ -157,7 +157,7 @@ TEST(Dates, RequestsThroughTheEntryForms) {
   qw::error_code().set_value(0);
 }
 
-TEST(Dates, ClockRequests) {
+TEST(ServicesDates, ClockRequests) {
   int64_t secs = 0, today = 0, usec = -1;
   char text[10];
   date_request(qw::services::kSeconds, &secs, nullptr);
@@ -172,7 +172,7 @@ TEST(Dates, ClockRequests) {
   EXPECT_LT(usec, 1000000);
 }
 
-TEST(Programs, StartAndWaitForExitStatus) {
+TEST(ServicesPrograms, StartAndWaitForExitStatus) {
   TestWord fals("/bin/false");
   qw::error_code().set_value(0);
   qw::services::run_program(fals.word(), false, nullptr);
@@ -188,7 +188,7 @@ TEST(Programs, StartAndWaitForExitStatus) {
   EXPECT_EQ(error_code_value(), 0);
 }
 
-TEST(Programs, BatchOutputComesThroughThePipe) {
+TEST(ServicesPrograms, BatchOutputComesThroughThePipe) {
   TestWord cmd("/bin/echo hello   big  world", 40);
   int64_t fd = 0;
   qw::error_code().set_value(0);
@@ -204,7 +204,7 @@ TEST(Programs, BatchOutputComesThroughThePipe) {
   EXPECT_EQ(error_code_value(), 0);
 }
 
-TEST(Programs, FailedStartIsReportedAndTheChildDoesNotRunOn) {
+TEST(ServicesPrograms, FailedStartIsReportedAndTheChildDoesNotRunOn) {
   const long parent = qw::sys::call0(qw::sys::kGetpid);
   TestWord cmd("/no/such/program arg");
   int64_t fd = 99;
@@ -225,7 +225,7 @@ TEST(Programs, FailedStartIsReportedAndTheChildDoesNotRunOn) {
   qw::error_code().set_value(0);
 }
 
-TEST(ProgramsDeathTest, ChildEndedBySignalIsFatal) {
+TEST(ServicesProgramsDeathTest, ChildEndedBySignalIsFatal) {
   EXPECT_EXIT(
       {
         TestWord sh("/bin/sleep 5");
@@ -237,7 +237,7 @@ TEST(ProgramsDeathTest, ChildEndedBySignalIsFatal) {
       ::testing::ExitedWithCode(1), "");
 }
 
-TEST(Random, ByteCountsBoundTheValue) {
+TEST(ServicesRandom, ByteCountsBoundTheValue) {
   uint64_t seen_high[4] = {0, 0, 0, 0};
   for (int i = 0; i < 3000; ++i) {
     EXPECT_LT(qw::services::random_value(1), 256u);
@@ -277,7 +277,7 @@ void call_entry(void (*entry)(), uint64_t r8, uint64_t r9, uint64_t r10, uint64_
                : "memory", "cc");
 }
 
-TEST(Entries, DateRandomAndEnvironmentThroughRegisters) {
+TEST(ServicesEntries, DateRandomAndEnvironmentThroughRegisters) {
   int64_t day = 789;
   char text[10];
   call_entry(_DATE, 1, reinterpret_cast<uint64_t>(&day), reinterpret_cast<uint64_t>(text));
@@ -333,7 +333,7 @@ std::string slurp(const std::string& path) {
 
 std::string directory_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
-TEST(AssemblyPrograms, ServicesAndTerminal) {
+TEST(ServicesAssemblyPrograms, ServicesAndTerminal) {
   const std::string cases = directory_of(__FILE__) + "/asm";
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);

@@ -87,7 +87,7 @@ class Capture {
   int64_t saved_;
 };
 
-TEST(DisplayWords, ExactSequences) {
+TEST(TerminalDisplayWords, ExactSequences) {
   const std::string e = "\x1b";
   struct {
     const uint8_t* item;
@@ -146,7 +146,7 @@ TEST(DisplayWords, ExactSequences) {
   EXPECT_EQ(cap.take(), e + "(0j" + e + "(B");
 }
 
-TEST(Display, WordSubstringsAndNumbers) {
+TEST(TerminalDisplay, WordSubstringsAndNumbers) {
   TestWord<10> w("abcdefghij");
   Capture cap;
   qw::terminal::display(w.data(), 3, 4);
@@ -161,7 +161,7 @@ TEST(Display, WordSubstringsAndNumbers) {
   qw::Word(w_Temp).set_length(128);
 }
 
-TEST(Display, CursorPlacesRowAndColumn) {
+TEST(TerminalDisplay, CursorPlacesRowAndColumn) {
   qw::Number(Row9).set_value(5);
   qw::Number(Col9).set_value(42);
   Capture cap;
@@ -194,7 +194,7 @@ class Input {
   int64_t saved_;
 };
 
-TEST(LineInput, WordsOneLineAtATime) {
+TEST(TerminalLineInput, WordsOneLineAtATime) {
   Input in("abc\n\nthis line is longer than the word\n\x1b\nlast");
   TestWord<10> w("XXXXXXXXXX");
   qw::terminal::accept_line(w.data());
@@ -216,7 +216,7 @@ TEST(LineInput, WordsOneLineAtATime) {
   EXPECT_EQ(w.str(), "last      ");
 }
 
-TEST(LineInput, LongLinesAreCutAndTheRestDropped) {
+TEST(TerminalLineInput, LongLinesAreCutAndTheRestDropped) {
   Input in(std::string(10000, 'x') + "\nnext\n");
   TestWord<200> w("");
   qw::terminal::accept_line(w.data());
@@ -226,7 +226,7 @@ TEST(LineInput, LongLinesAreCutAndTheRestDropped) {
   EXPECT_EQ(w.str().substr(0, 5), "next ");
 }
 
-TEST(LineInput, Numbers) {
+TEST(TerminalLineInput, Numbers) {
   Input in("12.50\n\n");
   TestNumber n(99, "9999.9999");
   qw::terminal::accept_line(n.data());
@@ -235,7 +235,7 @@ TEST(LineInput, Numbers) {
   EXPECT_EQ(n.value(), 125000);
 }
 
-TEST(FieldKeys, DecodingOfOneRead) {
+TEST(TerminalFieldKeys, DecodingOfOneRead) {
   struct {
     std::string keys;
     int64_t code;
@@ -349,7 +349,7 @@ FieldResult type_into_field(const std::string& initial, const std::vector<std::s
   return result;
 }
 
-TEST(FieldInput, TypedKeysThroughATerminal) {
+TEST(TerminalFieldInput, TypedKeysThroughATerminal) {
   FieldResult r = type_into_field("..........", {"a", "b", "c", "\r"});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.field, "abc.......");
@@ -382,7 +382,7 @@ TEST(FieldInput, TypedKeysThroughATerminal) {
 }
 
 // The fatal path puts the terminal back while a field is open.
-TEST(FieldInput, FatalEndRestoresTheTerminal) {
+TEST(TerminalFieldInput, FatalEndRestoresTheTerminal) {
   int master = posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_GE(master, 0);
   ASSERT_EQ(grantpt(master), 0);

@@ -114,7 +114,7 @@ std::string read_all(int s) {
 const std::string k200 = "HTTP/1.1 200 OK\r\n\r\n";
 const std::string k204 = "HTTP/1.1 204 OK\r\n\r\n";
 
-class Server : public ::testing::Test {
+class WwwServer : public ::testing::Test {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/qw_www_XXXXXX";
@@ -216,7 +216,7 @@ class Server : public ::testing::Test {
   std::string start_message_;
 };
 
-TEST_F(Server, FilesRoutinesAndStop) {
+TEST_F(WwwServer, FilesRoutinesAndStop) {
   EXPECT_EQ(start_message_, "[000001]Starting HTML Server\n");
   EXPECT_EQ(get("/"), k200 + "<h1>home</h1>");
   EXPECT_EQ(get("/index.html"), k200 + "<h1>home</h1>");
@@ -235,7 +235,7 @@ TEST_F(Server, FilesRoutinesAndStop) {
   stop();
 }
 
-TEST_F(Server, PostRoutineReadsTheRestOfTheRequest) {
+TEST_F(WwwServer, PostRoutineReadsTheRestOfTheRequest) {
   int s = connect_to(port_);
   ASSERT_GE(s, 0);
   const std::string head = "POST /form HTTP/1.1\r\nContent-Length: 10\r\n\r\npart1";
@@ -255,7 +255,7 @@ TEST_F(Server, PostRoutineReadsTheRestOfTheRequest) {
   stop();
 }
 
-TEST_F(Server, NothingOutsideTheWorkingDirectoryIsServed) {
+TEST_F(WwwServer, NothingOutsideTheWorkingDirectoryIsServed) {
   for (const char* path : {"/../secret", "/sub/../../secret", "/..", "//etc/passwd", "/escape",
                            "/absolute", "/sub/../index.html"}) {
     EXPECT_EQ(get(path), k204) << path;
@@ -263,7 +263,7 @@ TEST_F(Server, NothingOutsideTheWorkingDirectoryIsServed) {
   stop();
 }
 
-TEST_F(Server, MalformedRequestsAreSurvived) {
+TEST_F(WwwServer, MalformedRequestsAreSurvived) {
   for (const std::string& bad :
        {std::string(""), std::string("G"), std::string("GET"), std::string("GET /"),
         std::string("GET /index.html"), std::string("XYZ"), std::string("GET\r\n\r\n"),
@@ -282,7 +282,7 @@ TEST_F(Server, MalformedRequestsAreSurvived) {
   stop();
 }
 
-TEST_F(Server, SilentClientHoldsOthersUpForABoundedTimeOnly) {
+TEST_F(WwwServer, SilentClientHoldsOthersUpForABoundedTimeOnly) {
   int idle = connect_to(port_);
   ASSERT_GE(idle, 0);
   const auto start = std::chrono::steady_clock::now();
@@ -293,7 +293,7 @@ TEST_F(Server, SilentClientHoldsOthersUpForABoundedTimeOnly) {
   stop();
 }
 
-TEST(Addresses, DottedTextAndPort) {
+TEST(WwwAddresses, DottedTextAndPort) {
   uint32_t a = 0;
   uint16_t p = 0;
   EXPECT_TRUE(qw::www::parse_address("127.0.0.1      ", 15, a));
@@ -309,7 +309,7 @@ TEST(Addresses, DottedTextAndPort) {
     EXPECT_FALSE(qw::www::parse_port(bad, strlen(bad), p)) << bad;
 }
 
-TEST(Addresses, SafePaths) {
+TEST(WwwAddresses, SafePaths) {
   EXPECT_TRUE(qw::www::safe_path("index.html"));
   EXPECT_TRUE(qw::www::safe_path("a/b..c/d"));
   EXPECT_TRUE(qw::www::safe_path("..hidden"));
@@ -319,7 +319,7 @@ TEST(Addresses, SafePaths) {
   EXPECT_FALSE(qw::www::safe_path("a/.."));
 }
 
-TEST(Datagrams, SendAndReceiveOnLoopback) {
+TEST(WwwDatagrams, SendAndReceiveOnLoopback) {
   const int port = free_port();
   int out[2];
   ASSERT_EQ(pipe(out), 0);
@@ -352,7 +352,7 @@ TEST(Datagrams, SendAndReceiveOnLoopback) {
   EXPECT_EQ(got, "hi yo   ");  // the rest of the word is blanked
 }
 
-TEST(DatagramsDeathTest, BadAddressIsFatal) {
+TEST(WwwDatagramsDeathTest, BadAddressIsFatal) {
   TestWord<16> address("300.0.0.1");
   TestWord<8> port_text("9");
   TestWord<5> message("hello");
