@@ -54,6 +54,36 @@ void validate_destination(void* item, uint64_t& start, uint64_t source_length);
 
 }  // namespace qw
 
+// A lighter register entry for the hot routines.  It saves only the
+// registers a C++ function may change (rax, rcx, rdx, rsi, rdi, r8 to r11)
+// plus r15, and calls
+//     extern "C" void handler(qw::LeanRegs& r, uint64_t r12, uint64_t r13,
+//                             uint64_t r14, uint64_t rbx)
+// What the handler writes into `r` comes back in those registers; rbx, rbp
+// and r12 to r14 are preserved by the C++ calling convention itself.
+namespace qw {
+struct LeanRegs {
+  uint64_t rax, rcx, rdx, rsi, rdi, r8, r9, r10, r11, r15;
+};
+}  // namespace qw
+
+#define QW_LEAN_ENTRY(name, handler)                                                  \
+  extern "C" void handler(qw::LeanRegs&, uint64_t, uint64_t, uint64_t, uint64_t);     \
+  asm(".text\n"                                                                       \
+      ".globl " #name "\n"                                                            \
+      ".type " #name ", @function\n" #name ":\n"                                      \
+      "  push %rbp\n  mov %rsp, %rbp\n"                                               \
+      "  push %r15\n  push %r11\n  push %r10\n  push %r9\n  push %r8\n"                \
+      "  push %rdi\n  push %rsi\n  push %rdx\n  push %rcx\n  push %rax\n"              \
+      "  mov %rsp, %rdi\n  and $-16, %rsp\n  cld\n"                                   \
+      "  mov %r12, %rsi\n  mov %r13, %rdx\n  mov %r14, %rcx\n  mov %rbx, %r8\n"        \
+      "  call " #handler "\n"                                                         \
+      "  lea -80(%rbp), %rsp\n"                                                       \
+      "  pop %rax\n  pop %rcx\n  pop %rdx\n  pop %rsi\n  pop %rdi\n"                   \
+      "  pop %r8\n  pop %r9\n  pop %r10\n  pop %r11\n  pop %r15\n"                     \
+      "  pop %rbp\n  ret\n"                                                            \
+      ".size " #name ", .-" #name "\n")
+
 extern "C" {
 extern const char SysErrorMessages[];          // 134 lines of 64 characters
 extern const char QuillwrightErrorMessages[];  // 14 lines of 80 characters

@@ -1,7 +1,6 @@
 // The decisions module: the general comparison every condition of a
 // translated program ends in (_COMPARE), and the comparison of two plain
 // integers used by array conditions (_ARRAYCOMPARE).
-#include "bridge.h"
 #include "common.h"
 #include "numbers.h"
 #include "words.h"
@@ -55,21 +54,23 @@ bool compare(uint64_t mask, Item left, uint64_t left_start, uint64_t left_length
 }  // namespace qw::words
 
 // _COMPARE: r8 mask, r9/r10/r11 left, r12/r13/r14 right -> b_Result.
-extern "C" void qw_entry_compare(qw::Regs& r) {
+extern "C" void qw_entry_compare(qw::LeanRegs& r, uint64_t r12, uint64_t r13, uint64_t r14,
+                                 uint64_t) {
   using namespace qw;
   b_Result = words::compare(r.r8, Item(reinterpret_cast<void*>(r.r9)), r.r10, r.r11,
-                            Item(reinterpret_cast<void*>(r.r12)), r.r13, r.r14)
+                            Item(reinterpret_cast<void*>(r12)), r13, r14)
                  ? 1
                  : 0;
 }
 
 // _ARRAYCOMPARE: rax and rbx signed, r8 mask -> RETURN_CODE 1 or 0.
-extern "C" void qw_entry_arraycompare(qw::Regs& r) {
+extern "C" void qw_entry_arraycompare(qw::LeanRegs& r, uint64_t, uint64_t, uint64_t,
+                                      uint64_t rbx) {
   using namespace qw;
-  int64_t a = static_cast<int64_t>(r.rax), b = static_cast<int64_t>(r.rbx);
+  int64_t a = static_cast<int64_t>(r.rax), b = static_cast<int64_t>(rbx);
   int relation = a > b ? 1 : (a < b ? -1 : 0);
   store64(RETURN_CODE, words::relation_holds(r.r8, relation) ? 1 : 0);
 }
 
-QW_ENTRY(_COMPARE, qw_entry_compare);
-QW_ENTRY(_ARRAYCOMPARE, qw_entry_arraycompare);
+QW_LEAN_ENTRY(_COMPARE, qw_entry_compare);
+QW_LEAN_ENTRY(_ARRAYCOMPARE, qw_entry_arraycompare);

@@ -7,7 +7,6 @@
 // so that later calls can take the places straight from the cache.
 #include "numbers.h"
 
-#include "bridge.h"
 #include "common.h"
 
 namespace qw::numbers {
@@ -32,7 +31,7 @@ int64_t scale_for(int places) {
 }
 
 // k when s == 10^k (1 <= k <= 18), otherwise -1.
-inline int places_of_scale(int64_t s) {
+__attribute__((always_inline)) inline int places_of_scale(int64_t s) {
   // 10^k has bit length floor(k * log2(10)) + 1; two candidates at most.
   int bits = 64 - __builtin_clzll(static_cast<uint64_t>(s));
   int k = (bits * 1233) >> 12;  // about bits * log10(2)
@@ -49,7 +48,7 @@ struct Scan {
 
 // The scale scan: from the last picture character to the first, skipping
 // "-", "+" and ","; a "." sets the places to the positions seen so far.
-inline Scan scan(const char* p, uint64_t n) {
+Scan scan(const char* p, uint64_t n) {
   int digits = 0, places = 0;
   for (uint64_t i = n; i-- > 0;) {
     char c = p[i];
@@ -60,10 +59,26 @@ inline Scan scan(const char* p, uint64_t n) {
   return {places, digits};
 }
 
+// True when the picture holds a ".".  Most pictures have none, and then the
+// places are 0 without a full scan; eight characters are tested at a time.
+__attribute__((always_inline)) inline bool has_point(const char* p, uint64_t n) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+  constexpr uint64_t kDots = kOnes * '.';
+  uint64_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x = static_cast<uint64_t>(load64(p + i)) ^ kDots;
+    if ((x - kOnes) & ~x & kHigh) return true;
+  }
+  for (; i < n; ++i)
+    if (p[i] == '.') return true;
+  return false;
+}
+
 struct Loaded {
   int64_t value;
   int64_t scale;
   int places;
+  bool canonical;  // scale == 10^places
 };
 
 inline const char* picture_text(Number n, Picture pic) {
@@ -76,23 +91,31 @@ inline uint64_t picture_length(Number n, Picture pic) {
 // Loads a number through its picture, caching the Scale: -1 and 0 become 1
 // (not worked out / no decimals); a picture with places stores 10^places
 // unless a scale above 1 is already stored, which is then used unchanged.
-inline Loaded load(Number n, Picture pic) {
+__attribute__((always_inline)) inline Loaded load(Number n, Picture pic) {
   int64_t s = n.scale();
   if (pic.text == nullptr && s > 1) {
     // The cached scale was worked out from this very picture.
     int k = places_of_scale(s);
-    if (k >= 0) return {n.value(), s, k};
+    if (k >= 0) return {n.value(), s, k, true};
   }
-  Scan sc = scan(picture_text(n, pic), picture_length(n, pic));
+  const char* p = picture_text(n, pic);
+  uint64_t len = picture_length(n, pic);
+  int places = has_point(p, len) ? scan(p, len).places : 0;
   if (s < 1) {
     s = 1;
     n.set_scale(1);
   }
-  if (sc.places > 0 && s <= 1) {
-    s = scale_for(sc.places);
+  if (places > 0 && s <= 1) {
+    s = scale_for(places);
     n.set_scale(s);
   }
-  return {n.value(), s, sc.places};
+  return {n.value(), s, places, places <= 18 && static_cast<uint64_t>(s) == kPow10[places]};
+}
+
+// The factor that brings the smaller scale to the larger one.
+inline int64_t scale_ratio(const Loaded& big, const Loaded& small) {
+  if (big.canonical && small.canonical) return static_cast<int64_t>(kPow10[big.places - small.places]);
+  return big.scale / small.scale;
 }
 
 inline uint64_t magnitude(int64_t v) {
@@ -120,8 +143,25 @@ inline uint64_t udiv128(uint64_t hi, uint64_t lo, uint64_t d, uint64_t* rem) {
 
 // Drops `k` decimal places of a magnitude, adding 1 when the first dropped
 // digit is 5 or more (half-up once, on the magnitude).
+template <uint64_t P>
+inline uint64_t drop_by(uint64_t mag) {
+  uint64_t q = mag / P, r = mag % P;
+  return r >= P / 2 ? q + 1 : q;
+}
+
 inline uint64_t drop_places(uint64_t mag, int k) {
-  if (k <= 0) return mag;
+  // Constant divisors let the compiler multiply instead of divide.
+  switch (k) {
+    case 0: return mag;
+    case 1: return drop_by<10>(mag);
+    case 2: return drop_by<100>(mag);
+    case 3: return drop_by<1000>(mag);
+    case 4: return drop_by<10000>(mag);
+    case 5: return drop_by<100000>(mag);
+    case 6: return drop_by<1000000>(mag);
+    default: break;
+  }
+  if (k < 0) return mag;
   if (k <= 19) {
     uint64_t p = kPow10[k];
     uint64_t q = mag / p, r = mag % p;
@@ -373,7 +413,7 @@ void compute(int op, Number target, Item operand, Picture pic, uint64_t word_sta
       // The old value is replaced, so only the operand is brought to the
       // larger scale.
       if (O.scale < R.scale) {
-        result = mul_checked(ov, R.scale / O.scale);
+        result = mul_checked(ov, scale_ratio(R, O));
         places = R.places;
       } else {
         result = ov;
@@ -385,10 +425,10 @@ void compute(int op, Number target, Item operand, Picture pic, uint64_t word_sta
       int64_t a = tv, b = ov;
       places = R.places;
       if (R.scale < O.scale) {
-        a = mul_checked(a, O.scale / R.scale);
+        a = mul_checked(a, scale_ratio(O, R));
         places = O.places;
       } else if (O.scale < R.scale) {
-        b = mul_checked(b, R.scale / O.scale);
+        b = mul_checked(b, scale_ratio(R, O));
       }
       bool overflow = op == kAdd ? __builtin_add_overflow(a, b, &result)
                                  : __builtin_sub_overflow(a, b, &result);
@@ -437,8 +477,8 @@ int compare(Number left, Picture left_pic, Number right, Picture right_pic) {
   Loaded R = load(right, right_pic);
   // Aligned exactly in 128 bits, so no pair of values is out of range.
   __int128 a = L.value, b = R.value;
-  if (L.scale < R.scale) a *= R.scale / L.scale;
-  else if (R.scale < L.scale) b *= L.scale / R.scale;
+  if (L.scale < R.scale) a *= scale_ratio(R, L);
+  else if (R.scale < L.scale) b *= scale_ratio(L, R);
   return a > b ? 1 : (a < b ? -1 : 0);
 }
 
@@ -460,31 +500,33 @@ qw::numbers::Picture picture_from(uint64_t text, uint64_t length) {
 // start and length for a word, or an explicit picture for a number).  For
 // r8 = 0: r9 the number, r10/r11 an explicit picture, r12/r13 destination
 // word and start, r15 non-zero to set the word's Length.
-extern "C" void qw_entry_numbers(qw::Regs& r) {
+extern "C" void qw_entry_numbers(qw::LeanRegs& r, uint64_t r12, uint64_t r13, uint64_t r14,
+                                 uint64_t) {
   using namespace qw;
   int op = static_cast<int>(r.r8);
   if (op == numbers::kToText) {
     Number source(reinterpret_cast<void*>(r.r9));
-    Item dest(reinterpret_cast<void*>(r.r12));
+    Item dest(reinterpret_cast<void*>(r12));
     if (!source.is_number()) fatal_library(kErrNonNumeric);
     if (dest.is_number()) fatal_library(kErrUseWords);
-    numbers::to_word(source, picture_from(r.r10, r.r11), Word(dest.data()), r.r13, r.r15 != 0);
+    numbers::to_word(source, picture_from(r.r10, r.r11), Word(dest.data()), r13, r.r15 != 0);
     return;
   }
-  Item operand(reinterpret_cast<void*>(r.r12));
+  Item operand(reinterpret_cast<void*>(r12));
   numbers::Picture pic;
-  if (operand.is_number()) pic = picture_from(r.r13, r.r14);
-  numbers::compute(op, Number(reinterpret_cast<void*>(r.r9)), operand, pic, r.r13, r.r14);
+  if (operand.is_number()) pic = picture_from(r13, r14);
+  numbers::compute(op, Number(reinterpret_cast<void*>(r.r9)), operand, pic, r13, r14);
 }
 
 // _COMPARE_NO: r9/r10/r11 left number (and explicit picture), r12/r13/r14
 // right; answers r15 = 1, 0 or -1.
-extern "C" void qw_entry_compare_no(qw::Regs& r) {
+extern "C" void qw_entry_compare_no(qw::LeanRegs& r, uint64_t r12, uint64_t r13, uint64_t r14,
+                                    uint64_t) {
   using namespace qw;
   r.r15 = static_cast<uint64_t>(static_cast<int64_t>(
       numbers::compare(Number(reinterpret_cast<void*>(r.r9)), picture_from(r.r10, r.r11),
-                       Number(reinterpret_cast<void*>(r.r12)), picture_from(r.r13, r.r14))));
+                       Number(reinterpret_cast<void*>(r12)), picture_from(r13, r14))));
 }
 
-QW_ENTRY(_NUMBERS, qw_entry_numbers);
-QW_ENTRY(_COMPARE_NO, qw_entry_compare_no);
+QW_LEAN_ENTRY(_NUMBERS, qw_entry_numbers);
+QW_LEAN_ENTRY(_COMPARE_NO, qw_entry_compare_no);

@@ -3,7 +3,6 @@
 // their flat text form.
 #include "words.h"
 
-#include "bridge.h"
 #include "common.h"
 #include "numbers.h"
 #include "services.h"
@@ -204,20 +203,21 @@ void record_to_text(Record rec, Word dest, uint64_t start) {
 // _WORDS: r8 flag set; r9, r10, r11 source; r12, r13 destination and start;
 // r15 extra.  129: r12/r13 source word and start, r10 the record.  130: r10
 // the record, r12/r13 destination word and start.
-extern "C" void qw_entry_words(qw::Regs& r) {
+extern "C" void qw_entry_words(qw::LeanRegs& r, uint64_t r12, uint64_t r13, uint64_t,
+                               uint64_t) {
   using namespace qw;
   if (r.r8 == words::kTextToRecord) {
-    words::text_to_record(Word(reinterpret_cast<void*>(r.r12)), r.r13,
+    words::text_to_record(Word(reinterpret_cast<void*>(r12)), r13,
                           Record(reinterpret_cast<void*>(r.r10)));
     return;
   }
   if (r.r8 == words::kRecordToText) {
     words::record_to_text(Record(reinterpret_cast<void*>(r.r10)),
-                          Word(reinterpret_cast<void*>(r.r12)), r.r13);
+                          Word(reinterpret_cast<void*>(r12)), r13);
     return;
   }
   words::transfer(r.r8, Item(reinterpret_cast<void*>(r.r9)), r.r10, r.r11,
-                  Item(reinterpret_cast<void*>(r.r12)), r.r13, r.r15);
+                  Item(reinterpret_cast<void*>(r12)), r13, r.r15);
 }
 
-QW_ENTRY(_WORDS, qw_entry_words);
+QW_LEAN_ENTRY(_WORDS, qw_entry_words);

@@ -9,12 +9,14 @@
 #include <cstring>
 #include <string>
 
-#include "bridge.h"
+#include "common.h"
 #include "item.h"
 #include "words.h"
 
-extern "C" void qw_entry_compare(qw::Regs& r);
-extern "C" void qw_entry_arraycompare(qw::Regs& r);
+extern "C" void qw_entry_compare(qw::LeanRegs& r, uint64_t r12, uint64_t r13, uint64_t r14,
+                                 uint64_t rbx);
+extern "C" void qw_entry_arraycompare(qw::LeanRegs& r, uint64_t r12, uint64_t r13, uint64_t r14,
+                                      uint64_t rbx);
 
 namespace {
 
@@ -56,18 +58,18 @@ class Arena {
 // the masks.
 int relation(uint8_t* l, uint8_t* r) {
   auto ask = [&](uint64_t mask) {
-    qw::Regs regs{};
+    qw::LeanRegs regs{};
     regs.r8 = mask;
     regs.r9 = reinterpret_cast<uint64_t>(l);
-    regs.r12 = reinterpret_cast<uint64_t>(r);
+    uint64_t r13 = 0, r14 = 0;
     if (Item(l).is_word()) {
       regs.r10 = 1;
       regs.r11 = Item(l).length();
-      regs.r13 = 1;
-      regs.r14 = Item(r).length();
+      r13 = 1;
+      r14 = Item(r).length();
     }
     b_Result = 7;
-    qw_entry_compare(regs);
+    qw_entry_compare(regs, reinterpret_cast<uint64_t>(r), r13, r14, 0);
     EXPECT_TRUE(b_Result == 0 || b_Result == 1);
     return b_Result == 1;
   };
@@ -105,15 +107,12 @@ TEST(Words, Substrings) {
   Arena a;
   uint8_t* l = a.word("xxHELLOxx");
   uint8_t* r = a.word("HELLO");
-  qw::Regs regs{};
+  qw::LeanRegs regs{};
   regs.r8 = kEq;
   regs.r9 = reinterpret_cast<uint64_t>(l);
   regs.r10 = 3;
   regs.r11 = 5;
-  regs.r12 = reinterpret_cast<uint64_t>(r);
-  regs.r13 = 1;
-  regs.r14 = 5;
-  qw_entry_compare(regs);
+  qw_entry_compare(regs, reinterpret_cast<uint64_t>(r), 1, 5, 0);
   EXPECT_EQ(b_Result, 1);
 }
 
@@ -142,11 +141,10 @@ TEST(Numbers, MixedKindsAreFatal) {
 
 TEST(Integers, ArrayCompareSetsReturnCode) {
   auto ask = [](int64_t x, int64_t y, uint64_t mask) {
-    qw::Regs regs{};
+    qw::LeanRegs regs{};
     regs.rax = static_cast<uint64_t>(x);
-    regs.rbx = static_cast<uint64_t>(y);
     regs.r8 = mask;
-    qw_entry_arraycompare(regs);
+    qw_entry_arraycompare(regs, 0, 0, 0, static_cast<uint64_t>(y));
     return qw::load64(RETURN_CODE);
   };
   EXPECT_EQ(ask(-5, 3, kLt), 1);
