@@ -244,24 +244,23 @@ void accept_line(void* item) {
     const long got = read_retrying(&c, 1);
     if (got <= 0) break;
     any = true;
-    if (n < kLineBufferSize) g_line[n++] = c;
     if (c == '\n') {
       ended = true;
       break;
     }
+    if (n < kLineBufferSize) g_line[n++] = c;
   }
   if (!any) {
     rc.set_value(kEndOfInput);
     return;
   }
-  if (n == 1 && ended) return;  // an empty line leaves the item alone
-  if (g_line[0] == kEsc) {
+  if (n > 0 && g_line[0] == kEsc) {
     rc.set_value(kEscape);
     return;
   }
   uint64_t text_length = static_cast<uint64_t>(n);
-  if (g_line[text_length - 1] == '\n') --text_length;
-  if (text_length > 0 && g_line[text_length - 1] == '\r') --text_length;
+  if (ended && n < kLineBufferSize && text_length > 0 && g_line[text_length - 1] == '\r') --text_length;
+  if (text_length == 0) return;  // an empty line leaves the item alone
   Item it(item);
   if (it.is_number()) {
     Number num(item);

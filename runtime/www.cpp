@@ -242,21 +242,29 @@ void end_connection() {
   accept_socket = -1;
 }
 
-// Waits for the next connection; false when the listening socket is gone.
-bool accept_next() {
+// Waits for the next connection; the kernel's error when there can be
+// none (the listening socket is gone).
+long accept_next() {
   for (;;) {
     const long fd = sys::call3(sys::kAccept, listen_socket, 0, 0);
     if (fd >= 0) {
       accept_socket = fd;
-      return true;
+      return 0;
     }
-    // A timed-out wait, an interrupted call or a client that gave up
-    // before being accepted: wait again.
-    if (fd == kEagain || fd == kEintr || fd == -103 /* aborted */ || fd == -104 ||
-        fd == -71 /* protocol */ || fd == -24 /* too many files */ || fd == -23 ||
-        fd == -105 /* no buffers */ || fd == -12)
-      continue;
-    return false;
+    // A timed-out wait, an interrupted call, a client that gave up before
+    // being accepted, or a passing shortage of descriptors or memory: wait
+    // again.
+    switch (fd) {
+      case kEagain: case kEintr: case -103: case -104: case -71: case -24: case -23:
+      case -105: case -12:
+        if (fd == -24 || fd == -23 || fd == -105 || fd == -12) {
+          const TimeVal pause = {0, 100000};
+          sys::call2(sys::kNanosleep, reinterpret_cast<long>(&pause), 0);
+        }
+        continue;
+      default:
+        return fd;
+    }
   }
 }
 
@@ -291,9 +299,15 @@ bool safe_path(const char* path) {
   return true;
 }
 
+void close() {
+  if (listen_socket >= 0) sys::close(listen_socket);
+  listen_socket = -1;
+}
+
 void open(int64_t port) {
   sys::write(StdOutHandle, mess1, sizeof mess1 - 1);
   if (port < 0 || port > 65535) fatal_kernel(-22);
+  close();  // a second open replaces the first
   listen_socket = sys::call3(sys::kSocket, kAfInet, kSockStream | kOCloexec, 0);
   if (listen_socket < 0) {
     const long rc = listen_socket;
@@ -317,15 +331,11 @@ void open(int64_t port) {
   if (rc < 0) fail(listen_socket, rc);
 }
 
-void close() {
-  if (listen_socket >= 0) sys::close(listen_socket);
-  listen_socket = -1;
-}
-
 void process(Word default_file, Word exchange, Routine get, Routine post) {
   Number rc = return_code();
   while (listen_socket >= 0) {
-    if (!accept_next()) fatal_kernel(-9);
+    const long failed = accept_next();
+    if (failed < 0) fail(listen_socket, failed);
     read_request();
     // Each request starts from "serve a file"; a value left over from the
     // previous request is not an answer to this one.

@@ -195,7 +195,7 @@ class Input {
 };
 
 TEST(TerminalLineInput, WordsOneLineAtATime) {
-  Input in("abc\n\nthis line is longer than the word\n\x1b\nlast");
+  Input in("abc\n\nthis line is longer than the word\n\r\nxy\r\n\x1b\nlast");
   TestWord<10> w("XXXXXXXXXX");
   qw::terminal::accept_line(w.data());
   EXPECT_EQ(w.str(), "abc       ");
@@ -205,9 +205,13 @@ TEST(TerminalLineInput, WordsOneLineAtATime) {
   qw::terminal::accept_line(w.data());
   EXPECT_EQ(w.str(), "this line ");
   EXPECT_TRUE(w.guard_intact());
+  qw::terminal::accept_line(w.data());  // a line ended the DOS way: empty
+  EXPECT_EQ(w.str(), "this line ");
+  qw::terminal::accept_line(w.data());
+  EXPECT_EQ(w.str(), "xy        ");
   qw::terminal::accept_line(w.data());  // escape
   EXPECT_EQ(qw::return_code().value(), 27);
-  EXPECT_EQ(w.str(), "this line ");
+  EXPECT_EQ(w.str(), "xy        ");
   qw::terminal::accept_line(w.data());  // a last line without line feed
   EXPECT_EQ(w.str(), "last      ");
   EXPECT_EQ(qw::return_code().value(), 0);
