@@ -333,6 +333,7 @@ void open(int64_t port) {
 
 void process(Word default_file, Word exchange, Routine get, Routine post) {
   Number rc = return_code();
+  if (listen_socket < 0) fatal_kernel(-9);  // serving before opening
   while (listen_socket >= 0) {
     const long failed = accept_next();
     if (failed < 0) fail(listen_socket, failed);
@@ -489,6 +490,6 @@ extern "C" void bridge_WWW(qw::Regs& r) {
       qw::www::receive_message(word(r.r9), word(r.r10), word(r.r11));
       break;
     default:
-      break;
+      qw::fatal_kernel(-22);  // no such operation
   }
 }

@@ -360,4 +360,9 @@ TEST(WwwDatagramsDeathTest, BadAddressIsFatal) {
               ::testing::ExitedWithCode(1), "");
 }
 
+TEST(WwwServerDeathTest, ServingBeforeOpeningIsFatal) {
+  TestWord<10> default_file("index.html");
+  EXPECT_EXIT(qw::www::process(default_file.word(), g_exchange.word(), 0, 0), ::testing::ExitedWithCode(1), "");
+}
+
 }  // namespace
