@@ -464,7 +464,9 @@ void B17_SplitLines(Translator& t) {
     }
   }
   if (separated) {
-    store(start, cl);
+    // A separator in the last column ends the statement; it is no segment.
+    bool lastIsSeparator = start == cl && line.PR_Line(cl) == '|' && t.w_Quote == ' ';
+    if (!lastIsSeparator) store(start, cl);
   } else {
     t.PR = line;
     if (!t.AppendRow())
