@@ -338,6 +338,35 @@ int64_t take_keys(const uint8_t* k, long n, Word field, uint64_t& pos) {
   return pos >= size ? int64_t{kFieldFull} : -1;
 }
 
+namespace {
+
+// True when standard input has a byte to read within 0.1 second.
+bool byte_follows() {
+  struct {
+    int fd;
+    short events, revents;
+  } p = {static_cast<int>(StdInHandle), 1 /* POLLIN */, 0};
+  return sys::call3(sys::kPoll, reinterpret_cast<long>(&p), 1, 100) > 0 && (p.revents & 1);
+}
+
+// One key from an input that is not a terminal (a pipe or a file): read a
+// byte at a time so that nothing after the key is taken from the input;
+// an escape sequence is read as far as it goes.
+long read_key(uint8_t* k) {
+  if (read_retrying(k, 1) != 1) return 0;
+  if (k[0] != kEsc) return 1;
+  long n = 1;
+  auto next = [&]() { return byte_follows() && read_retrying(k + n, 1) == 1 ? (++n, true) : false; };
+  if (!next() || k[1] != '[') return n;            // escape, or Alt with a key
+  if (!next()) return n;
+  if (k[2] < '0' || k[2] > '9') return n;          // escape "[" and a letter
+  if (!next() || k[3] == '~') return n;            // escape "[" digit "~"
+  next();                                          // the "~" of two digits
+  return n;
+}
+
+}  // namespace
+
 void restore_if_raw() {
   if (!g_raw) return;
   g_raw = false;
@@ -365,7 +394,7 @@ void accept_at(Word field) {
   uint8_t* buff = w_Buff;
   while (code < 0) {
     for (int i = 0; i < 8; ++i) buff[i] = ' ';
-    const long n = read_retrying(buff, 5);
+    const long n = g_raw ? read_retrying(buff, 5) : read_key(buff);
     if (n <= 0) {
       code = kEscape;  // end of input: nothing more can be typed
       break;

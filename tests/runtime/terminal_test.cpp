@@ -288,6 +288,18 @@ TEST(TerminalFieldKeys, DecodingOfOneRead) {
   }
 }
 
+TEST(TerminalFieldInput, PipedInputIsReadOneKeyAtATime) {
+  Input in("ab\ncd\x1b[15~ef\x1b[Ag\x1bzh\x1b[2~");
+  const int64_t want_codes[] = {0, 5, 14, 13, 20, 27};
+  const char* want_fields[] = {"ab  ", "cd  ", "ef  ", "gz  ", "h   ", "    "};
+  for (int i = 0; i < 6; ++i) {
+    TestWord<4> field("");
+    qw::terminal::accept_at(field.word());
+    EXPECT_EQ(qw::return_code().value(), want_codes[i]) << i;
+    EXPECT_EQ(field.str(), want_fields[i]) << i;
+  }
+}
+
 // Runs field input in a child whose standard input and output are a
 // pseudo-terminal; the keys are typed one write at a time.
 struct FieldResult {
