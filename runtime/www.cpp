@@ -172,6 +172,10 @@ long open_beneath(const char* path) {
     uint64_t n = 0;
     while (*p != 0 && *p != '/' && n < sizeof part - 1) part[n++] = *p++;
     part[n] = 0;
+    if (*p != 0 && *p != '/') {
+      if (dir != kAtFdcwd) sys::close(dir);
+      return -36;  // a part longer than any name
+    }
     const bool last = *p == 0;
     while (*p == '/') ++p;
     const long flags = kONofollow | kOCloexec | (last ? 0 : kODirectory);
