@@ -458,6 +458,15 @@ void C2513_SwapFields(Translator& t) {
   R.PR_CommandLength = std::min<long>(long(line.size()) + 1, kLineWidth);
 }
 
+// Kind of a temporary made for the row (an element fetched into "n0002"
+// keeps the field's fixed-point kind); blank for any other word.
+char TemporaryKind(const Translator& t, std::string_view word) {
+  if (word.size() != 5) return ' ';
+  for (const NewDataRecord& r : t.NewDataTable)
+    if (r.ND_Entry.sub(16, 5) == word) return r.ND_Type;
+  return ' ';
+}
+
 // Numeric assignment: "@INTEGERS_CALC" or "@NUMBERS_CALC".
 void C2514_Calculation(Translator& t) {
   SecondPassState& s = t.p2;
@@ -483,7 +492,9 @@ void C2514_Calculation(Translator& t) {
       if (special) {
         type = 'N';
       } else {
-        char w = TypeOf(t, R.PR_Line.sub(k, e - k));
+        std::string_view word = R.PR_Line.sub(k, e - k);
+        char w = TypeOf(t, word);
+        if (w == ' ') w = TemporaryKind(t, word);
         type = w == ' ' ? 'I' : (w == 'W' ? 'N' : w);
       }
     }
