@@ -17,9 +17,17 @@ work=$(mktemp -d)
 chmod 755 "$work"   # nginx workers may run as another user
 server_pid=; nginx_pid=
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null
-  sleep 0.2
+  set +e
+  if [ -n "$nginx_pid" ]; then
+    kill "$nginx_pid" 2>/dev/null
+  elif [ -f "$work/nginx/nginx.pid" ]; then
+    kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null
+  fi
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
+  fi
+  sleep 0.3
   rm -rf "$work"
 }
 trap cleanup EXIT
