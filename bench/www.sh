@@ -79,9 +79,16 @@ check() {
 check "http://127.0.0.1:$port/index.html"
 check "http://127.0.0.1:$nport/index.html"
 rate "http://127.0.0.1:$port/index.html" >/dev/null   # warm-up
-ours=$(rate "http://127.0.0.1:$port/index.html")
-theirs=$(rate "http://127.0.0.1:$nport/index.html")
-echo "static 1 KiB file, $requests requests, one connection at a time"
+# The machine is shared: alternate the two servers over several rounds and
+# keep each one's best round.
+ours=0; theirs=0
+for _ in 1 2 3 4 5; do
+  a=$(rate "http://127.0.0.1:$port/index.html")
+  b=$(rate "http://127.0.0.1:$nport/index.html")
+  ours=$(awk -v x="$ours" -v y="$a" 'BEGIN { print (y > x ? y : x) }')
+  theirs=$(awk -v x="$theirs" -v y="$b" 'BEGIN { print (y > x ? y : x) }')
+done
+echo "static 1 KiB file, best of 5 rounds of $requests requests, one connection at a time"
 printf '  quillwright server: %10s requests/s\n' "$ours"
 printf '  nginx:              %10s requests/s\n' "$theirs"
 awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "  ratio:              %10.2f\n", a / b }'
