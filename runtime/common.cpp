@@ -63,7 +63,7 @@ static constexpr uint64_t kPositionLimit = 65536;
 
 void validate_source(void* item, uint64_t& start, uint64_t& length) {
   Item it(item);
-  if (!it.is_word()) return;
+  if (it.is_number()) return;
   uint64_t len = it.length();
   if (start == 0 || start >= kPositionLimit) start = 1;
   if (start > len) start = len;

@@ -528,5 +528,70 @@ extern "C" void qw_entry_compare_no(qw::LeanRegs& r, uint64_t r12, uint64_t r13,
                        Number(reinterpret_cast<void*>(r12)), picture_from(r13, r14))));
 }
 
-QW_LEAN_ENTRY(_NUMBERS, qw_entry_numbers);
+QW_LEAN_ENTRY(qw_numbers_general, qw_entry_numbers);
+
+// _NUMBERS itself first tries the commonest statements in place: an
+// assignment, addition or subtraction between two numbers read through their
+// own pictures whose cached scales are equal and above 1.  Then no alignment
+// and no rounding is needed, and the result is what the general path would
+// store.  Everything else - and every case that ends in a message - goes to
+// the general path.  All registers but the flags are preserved.
+asm(R"(
+        .section .rodata
+        .p2align 3
+qw_most_negative:
+        .quad 0x8000000000000000
+        .text
+        .globl _NUMBERS
+        .type _NUMBERS, @function
+_NUMBERS:
+        cmp $1, %r8
+        je 1f
+        cmp $2, %r8
+        je 1f
+        cmp $16, %r8
+        jne qw_numbers_general
+1:      test %r13, %r13
+        jnz qw_numbers_general
+        cmpb $'9', -9(%r9)
+        jne qw_numbers_general
+        cmpb $'9', -9(%r12)
+        jne qw_numbers_general
+        cmpq $0, -8(%r9)
+        je qw_numbers_general
+        cmpb $' ', 8(%r9)
+        je qw_numbers_general
+        push %rax
+        push %rdx
+        mov -17(%r9), %rax
+        cmp $1, %rax
+        jle 9f
+        cmp -17(%r12), %rax
+        jne 9f
+        mov (%r9), %rax
+        mov (%r12), %rdx
+        cmp qw_most_negative, %rax
+        je 9f
+        cmp qw_most_negative, %rdx
+        je 9f
+        cmp $16, %r8
+        je 4f
+        cmp $1, %r8
+        jne 3f
+        add %rdx, %rax
+        jo 9f
+        jmp 5f
+3:      sub %rdx, %rax
+        jo 9f
+        jmp 5f
+4:      mov %rdx, %rax
+5:      mov %rax, (%r9)
+        pop %rdx
+        pop %rax
+        ret
+9:      pop %rdx
+        pop %rax
+        jmp qw_numbers_general
+        .size _NUMBERS, .-_NUMBERS
+)");
 QW_LEAN_ENTRY(_COMPARE_NO, qw_entry_compare_no);

@@ -127,7 +127,10 @@ void transfer(uint64_t flags, Item src, uint64_t src_start, uint64_t src_length,
   }
   if (flags & kFind) {
     uint64_t at = find(text, src_length, to, dest_start);
-    if (extra != 0) numbers::store_integer(Number(reinterpret_cast<void*>(extra)), static_cast<int64_t>(at));
+    if (extra == 0) return;
+    Item result(reinterpret_cast<void*>(extra));
+    if (!result.is_number()) fatal_library(kErrNonNumeric);
+    numbers::store_integer(Number(result.data()), static_cast<int64_t>(at));
     return;
   }
   move(text, src_length, to, dest_start, flags);

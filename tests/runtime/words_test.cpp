@@ -127,6 +127,13 @@ TEST(Insert, OpensGapAndLosesTail) {
   EXPECT_EQ(text(e), "01XY");
 }
 
+TEST(Insert, SourceInsideDestination) {
+  Arena a;
+  uint8_t* w = a.word("abcdefgh");
+  words(wd::kInsert, w, 1, 2, w, 4);  // "ab" inserted at 4, read before the shift
+  EXPECT_EQ(text(w), "abcabdef");
+}
+
 TEST(Find, PositionFromWordStart) {
   Arena a;
   uint8_t* n = a.number(99, "999");
@@ -237,6 +244,17 @@ TEST(Dispatch, NumberDestinationIsFatal) {
         words(0, a.word("12"), 1, 2, n, 1);
       },
       testing::ExitedWithCode(1), "WORDS\\[error\\]:- use NUMBERS to convert text to number");
+}
+
+TEST(Dispatch, FindIntoWordIsFatal) {
+  Arena a;
+  uint8_t* notnum = a.word("  ");
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        words(wd::kFind, a.word("a"), 1, 1, a.word("abc"), 1, reinterpret_cast<uint64_t>(notnum));
+      },
+      testing::ExitedWithCode(1), "NUMBERS\\[error\\]:- non numeric field");
 }
 
 TEST(Environment, LookupThroughRegisterEntry) {
