@@ -23,8 +23,13 @@ std::string RowNo(const Translator& t) { return Digits(t.n_LineCtr, 6); }
 
 void EnsureRoom(Translator& t, long extra) {
   if (extra <= 0) return;
-  if (t.PR.PR_Line.lastNonBlank() + extra > kLineWidth)
+  // The row's text never reaches past its line length plus what the row
+  // has grown by; only near the end of the field is the text measured.
+  long& grown = t.p2.n_Grown;
+  if (t.PR.PR_LineLength + grown + extra > kLineWidth &&
+      t.PR.PR_Line.lastNonBlank() + extra > kLineWidth)
     t.Fatal("07: Statement is too long to rewrite on line no=" + RowNo(t), 6);
+  grown += extra;
 }
 
 char TypeOf(Translator& t, std::string_view name) {
@@ -56,7 +61,7 @@ std::string Counter(long v) {
 long FindUnquoted(Translator& t, char c) {
   t.w_Quote = ' ';
   for (long i = 1; i <= t.PR.PR_CommandLength; ++i) {
-    X1_CheckQuoteChar(t, t.PR.PR_Line(i));
+    p2::QuoteStep(t.w_Quote, t.PR.PR_Line(i));
     if (t.w_Quote == ' ' && t.PR.PR_Line(i) == c) return i;
   }
   return 0;
@@ -87,8 +92,11 @@ void C_2ndPass(Translator& t) {
   for (t.n_LineCtr = 1; t.n_LineCtr <= rows; ++t.n_LineCtr) {
     t.FetchRow(t.n_LineCtr);
     if (t.PR.PR_Type == 'A') continue;
-    t.RefreshUBuffer();
-    C1_GetStats(t);
+    // Blank and comment rows have no statement part to scan.
+    if (t.PR.PR_CommandLength > 0 || t.PR.PR_Type == 'L') {
+      t.RefreshUBuffer();
+      C1_GetStats(t);
+    }
     if (s.b_Procedures == 0 && t.PR.PR_Line.contains("BEGIN.INSTRUCTIONS")) s.b_Procedures = 1;
     if (t.PR.PR_Type == 'L') C2_Translate(t);
   }
@@ -99,23 +107,25 @@ void C_2ndPass(Translator& t) {
 // Structure statistics.
 
 void C1_GetStats(Translator& t) {
-  t.w_Quote = ' ';
-  for (long i = 1; i <= t.PR.PR_CommandLength; ++i) {
-    t.X1_Idx = i;
-    X1_CheckQuotes(t);
-    if (t.w_Quote == ' ') C12_GetStats(t, i);
+  char q = ' ';
+  long n = std::min<long>(t.PR.PR_CommandLength, kLineWidth);
+  for (long i = 1; i <= n; ++i) {
+    p2::QuoteStep(q, t.PR.PR_Line.c[std::size_t(i - 1)]);
+    if (q == ' ') C12_GetStats(t, i);
   }
+  t.w_Quote = q;
+  t.X1_Idx = n;
 }
 
 void C12_GetStats(Translator& t, long I) {
   SecondPassState& s = t.p2;
   const auto& U = t.w_UBuffer;
   char c = U(I);
-  if (c == 'B' && U.at(I, "BEGIN_ASSEMBLER")) {
+  if (c == 'B' && p2::Reads(U, I, "BEGIN_ASSEMBLER")) {
     s.b_Assembler = 1;
     return;
   }
-  if (c == 'E' && U.at(I, "END_ASSEMBLER")) {
+  if (c == 'E' && p2::Reads(U, I, "END_ASSEMBLER")) {
     s.b_Assembler = 0;
     return;
   }
@@ -124,19 +134,19 @@ void C12_GetStats(Translator& t, long I) {
   auto opener = [&] { return I == 2 || (I > 2 && IsBlankOrTab(U(I - 2))); };
   switch (c) {
     case 'B':
-      if (U.at(I, "BEGIN_SUB"))
+      if (p2::Reads(U, I, "BEGIN_SUB"))
         ++s.n_NoOfBeginSubs;
-      else if (U.at(I, "BEGIN_TEST"))
+      else if (p2::Reads(U, I, "BEGIN_TEST"))
         ++s.n_NoOfBeginTests;
       return;
     case 'E':
-      if (U.at(I, "END_SUB"))
+      if (p2::Reads(U, I, "END_SUB"))
         ++s.n_NoOfEndSubs;
-      else if (U.at(I, "END_TEST"))
+      else if (p2::Reads(U, I, "END_TEST"))
         ++s.n_NoOfEndTests;
       return;
     case 'R':
-      if (U.at(I, "REPEAT")) {
+      if (p2::Reads(U, I, "REPEAT")) {
         if (U.contains("@END_REPEAT"))
           ++s.n_NoOfEndRepeats;
         else if (!U.contains("@EXIT_REPEAT") && !U.contains("EXITREPEAT") && opener())
@@ -144,7 +154,7 @@ void C12_GetStats(Translator& t, long I) {
       }
       return;
     case 'I':
-      if (U.at(I, "IF")) {
+      if (p2::Reads(U, I, "IF")) {
         if (U.contains("@REPEAT_IF")) {
         } else if (U.contains("@END_IF")) {
           ++s.n_NoOfEndIfs;
@@ -153,20 +163,20 @@ void C12_GetStats(Translator& t, long I) {
         } else if (U.contains("@_IF")) {
           ++s.n_NoOfDotCommands;
           ++s.n_NoOfIfs;
-        } else if (!U.at(I - 1, "%IF") && opener()) {
+        } else if (!p2::Reads(U, I - 1, "%IF") && opener()) {
           ++s.n_NoOfIfs;
         }
       }
       return;
     case '@':
-      if (U.at(I, "@_WHEN")) {
+      if (p2::Reads(U, I, "@_WHEN")) {
         ++s.n_NoOfWhens;
         ++s.n_NoOfDotCommands;
-      } else if (U.at(I, "@_END")) {
+      } else if (p2::Reads(U, I, "@_END")) {
         ++s.n_NoOfDotEnds;
-      } else if (U.at(I, "@WHEN")) {
+      } else if (p2::Reads(U, I, "@WHEN")) {
         ++s.n_NoOfWhens;
-      } else if (U.at(I, "@WEND")) {
+      } else if (p2::Reads(U, I, "@WEND")) {
         ++s.n_NoOfWends;
       }
       return;
@@ -177,9 +187,9 @@ void C12_GetStats(Translator& t, long I) {
       ++s.n_NoOfCloseBraces;
       return;
     case '%':
-      if (U.at(I, "%IF") || U.at(I, "%ENDIF")) return;
-      if (U.at(I, "%MACRO") || U.at(I, "%IMACRO")) s.b_Macro = 1;
-      if (U.at(I, "%ENDMACRO")) s.b_Macro = 0;
+      if (p2::Reads(U, I, "%IF") || p2::Reads(U, I, "%ENDIF")) return;
+      if (p2::Reads(U, I, "%MACRO") || p2::Reads(U, I, "%IMACRO")) s.b_Macro = 1;
+      if (p2::Reads(U, I, "%ENDMACRO")) s.b_Macro = 0;
       return;
     default:
       return;
@@ -233,6 +243,7 @@ void C2_Translate(Translator& t) {
   SecondPassState& s = t.p2;
   ProgramRecord& R = t.PR;
   if (C21_f_ProcessedDirective(t)) return;
+  s.n_Grown = 0;
   t.n_CommandPosition = 0;
   for (long i = 1; i <= R.PR_LineLength; ++i) {
     if (!IsBlankOrTab(R.PR_Line(i))) {
@@ -254,7 +265,6 @@ void C2_Translate(Translator& t) {
   if (R.PR_LineLength > kLineWidth) R.PR_LineLength = kLineWidth;
   if (R.PR_CommandLength > R.PR_LineLength) R.PR_LineLength = R.PR_CommandLength;
   t.StoreRow(t.n_LineCtr);
-  t.RefreshUBuffer();
 }
 
 bool C21_f_ProcessedDirective(Translator& t) {
@@ -291,9 +301,8 @@ bool C21_f_ProcessedDirective(Translator& t) {
 // braced group set off by commas.
 void C24_ArrayIF(Translator& t) {
   ProgramRecord& R = t.PR;
-  t.RefreshUBuffer();
-  long p = t.w_UBuffer.find("@IF");
-  if (p == 0 || p > R.PR_CommandLength) return;
+  long p = p2::FindUpper(R.PR_Line, "@IF", R.PR_CommandLength);
+  if (p == 0) return;
   t.n_beginAt = p + 3;
   t.w_Char1 = '{';
   X7_ExtractText(t);
@@ -409,7 +418,7 @@ bool C2512_f_Array(Translator& t) {
       case '*': name = "Mul"; break;
       case '/': name = "Div"; break;
       default:
-        if (t.w_UBuffer.contains("@IF")) {
+        if (p2::FindUpper(R.PR_Line, "@IF", kLineWidth)) {
           name = "IF";
           srcPart = "=," + srcPart;
           from = std::max<long>(1, s.n_dstStart - 4);
@@ -586,7 +595,6 @@ void C25_SetupCalc(Translator& t) {
   long eq = FindInStatement(t, '=');
   if (eq == 0) return;
   s.n_EqStart = eq;
-  t.RefreshUBuffer();
   C251_CompareDataDefinitions(t);
 }
 
@@ -620,10 +628,12 @@ void C26_addCommas(Translator& t) {
   int found = -1;
   long at = 0;
   for (long i = 1; i <= 40 && found < 0; ++i) {
-    X1_CheckQuoteChar(t, copy[i - 1]);
+    p2::QuoteStep(t.w_Quote, copy[i - 1]);
     if (t.w_Quote != ' ') continue;
+    char c = copy[i - 1];
+    if (c != '%' && c != 'I' && c != '@' && c != 'W' && c != '_' && c != 'C') continue;
     for (int k = 0; k < int(std::size(kEntries)); ++k) {
-      if (reads(i, kEntries[k].text)) {
+      if (kEntries[k].text[0] == c && reads(i, kEntries[k].text)) {
         found = k;
         at = i;
         break;
@@ -638,11 +648,11 @@ void C26_addCommas(Translator& t) {
   }
   // Quote state up to the operands.
   t.w_Quote = ' ';
-  for (long i = 1; i < j; ++i) X1_CheckQuoteChar(t, R.PR_Line(i));
+  for (long i = 1; i < j; ++i) p2::QuoteStep(t.w_Quote, R.PR_Line(i));
   bool inRun = false;
   for (long i = j; i <= R.PR_CommandLength; ++i) {
     char c = R.PR_Line(i);
-    X1_CheckQuoteChar(t, c);
+    p2::QuoteStep(t.w_Quote, c);
     if (t.w_Quote == ' ' && IsBlankOrTab(c)) {
       if (!inRun) R.PR_Line(i) = ',';
       inRun = true;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "text.h"
+
 class Translator;
 
 // ---- Pass driver and structure statistics (pass2.cpp) ----------------------
@@ -53,4 +55,39 @@ void EnsureRoom(Translator&, long extra);
 // returns its type, or a blank when it is not declared.  On success the
 // shared record DN holds the row.
 char TypeOf(Translator&, std::string_view name);
+
+// Quote state after character c: the rule of X1_CheckQuotes, for scans
+// that walk a line column by column.
+inline void QuoteStep(char& q, char c) {
+  if (c == '"' || c == '\'') {
+    if (q == ' ')
+      q = c;
+    else if (c == q)
+      q = ' ';
+  }
+  if (q == ' ' && c == ';') q = ';';
+}
+
+// True when field f reads s at column i.
+template <std::size_t N>
+inline bool Reads(const qwt::Text<N>& f, long i, std::string_view s) {
+  if (i < 1 || i - 1 + long(s.size()) > long(N)) return false;
+  for (std::size_t k = 0; k < s.size(); ++k)
+    if (f.c[std::size_t(i - 1) + k] != s[k]) return false;
+  return true;
+}
+
+// Column of the first s (upper case) in columns 1..last of f compared in
+// upper case; 0 if none.
+template <std::size_t N>
+inline long FindUpper(const qwt::Text<N>& f, std::string_view s, long last) {
+  if (last > long(N)) last = long(N);
+  for (long i = 1; i + long(s.size()) - 1 <= last; ++i) {
+    if (qwt::Upper(f.c[std::size_t(i - 1)]) != s[0]) continue;
+    std::size_t k = 1;
+    while (k < s.size() && qwt::Upper(f.c[std::size_t(i - 1) + k]) == s[k]) ++k;
+    if (k == s.size()) return i;
+  }
+  return 0;
+}
 }  // namespace p2

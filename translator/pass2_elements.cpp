@@ -42,7 +42,7 @@ bool ReadsOutsideQuotes(Translator& t, std::initializer_list<std::string_view> w
   u.upperOf(t.PR.PR_Line);
   t.w_Quote = ' ';
   for (long i = 1; i <= kLineWidth; ++i) {
-    X1_CheckQuoteChar(t, u(i));
+    p2::QuoteStep(t.w_Quote, u(i));
     if (t.w_Quote != ' ') continue;
     for (auto w : words)
       if (u.at(i, w)) return true;
@@ -324,7 +324,7 @@ void C232_RecurseThruLine(Translator& t) {
   t.OB_OpenBracket = 0;
   for (long i = 1; i <= R.PR_CommandLength && i <= kLineWidth; ++i) {
     s.n_CharPos = i;
-    X1_CheckQuoteChar(t, R.PR_Line(i));
+    p2::QuoteStep(t.w_Quote, R.PR_Line(i));
     if (t.w_Quote != ' ') continue;
     char c = R.PR_Line(i);
     if (c == '[') {
@@ -356,7 +356,7 @@ void C233_OriginalLine(Translator& t) {
   long end = start - 1;
   t.w_Quote = ' ';
   for (long i = start; i <= kLineWidth; ++i) {
-    X1_CheckQuoteChar(t, R.PR_Line(i));
+    p2::QuoteStep(t.w_Quote, R.PR_Line(i));
     if (t.w_Quote == ';') break;
     if (!IsBlankOrTab(R.PR_Line(i))) end = i;
   }

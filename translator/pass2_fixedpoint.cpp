@@ -133,15 +133,22 @@ void C221_FP_inMatrix(Translator& t) {
 void C222_FP_inProcedure(Translator& t) {
   SecondPassState& s = t.p2;
   ProgramRecord& R = t.PR;
+  s.n_exception = 0;
+  // Only a point can start a literal: most rows have none.
+  long dot = R.PR_Line.find('.');
+  if (dot == 0 || dot > R.PR_CommandLength) return;
   t.w_Quote = ' ';
   t.w_Brace = ' ';
-  s.n_exception = 0;
   for (long i = 1; i <= R.PR_CommandLength; ++i) {
-    t.X1_Idx = i;
-    X1_CheckQuotes(t);
-    t.X2_Idx = i;
-    X2_CheckBraces(t);
     char c = R.PR_Line(i);
+    p2::QuoteStep(t.w_Quote, c);
+    // Brace state (X2_CheckBraces): "<" and ">" count as braces.
+    if (c == '{' || c == '<')
+      t.w_Brace = '{';
+    else if (c == '}' || c == '>')
+      t.w_Brace = '>';
+    else if (t.w_Brace == '}' || t.w_Brace == '>')
+      t.w_Brace = ' ';
     if (t.w_Quote != ' ') continue;
     if (s.n_exception == 0 && c == '{') {
       long d = FirstDecisionWord(t);

@@ -29,6 +29,7 @@ struct SecondPassState {
   long n_srcStart = 0, n_srcEnd = 0, n_srcLen = 0;
   char w_srcType = ' ';
   char w_Operator = ' ';
+  long n_Grown = 0;  // columns the row in hand has grown by so far
 
   // ---- Literals and inline pictures ---------------------------------------------
   std::string w_newLit;  // digits and minus signs of the literal in hand

@@ -16,10 +16,10 @@ struct Result {
 
   // Statement part of program row n.
   std::string row(long n) const {
-    const ProgramRecord& r = t->ProgramTable.at(std::size_t(n - 1));
+    const ProgramRecord r = t->row(n);
     return std::string(r.PR_Line.first(r.PR_CommandLength));
   }
-  char type(long n) const { return t->ProgramTable.at(std::size_t(n - 1)).PR_Type; }
+  char type(long n) const { return t->row(n).PR_Type; }
   std::string macroLine(long n) const {
     return std::string(qwt::TrimRight(t->MacroTable.at(std::size_t(n - 1)).MR_MacroLineItem.view()));
   }
