@@ -25,8 +25,9 @@ void sys_error(long rax, const char* line) {
     cleanup();
   }
   sys::write(1, c_LightRedFG, 5);
-  if (rax < 0) {
-    long n = -rax;
+  if (rax != 0) {
+    // A kernel error number passed without its minus sign is still one.
+    long n = rax < 0 ? -rax : rax;
     // A number outside the table still ends the program; line 000 stands in.
     if (n >= kKernelLines) n = 0;
     sys::write(1, msg1, 16);

@@ -98,6 +98,9 @@ TEST(FatalExit, KernelAndLibraryForms) {
   EXPECT_EQ(fatal_output([] { qw::fatal_library(qw::kErrNotTable); }),
             "\x1b[91m\n" + padded("TABLES[error]:- You have not passed a valid table", 80) + "\n");
   EXPECT_EQ(fatal_output([] { qw::sys_error(0, nullptr); }), "\x1b[91m");
+  // A positive error number is read as the kernel error it names.
+  EXPECT_EQ(fatal_output([] { qw::sys_error(12, nullptr); }),
+            "\x1b[91mSystem Error is " + padded("012:Out of memory", 64) + "\n");
   // A number outside the table still ends the program, with line 000.
   EXPECT_EQ(fatal_output([] { qw::sys_error(-999, nullptr); }),
             "\x1b[91mSystem Error is " + padded("000:Quillwright error", 64) + "\n");
