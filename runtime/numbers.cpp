@@ -32,12 +32,13 @@ int64_t scale_for(int places) {
 
 // k when s == 10^k (1 <= k <= 18), otherwise -1.
 __attribute__((always_inline)) inline int places_of_scale(int64_t s) {
-  // 10^k has bit length floor(k * log2(10)) + 1; two candidates at most.
-  int bits = 64 - __builtin_clzll(static_cast<uint64_t>(s));
-  int k = (bits * 1233) >> 12;  // about bits * log10(2)
-  if (k <= 18 && kPow10[k] == static_cast<uint64_t>(s)) return k;
-  if (k + 1 <= 18 && kPow10[k + 1] == static_cast<uint64_t>(s)) return k + 1;
-  if (k >= 1 && kPow10[k - 1] == static_cast<uint64_t>(s)) return k - 1;
+  // The usual scales first: plain comparisons predict well.
+  if (s == 100) return 2;
+  if (s == 10000) return 4;
+  if (s == 10) return 1;
+  if (s == 1000) return 3;
+  for (int k = 5; k <= 18; ++k)
+    if (static_cast<uint64_t>(s) == kPow10[k]) return k;
   return -1;
 }
 
