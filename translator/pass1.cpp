@@ -125,17 +125,6 @@ inline long After(long p, std::string_view kw) { return p + long(kw.size()); }
 // ---------------------------------------------------------------------------
 // Quote and brace state.
 
-void X1_CheckQuoteChar(Translator& t, char c) {
-  if (c == '"' || c == '\'') {
-    if (t.w_Quote == ' ')
-      t.w_Quote = c;
-    else if (c == t.w_Quote)
-      t.w_Quote = ' ';
-  }
-  if (t.w_Quote == ' ' && c == ';') t.w_Quote = ';';
-}
-
-void X1_CheckQuotes(Translator& t) { X1_CheckQuoteChar(t, t.PR.PR_Line(t.X1_Idx)); }
 
 void X2_CheckBraces(Translator& t) {
   char c = t.PR.PR_Line(t.X2_Idx);
@@ -271,11 +260,17 @@ void B12_f_Directives(Translator& t) {
                                                    "%LINE"};
   t.w_Quote = ' ';
   int found = -1;
+  // Every keyword starts with "%": a line without one holds no directive.
+  long last = t.n_CommentPosition > 0 ? t.n_CommentPosition - 1 : t.PR.PR_LineLength;
+  if (t.PR.PR_Line.first(last).find('%') == std::string_view::npos) {
+    t.RETURN_CODE = 0;
+    return;
+  }
   for (long i = 1; i <= t.PR.PR_LineLength; ++i) {
     if (t.n_CommentPosition > 0 && i >= t.n_CommentPosition) break;
     t.X1_Idx = i;
     X1_CheckQuotes(t);
-    if (t.w_Quote != ' ') continue;
+    if (t.w_Quote != ' ' || t.w_UBuffer(i) != '%') continue;
     for (int k = 0; k < 5; ++k) {
       if (t.w_UBuffer.at(i, kKeywords[k])) {
         found = k;
@@ -423,6 +418,8 @@ void B14_LoadSynonyms(Translator& t) {
 // Statement splitting.
 
 void B17_SplitLines(Translator& t) {
+  // Without a "|" in the statement the row stays as it was stored.
+  if (t.PR.PR_Line.first(t.PR.PR_CommandLength).find('|') == std::string_view::npos) return;
   ProgramRecord line = t.PR;
   t.ProgramTable.pop_back();
   long cl = line.PR_CommandLength;
@@ -488,10 +485,18 @@ void B1_LoadProgramTable(Translator& t) {
     if (!src.ok && src.err == ENAMETOOLONG) t.Fatal("02: File name is too long", 2);
   }
   if (!src.ok || src.text.empty()) t.Fatal("03: [reWriter]:Input File does not exist", 3);
+  t.n_SourceBytes = src.text.size();
 
-  // One row per line is the usual case; split lines add rows as needed.
-  std::size_t lines = std::size_t(std::count(src.text.begin(), src.text.end(), '\n')) + 1;
-  t.ProgramTable.reserve(std::min<std::size_t>(lines, std::size_t(kProgramTableCapacity)));
+  // A line gives one row, plus one for each separator it splits at: room
+  // for that many rows is set aside (address space only; pages are touched
+  // as rows arrive), so the table never moves while it is loaded.
+  std::size_t lines = 1, bars = 0;
+  for (char c : src.text) {
+    lines += c == '\n';
+    bars += c == '|';
+  }
+  t.ProgramTable.reserve(std::min<std::size_t>(lines + bars, std::size_t(kProgramTableCapacity)),
+                         src.text.size() + bars * 8);
 
   t.n_LineCtr = 0;
   bool first = true;
@@ -599,6 +604,8 @@ void B3_f_Assembler(Translator& t) {
 }
 
 void B4_RemoveBrackets(Translator& t) {
+  std::string_view cmd = t.PR.PR_Line.first(t.PR.PR_CommandLength);
+  if (cmd.find_first_of("()") == std::string_view::npos) return;
   t.w_Quote = ' ';
   for (long i = 1; i <= t.PR.PR_CommandLength; ++i) {
     t.X1_Idx = i;
@@ -681,13 +688,26 @@ void B51_StoreDataDefinitions(Translator& t, char kind, long kwPos, std::string_
 
 void B5_Load_DN_Table(Translator& t) {
   const Text<256>& u = t.w_UBuffer;
+  // Every declaration keyword starts with "@": they are looked for only
+  // where the line holds one (first occurrence, as a search of the line).
+  long ats[8];
+  int nAts = 0;
+  for (long q = u.find('@'); q && nAts < 8; q = u.find('@', q + 1)) ats[nAts++] = q;
+  if (nAts == 0) return;
+  bool manyAts = nAts == 8;
+  auto find = [&](std::string_view kw) -> long {
+    if (manyAts) return u.find(kw);
+    for (int k = 0; k < nAts; ++k)
+      if (u.at(ats[k], kw)) return ats[k];
+    return 0;
+  };
   long p;
-  if ((p = u.find("@INSERTNUMBER"))) {
+  if ((p = find("@INSERTNUMBER"))) {
     char kind = u.contains(".") ? 'N' : 'I';
     B51_StoreDataDefinitions(t, kind, p, "@INSERTNUMBER");
   }
-  if ((p = u.find("@INSERTWORD"))) B51_StoreDataDefinitions(t, 'W', p, "@INSERTWORD");
-  if ((p = u.find("@INSERTFILE"))) {
+  if ((p = find("@INSERTWORD"))) B51_StoreDataDefinitions(t, 'W', p, "@INSERTWORD");
+  if ((p = find("@INSERTFILE"))) {
     ClearSharedRecord(t);
     t.DN.DN_Type = 'F';
     long comma = t.PR.PR_Line.find(',');
@@ -699,7 +719,7 @@ void B5_Load_DN_Table(Translator& t) {
       }
     }
   }
-  if ((p = u.find("@BEGIN_RECORD"))) {
+  if ((p = find("@BEGIN_RECORD"))) {
     t.b_ProcessRecord = 1;
     Word first = FirstWord(t, After(p, "@BEGIN_RECORD"), ',');
     // The record's name is the word after the one that is passed over,
@@ -707,7 +727,7 @@ void B5_Load_DN_Table(Translator& t) {
     Word name = first.start ? FirstWord(t, first.end() + 2, ' ') : Word{};
     t.w_SaveRecordName.assign(WordText(t, name));
   }
-  if ((p = u.find("@END_RECORD"))) {
+  if ((p = find("@END_RECORD"))) {
     t.b_ProcessRecord = 0;
     t.n_FieldPos = 0;
     ClearSharedRecord(t);
@@ -716,18 +736,18 @@ void B5_Load_DN_Table(Translator& t) {
     if (!nm.empty()) StoreName(t, 'I', nm + "_NO", 0);
     t.DN.DN_Record.clear();
   }
-  if ((p = u.find("@INSERTTABLE"))) {
+  if ((p = find("@INSERTTABLE"))) {
     ClearSharedRecord(t);
     t.DN.DN_Type = 'T';
   }
-  if ((p = u.find("@INSERTXTABLE"))) {
+  if ((p = find("@INSERTXTABLE"))) {
     ClearSharedRecord(t);
     t.DN.DN_Type = 'X';
     std::string nm(WordText(t, FirstWord(t, After(p, "@INSERTXTABLE") + 1, ',')));
     if (!nm.empty()) StoreName(t, 'I', nm + "_UBOUND", 0);
   }
-  if ((p = u.find("@INSERTARRAY"))) B51_StoreDataDefinitions(t, 'A', p, "@INSERTARRAY");
-  if ((p = u.find("@BEGIN_SUB"))) {
+  if ((p = find("@INSERTARRAY"))) B51_StoreDataDefinitions(t, 'A', p, "@INSERTARRAY");
+  if ((p = find("@BEGIN_SUB"))) {
     // The sub's name: the rest of the statement after the keyword (its
     // trailing comment is not part of the name).
     long from = After(p, "@BEGIN_SUB") + 1;
@@ -735,7 +755,7 @@ void B5_Load_DN_Table(Translator& t) {
     t.DN.DN_Picture.clear();
     StoreName(t, 's', qwt::TrimRight(rest), 0);
   }
-  if ((p = u.find("@BEGIN_FUNCTION"))) {
+  if ((p = find("@BEGIN_FUNCTION"))) {
     Word name = FirstWord(t, After(p, "@BEGIN_FUNCTION") + 1, ',');
     if (name.start) {
       std::string nm(WordText(t, name));
@@ -750,7 +770,7 @@ void B5_Load_DN_Table(Translator& t) {
       StoreName(t, 'N', "d" + nm, long(nm.size()) + 1);
     }
   }
-  if ((p = u.find("@USING"))) {
+  if ((p = find("@USING"))) {
     long i = After(p, "@USING") + 1;
     while (i <= t.PR.PR_CommandLength) {
       long brace = t.PR.PR_Line.find('{', i);
@@ -799,7 +819,7 @@ void B_1stPass(Translator& t) {
   }
 
   for (long n = 1; n <= t.ProgramTable_UBOUND(); ++n) {
-    if (t.row(n).PR_Type != 'L') continue;
+    if (t.RowType(n) != 'L') continue;
     t.FetchRow(n);
     t.n_LineCtr = n;
     t.RefreshUBuffer();

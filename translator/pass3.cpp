@@ -446,17 +446,22 @@ void D6_Compile(Translator& t) {
   t.PR.PR_Line(t.n_StartPoint) = ';';
   WritePR(t, cl);
   // Replacement lines keep the statement's indentation and its width.
-  Text<249> base = t.PR.PR_Line;
+  std::string indent(t.PR.PR_Line.first(t.n_StartPoint - 1));
+  std::string out;
+  auto compose = [&](const std::string& text) {
+    out.assign(indent);
+    out.append(text);
+    if (long(out.size()) > kLineWidth) out.resize(std::size_t(kLineWidth));
+    if (long(out.size()) < cl) out.append(std::size_t(cl - long(out.size())), ' ');
+  };
   auto line = [&](const std::string& text) {
-    t.PR.PR_Line = base;
-    t.PR.PR_Line.blank(t.n_StartPoint, kLineWidth);
-    t.PR.PR_Line.put(t.n_StartPoint, text);
-    t.PR.PR_CommandLength = std::max<long>(cl, t.n_StartPoint - 1 + long(text.size()));
-    ClampCommand(t);
+    compose(text);
+    t.PR.PR_Line.assign(out);
+    t.PR.PR_CommandLength = long(out.size());
   };
   auto emit = [&](const std::string& text) {
-    line(text);
-    WritePR(t, t.PR.PR_CommandLength);
+    compose(text);
+    t.WriteLine(out);
   };
   emit((masm ? "LEA RSI," : "MOV RSI,") + src);
   emit((masm ? "LEA RDI," : "MOV RDI,") + dst);
@@ -478,7 +483,9 @@ void D6_Compile(Translator& t) {
 
 void D_3rdPass(Translator& t) {
   t.w_Output.clear();
-  t.w_Output.reserve(std::size_t(t.ProgramTable_UBOUND()) * 48 + 4096);
+  // Inlined copies make the output about twice the source.
+  t.w_Output.reserve(std::max<std::size_t>(std::size_t(t.ProgramTable_UBOUND()) * 40,
+                                           t.n_SourceBytes * 5 / 2) + 65536);
   if (t.b_Debug == 1) {
     t.WriteLine("%assign debug 1");
   } else if (t.b_Windows == 1) {
@@ -488,20 +495,17 @@ void D_3rdPass(Translator& t) {
   }
   for (long n = 1; n <= t.ProgramTable_UBOUND(); ++n) {
     t.n_LineCtr = n;
-    const ProgramRecord& row = t.row(n);
-    if (row.PR_Type == 'A') {
-      t.WriteLine(row.PR_Line.first(row.PR_LineLength));
-      continue;
-    }
-    if (row.PR_Type == 'B') {
+    char type = t.RowType(n);
+    if (type == 'B') {
       if (t.b_Debug == 0) t.WriteLine(" ");
       continue;
     }
-    if (row.PR_Type == 'C') {
-      if (t.b_Debug == 0) t.WriteLine(row.PR_Line.first(row.PR_LineLength));
+    if (type == 'C' && t.b_Debug != 0) continue;
+    t.FetchRow(n);
+    if (type == 'A' || type == 'C') {
+      t.WriteLine(t.PR.PR_Line.first(t.PR.PR_LineLength));
       continue;
     }
-    t.FetchRow(n);
     // A line that opens a quotation it never closes has no statement part;
     // it is written whole so that the assembler sees (and reports) it.
     if (t.PR.PR_Type == ' ' && t.PR.PR_CommandLength == 0)

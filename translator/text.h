@@ -78,14 +78,12 @@ struct Text {
   std::string_view first(long len) const { return sub(1, len); }
   // The text without its trailing blanks.
   std::string_view trimmed() const {
-    long n = long(N);
-    while (n > 0 && c[n - 1] == ' ') --n;
-    return {c.data(), std::size_t(n)};
+    return {c.data(), std::size_t(blankTail(long(N)))};
   }
   // Column of the last character that is neither blank nor tab, 0 if none,
   // looking from column `from` downward.
   long lastNonBlank(long from = long(N)) const {
-    long i = std::min<long>(from, long(N));
+    long i = blankTail(std::min<long>(from, long(N)));
     while (i >= 1 && IsBlankOrTab(c[i - 1])) --i;
     return i;
   }
@@ -138,9 +136,25 @@ struct Text {
   // Upper-case copy of another field (padded or cut to this one).
   template <std::size_t M>
   void upperOf(const Text<M>& o) {
-    clear();
-    for (std::size_t k = 0; k < std::min(N, M); ++k) c[k] = Upper(o.c[k]);
+    constexpr std::size_t n = N < M ? N : M;
+    for (std::size_t k = 0; k < n; ++k) {
+      unsigned char ch = static_cast<unsigned char>(o.c[k]);
+      c[k] = char(ch - ((unsigned(ch - 'a') < 26u) << 5));
+    }
+    std::fill(c.begin() + n, c.end(), ' ');
   }
+
+ private:
+  // Length of the first n columns once trailing blanks are dropped; looks at
+  // eight columns at a time, since fields are mostly blank padding.
+  long blankTail(long n) const {
+    static constexpr char kBlanks[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    while (n >= 8 && std::memcmp(c.data() + n - 8, kBlanks, 8) == 0) n -= 8;
+    while (n > 0 && c[std::size_t(n - 1)] == ' ') --n;
+    return n;
+  }
+
+ public:
 };
 
 // Fields are equal when they hold the same characters once trailing blanks

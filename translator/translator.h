@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -80,6 +81,61 @@ struct TokenRecord {
   Text<30> TK_Token;
 };
 
+// Storage of the program table: each row keeps its type, its two lengths and
+// its text without the trailing blanks of the 249-column field, so a large
+// source costs about its own size.  Rows are handed out and taken back as
+// whole ProgramRecords (blank-padded again), exactly as stored.
+class ProgramRows {
+ public:
+  long size() const { return long(rows_.size()); }
+  void clear() {
+    rows_.clear();
+    text_.clear();
+  }
+  void reserve(std::size_t rows, std::size_t textBytes) {
+    rows_.reserve(rows);
+    text_.reserve(textBytes);
+  }
+  void push_back(const ProgramRecord& r) {
+    rows_.emplace_back();
+    set(long(rows_.size()) - 1, r);
+  }
+  void pop_back() { rows_.pop_back(); }
+  char type(long i) const { return rows_[std::size_t(i)].type; }
+  void get(long i, ProgramRecord& out) const {
+    const Stored& s = rows_[std::size_t(i)];
+    out.PR_Type = s.type;
+    out.PR_CommandLength = s.cl;
+    out.PR_LineLength = s.ll;
+    out.PR_Line.assign(std::string_view(text_.data() + s.off, s.len));
+  }
+  void set(long i, const ProgramRecord& r) {
+    Stored& s = rows_[std::size_t(i)];
+    std::string_view text = r.PR_Line.trimmed();
+    if (text.size() > s.cap) {
+      s.off = std::uint32_t(text_.size());
+      s.cap = std::uint16_t(text.size());
+      text_.append(text);
+    } else {
+      text_.replace(s.off, text.size(), text);
+    }
+    s.len = std::uint16_t(text.size());
+    s.type = r.PR_Type;
+    s.cl = r.PR_CommandLength;
+    s.ll = r.PR_LineLength;
+  }
+
+ private:
+  struct Stored {
+    long cl = 0, ll = 0;
+    std::uint32_t off = 0;
+    std::uint16_t len = 0, cap = 0;
+    char type = ' ';
+  };
+  std::vector<Stored> rows_;
+  std::string text_;
+};
+
 // Thrown by Fatal to leave the run; caught only by the driver.
 struct EndRun {};
 
@@ -123,12 +179,18 @@ class Translator {
   }
 
   // ---- Program table and the row in hand -------------------------------
-  std::vector<ProgramRecord> ProgramTable;  // rows 1..ProgramTable_UBOUND()
-  long ProgramTable_UBOUND() const { return long(ProgramTable.size()); }
-  ProgramRecord& row(long n) { return ProgramTable[std::size_t(n - 1)]; }
-  ProgramRecord PR;                           // the row in hand
-  void FetchRow(long n) { PR = row(n); }
-  void StoreRow(long n) { row(n) = PR; }
+  ProgramRows ProgramTable;  // rows 1..ProgramTable_UBOUND()
+  long ProgramTable_UBOUND() const { return ProgramTable.size(); }
+  // A copy of row n (to change a row: FetchRow, change PR, StoreRow).
+  ProgramRecord row(long n) const {
+    ProgramRecord r;
+    ProgramTable.get(n - 1, r);
+    return r;
+  }
+  char RowType(long n) const { return ProgramTable.type(n - 1); }
+  ProgramRecord PR;  // the row in hand
+  void FetchRow(long n) { ProgramTable.get(n - 1, PR); }
+  void StoreRow(long n) { ProgramTable.set(n - 1, PR); }
   // Appends PR as a new row; false (nothing stored) at the capacity.
   bool AppendRow();
 
@@ -212,6 +274,7 @@ class Translator {
   int n_Started = 0;
   long n_StartPoint = 0;
   long n_Len1 = 0, n_Len2 = 0, n_Len = 0;
+  std::size_t n_SourceBytes = 0;  // size of the source read
   // Rows of DataNameTable that hold constants ("K"), in row order.
   std::vector<long> w_ConstantRows;
 
@@ -247,10 +310,20 @@ void B3_f_Assembler(Translator&);
 void B4_RemoveBrackets(Translator&);
 void B5_Load_DN_Table(Translator&);
 void B6_ProcessBind(Translator&);
+// Quote state for any character (used on copies of a line): a quotation
+// mark opens a quotation that the same mark closes; outside quotations a
+// ";" starts the comment, after which nothing opens or closes.
+inline void X1_CheckQuoteChar(Translator& t, char c) {
+  if (c == '"' || c == '\'') {
+    if (t.w_Quote == ' ')
+      t.w_Quote = c;
+    else if (c == t.w_Quote)
+      t.w_Quote = ' ';
+  }
+  if (t.w_Quote == ' ' && c == ';') t.w_Quote = ';';
+}
 // Quote state for column X1_Idx of PR_Line (updates w_Quote).
-void X1_CheckQuotes(Translator&);
-// Same rule for any character (used on copies of a line).
-void X1_CheckQuoteChar(Translator&, char c);
+inline void X1_CheckQuotes(Translator& t) { X1_CheckQuoteChar(t, t.PR.PR_Line(t.X1_Idx)); }
 // Brace state for column X2_Idx of PR_Line (updates w_Brace).
 void X2_CheckBraces(Translator&);
 // Appends DN as the next DataNameTable row (message 10 at the capacity).
