@@ -33,9 +33,8 @@ bool compare(uint64_t mask, Item left, uint64_t left_start, uint64_t left_length
   int relation;
   if (left.is_number()) {
     if (!right.is_number()) fatal_library(kErrCompare);
-    numbers::Picture lp, rp;
-    if (left_start != 0) lp = {reinterpret_cast<const char*>(left_start), left_length};
-    if (right_start != 0) rp = {reinterpret_cast<const char*>(right_start), right_length};
+    numbers::Picture lp = numbers::picture_at(left_start, left_length);
+    numbers::Picture rp = numbers::picture_at(right_start, right_length);
     relation = numbers::compare(Number(left.data()), lp, Number(right.data()), rp);
   } else if (left.is_word()) {
     if (!right.is_word()) fatal_library(kErrCompare);

@@ -486,16 +486,7 @@ int compare(Number left, Picture left_pic, Number right, Picture right_pic) {
 }  // namespace qw::numbers
 
 // Register entries.
-namespace {
-qw::numbers::Picture picture_from(uint64_t text, uint64_t length) {
-  qw::numbers::Picture p;
-  if (text != 0) {
-    p.text = reinterpret_cast<const char*>(text);
-    p.length = length;
-  }
-  return p;
-}
-}  // namespace
+using qw::numbers::picture_at;
 
 // _NUMBERS: r8 operation, r9 receiving number; r12 operand (r13, r14 its
 // start and length for a word, or an explicit picture for a number).  For
@@ -510,12 +501,12 @@ extern "C" void qw_entry_numbers(qw::LeanRegs& r, uint64_t r12, uint64_t r13, ui
     Item dest(reinterpret_cast<void*>(r12));
     if (!source.is_number()) fatal_library(kErrNonNumeric);
     if (dest.is_number()) fatal_library(kErrUseWords);
-    numbers::to_word(source, picture_from(r.r10, r.r11), Word(dest.data()), r13, r.r15 != 0);
+    numbers::to_word(source, picture_at(r.r10, r.r11), Word(dest.data()), r13, r.r15 != 0);
     return;
   }
   Item operand(reinterpret_cast<void*>(r12));
   numbers::Picture pic;
-  if (operand.is_number()) pic = picture_from(r13, r14);
+  if (operand.is_number()) pic = picture_at(r13, r14);
   numbers::compute(op, Number(reinterpret_cast<void*>(r.r9)), operand, pic, r13, r14);
 }
 
@@ -525,8 +516,8 @@ extern "C" void qw_entry_compare_no(qw::LeanRegs& r, uint64_t r12, uint64_t r13,
                                     uint64_t) {
   using namespace qw;
   r.r15 = static_cast<uint64_t>(static_cast<int64_t>(
-      numbers::compare(Number(reinterpret_cast<void*>(r.r9)), picture_from(r.r10, r.r11),
-                       Number(reinterpret_cast<void*>(r12)), picture_from(r13, r14))));
+      numbers::compare(Number(reinterpret_cast<void*>(r.r9)), picture_at(r.r10, r.r11),
+                       Number(reinterpret_cast<void*>(r12)), picture_at(r13, r14))));
 }
 
 QW_LEAN_ENTRY(qw_numbers_general, qw_entry_numbers);

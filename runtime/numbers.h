@@ -19,6 +19,19 @@ struct Picture {
   uint64_t length = 0;
 };
 
+// The explicit picture of a number operand as the registers carry it
+// (address, length).  A value below 65536 is a start position, never an
+// address: a caller that loaded a number like a word (start 1, its Length)
+// gets the number's own picture instead of a fault.
+inline Picture picture_at(uint64_t text, uint64_t length) {
+  Picture p;
+  if (text >= 65536) {
+    p.text = reinterpret_cast<const char*>(text);
+    p.length = length;
+  }
+  return p;
+}
+
 // r9 := r9 op operand, rounded to r9's picture.  `operand` is a number (read
 // through `pic` when given) or, for kAssign only, a word substring
 // start/length (1-based) converted from text.

@@ -89,11 +89,7 @@ void transfer(uint64_t flags, Item src, uint64_t src_start, uint64_t src_length,
   Word to(dest.data());
   if (src.is_number()) {
     Number n(src.data());
-    numbers::Picture pic;
-    if (src_start != 0) {
-      pic.text = reinterpret_cast<const char*>(src_start);
-      pic.length = src_length;
-    }
+    numbers::Picture pic = numbers::picture_at(src_start, src_length);
     validate_destination(dest.data(), dest_start, numbers::edited_length(n, pic));
     if (flags & kPad) __builtin_memset(to.text(), ' ', to.length());
     numbers::to_word(n, pic, to, dest_start, extra != 0);

@@ -123,6 +123,21 @@ TEST(Numbers, ScaledComparison) {
   EXPECT_EQ(relation(a.number(1001, "99.999"), a.number(1, "9")), 1);
 }
 
+TEST(Numbers, LoadedLikeWordsStillCompare) {
+  // Start 1 and the Length in the picture registers are positions, not a
+  // picture's address: the numbers are read through their own pictures.
+  Arena a;
+  uint8_t* l = a.number(150, "9.99");
+  uint8_t* r = a.number(15, "9.9");
+  qw::LeanRegs regs{};
+  regs.r8 = kEq;
+  regs.r9 = reinterpret_cast<uint64_t>(l);
+  regs.r10 = 1;
+  regs.r11 = 4;
+  qw_entry_compare(regs, reinterpret_cast<uint64_t>(r), 1, 3, 0);
+  EXPECT_EQ(b_Result, 1);
+}
+
 TEST(Numbers, MixedKindsAreFatal) {
   Arena a;
   EXPECT_EXIT(
