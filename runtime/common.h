@@ -69,7 +69,7 @@ struct LeanRegs {
 
 #define QW_LEAN_ENTRY(name, handler)                                                  \
   extern "C" void handler(qw::LeanRegs&, uint64_t, uint64_t, uint64_t, uint64_t);     \
-  asm(".text\n"                                                                       \
+  asm(".pushsection .text\n"                                                          \
       ".globl " #name "\n"                                                            \
       ".type " #name ", @function\n" #name ":\n"                                      \
       "  push %rbp\n  mov %rsp, %rbp\n"                                               \
@@ -82,7 +82,8 @@ struct LeanRegs {
       "  pop %rax\n  pop %rcx\n  pop %rdx\n  pop %rsi\n  pop %rdi\n"                   \
       "  pop %r8\n  pop %r9\n  pop %r10\n  pop %r11\n  pop %r15\n"                     \
       "  pop %rbp\n  ret\n"                                                            \
-      ".size " #name ", .-" #name "\n")
+      ".size " #name ", .-" #name "\n"                                                  \
+      ".popsection\n")
 
 extern "C" {
 extern const char SysErrorMessages[];          // 134 lines of 64 characters

@@ -529,11 +529,12 @@ QW_LEAN_ENTRY(qw_numbers_general, qw_entry_numbers);
 // store.  Everything else - and every case that ends in a message - goes to
 // the general path.  All registers but the flags are preserved.
 asm(R"(
-        .section .rodata
+        .pushsection .rodata
         .p2align 3
 qw_most_negative:
         .quad 0x8000000000000000
-        .text
+        .popsection
+        .pushsection .text
         .globl _NUMBERS
         .type _NUMBERS, @function
 _NUMBERS:
@@ -585,5 +586,6 @@ _NUMBERS:
         pop %rax
         jmp qw_numbers_general
         .size _NUMBERS, .-_NUMBERS
+        .popsection
 )");
 QW_LEAN_ENTRY(_COMPARE_NO, qw_entry_compare_no);
