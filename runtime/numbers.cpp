@@ -386,8 +386,12 @@ void to_word(Number source, Picture pic, Word dest, uint64_t start, bool set_len
   edit(source.value(), picture_text(source, pic), L, dest.text() + start - 1, room < L ? room : L);
 }
 
-void compute(int op, Number target, Item operand, Picture pic, uint64_t word_start,
-             uint64_t word_length) {
+namespace {
+// The calculation itself; the register entry inlines it as well, so that the
+// hot path makes no further call.
+__attribute__((always_inline)) inline void compute_body(int op, Number target, Item operand,
+                                                        Picture pic, uint64_t word_start,
+                                                        uint64_t word_length) {
   if (!target.is_number()) fatal_library(kErrUseWords);
   if (!operand.is_number()) {
     if (!operand.is_word()) fatal_library(kErrNonNumeric);
@@ -471,6 +475,12 @@ void compute(int op, Number target, Item operand, Picture pic, uint64_t word_sta
   }
   target.set_value(result);
 }
+}  // namespace
+
+void compute(int op, Number target, Item operand, Picture pic, uint64_t word_start,
+             uint64_t word_length) {
+  compute_body(op, target, operand, pic, word_start, word_length);
+}
 
 int compare(Number left, Picture left_pic, Number right, Picture right_pic) {
   if (!left.is_number() || !right.is_number()) fatal_library(kErrCompare);
@@ -507,7 +517,7 @@ extern "C" void qw_entry_numbers(qw::LeanRegs& r, uint64_t r12, uint64_t r13, ui
   Item operand(reinterpret_cast<void*>(r12));
   numbers::Picture pic;
   if (operand.is_number()) pic = picture_at(r13, r14);
-  numbers::compute(op, Number(reinterpret_cast<void*>(r.r9)), operand, pic, r13, r14);
+  numbers::compute_body(op, Number(reinterpret_cast<void*>(r.r9)), operand, pic, r13, r14);
 }
 
 // _COMPARE_NO: r9/r10/r11 left number (and explicit picture), r12/r13/r14
