@@ -2,6 +2,7 @@
 // passes, the numbered messages and the single way out of a run.
 #include <cerrno>
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "pass2.h"
@@ -107,12 +108,24 @@ int EndInstructions(Translator& t) {
   return t.ERROR_CODE;
 }
 
+namespace {
+
+double CpuMs() {
+  timespec ts;
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+}  // namespace
+
 int RunTranslator(Translator& t) {
+  void (*const phases[4])(Translator&) = {A_Initialise, B_1stPass, C_2ndPass, D_3rdPass};
   try {
-    A_Initialise(t);
-    B_1stPass(t);
-    C_2ndPass(t);
-    D_3rdPass(t);
+    for (int k = 0; k < 4; ++k) {
+      double start = CpuMs();
+      phases[k](t);
+      t.w_PhaseMs[k] = CpuMs() - start;
+    }
   } catch (const EndRun&) {
     t.b_OutputComplete = false;
   }

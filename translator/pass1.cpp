@@ -32,8 +32,10 @@ FileText ReadWholeFile(const std::string& name) {
     return r;
   }
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
     r.text.reserve(std::size_t(st.st_size));
+    qwt::AdviseHuge(r.text.data(), r.text.capacity());
+  }
   char buf[1 << 16];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);

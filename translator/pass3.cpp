@@ -486,6 +486,7 @@ void D_3rdPass(Translator& t) {
   // Inlined copies make the output about twice the source.
   t.w_Output.reserve(std::max<std::size_t>(std::size_t(t.ProgramTable_UBOUND()) * 40,
                                            t.n_SourceBytes * 5 / 2) + 65536);
+  qwt::AdviseHuge(t.w_Output.data(), t.w_Output.capacity());
   if (t.b_Debug == 1) {
     t.WriteLine("%assign debug 1");
   } else if (t.b_Windows == 1) {

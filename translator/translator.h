@@ -95,6 +95,8 @@ class ProgramRows {
   void reserve(std::size_t rows, std::size_t textBytes) {
     rows_.reserve(rows);
     text_.reserve(textBytes);
+    qwt::AdviseHuge(rows_.data(), rows_.capacity() * sizeof(Stored));
+    qwt::AdviseHuge(text_.data(), text_.capacity());
   }
   void push_back(const ProgramRecord& r) {
     rows_.emplace_back();
@@ -275,6 +277,9 @@ class Translator {
   long n_StartPoint = 0;
   long n_Len1 = 0, n_Len2 = 0, n_Len = 0;
   std::size_t n_SourceBytes = 0;  // size of the source read
+  // Processor time of the start-up and each pass, in milliseconds
+  // (A_Initialise, B_1stPass, C_2ndPass, D_3rdPass), for measurements.
+  double w_PhaseMs[4] = {0, 0, 0, 0};
   // Rows of DataNameTable that hold constants ("K"), in row order.
   std::vector<long> w_ConstantRows;
 
