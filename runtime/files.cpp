@@ -179,6 +179,35 @@ uint64_t read_ahead(ReadAhead& a, uint8_t* out, uint64_t n) {
 }
 
 // ---------------------------------------------------------------------------
+// Write-behind, for files opened with kModeWriteBehind: lines and
+// sequential records collect per descriptor and reach the kernel when the
+// buffer is full, before any other operation on the descriptor, at close,
+// and when the program ends (qw_FlushAndEnd, qw_FlushAndFail).
+
+struct WriteBehind {
+  bool used;
+  int64_t fd;
+  uint64_t len;
+  uint8_t data[kAheadSize];
+};
+
+WriteBehind g_behind[kAheadSlots];
+
+WriteBehind* find_behind(int64_t fd) {
+  for (auto& w : g_behind)
+    if (w.used && w.fd == fd) return &w;
+  return nullptr;
+}
+
+void write_full(int64_t fd, const uint8_t* p, uint64_t n);
+
+void flush_behind(WriteBehind& w) {
+  const uint64_t n = w.len;
+  w.len = 0;
+  write_full(w.fd, w.data, n);
+}
+
+// ---------------------------------------------------------------------------
 // Plain kernel transfers.
 
 uint64_t read_full(int64_t fd, uint8_t* out, uint64_t n) {
@@ -200,6 +229,32 @@ void write_full(int64_t fd, const uint8_t* p, uint64_t n) {
     p += r;
     n -= static_cast<uint64_t>(r);
   }
+}
+
+void claim_behind(int64_t fd) {
+  for (auto& w : g_behind)
+    if (!w.used) {
+      w.used = true;
+      w.fd = fd;
+      w.len = 0;
+      return;
+    }
+  // All in use: this file writes straight through.
+}
+
+// Bytes to the file, through its write-behind when it has one.
+void put_bytes(WriteBehind* w, int64_t fd, const uint8_t* p, uint64_t n) {
+  if (w == nullptr) {
+    write_full(fd, p, n);
+    return;
+  }
+  if (w->len + n > kAheadSize) flush_behind(*w);
+  if (n > kAheadSize) {
+    write_full(fd, p, n);
+    return;
+  }
+  __builtin_memcpy(w->data + w->len, p, n);
+  w->len += n;
 }
 
 void seek_to(int64_t fd, uint64_t offset) { checked(sys::lseek(fd, static_cast<long>(offset), 0)); }
@@ -446,6 +501,26 @@ void make_path(Word w, char* out) {
 
 void settle_descriptor(int64_t fd) {
   if (ReadAhead* a = find_ahead(fd)) settle(*a);
+  if (WriteBehind* w = find_behind(fd)) flush_behind(*w);
+}
+
+void flush_all_writes() {
+  for (auto& w : g_behind)
+    if (w.used && w.len > 0) flush_behind(w);
+}
+
+// On the way to the fatal exit: as much as the kernel takes, no new fault.
+void flush_all_writes_quietly() {
+  for (auto& w : g_behind) {
+    const uint8_t* p = w.data;
+    while (w.used && w.len > 0) {
+      const long r = sys::write(w.fd, p, static_cast<long>(w.len));
+      if (r <= 0) break;
+      p += r;
+      w.len -= static_cast<uint64_t>(r);
+    }
+    w.len = 0;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -463,11 +538,14 @@ void open_file(FileBlock f, int64_t mode) {
     f.size().set_value(file_size(fd));
     return;
   }
-  const long flags = (mode ^ kModeLockFile) | 64 /* O_CREAT */;
+  const long flags = ((mode & ~kModeWriteBehind) ^ kModeLockFile) | 64 /* O_CREAT */;
   const long fd = checked(sys::open(path, flags, 0666));
-  // A new descriptor has nothing read ahead, whatever its number held.
+  // A new descriptor has nothing read ahead or pending, whatever its number
+  // held before.
   if (ReadAhead* a = find_ahead(fd)) a->used = false;
+  if (WriteBehind* w = find_behind(fd)) w->used = false;
   f.set_handle(fd);
+  if (mode & kModeWriteBehind) claim_behind(fd);
   if ((mode & kModeLockFile) && !set_lock(fd, true, 0, 0)) {
     sys::close(fd);
     // The number is free again and the next open may reuse it: a handle
@@ -485,6 +563,10 @@ void close_file(FileBlock f) {
   if (ReadAhead* a = find_ahead(fd)) {
     settle(*a);
     a->used = false;
+  }
+  if (WriteBehind* w = find_behind(fd)) {
+    w->used = false;  // even when the flush ends the program
+    flush_behind(*w);
   }
   if (DirFrame* fr = find_frame(fd)) fr->used = false;
   checked(sys::close(fd));
@@ -582,6 +664,7 @@ void scan_slots(FileBlock f, Record rec, int64_t no) {
 void read_file(FileBlock f, void* target) {
   set_status(f, kGood);
   const uint8_t kind = f.kind();
+  if (WriteBehind* w = find_behind(f.handle()); w && w->len > 0) flush_behind(*w);
   if (kind == kDirectory) {
     read_directory_entry(f, Word(target));
     return;
@@ -622,11 +705,17 @@ void write_file(FileBlock f, void* source) {
   set_status(f, kGood);
   const uint8_t kind = f.kind();
   const int64_t fd = f.handle();
-  settle_descriptor(fd);
+  WriteBehind* behind = find_behind(fd);
+  if (behind && (is_delimited(kind) || kind == kSequential)) {
+    if (ReadAhead* a = find_ahead(fd)) settle(*a);
+  } else {
+    settle_descriptor(fd);
+    behind = nullptr;
+  }
   if (is_delimited(kind)) {
     uint64_t n = record_buffer().length();
     if (n > kRecordBufferSize) n = kRecordBufferSize;
-    write_full(fd, buffer(), n);
+    put_bytes(behind, fd, buffer(), n);
     return;
   }
   const Record rec(source);
@@ -635,7 +724,7 @@ void write_file(FileBlock f, void* source) {
   if (kind == kSequential) {
     const uint64_t n = record_to_flat(rec, kSequential, buffer(), slot);
     mark_dirty(n);
-    write_full(fd, buffer(), slot);
+    put_bytes(behind, fd, buffer(), slot);
     return;
   }
   const int64_t no = rec.record_no();
@@ -837,6 +926,21 @@ QW_ENTRY(_DELIMITER, bridge_DELIMITER);
 extern "C" void bridge_DELIMITER(qw::Regs& r) {
   r.rdi = reinterpret_cast<uint64_t>(qw::files::end_line(
       qw::FileBlock(reinterpret_cast<void*>(r.r15)), reinterpret_cast<uint8_t*>(r.rdi)));
+}
+
+// The program's end and fatal exit, for programs that may hold write-behind
+// files: the pending lines are written first.  The statement macros route
+// _ENDPROGRAM and _SYSERROR here.
+QW_ENTRY(qw_FlushAndEnd, bridge_FlushAndEnd);
+extern "C" void bridge_FlushAndEnd(qw::Regs&) {
+  qw::files::flush_all_writes();
+  qw::end_program();
+}
+
+QW_ENTRY(qw_FlushAndFail, bridge_FlushAndFail);
+extern "C" void bridge_FlushAndFail(qw::Regs& r) {
+  qw::files::flush_all_writes_quietly();
+  qw::sys_error(static_cast<long>(r.rax), reinterpret_cast<const char*>(r.r14));
 }
 
 // _CALLSYS: rax the system call, rdi rsi rdx r10 r8 r9 its arguments; the

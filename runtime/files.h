@@ -29,6 +29,11 @@ enum Kind : uint8_t {
 // Open mode bits beyond the access mode (0 read, 1 write, 2 read and write).
 inline constexpr int64_t kModeTruncate = 512;
 inline constexpr int64_t kModeLockFile = 2048;
+// Write-behind (never passed to the kernel): lines and sequential records
+// are collected and written in large blocks, before any other operation on
+// the file, at close and at the end of the program.  A failing block write
+// ends the program with the kernel's line.
+inline constexpr int64_t kModeWriteBehind = 1 << 24;
 
 // A delimited line longer than the record buffer can hold: the part that
 // fits is delivered with this status and the rest stays for the next read.
@@ -87,8 +92,12 @@ void query_directory(Word dest);
 void file_io(int op, void* r9, void* r10);
 
 // Puts back the read-ahead of a descriptor (seeks the file to the position
-// the program has reached) before anything else uses the descriptor.
+// the program has reached) and writes what it holds behind, before
+// anything else uses the descriptor.
 void settle_descriptor(int64_t fd);
+// Writes every write-behind file's pending bytes.
+void flush_all_writes();
+void flush_all_writes_quietly();
 
 // A word path as the kernel wants it: up to the first zero byte, or without
 // trailing blanks when the word holds none.  `out` holds 4,097 bytes.

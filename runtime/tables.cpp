@@ -12,6 +12,7 @@
 #include "common.h"
 #include "files.h"
 #include "numbers.h"
+#include "syscall.h"
 
 namespace qw::tables {
 namespace {
@@ -98,16 +99,198 @@ void require_one_dimension(FixedTable t) {
 // ---------------------------------------------------------------------------
 // Shared helpers.
 
-int compare_keys(const uint8_t* a, const uint8_t* b, uint64_t n) {
-  uint64_t k = 0;
-  for (; k + 8 <= n; k += 8) {
-    const uint64_t x = load_be64(a + k), y = load_be64(b + k);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  for (; k < n; ++k)
-    if (a[k] != b[k]) return a[k] < b[k] ? -1 : 1;
-  return 0;
+// ---------------------------------------------------------------------------
+// Search indexes.
+
+namespace {
+
+constexpr int kIndexes = 4;
+constexpr int64_t kSampleEvery = 32;
+
+struct SearchIndex {
+  const void* table;
+  int64_t n;
+  uint64_t key_off, key_len;
+  KeyLayout keys;
+  uint64_t* heads;    // key head of every position
+  uint64_t* samples;  // head of position 0, 32, 64 ...
+  int64_t sample_count;
+  void* map;
+  uint64_t map_bytes;
+};
+
+SearchIndex g_indexes[kIndexes];
+int g_index_victim = 0;
+
+void release(SearchIndex& x) {
+  if (x.map) sys::call2(11 /* munmap */, reinterpret_cast<long>(x.map),
+                        static_cast<long>(x.map_bytes));
+  x = SearchIndex{};
 }
+
+SearchIndex* find_index(const void* table) {
+  for (auto& x : g_indexes)
+    if (x.table == table) return &x;
+  return nullptr;
+}
+
+void* map_memory(uint64_t bytes) {
+  const long m = sys::call6(sys::kMmap, 0, static_cast<long>(bytes), 3 /* read, write */,
+                            0x22 /* private, anonymous */, -1, 0);
+  return (m < 0 && m > -4096) ? nullptr : reinterpret_cast<void*>(m);
+}
+
+// The classic probe sequence, worked out from the run alone.
+int64_t classic_probe(int64_t n, int64_t base, int64_t first, int64_t last) {
+  int64_t lo = base, hi = base + n - 1;
+  while (lo <= hi) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    if (mid - base < first) lo = mid + 1;
+    else if (mid - base > last) hi = mid - 1;
+    else return mid - base;
+  }
+  return -1;
+}
+
+// The classic search itself, fetching the next two candidate keys ahead.
+Found classic_find(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t* key,
+                   uint64_t len) {
+  Found f;
+  int64_t lo = base, hi = base + n - 1;
+  while (lo <= hi) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    const int64_t left = lo + (mid - 1 - lo) / 2, right = mid + 1 + (hi - mid - 1) / 2;
+    if (left >= lo && left < mid) __builtin_prefetch(keys.key(left - base));
+    if (right <= hi && right > mid) __builtin_prefetch(keys.key(right - base));
+    const int c = compare_keys(keys.key(mid - base), key, len);
+    if (c == 0) {
+      f.probe = mid - base;
+      break;
+    }
+    if (c < 0) lo = mid + 1;
+    else hi = mid - 1;
+  }
+  if (f.probe < 0) return f;
+  f.first = f.last = f.probe;
+  while (f.first > 0 && compare_keys(keys.key(f.first - 1), key, len) == 0) --f.first;
+  while (f.last + 1 < n && compare_keys(keys.key(f.last + 1), key, len) == 0) ++f.last;
+  return f;
+}
+
+}  // namespace
+
+uint64_t search_index_bytes(int64_t n, bool with_entries) {
+  const uint64_t count = static_cast<uint64_t>((n + kSampleEvery - 1) / kSampleEvery);
+  return static_cast<uint64_t>(n) * (with_entries ? 16 : 8) + count * 8;
+}
+
+void keep_search_index(const void* table, const KeyLayout& keys, int64_t n, uint64_t key_len,
+                       void* map, uint64_t map_bytes) {
+  drop_search_index(table);
+  const uint64_t need = search_index_bytes(n, keys.entries != nullptr);
+  if (n < 1 || (map == nullptr && keys.entries != nullptr) || (map && map_bytes < need)) {
+    if (map) sys::call2(11, reinterpret_cast<long>(map), static_cast<long>(map_bytes));
+    return;
+  }
+  if (map == nullptr) {
+    map_bytes = need;
+    map = map_memory(map_bytes);
+    if (map == nullptr) return;
+  }
+  sys::call3(28 /* madvise */, reinterpret_cast<long>(map), static_cast<long>(map_bytes),
+             14 /* huge pages */);
+  SearchIndex* x = nullptr;
+  for (auto& slot : g_indexes)
+    if (slot.table == nullptr) {
+      x = &slot;
+      break;
+    }
+  if (x == nullptr) {
+    x = &g_indexes[g_index_victim];
+    g_index_victim = (g_index_victim + 1) % kIndexes;
+    release(*x);
+  }
+  uint8_t* area = static_cast<uint8_t*>(map) + (keys.entries ? static_cast<uint64_t>(n) * 8 : 0);
+  uint64_t* heads = reinterpret_cast<uint64_t*>(area);
+  uint64_t* samples = heads + n;
+  const int64_t count = (n + kSampleEvery - 1) / kSampleEvery;
+  for (int64_t i = 0; i < n; ++i) heads[i] = key_head(keys.key(i), key_len);
+  for (int64_t k = 0; k < count; ++k) samples[k] = heads[k * kSampleEvery];
+  *x = SearchIndex{table, n, keys.key_off, key_len, keys, heads, samples, count, map, map_bytes};
+}
+
+void drop_search_index(const void* table) {
+  if (SearchIndex* x = find_index(table)) release(*x);
+}
+
+uint8_t* const* indexed_entries(const void* table, int64_t n) {
+  const SearchIndex* x = find_index(table);
+  return x && x->n == n ? x->keys.entries : nullptr;
+}
+
+Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t base,
+                  const uint8_t* key, uint64_t len) {
+  const SearchIndex* x = find_index(table);
+  if (x == nullptr || x->n != n || x->key_off != keys.key_off || len > x->key_len || n < 1 ||
+      len == 0)
+    return classic_find(keys, n, base, key, len);
+  // The heads order the positions as the keys do (on their first bytes):
+  // narrow by the samples, then by the heads, then by whole keys.
+  const uint64_t m = len >= 8 ? ~0ull : ~((1ull << (8 * (8 - len))) - 1);
+  const uint64_t want = key_head(key, len) & m;
+  auto first_not_below = [&](const uint64_t* h, int64_t lo, int64_t hi) {
+    while (lo < hi) {
+      const int64_t mid = lo + (hi - lo) / 2;
+      if ((h[mid] & m) < want) lo = mid + 1;
+      else hi = mid;
+    }
+    return lo;
+  };
+  auto first_above = [&](const uint64_t* h, int64_t lo, int64_t hi) {
+    while (lo < hi) {
+      const int64_t mid = lo + (hi - lo) / 2;
+      if ((h[mid] & m) <= want) lo = mid + 1;
+      else hi = mid;
+    }
+    return lo;
+  };
+  const int64_t j = first_not_below(x->samples, 0, x->sample_count);
+  const int64_t j2 = first_above(x->samples, j, x->sample_count);
+  const int64_t lo = j > 0 ? (j - 1) * kSampleEvery : 0;
+  const int64_t hi = j2 < x->sample_count ? j2 * kSampleEvery : n;
+  if (hi - lo <= 2 * kSampleEvery)  // a few adjacent lines: fetch them together
+    for (int64_t k = lo; k < hi; k += 8) __builtin_prefetch(x->heads + k);
+  int64_t a = first_not_below(x->heads, lo, hi);
+  int64_t b = first_above(x->heads, a, hi);
+  if (len > 8) {  // equal heads: the rest of the key decides
+    int64_t lo2 = a, hi2 = b;
+    while (lo2 < hi2) {
+      const int64_t mid = lo2 + (hi2 - lo2) / 2;
+      if (compare_keys(keys.key(mid), key, len) < 0) lo2 = mid + 1;
+      else hi2 = mid;
+    }
+    a = lo2;
+    hi2 = b;
+    while (lo2 < hi2) {
+      const int64_t mid = lo2 + (hi2 - lo2) / 2;
+      if (compare_keys(keys.key(mid), key, len) <= 0) lo2 = mid + 1;
+      else hi2 = mid;
+    }
+    b = lo2;
+  }
+  Found f;
+  if (a >= b) return f;
+  // The entry itself must hold the key; otherwise the table changed behind
+  // the index and the whole search runs on the entries.
+  if (compare_keys(keys.key(a), key, len) != 0) return classic_find(keys, n, base, key, len);
+  f.first = a;
+  f.last = b - 1;
+  f.probe = classic_probe(n, base, f.first, f.last);
+  return f;
+}
+
+// ---------------------------------------------------------------------------
+// Entry fields.
 
 bool field_place(Record rec, uint64_t field_no, uint64_t& offset, Item& field) {
   if (field_no < 1) return false;
@@ -179,6 +362,7 @@ void set_whole_number(Number n, int64_t value) { numbers::store_integer(n, value
 
 void bind(FixedTable t, Record entry_record) {
   uint8_t* label = t.label();
+  drop_search_index(label);
   Item(label).set_type(kTableType);
   Number st = t.status();
   st.set_scale(1);
@@ -239,6 +423,7 @@ uint8_t* locate(FixedTable t) {
 void record_to_entry(FixedTable t, Record rec) {
   uint8_t* e = locate(t);
   if (e == nullptr) return;
+  drop_search_index(t.label());
   const Record er = t.entry_record();
   files::record_to_flat(rec, 0, e, er.flat_length());
 }
@@ -256,6 +441,7 @@ void entry_to_record(FixedTable t, Record rec) {
 void put(FixedTable t, uint64_t field_no, Item source, uint64_t start, uint64_t length) {
   uint8_t* e = locate(t);
   if (e == nullptr) return;
+  drop_search_index(t.label());
   if (!put_field(e, t.entry_record(), field_no, source, start, length))
     set_status(t, kInvalidKey);
 }
@@ -286,6 +472,11 @@ void sort(FixedTable t, uint64_t key_start, uint64_t key_length) {
   ops.head_len = key_length < 8 ? key_length : 8;
   ops.head_shift = 8 * (8 - ops.head_len);
   partition_sort(ops, 0, n - 1);
+  KeyLayout keys;
+  keys.data = t.entries();
+  keys.stride = entry_len;
+  keys.key_off = key_start - 1;
+  keep_search_index(t.label(), keys, n, key_length, nullptr, 0);
 }
 
 void find(FixedTable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
@@ -298,30 +489,21 @@ void find(FixedTable t, uint64_t key_start, uint64_t key_end, const uint8_t* key
     set_status(t, kInvalidKey);
     return;
   }
-  const uint64_t off = key_start - 1, len = key_end - key_start + 1;
-  const uint8_t* base = t.entries();
-  int64_t lo = 0, hi = static_cast<int64_t>(t.total_bytes() / entry_len) - 1, at = -1;
-  while (lo <= hi) {
-    const int64_t mid = lo + (hi - lo) / 2;
-    const int c = compare_keys(base + static_cast<uint64_t>(mid) * entry_len + off, key, len);
-    if (c == 0) {
-      at = mid;
-      break;
-    }
-    if (c < 0) lo = mid + 1;
-    else hi = mid - 1;
-  }
-  if (at < 0) {
+  const uint64_t len = key_end - key_start + 1;
+  KeyLayout keys;
+  keys.data = t.entries();
+  keys.stride = entry_len;
+  keys.key_off = key_start - 1;
+  const int64_t n = static_cast<int64_t>(t.total_bytes() / entry_len);
+  const Found f = find_sorted(t.label(), keys, n, 0, key, len);
+  if (f.probe < 0) {
     set_status(t, kInvalidKey);
     return;
   }
-  while (at > 0 &&
-         compare_keys(base + static_cast<uint64_t>(at - 1) * entry_len + off, key, len) == 0) {
-    --at;
-    set_status(t, kDuplicates);
-  }
-  set_whole_number(result, at + 1);
-  files::flat_to_record(er, 0, base + static_cast<uint64_t>(at) * entry_len, entry_len);
+  // The search stepped back from its first hit to the first of the run.
+  if (f.probe != f.first) set_status(t, kDuplicates);
+  set_whole_number(result, f.first + 1);
+  files::flat_to_record(er, 0, keys.entry(f.first), entry_len);
 }
 
 }  // namespace qw::tables

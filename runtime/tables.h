@@ -25,7 +25,73 @@ inline constexpr uint64_t kMaxFixedKey = 128;
 
 // Keys order byte by byte as unsigned values (0 to 255), in sorts and finds
 // of both table kinds alike.  <0, 0, >0 like a three-way comparison.
-int compare_keys(const uint8_t* a, const uint8_t* b, uint64_t n);
+inline int compare_keys(const uint8_t* a, const uint8_t* b, uint64_t n) {
+  uint64_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const uint64_t x = __builtin_bswap64(static_cast<uint64_t>(load64(a + k)));
+    const uint64_t y = __builtin_bswap64(static_cast<uint64_t>(load64(b + k)));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  for (; k < n; ++k)
+    if (a[k] != b[k]) return a[k] < b[k] ? -1 : 1;
+  return 0;
+}
+
+// The first min(n, 8) key bytes as one big-endian number (zeros after).
+inline uint64_t key_head(const uint8_t* p, uint64_t n) {
+  if (n > 8) n = 8;
+  uint64_t v = 0;
+  for (uint64_t k = 0; k < n; ++k) v = (v << 8) | p[k];
+  return n ? v << (8 * (8 - n)) : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Finding a key in a sorted table.  The outcome is the one of the classic
+// binary search (probe the middle, halve, stop at the first equal key):
+// `probe` the position of that first equal key, `first` and `last` the run
+// of equal keys around it; probe = -1 when the key is absent.  Positions
+// count from `base` (0 for fixed tables, 1 for xtables), which decides the
+// middles the classic search takes.
+struct Found {
+  int64_t first = -1, last = -1, probe = -1;
+};
+
+// Where the keys of a table lie: position i (from 0) has its entry at
+// entries[i] when `entries` is given; else at data + i * stride, or, with
+// `linked`, where the link word there points (itself when 0).  The key
+// lies key_off bytes into the entry.
+struct KeyLayout {
+  uint8_t* data = nullptr;
+  uint64_t stride = 0;
+  uint8_t* const* entries = nullptr;
+  uint64_t key_off = 0;
+  bool linked = false;
+  uint8_t* entry(int64_t i) const {
+    if (entries) return entries[i];
+    uint8_t* slot = data + static_cast<uint64_t>(i) * stride;
+    if (!linked) return slot;
+    const int64_t link = load64(slot);
+    return link ? reinterpret_cast<uint8_t*>(link) : slot;
+  }
+  const uint8_t* key(int64_t i) const { return entry(i) + key_off; }
+};
+
+Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t base,
+                  const uint8_t* key, uint64_t len);
+
+// A sort leaves behind a sample of every 32nd key so that later finds on
+// the same key start narrow their search inside the processor's caches.
+// Every operation that writes the table drops it; a find also checks the
+// narrowed range against the keys themselves and otherwise searches whole.
+// `entries` (xtables) is the table's position order, held by the index.
+// `map` (from mmap, or null) holds search_index_bytes(n, ...) bytes and
+// becomes the index's; with an entries list it begins with that list.
+uint64_t search_index_bytes(int64_t n, bool with_entries);
+void keep_search_index(const void* table, const KeyLayout& keys, int64_t n, uint64_t key_len,
+                       void* map, uint64_t map_bytes);
+void drop_search_index(const void* table);
+// The position order of an xtable's index, when it still matches n.
+uint8_t* const* indexed_entries(const void* table, int64_t n);
 
 // Field number `field_no` (from 1) of the entry record: its place in the
 // flat entry and its item; false when the record has no such field.

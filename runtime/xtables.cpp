@@ -103,6 +103,7 @@ uint64_t xslot_size(Xtable t) { return t.entry_record().flat_length() + 9; }
 
 void xbind(Xtable t, Record entry_record, uint64_t bytes) {
   uint8_t* label = t.label();
+  drop_search_index(label);
   Item(label).set_type(kXtableType);
   Number ub = t.ubound();
   ub.set_scale(1);
@@ -152,6 +153,7 @@ uint8_t* xlocate(Xtable t, int64_t position) {
 
 void xrecord_to_entry(Xtable t, int64_t position, Record rec) {
   if (xlocate(t, position) == nullptr) return;
+  drop_search_index(t.label());
   uint8_t* e = own_entry(slot_at(t, position));
   e[8] = 1;
   files::record_to_flat(rec, 0, e + 9, t.entry_record().flat_length());
@@ -167,6 +169,7 @@ void xentry_to_record(Xtable t, int64_t position, Record rec) {
 void xput(Xtable t, int64_t position, uint64_t field_no, Item source, uint64_t start,
           uint64_t length) {
   if (xlocate(t, position) == nullptr) return;
+  drop_search_index(t.label());
   uint8_t* e = own_entry(slot_at(t, position));
   if (!put_field(e + 9, t.entry_record(), field_no, source, start, length)) {
     set_status(t, kInvalidKey);
@@ -189,7 +192,10 @@ void xdelete(Xtable t, int64_t position, bool clear) {
   uint8_t* e = xlocate(t, position);
   if (e == nullptr) return;
   e[8] = 0;
-  if (clear) __builtin_memset(e + 9, 0, t.entry_record().flat_length());
+  if (clear) {
+    drop_search_index(t.label());
+    __builtin_memset(e + 9, 0, t.entry_record().flat_length());
+  }
 }
 
 void xsort(Xtable t, uint64_t key_start, uint64_t key_length) {
@@ -204,13 +210,15 @@ void xsort(Xtable t, uint64_t key_start, uint64_t key_length) {
     set_status(t, kInvalidKey);
     return;
   }
+  drop_search_index(t.label());
   if (n < 2) return;
   for (int64_t i = 0; i < n; ++i) own_entry(start + static_cast<uint64_t>(i) * size);
   const uint64_t key_off = 9 + key_start - 1;
-  const uint64_t bytes = static_cast<uint64_t>(n) * sizeof(Ref);
+  const uint64_t bytes = search_index_bytes(n, true);  // holds the n Refs too
   const long map = sys::call6(sys::kMmap, 0, static_cast<long>(bytes), 3 /* read, write */,
                               0x22 /* private, anonymous */, -1, 0);
   if (map < 0 && map > -4096) {
+    drop_search_index(t.label());
     LinkOps ops{start, size, key_off, key_length, nullptr};
     partition_sort(ops, 0, n - 1);
     return;
@@ -222,9 +230,18 @@ void xsort(Xtable t, uint64_t key_start, uint64_t key_length) {
   }
   ScratchOps ops{refs, key_off, key_length, {}};
   partition_sort(ops, 0, n - 1);
-  for (int64_t i = 0; i < n; ++i)
-    store64(start + static_cast<uint64_t>(i) * size, reinterpret_cast<int64_t>(refs[i].entry));
-  sys::call2(11 /* munmap */, map, static_cast<long>(bytes));
+  // The links take the new order; the scratch keeps it, packed to one
+  // entry address per position, as the table's search index.
+  uint8_t** order = reinterpret_cast<uint8_t**>(map);
+  for (int64_t i = 0; i < n; ++i) {
+    uint8_t* e = refs[i].entry;
+    store64(start + static_cast<uint64_t>(i) * size, reinterpret_cast<int64_t>(e));
+    order[i] = e;
+  }
+  KeyLayout keys;
+  keys.entries = order;
+  keys.key_off = key_off;
+  keep_search_index(t.label(), keys, n, key_length, reinterpret_cast<void*>(map), bytes);
 }
 
 void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key, Number result) {
@@ -241,36 +258,31 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key, N
   int64_t n = t.ubound().value();
   const int64_t room = static_cast<int64_t>(static_cast<uint64_t>(t.block_end() - start) / size);
   if (n > room) n = room;
-  auto entry = [&](int64_t p) { return entry_of(start + static_cast<uint64_t>(p - 1) * size); };
-  int64_t lo = 1, hi = n, at = 0;
-  while (lo <= hi) {
-    const int64_t mid = lo + (hi - lo) / 2;
-    const int c = compare_keys(entry(mid) + off, key, klen);
-    if (c == 0) {
-      at = mid;
-      break;
-    }
-    if (c < 0) lo = mid + 1;
-    else hi = mid - 1;
+  KeyLayout keys;
+  keys.entries = indexed_entries(t.label(), n);
+  if (keys.entries == nullptr) {
+    keys.data = start;
+    keys.stride = size;
+    keys.linked = true;
   }
-  if (at == 0) {
+  keys.key_off = off;
+  const Found f = find_sorted(t.label(), keys, n, 1, key, klen);
+  if (f.probe < 0) {
     set_status(t, kInvalidKey);
     result.set_value(0);
     return;
   }
   // The lowest position of the run of equal keys whose entry is live.
-  int64_t first = at;
-  while (first > 1 && compare_keys(entry(first - 1) + off, key, klen) == 0) --first;
-  for (int64_t p = first; p <= n && compare_keys(entry(p) + off, key, klen) == 0; ++p) {
-    const uint8_t* e = entry(p);
+  for (int64_t p = f.first; p <= f.last; ++p) {
+    const uint8_t* e = keys.entry(p);
     if (e[8] == 1) {
-      set_whole_number(result, p);
+      set_whole_number(result, p + 1);
       files::flat_to_record(t.entry_record(), 0, e + 9, len);
       return;
     }
   }
   set_status(t, kInvalidKey);
-  set_whole_number(result, at);
+  set_whole_number(result, f.probe + 1);
 }
 
 namespace {
@@ -352,6 +364,7 @@ struct Reader {
 
 void xload(Xtable t, FileBlock f, bool keep_deleted) {
   set_status(t, kGood);
+  drop_search_index(t.label());
   const uint8_t kind = f.kind();
   if (!files::is_random(kind)) not_random();
   const long fd = open_path(f, 0);

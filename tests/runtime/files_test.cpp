@@ -535,6 +535,56 @@ TEST_F(Files, ManyFilesReadInTurnKeepTheirLines) {
   for (auto* f : fs) fl::close_file(FileBlock(f));
 }
 
+// Write-behind files reach the disk before anything else touches them, at
+// close, and when the program ends without closing them.
+extern "C" void qw_FlushAndEnd();
+
+TEST_F(Files, WriteBehindLinesArriveInOrderAndAtTheEnd) {
+  Arena a;
+  spit(path("wb.txt"), "aaa\nbbb\nccc\n");
+  uint8_t* f = a.file(path("wb.txt"), fl::kLines);
+  uint8_t* w = a.word("XYZ");
+  fl::open_file(FileBlock(f), 2 | fl::kModeWriteBehind);
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(delivered(f), "aaa");
+  write_line(f, {w});
+  EXPECT_EQ(slurp(path("wb.txt")), "aaa\nbbb\nccc\n") << "held behind";
+  // The next read of the same file first writes what is held back, where
+  // the program had reached.
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(delivered(f), "ccc");
+  EXPECT_EQ(slurp(path("wb.txt")), "aaa\nXYZ\nccc\n");
+  write_line(f, {w});
+  fl::close_file(FileBlock(f));
+  EXPECT_EQ(slurp(path("wb.txt")), "aaa\nXYZ\nccc\nXYZ\n");
+
+  uint8_t* g = a.file(path("end.txt"), fl::kSequential);
+  Arena r;
+  uint8_t* rec = r.begin_record();
+  r.word("REC", 4);
+  r.end_record(rec);
+  EXPECT_EXIT(
+      {
+        fl::open_file(FileBlock(g), 1 | fl::kModeWriteBehind);
+        for (int i = 0; i < 20000; ++i) fl::write_file(FileBlock(g), rec);  // 80,000 bytes
+        asm volatile("sub $128, %%rsp\n call qw_FlushAndEnd" ::: "memory");
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(slurp(path("end.txt")).size(), 80000u);
+  EXPECT_EQ(slurp(path("end.txt")).substr(79996), "REC ");
+}
+
+TEST_F(Files, WriteBehindFailureIsFatalAtTheFlush) {
+  Arena a;
+  uint8_t* f = a.file("/dev/full", fl::kLines);
+  uint8_t* w = a.word("x");
+  fl::open_file(FileBlock(f), 1 | fl::kModeWriteBehind);
+  write_line(f, {w});
+  EXPECT_EQ(status(f), 0);
+  EXPECT_EXIT((dup2(2, 1), fl::close_file(FileBlock(f))), ::testing::ExitedWithCode(1),
+              "No space left on device");
+}
+
 // ---------------------------------------------------------------------------
 // Directories, rename, remove.
 

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Files and table sorting next to GnuCOBOL, measured side by side in one run.
+#
+#   bench/files_sort.sh [BUILD_DIR]      (default BUILD_DIR: build)
+#
+# Our side: C++ drivers (bench/files_sort/*.cpp) linked with the runtime
+# archive, calling the register entries _FILEIO, _FIELDS, _DELIMITER,
+# _TABLES and _XTABLES the way compiled statements do.  GnuCOBOL's side:
+# the anchor programs files.cob and sort.cob, compiled with cobc -x -O2.
+#
+#   files: LS_N line records (59 bytes) written and read back, then REL_N
+#          random-access records written by number and read back shuffled
+#   sort:  SORT_N 59-byte entries, a 10-byte key (5 letters, 5 digits),
+#          filled, sorted, then SORT_N binary searches (all hits); ours runs
+#          once with a fixed table and once with an xtable
+#
+# Whole programs are timed with hyperfine (both sides in one invocation);
+# each program also prints its phase times, of which the minimum over RUNS
+# alternating runs is compared phase by phase.  Ratios are GnuCOBOL's time
+# divided by ours: above 1 means we are faster.
+#
+# Sizes: LS_N (1000000), REL_N (200000), SORT_N (1000000); RUNS (5).
+# Scratch files go to BENCH_OUT (default: a new directory under /tmp).
+set -euo pipefail
+
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/.." && pwd)
+BUILD=${1:-$ROOT/build}
+LIB=$BUILD/lib/libquillwright.a
+ANCHORS=${ANCHORS:-/work/shared/anchors/src}
+LS_N=${LS_N:-1000000}
+REL_N=${REL_N:-200000}
+SORT_N=${SORT_N:-1000000}
+RUNS=${RUNS:-5}
+OUT=${BENCH_OUT:-$(mktemp -d /tmp/qw_files_sort.XXXXXX)}
+
+for tool in cobc hyperfine g++ python3; do
+  command -v "$tool" >/dev/null || { echo "files_sort: $tool not found" >&2; exit 1; }
+done
+[ -f "$LIB" ] || { echo "files_sort: $LIB not built" >&2; exit 1; }
+
+mkdir -p "$OUT/work"
+echo "== building in $OUT"
+cobc -x -O2 -o "$OUT/files_cob" "$ANCHORS/files.cob"
+cobc -x -O2 -o "$OUT/sort_cob" "$ANCHORS/sort.cob"
+g++ -O2 -no-pie -fno-pie -o "$OUT/files_ours" "$HERE/files_sort/files_bench.cpp" "$LIB"
+g++ -O2 -no-pie -fno-pie -o "$OUT/sort_ours" "$HERE/files_sort/sort_bench.cpp" "$LIB"
+
+cd "$OUT/work"
+
+# Both sides must compute the same results before any time counts.
+want_ls="RECS=$LS_N QTYSUM=$(( LS_N * (LS_N + 1) / 2 ))"
+want_rel="RECS=$REL_N QTYSUM=$(( REL_N * (REL_N + 1) / 2 )) ERRORS=0"
+check() {  # name, output, expected text...
+  local name=$1 out=$2; shift 2
+  for w in "$@"; do
+    grep -q -- "$w" <<<"$out" || { echo "files_sort: $name printed no \"$w\":"; echo "$out"; exit 1; }
+  done
+}
+check "files (GnuCOBOL)" "$("$OUT/files_cob" "$LS_N" "$REL_N")" "$want_ls" "$want_rel"
+check "files (ours)" "$("$OUT/files_ours" "$LS_N" "$REL_N")" "$want_ls" "$want_rel"
+cob_sort=$("$OUT/sort_cob" "$SORT_N" | grep -v PHASE)
+for kind in table xtable; do
+  ours=$("$OUT/sort_ours" "$kind" "$SORT_N" | grep -v PHASE)
+  [ "$ours" = "$cob_sort" ] || { echo "files_sort: sort ($kind) differs:"; echo "$ours"; echo "$cob_sort"; exit 1; }
+done
+rm -f bench_ls.dat bench_rel.dat
+
+echo "== whole programs (hyperfine, $RUNS runs each)"
+hyperfine --shell sh --runs "$RUNS" --export-json "$OUT/files.json" \
+  -n files-cobol "$OUT/files_cob $LS_N $REL_N > /dev/null" \
+  -n files-ours "$OUT/files_ours $LS_N $REL_N > /dev/null" > "$OUT/files.hf"
+hyperfine --shell sh --runs "$RUNS" --export-json "$OUT/sort.json" \
+  -n sort-cobol "$OUT/sort_cob $SORT_N > /dev/null" \
+  -n sort-ours-table "$OUT/sort_ours table $SORT_N > /dev/null" \
+  -n sort-ours-xtable "$OUT/sort_ours xtable $SORT_N > /dev/null" > "$OUT/sort.hf"
+
+echo "== phases ($RUNS alternating runs each, minimum)"
+: > "$OUT/phases.txt"
+for ((i = 0; i < RUNS; i++)); do
+  "$OUT/files_cob" "$LS_N" "$REL_N" | sed -n 's/^PHASE /cobol /p' >> "$OUT/phases.txt"
+  "$OUT/files_ours" "$LS_N" "$REL_N" | sed -n 's/^PHASE /ours /p' >> "$OUT/phases.txt"
+  "$OUT/sort_cob" "$SORT_N" | sed -n 's/^PHASE /cobol /p' >> "$OUT/phases.txt"
+  "$OUT/sort_ours" table "$SORT_N" | sed -n 's/^PHASE \(.*\)/ours table-\1/p' >> "$OUT/phases.txt"
+  "$OUT/sort_ours" xtable "$SORT_N" | sed -n 's/^PHASE \(.*\)/ours xtable-\1/p' >> "$OUT/phases.txt"
+done
+rm -f bench_ls.dat bench_rel.dat
+
+python3 - "$OUT" <<'EOF'
+import json, sys, collections
+out = sys.argv[1]
+def mins(name):
+    with open(f"{out}/{name}.json") as f:
+        return {r["command"]: min(r["times"]) for r in json.load(f)["results"]}
+print()
+print("whole programs, minimum seconds (ratio = GnuCOBOL / ours):")
+files, sort = mins("files"), mins("sort")
+print(f"  files        cobol {files['files-cobol']:7.3f}  ours {files['files-ours']:7.3f}"
+      f"  ratio {files['files-cobol'] / files['files-ours']:5.2f}")
+for kind in ("table", "xtable"):
+    o = sort[f"sort-ours-{kind}"]
+    print(f"  sort {kind:7} cobol {sort['sort-cobol']:7.3f}  ours {o:7.3f}"
+          f"  ratio {sort['sort-cobol'] / o:5.2f}")
+best = collections.defaultdict(lambda: float("inf"))
+for line in open(f"{out}/phases.txt"):
+    side, phase, t = line.split()
+    best[(side, phase)] = min(best[(side, phase)], float(t))
+print()
+print("phases, minimum seconds (GnuCOBOL's clock has 0.01 s steps):")
+rows = [("ls-write", "ls-write"), ("ls-read", "ls-read"), ("rel-write", "rel-write"),
+        ("rel-read", "rel-read")]
+for kind in ("table", "xtable"):
+    rows += [(f"{kind}-sort", "sort"), (f"{kind}-search", "search"), (f"{kind}-fill", "fill")]
+for ours, cob in rows:
+    o, c = best[("ours", ours)], best[("cobol", cob)]
+    ratio = c / o if o > 0 else float("inf")
+    print(f"  {ours:14} cobol {c:7.3f}  ours {o:7.3f}  ratio {ratio:6.2f}")
+EOF
+echo
+echo "raw data: $OUT"

@@ -1,0 +1,149 @@
+// The files benchmark on our side, mirroring the GnuCOBOL program
+// files.cob: N 59-byte records written to a line file and read back, then M
+// records written to a random file by record number and read in the
+// shuffled order k = (j * 7919) mod M + 1.  Every file operation goes
+// through the register entries, field by field as compiled statements do.
+//   usage: files_bench [N [M]]
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "items.h"
+
+extern "C" uint8_t w_RecordBuffer[];
+
+using namespace bench;
+
+static uint8_t g_items[1 << 16];
+
+int main(int argc, char** argv) {
+  const int64_t n = argc > 1 ? atoll(argv[1]) : 1000000;
+  const int64_t m = argc > 2 ? atoll(argv[2]) : 200000;
+  Arena a(g_items);
+  // key X(10), desc X(30), qty 9(7), price 9(7)V99 (as 9 digits), flag X(3)
+  uint8_t* rec = a.begin_record();
+  uint8_t* key = a.word("", 10);
+  uint8_t* desc = a.word("ITEM DESCRIPTION TEXT", 30);
+  uint8_t* qty = a.number(0, "9999999");
+  uint8_t* price = a.number(0, "999999999");
+  uint8_t* flag = a.word("ABC", 3);
+  a.end_record(rec, 59);
+  uint8_t* ls = a.file("bench_ls.dat", 2);
+  uint8_t* rel = a.file("bench_rel.dat", 16);
+  uint8_t* fields[] = {key, desc, qty, price, flag};
+
+  Regs r;
+  double t = now();
+  r = {};
+  r.r8 = 2, r.r9 = reinterpret_cast<uint64_t>(ls), r.r10 = 1 | 512;
+  call__FILEIO(r);
+  for (int64_t i = 1; i <= n; ++i) {
+    char k[11];
+    snprintf(k, sizeof k, "K%09lld", static_cast<long long>(i));
+    memcpy(key, k, 10);
+    value(qty) = i;
+    value(price) = i * 100;
+    Regs f;
+    f.rdi = reinterpret_cast<uint64_t>(w_RecordBuffer);
+    f.r15 = reinterpret_cast<uint64_t>(ls);
+    for (uint8_t* x : fields) {
+      f.r8 = 1;
+      f.r9 = reinterpret_cast<uint64_t>(x);
+      const bool word = x[-9] == 'X';
+      f.r10 = word ? 1 : 0;
+      memcpy(&f.r11, x - 8, 8);
+      if (!word) f.r11 = 0;
+      call__FIELDS(f);
+    }
+    call__DELIMITER(f);
+    Regs w;
+    w.r8 = 1, w.r9 = reinterpret_cast<uint64_t>(ls);
+    call__FILEIO(w);
+  }
+  r = {};
+  r.r8 = 3, r.r9 = reinterpret_cast<uint64_t>(ls);
+  call__FILEIO(r);
+  printf("PHASE ls-write %.3f\n", now() - t);
+
+  t = now();
+  int64_t recs = 0, sum = 0;
+  r = {};
+  r.r8 = 2, r.r9 = reinterpret_cast<uint64_t>(ls), r.r10 = 0;
+  call__FILEIO(r);
+  for (;;) {
+    Regs rd;
+    rd.r8 = 0, rd.r9 = reinterpret_cast<uint64_t>(ls);
+    call__FILEIO(rd);
+    if (status_of_file(ls) == 10) break;
+    Regs f;
+    f.rsi = reinterpret_cast<uint64_t>(w_RecordBuffer);
+    f.r15 = reinterpret_cast<uint64_t>(ls);
+    for (uint8_t* x : fields) {
+      f.r8 = 0;
+      f.r9 = reinterpret_cast<uint64_t>(x);
+      const bool word = x[-9] == 'X';
+      f.r10 = word ? 1 : 0;
+      memcpy(&f.r11, x - 8, 8);
+      if (!word) f.r11 = 0;
+      call__FIELDS(f);
+    }
+    ++recs;
+    sum += value(qty);
+  }
+  r = {};
+  r.r8 = 3, r.r9 = reinterpret_cast<uint64_t>(ls);
+  call__FILEIO(r);
+  printf("PHASE ls-read %.3f\n", now() - t);
+  printf("files ls RECS=%lld QTYSUM=%lld\n", static_cast<long long>(recs),
+         static_cast<long long>(sum));
+
+  t = now();
+  r = {};
+  r.r8 = 2, r.r9 = reinterpret_cast<uint64_t>(rel), r.r10 = 2 | 512;
+  call__FILEIO(r);
+  memcpy(desc, "ITEM DESCRIPTION TEXT", 21);
+  memcpy(flag, "XYZ", 3);
+  int64_t errors = 0;
+  for (int64_t i = 1; i <= m; ++i) {
+    char k[11];
+    snprintf(k, sizeof k, "R%09lld", static_cast<long long>(i));
+    memcpy(key, k, 10);
+    value(qty) = i;
+    value(price) = i * 100;
+    value(rec - 25) = i;  // _NO
+    Regs w;
+    w.r8 = 1, w.r9 = reinterpret_cast<uint64_t>(rel), w.r10 = reinterpret_cast<uint64_t>(rec);
+    call__FILEIO(w);
+    if (status_of_file(rel) != 0) ++errors;
+  }
+  r = {};
+  r.r8 = 3, r.r9 = reinterpret_cast<uint64_t>(rel);
+  call__FILEIO(r);
+  printf("PHASE rel-write %.3f\n", now() - t);
+
+  t = now();
+  recs = sum = 0;
+  r = {};
+  r.r8 = 2, r.r9 = reinterpret_cast<uint64_t>(rel), r.r10 = 0;
+  call__FILEIO(r);
+  for (int64_t j = 1; j <= m; ++j) {
+    const int64_t k = (j * 7919) % m + 1;
+    value(rec - 25) = k;
+    Regs rd;
+    rd.r8 = 0, rd.r9 = reinterpret_cast<uint64_t>(rel), rd.r10 = reinterpret_cast<uint64_t>(rec);
+    call__FILEIO(rd);
+    if (status_of_file(rel) != 0) {
+      ++errors;
+      continue;
+    }
+    ++recs;
+    sum += value(qty);
+    if (value(qty) != k) ++errors;
+  }
+  r = {};
+  r.r8 = 3, r.r9 = reinterpret_cast<uint64_t>(rel);
+  call__FILEIO(r);
+  printf("PHASE rel-read %.3f\n", now() - t);
+  printf("files rel RECS=%lld QTYSUM=%lld ERRORS=%lld\n", static_cast<long long>(recs),
+         static_cast<long long>(sum), static_cast<long long>(errors));
+  return 0;
+}
