@@ -6,11 +6,13 @@
 #
 # Environment: BUILD (a configured build directory, default build/),
 # ANCHORS (the peer's benchmark sources, default /work/shared/anchors),
-# RUNS (timed runs of arith, default 5), EDIT_RUNS (default 10).
+# RUNS (rounds of arith, default 5), EDIT_RUNS (rounds of edit, default 10).
 #
 # Our side is bench/arith_edit/*.asm, linked exactly as translated programs
-# are: `ld -o prog prog.o libquillwright.a`.  The ratios are of minimum wall
-# times (the steadier figure on a noisy machine).
+# are: `ld -o prog prog.o libquillwright.a`.  Each round is one hyperfine
+# invocation that runs every program once, so both sides meet the same load
+# on a shared machine; the ratios are of minimum wall times over the rounds
+# (the steadier figure on a noisy machine).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -60,35 +62,45 @@ fi
 [ $fail = 0 ] || exit 1
 echo "results agree: TOTAL=$want_total QTY=$ARITH_N; edit${ours#*]}"
 
-hyperfine -N --warmup 1 --runs "$RUNS" --export-json "$WORK/arith.json" \
-    -n ours "$WORK/qw_arith $ARITH_N" \
-    -n comp5 "$WORK/cob_arith_comp5 $ARITH_N" \
-    -n comp3 "$WORK/cob_arith_comp3 $ARITH_N" \
-    -n display "$WORK/cob_arith_display $ARITH_N" >/dev/null
-hyperfine -N --warmup 1 --runs "$EDIT_RUNS" --export-json "$WORK/edit.json" \
-    -n ours-edit "$WORK/qw_edit $EDIT_N" \
-    -n ours-base "$WORK/qw_edit $EDIT_N base" \
-    -n peer-edit "$WORK/cob_edit $EDIT_N" \
-    -n peer-base "$WORK/cob_edit $EDIT_N base" >/dev/null
+for round in $(seq 1 "$RUNS"); do
+    hyperfine -N --runs 1 --export-json "$WORK/arith.$round.json" \
+        -n ours "$WORK/qw_arith $ARITH_N" \
+        -n comp5 "$WORK/cob_arith_comp5 $ARITH_N" \
+        -n comp3 "$WORK/cob_arith_comp3 $ARITH_N" \
+        -n display "$WORK/cob_arith_display $ARITH_N" >/dev/null 2>&1
+done
+for round in $(seq 1 "$EDIT_RUNS"); do
+    hyperfine -N --runs 1 --export-json "$WORK/edit.$round.json" \
+        -n ours-edit "$WORK/qw_edit $EDIT_N" \
+        -n ours-base "$WORK/qw_edit $EDIT_N base" \
+        -n peer-edit "$WORK/cob_edit $EDIT_N" \
+        -n peer-base "$WORK/cob_edit $EDIT_N base" >/dev/null 2>&1
+done
 
-python3 - "$WORK/arith.json" "$WORK/edit.json" "$ARITH_N" "$EDIT_N" <<'PY'
-import json, statistics, sys
-def load(path):
-    return {r["command"]: r["times"] for r in json.load(open(path))["results"]}
-arith, edit = load(sys.argv[1]), load(sys.argv[2])
-an, en = int(sys.argv[3]), int(sys.argv[4])
-print(f"\narith, N = {an:,} (seconds, min / median)")
+python3 - "$WORK" "$ARITH_N" "$EDIT_N" <<'PY'
+import glob, json, statistics, sys
+def load(pattern):
+    times = {}
+    for path in sorted(glob.glob(pattern)):
+        for r in json.load(open(path))["results"]:
+            times.setdefault(r["command"], []).extend(r["times"])
+    return times
+arith = load(sys.argv[1] + "/arith.*.json")
+edit = load(sys.argv[1] + "/edit.*.json")
+an, en = int(sys.argv[2]), int(sys.argv[3])
+print(f"\narith, N = {an:,}, {len(arith['ours'])} rounds (seconds, min / median)")
 ours = min(arith["ours"])
 for name, t in arith.items():
     line = f"  {name:8} {min(t):7.3f} / {statistics.median(t):7.3f}   {min(t) / an * 1e9:6.1f} ns/iter"
     if name != "ours":
         line += f"   ours is {min(t) / ours:5.2f}x faster"
     print(line)
-print(f"\nedit, N = {en:,} (seconds, min / median)")
+print(f"\nedit, N = {en:,}, {len(edit['ours-edit'])} rounds (seconds, min / median)")
 for name, t in edit.items():
     print(f"  {name:10} {min(t):7.3f} / {statistics.median(t):7.3f}")
 ours_edit = (min(edit["ours-edit"]) - min(edit["ours-base"])) / en * 1e9
 peer_edit = (min(edit["peer-edit"]) - min(edit["peer-base"])) / en * 1e9
 print(f"  per edit: ours {ours_edit:.1f} ns, peer {peer_edit:.1f} ns"
-      + (f", ours is {peer_edit / ours_edit:.2f}x faster" if ours_edit > 0 else ""))
+      + (f", ours is {peer_edit / ours_edit:.2f}x faster" if ours_edit > 0 and peer_edit > 0
+         else " (differences within the noise: use a larger N or more rounds)"))
 PY
