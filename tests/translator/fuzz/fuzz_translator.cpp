@@ -1,0 +1,31 @@
+// Feeds arbitrary sources to the whole translator in-process: a fresh
+// Translator per input, messages and the assembly kept in memory, no file
+// read or written.  The first byte chooses the debug option and the dialect
+// prefix so that both output paths are reached.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "translator.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  auto t = std::make_unique<Translator>();
+  t->b_CaptureMessages = true;
+  t->b_NoFiles = true;
+  t->b_UseSourceText = true;
+  std::uint8_t mode = size ? data[0] : 0;
+  if (size) {
+    ++data;
+    --size;
+  }
+  t->w_CommandLine.assign((mode & 1) ? "-d fuzz" : "fuzz");
+  std::string source;
+  if (mode & 2) source = "WINDOWS\n";
+  source.append(reinterpret_cast<const char*>(data), size);
+  t->w_SourceText = std::move(source);
+  int status = RunTranslator(*t);
+  // A run either writes its output or ends with a non-zero status.
+  if (t->b_OutputComplete == false && status == 0) __builtin_trap();
+  return 0;
+}
