@@ -189,6 +189,18 @@ TEST(LoadProgramTable, MissingSourceIsReportedAndNeverCreated) {
   EXPECT_EQ(t.ERROR_CODE, 3);
 }
 
+TEST(LoadProgramTable, CapacityIsReportedInsteadOfDroppingLines) {
+  auto t = Fresh();
+  std::string src;
+  src.reserve(std::size_t(kProgramTableCapacity + 1) * 2);
+  for (long i = 0; i <= kProgramTableCapacity; ++i) src += "x\n";
+  t->w_SourceText = src;
+  EXPECT_THROW(B1_LoadProgramTable(*t), EndRun);
+  EXPECT_EQ(t->ProgramTable_UBOUND(), kProgramTableCapacity);
+  EXPECT_EQ(t->ERROR_CODE, 19);
+  EXPECT_EQ(t->w_Messages, "10: B1_LoadProgramTable:ProgramRecord Table Overflow\n");
+}
+
 TEST(Driver, CommandLineIsKeptToItsFirst256Characters) {
   Translator t;
   std::string longArg(400, 'z');
