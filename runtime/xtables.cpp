@@ -124,6 +124,11 @@ void xbind(Xtable t, Record entry_record, uint64_t bytes) {
   if (start <= 0 || got < want) fatal_kernel(kOutOfMemory);
   t.set_block_start(reinterpret_cast<void*>(start));
   Item(label).set_length(static_cast<uint64_t>(want));
+  // Large tables are walked at random by finds and sorts: ask for huge
+  // pages (a hint; the kernel may ignore it).
+  const long page_start = (start + 4095) & ~4095L, page_end = want & ~4095L;
+  if (page_end - page_start >= (2L << 20))
+    sys::call3(28 /* madvise */, page_start, page_end - page_start, 14 /* huge pages */);
   w_TopOfBSS = start;
   w_BottomOfBSS = want;
 }
@@ -223,6 +228,7 @@ void xsort(Xtable t, uint64_t key_start, uint64_t key_length) {
     partition_sort(ops, 0, n - 1);
     return;
   }
+  sys::call3(28 /* madvise */, map, static_cast<long>(bytes), 14 /* huge pages */);
   Ref* refs = reinterpret_cast<Ref*>(map);
   for (int64_t i = 0; i < n; ++i) {
     uint8_t* e = reinterpret_cast<uint8_t*>(load64(start + static_cast<uint64_t>(i) * size));

@@ -3,6 +3,8 @@
 // records written to a random file by record number and read in the
 // shuffled order k = (j * 7919) mod M + 1.  Every file operation goes
 // through the register entries, field by field as compiled statements do.
+// The line file is opened with write-behind (F_BEHIND), as GnuCOBOL
+// buffers its line sequential writes.
 //   usage: files_bench [N [M]]
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,6 +16,16 @@ extern "C" uint8_t w_RecordBuffer[];
 using namespace bench;
 
 static uint8_t g_items[1 << 16];
+
+// "K" or "R" and the number in 9 digits, as the COBOL side's STRING builds
+// its keys.
+static void make_key(uint8_t* key, char letter, int64_t i) {
+  key[0] = static_cast<uint8_t>(letter);
+  for (int d = 9; d >= 1; --d) {
+    key[d] = static_cast<uint8_t>('0' + i % 10);
+    i /= 10;
+  }
+}
 
 int main(int argc, char** argv) {
   const int64_t n = argc > 1 ? atoll(argv[1]) : 1000000;
@@ -34,12 +46,10 @@ int main(int argc, char** argv) {
   Regs r;
   double t = now();
   r = {};
-  r.r8 = 2, r.r9 = reinterpret_cast<uint64_t>(ls), r.r10 = 1 | 512;
+  r.r8 = 2, r.r9 = reinterpret_cast<uint64_t>(ls), r.r10 = 1 | 512 | (1 << 24);  // write-behind
   call__FILEIO(r);
   for (int64_t i = 1; i <= n; ++i) {
-    char k[11];
-    snprintf(k, sizeof k, "K%09lld", static_cast<long long>(i));
-    memcpy(key, k, 10);
+    make_key(key, 'K', i);
     value(qty) = i;
     value(price) = i * 100;
     Regs f;
@@ -104,9 +114,7 @@ int main(int argc, char** argv) {
   memcpy(flag, "XYZ", 3);
   int64_t errors = 0;
   for (int64_t i = 1; i <= m; ++i) {
-    char k[11];
-    snprintf(k, sizeof k, "R%09lld", static_cast<long long>(i));
-    memcpy(key, k, 10);
+    make_key(key, 'R', i);
     value(qty) = i;
     value(price) = i * 100;
     value(rec - 25) = i;  // _NO
