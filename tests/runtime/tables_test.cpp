@@ -277,6 +277,65 @@ TEST(FixedTable, LargeRandomSortMatchesReference) {
   for (int i = 1; i < kN; ++i) ASSERT_LE(e.raw(i - 1).substr(4, 4), e.raw(i).substr(4, 4));
 }
 
+// A sort leaves a search index behind; finds through it must answer
+// exactly as the plain binary search does (position and status 0/22),
+// for whole keys, shorter keys, keys sharing their first 8 bytes, and
+// absent keys.
+TEST(FixedTable, FindsAfterASortMatchThePlainSearch) {
+  constexpr int kN = 2000;
+  Arena a;
+  uint8_t* rec = a.begin_record();
+  uint8_t* key = a.word("", 12);
+  uint8_t* num = a.number(0, "9999");
+  a.end_record(rec);
+  static uint8_t storage[17 + 64 + 27 + kN * 16 + 128];
+  std::memset(storage, 0, sizeof storage);
+  uint8_t* table = storage + 27 + 64 + 17;
+  qw::store64(table - 81, kN);
+  qw::store64(table - 73, 1);
+  tb::bind(FixedTable(table), Record(rec));
+  FixedTable t(table);
+  std::mt19937 rng(3);
+  std::vector<std::string> keys;
+  for (int i = 0; i < kN; ++i) {
+    std::string k = "PREFIX00" + std::string(1, static_cast<char>('A' + rng() % 3)) +
+                    std::string(1, static_cast<char>('a' + rng() % 40)) + "  ";
+    if (i % 7 == 0) k = std::string(1, static_cast<char>(rng() % 256)) + "short       ";
+    keys.push_back(k.substr(0, 12));
+    set_text(key, keys.back());
+    Number(num).set_value(i);
+    t.set_index(1, i + 1);
+    t.set_index(2, 0);
+    tb::record_to_entry(t, Record(rec));
+  }
+  tb::sort(t, 1, 12);
+  std::vector<std::string> probes = keys;
+  probes.push_back("PREFIX00Az  ");
+  probes.push_back("PREFIX00");
+  probes.push_back("PREFIX00B");
+  probes.push_back(std::string(12, '\xff'));
+  probes.push_back(std::string(12, '\0'));
+  auto run = [&](bool drop_first) {
+    if (drop_first) tb::drop_search_index(table);
+    std::vector<std::pair<int64_t, int64_t>> out;
+    Arena b;
+    uint8_t* pos = b.number(0, "99999");
+    for (const std::string& p : probes) {
+      Number(pos).set_value(-1);
+      tb::find(t, 1, p.size(), reinterpret_cast<const uint8_t*>(p.data()), Number(pos));
+      out.emplace_back(Number(pos).value(), t.status().value());
+    }
+    return out;
+  };
+  const auto indexed = run(false);
+  const auto plain = run(true);
+  ASSERT_EQ(indexed.size(), plain.size());
+  for (size_t i = 0; i < indexed.size(); ++i) ASSERT_EQ(indexed[i], plain[i]) << "probe " << i;
+  int duplicates = 0;
+  for (auto& r : indexed) duplicates += r.second == 22;
+  EXPECT_GT(duplicates, 10) << "the case of a later first hit is covered";
+}
+
 TEST(FixedTable, BadKeysAndMultiDimensionalTables) {
   Entry e({3, 1}, 3);
   e.store({1}, "B", 1, "");

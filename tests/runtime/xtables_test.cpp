@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "files.h"
@@ -257,6 +258,46 @@ TEST_F(Xtables, LargeRandomSortAndFindAgree) {
     EXPECT_EQ(keys[Number(pos).value() - 1], keys[i]);
     EXPECT_TRUE(Number(pos).value() == 1 || keys[Number(pos).value() - 2] != keys[i]);
   }
+}
+
+// Finds after a sort go through the index the sort left; they must answer
+// as the search through the links does, deleted entries included.
+TEST_F(Xtables, FindsAfterASortMatchTheSearchThroughLinks) {
+  constexpr int kN = 3000;
+  XT x(kN);
+  std::mt19937 rng(5);
+  std::vector<std::string> keys;
+  for (int i = 0; i < kN; ++i) {
+    std::string k(3, ' ');
+    k[0] = static_cast<char>('A' + rng() % 4);
+    k[1] = static_cast<char>(rng() % 256);
+    k[2] = static_cast<char>('0' + rng() % 3);
+    keys.push_back(k);
+    x.add(k, i % 1000);
+  }
+  for (int p = 1; p <= kN; p += 5) tb::xdelete(x.t(), p, false);
+  tb::xsort(x.t(), 1, 3);
+  std::vector<std::string> probes = keys;
+  probes.push_back("ZZZ");
+  probes.push_back(std::string(3, '\0'));
+  auto run = [&](bool drop_first) {
+    if (drop_first) tb::drop_search_index(x.table);
+    std::vector<std::tuple<int64_t, int64_t, std::string>> out;
+    Arena a;
+    uint8_t* pos = a.number(0, "99999");
+    for (const std::string& p : probes) {
+      for (uint64_t len : {3u, 1u}) {
+        set_text(x.key, "???");
+        tb::xfind(x.t(), 1, len, reinterpret_cast<const uint8_t*>(p.data()), Number(pos));
+        out.emplace_back(Number(pos).value(), x.status(), text(x.key));
+      }
+    }
+    return out;
+  };
+  const auto indexed = run(false);
+  const auto plain = run(true);
+  ASSERT_EQ(indexed.size(), plain.size());
+  for (size_t i = 0; i < indexed.size(); ++i) ASSERT_EQ(indexed[i], plain[i]) << "probe " << i;
 }
 
 TEST_F(Xtables, FieldPutAndGetMarkLiveness) {
