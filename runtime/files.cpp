@@ -602,6 +602,7 @@ void open_file(FileBlock f, int64_t mode) {
 void close_file(FileBlock f) {
   set_status(f, kGood);
   const int64_t fd = f.handle();
+  if (fd < 0) return;  // not open: its whole-file lock was refused
   if (ReadAhead* a = find_ahead(fd)) {
     settle(*a);
     a->used = false;

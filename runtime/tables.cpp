@@ -112,7 +112,8 @@ struct SearchIndex {
   int64_t n;
   uint64_t key_off, key_len;
   KeyLayout keys;
-  uint64_t* heads;    // key head of every position
+  const uint64_t* heads;  // key head of every position, `step` words apart
+  int64_t step;
   uint64_t* samples;  // head of position 0, 32, 64 ...
   int64_t sample_count;
   void* map;
@@ -210,13 +211,24 @@ void keep_search_index(const void* table, const KeyLayout& keys, int64_t n, uint
     g_index_victim = (g_index_victim + 1) % kIndexes;
     release(*x);
   }
-  uint8_t* area = static_cast<uint8_t*>(map) + (keys.entries ? static_cast<uint64_t>(n) * 8 : 0);
-  uint64_t* heads = reinterpret_cast<uint64_t*>(area);
-  uint64_t* samples = heads + n;
   const int64_t count = (n + kSampleEvery - 1) / kSampleEvery;
-  for (int64_t i = 0; i < n; ++i) heads[i] = key_head(keys.key(i), key_len);
-  for (int64_t k = 0; k < count; ++k) samples[k] = heads[k * kSampleEvery];
-  *x = SearchIndex{table, n, keys.key_off, key_len, keys, heads, samples, count, map, map_bytes};
+  const uint64_t* heads;
+  int64_t step;
+  uint64_t* samples;
+  if (keys.entries) {  // the sort's pairs: head, entry address
+    heads = reinterpret_cast<const uint64_t*>(map);
+    step = 2;
+    samples = static_cast<uint64_t*>(map) + 2 * n;
+  } else {
+    uint64_t* own = static_cast<uint64_t*>(map);
+    for (int64_t i = 0; i < n; ++i) own[i] = key_head(keys.key(i), key_len);
+    heads = own;
+    step = 1;
+    samples = own + n;
+  }
+  for (int64_t k = 0; k < count; ++k) samples[k] = heads[k * kSampleEvery * step];
+  *x = SearchIndex{table, n, keys.key_off, key_len, keys, heads, step, samples, count, map,
+                   map_bytes};
 }
 
 void drop_search_index(const void* table) {
@@ -238,30 +250,30 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
   // narrow by the samples, then by the heads, then by whole keys.
   const uint64_t m = len >= 8 ? ~0ull : ~((1ull << (8 * (8 - len))) - 1);
   const uint64_t want = key_head(key, len) & m;
-  auto first_not_below = [&](const uint64_t* h, int64_t lo, int64_t hi) {
+  auto first_not_below = [&](const uint64_t* h, int64_t step, int64_t lo, int64_t hi) {
     while (lo < hi) {
       const int64_t mid = lo + (hi - lo) / 2;
-      if ((h[mid] & m) < want) lo = mid + 1;
+      if ((h[mid * step] & m) < want) lo = mid + 1;
       else hi = mid;
     }
     return lo;
   };
-  auto first_above = [&](const uint64_t* h, int64_t lo, int64_t hi) {
+  auto first_above = [&](const uint64_t* h, int64_t step, int64_t lo, int64_t hi) {
     while (lo < hi) {
       const int64_t mid = lo + (hi - lo) / 2;
-      if ((h[mid] & m) <= want) lo = mid + 1;
+      if ((h[mid * step] & m) <= want) lo = mid + 1;
       else hi = mid;
     }
     return lo;
   };
-  const int64_t j = first_not_below(x->samples, 0, x->sample_count);
-  const int64_t j2 = first_above(x->samples, j, x->sample_count);
+  const int64_t j = first_not_below(x->samples, 1, 0, x->sample_count);
+  const int64_t j2 = first_above(x->samples, 1, j, x->sample_count);
   const int64_t lo = j > 0 ? (j - 1) * kSampleEvery : 0;
   const int64_t hi = j2 < x->sample_count ? j2 * kSampleEvery : n;
   if (hi - lo <= 2 * kSampleEvery)  // a few adjacent lines: fetch them together
-    for (int64_t k = lo; k < hi; k += 8) __builtin_prefetch(x->heads + k);
-  int64_t a = first_not_below(x->heads, lo, hi);
-  int64_t b = first_above(x->heads, a, hi);
+    for (int64_t k = lo * x->step; k < hi * x->step; k += 8) __builtin_prefetch(x->heads + k);
+  int64_t a = first_not_below(x->heads, x->step, lo, hi);
+  int64_t b = first_above(x->heads, x->step, a, hi);
   if (len > 8) {  // equal heads: the rest of the key decides
     int64_t lo2 = a, hi2 = b;
     while (lo2 < hi2) {

@@ -57,17 +57,18 @@ struct Found {
 };
 
 // Where the keys of a table lie: position i (from 0) has its entry at
-// entries[i] when `entries` is given; else at data + i * stride, or, with
-// `linked`, where the link word there points (itself when 0).  The key
-// lies key_off bytes into the entry.
+// entries[i * entries_stride] when `entries` is given; else at
+// data + i * stride, or, with `linked`, where the link word there points
+// (itself when 0).  The key lies key_off bytes into the entry.
 struct KeyLayout {
   uint8_t* data = nullptr;
   uint64_t stride = 0;
   uint8_t* const* entries = nullptr;
   uint64_t key_off = 0;
   bool linked = false;
+  int64_t entries_stride = 1;
   uint8_t* entry(int64_t i) const {
-    if (entries) return entries[i];
+    if (entries) return entries[i * entries_stride];
     uint8_t* slot = data + static_cast<uint64_t>(i) * stride;
     if (!linked) return slot;
     const int64_t link = load64(slot);
@@ -85,12 +86,15 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
 // narrowed range against the keys themselves and otherwise searches whole.
 // `entries` (xtables) is the table's position order, held by the index.
 // `map` (from mmap, or null) holds search_index_bytes(n, ...) bytes and
-// becomes the index's; with an entries list it begins with that list.
+// becomes the index's.  With an entries list (xtables), the map begins
+// with n pairs of key head and entry address, which the sort leaves there
+// (`keys.entries` points at the first address, stride 2).
 uint64_t search_index_bytes(int64_t n, bool with_entries);
 void keep_search_index(const void* table, const KeyLayout& keys, int64_t n, uint64_t key_len,
                        void* map, uint64_t map_bytes);
 void drop_search_index(const void* table);
-// The position order of an xtable's index, when it still matches n.
+// The position order of an xtable's index (stride 2), when it still
+// matches n.
 uint8_t* const* indexed_entries(const void* table, int64_t n);
 
 // Field number `field_no` (from 1) of the entry record: its place in the

@@ -236,16 +236,13 @@ void xsort(Xtable t, uint64_t key_start, uint64_t key_length) {
   }
   ScratchOps ops{refs, key_off, key_length, {}};
   partition_sort(ops, 0, n - 1);
-  // The links take the new order; the scratch keeps it, packed to one
-  // entry address per position, as the table's search index.
-  uint8_t** order = reinterpret_cast<uint8_t**>(map);
-  for (int64_t i = 0; i < n; ++i) {
-    uint8_t* e = refs[i].entry;
-    store64(start + static_cast<uint64_t>(i) * size, reinterpret_cast<int64_t>(e));
-    order[i] = e;
-  }
+  // The links take the new order; the scratch, pairs of key head and
+  // entry address in that order, stays as the table's search index.
+  for (int64_t i = 0; i < n; ++i)
+    store64(start + static_cast<uint64_t>(i) * size, reinterpret_cast<int64_t>(refs[i].entry));
   KeyLayout keys;
-  keys.entries = order;
+  keys.entries = &refs[0].entry;
+  keys.entries_stride = 2;
   keys.key_off = key_off;
   keep_search_index(t.label(), keys, n, key_length, reinterpret_cast<void*>(map), bytes);
 }
@@ -266,6 +263,7 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key, N
   if (n > room) n = room;
   KeyLayout keys;
   keys.entries = indexed_entries(t.label(), n);
+  keys.entries_stride = 2;
   if (keys.entries == nullptr) {
     keys.data = start;
     keys.stride = size;
