@@ -59,10 +59,10 @@ std::string Counter(long v) {
 // Column of the first c of the statement part outside quoted literals, 0 if
 // none.
 long FindUnquoted(Translator& t, char c) {
-  t.w_Quote = ' ';
+  char q = ' ';
   for (long i = 1; i <= t.PR.PR_CommandLength; ++i) {
-    p2::QuoteStep(t.w_Quote, t.PR.PR_Line(i));
-    if (t.w_Quote == ' ' && t.PR.PR_Line(i) == c) return i;
+    p2::QuoteStep(q, t.PR.PR_Line(i));
+    if (q == ' ' && t.PR.PR_Line(i) == c) return i;
   }
   return 0;
 }
@@ -624,12 +624,12 @@ void C26_addCommas(Translator& t) {
     }
     return true;
   };
-  t.w_Quote = ' ';
+  char q = ' ';
   int found = -1;
   long at = 0;
   for (long i = 1; i <= 40 && found < 0; ++i) {
-    p2::QuoteStep(t.w_Quote, copy[i - 1]);
-    if (t.w_Quote != ' ') continue;
+    p2::QuoteStep(q, copy[i - 1]);
+    if (q != ' ') continue;
     char c = copy[i - 1];
     if (c != '%' && c != 'I' && c != '@' && c != 'W' && c != '_' && c != 'C') continue;
     for (int k = 0; k < int(std::size(kEntries)); ++k) {
@@ -647,13 +647,13 @@ void C26_addCommas(Translator& t) {
     while (j <= R.PR_CommandLength && !IsBlankOrTab(R.PR_Line(j))) ++j;
   }
   // Quote state up to the operands.
-  t.w_Quote = ' ';
-  for (long i = 1; i < j; ++i) p2::QuoteStep(t.w_Quote, R.PR_Line(i));
+  q = ' ';
+  for (long i = 1; i < j; ++i) p2::QuoteStep(q, R.PR_Line(i));
   bool inRun = false;
   for (long i = j; i <= R.PR_CommandLength; ++i) {
     char c = R.PR_Line(i);
-    p2::QuoteStep(t.w_Quote, c);
-    if (t.w_Quote == ' ' && IsBlankOrTab(c)) {
+    p2::QuoteStep(q, c);
+    if (q == ' ' && IsBlankOrTab(c)) {
       if (!inRun) R.PR_Line(i) = ',';
       inRun = true;
     } else {

@@ -40,10 +40,10 @@ std::string Contents(const Translator& t, long open, long close) {
 bool ReadsOutsideQuotes(Translator& t, std::initializer_list<std::string_view> words) {
   Text<256> u;
   u.upperOf(t.PR.PR_Line);
-  t.w_Quote = ' ';
+  char q = ' ';
   for (long i = 1; i <= kLineWidth; ++i) {
-    p2::QuoteStep(t.w_Quote, u(i));
-    if (t.w_Quote != ' ') continue;
+    p2::QuoteStep(q, u(i));
+    if (q != ' ') continue;
     for (auto w : words)
       if (u.at(i, w)) return true;
   }
@@ -319,13 +319,13 @@ long C2321_BuildIt(Translator& t, long open, long close) {
 void C232_RecurseThruLine(Translator& t) {
   SecondPassState& s = t.p2;
   ProgramRecord& R = t.PR;
-  t.w_Quote = ' ';
+  char q = ' ';
   t.OB_OpenBracketDepth = 0;
   t.OB_OpenBracket = 0;
   for (long i = 1; i <= R.PR_CommandLength && i <= kLineWidth; ++i) {
     s.n_CharPos = i;
-    p2::QuoteStep(t.w_Quote, R.PR_Line(i));
-    if (t.w_Quote != ' ') continue;
+    p2::QuoteStep(q, R.PR_Line(i));
+    if (q != ' ') continue;
     char c = R.PR_Line(i);
     if (c == '[') {
       ++s.n_NoOfOpenSQBrackets;
@@ -354,10 +354,10 @@ void C233_OriginalLine(Translator& t) {
   while (start <= kLineWidth && IsBlankOrTab(R.PR_Line(start))) ++start;
   // The statement ends before its comment.
   long end = start - 1;
-  t.w_Quote = ' ';
+  char q = ' ';
   for (long i = start; i <= kLineWidth; ++i) {
-    p2::QuoteStep(t.w_Quote, R.PR_Line(i));
-    if (t.w_Quote == ';') break;
+    p2::QuoteStep(q, R.PR_Line(i));
+    if (q == ';') break;
     if (!IsBlankOrTab(R.PR_Line(i))) end = i;
   }
   if (end - start + 1 > kMacroLineWidth) MacroLineTooLong(t);

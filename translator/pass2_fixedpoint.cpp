@@ -137,11 +137,11 @@ void C222_FP_inProcedure(Translator& t) {
   // Only a point can start a literal: most rows have none.
   long dot = R.PR_Line.find('.');
   if (dot == 0 || dot > R.PR_CommandLength) return;
-  t.w_Quote = ' ';
+  char q = ' ';
   t.w_Brace = ' ';
   for (long i = 1; i <= R.PR_CommandLength; ++i) {
     char c = R.PR_Line(i);
-    p2::QuoteStep(t.w_Quote, c);
+    p2::QuoteStep(q, c);
     // Brace state (X2_CheckBraces): "<" and ">" count as braces.
     if (c == '{' || c == '<')
       t.w_Brace = '{';
@@ -149,7 +149,7 @@ void C222_FP_inProcedure(Translator& t) {
       t.w_Brace = '>';
     else if (t.w_Brace == '}' || t.w_Brace == '>')
       t.w_Brace = ' ';
-    if (t.w_Quote != ' ') continue;
+    if (q != ' ') continue;
     if (s.n_exception == 0 && c == '{') {
       long d = FirstDecisionWord(t);
       if (d && d < i) {

@@ -401,6 +401,16 @@ TEST(Pass2Elements, WordsRowsChooseByCommas) {
   EXPECT_EQ(r.macroLine(9).substr(0, 13), "@TABLES_fput ");
 }
 
+TEST(Pass2Elements, ElementInsideSubExpressionBeforeACommentBalances) {
+  // Choosing get or put reads the whole row, comment included; the bracket
+  // scan keeps its own quote state.
+  Result r = Translate(Program(kTable, kBind + " n_I = [3 / f_Qty[1]] ; total [x] 1.5\n"));
+  ASSERT_EQ(r.status, 0) << r.t->w_Messages;
+  // The element's integer kind carries over to the sub-expression.
+  EXPECT_EQ(r.macroLine(2), "@INTEGERS_CALC i0001,=,3 / f_Qty");
+  EXPECT_EQ(r.macroLine(3), "@NUMBERS_CALC  n_I = i0001");
+}
+
 TEST(Pass2Elements, UnbalancedAndTooDeepBracketsEndTheRun) {
   Result r = Translate(Program(kTable, kBind + " n_I = [n_I + 1\n"));
   EXPECT_EQ(r.status, 5);
