@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Build time and loop speed of Quillwright next to GnuCOBOL, measured side by
+# side in one run (the machine is noisy: compare the ratios, not the times).
+#
+#  1. build: a generated program of GEN_STMTS statements (default 10,000;
+#     bench/build_loop/gen_program.py, the shape of the peer's
+#     gen_compile.py) built with `quill build` (translate + assemble + link)
+#     next to `cobc -x -free` on the peer's generated program.
+#     Target: quill at most 0.5 x cobc.
+#  2. loop: ARITH_N iterations (default 10,000,000) of
+#     price = i * 1.1; total = total + price; qty = qty + 1 and the loop's
+#     compare, next to the peer's arith_comp5 and arith_display built with
+#     `cobc -x -O2`.  Target: at least 2 x faster than the faster of them.
+#
+# usage: bench/build_loop.sh [BUILD_DIR]      (default: build)
+# environment: GEN_STMTS, ARITH_N, RUNS (default 3), WORK (scratch directory)
+set -u
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-build}
+case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
+QUILL=$BUILD/bin/quill
+ANCHORS=${ANCHORS:-/work/shared/anchors/src}
+GEN_STMTS=${GEN_STMTS:-10000}
+ARITH_N=${ARITH_N:-10000000}
+RUNS=${RUNS:-3}
+WORK=${WORK:-$(mktemp -d)}
+mkdir -p "$WORK"
+
+for tool in hyperfine cobc python3 jq; do
+  command -v $tool > /dev/null || { echo "build_loop: $tool is needed"; exit 1; }
+done
+[ -x "$QUILL" ] || { echo "build_loop: $QUILL is missing; run make first"; exit 1; }
+
+echo "work directory: $WORK"
+cd "$WORK" || exit 1
+
+# --- 1. build time -----------------------------------------------------------
+python3 "$ROOT/bench/build_loop/gen_program.py" GEN.QWR "$GEN_STMTS" > /dev/null
+python3 "$ANCHORS/gen_compile.py" GENBIG.cob "$GEN_STMTS" > /dev/null
+"$QUILL" build GEN > /dev/null || { echo "build_loop: GEN does not build"; exit 1; }
+./GEN || { echo "build_loop: GEN does not run"; exit 1; }
+
+hyperfine --shell sh --runs "$RUNS" --export-json build.json \
+  -n quill "$QUILL build GEN" \
+  -n cobc "cobc -x -free -o GENBIG GENBIG.cob" > build.txt 2>&1 \
+  || { cat build.txt; exit 1; }
+
+# the phases of one quill build, for the report
+t0=$(date +%s.%N)
+(cd "$WORK" && "$BUILD/bin/rewriter" GEN > /dev/null)
+t1=$(date +%s.%N)
+nasm -E -w-pp-macro-params-multi -I"$ROOT/" -o GEN.pre.asm GEN.ASM
+t2=$(date +%s.%N)
+nasm -O1 -f elf64 -o GEN.o GEN.pre.asm
+t3=$(date +%s.%N)
+ld -o GEN GEN.o "$BUILD/lib/libquillwright.a"
+t4=$(date +%s.%N)
+
+# --- 2. the business loop ------------------------------------------------------
+cp "$ROOT/bench/build_loop/ARITH.QWR" .
+"$QUILL" build ARITH > /dev/null || { echo "build_loop: ARITH does not build"; exit 1; }
+cobc -x -O2 -o arith_comp5 "$ANCHORS/arith_comp5.cob"
+cobc -x -O2 -o arith_display "$ANCHORS/arith_display.cob"
+echo "check: $(./ARITH "$ARITH_N")"
+echo "check: $(./arith_comp5 "$ARITH_N")"
+echo "check: $(./arith_display "$ARITH_N")"
+
+hyperfine --shell sh --runs "$RUNS" --warmup 1 --export-json loop.json \
+  -n quill "./ARITH $ARITH_N >> loop.log" \
+  -n cobol-comp5 "./arith_comp5 $ARITH_N >> loop.log" \
+  -n cobol-display "./arith_display $ARITH_N >> loop.log" > loop.txt 2>&1 \
+  || { cat loop.txt; exit 1; }
+
+# --- report ------------------------------------------------------------------
+min() { jq -r ".results[] | select(.command == \"$2\") | .min" "$1"; }
+med() { jq -r ".results[] | select(.command == \"$2\") | .median" "$1"; }
+b_q=$(min build.json quill); b_c=$(min build.json cobc)
+l_q=$(min loop.json quill); l_c5=$(min loop.json cobol-comp5); l_cd=$(min loop.json cobol-display)
+echo
+echo "== build of a $GEN_STMTS-statement program (min of $RUNS, seconds)"
+printf '  quill build (translate+assemble+link)  %8.3f   (median %.3f)\n' "$b_q" "$(med build.json quill)"
+printf '  cobc -x                                 %8.3f   (median %.3f)\n' "$b_c" "$(med build.json cobc)"
+printf '  ratio quill / cobc                      %8.2f   (target <= 0.50)\n' "$(echo "$b_q / $b_c" | bc -l)"
+printf '  phases of one quill build: translate %.3f, expand %.3f, assemble %.3f, link %.3f\n' \
+  "$(echo "$t1 - $t0" | bc -l)" "$(echo "$t2 - $t1" | bc -l)" "$(echo "$t3 - $t2" | bc -l)" "$(echo "$t4 - $t3" | bc -l)"
+echo "== loop of $ARITH_N iterations (min of $RUNS, seconds)"
+printf '  quill                                   %8.3f\n' "$l_q"
+printf '  cobc -O2 COMP-5                         %8.3f\n' "$l_c5"
+printf '  cobc -O2 DISPLAY                        %8.3f\n' "$l_cd"
+faster=$(echo "if ($l_c5 < $l_cd) $l_c5 else $l_cd" | bc -l)
+printf '  speed-up over the faster COBOL          %8.2f x (target >= 2)\n' "$(echo "$faster / $l_q" | bc -l)"
