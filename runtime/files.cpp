@@ -868,13 +868,23 @@ void copy_file(FileBlock from, FileBlock to) {
   if (r < 0) return_code().set_value(r);
 }
 
+// A file block's name is a word of 255 characters with the number
+// _READLENGTH (picture "999999") 67 bytes before it.
+bool is_file_block(const void* name) {
+  const uint8_t* p = opaque(const_cast<void*>(name));
+  return Word(const_cast<uint8_t*>(p)).length() == 255 && p[-76] == kNumberType &&
+         load64(p - 75) == 6;
+}
+
+// The result also goes to _READLENGTH when the path is a file block's (a
+// plain word or text has no such item in front of it).
 void rename_path(Word from, Word to, FileBlock from_block) {
   char a[4097], b[4097];
   make_path(from, a);
   make_path(to, b);
   const long r = sys::call2(sys::kRename, reinterpret_cast<long>(a), reinterpret_cast<long>(b));
   return_code().set_value(r);
-  from_block.read_length().set_value(r);
+  if (is_file_block(from.text())) from_block.read_length().set_value(r);
 }
 
 void remove_path(Word path) {

@@ -99,6 +99,10 @@ void settle_descriptor(int64_t fd);
 void flush_all_writes();
 void flush_all_writes_quietly();
 
+// True when the word is the name of a file block (so the file's items lie
+// in front of it).
+bool is_file_block(const void* name);
+
 // A word path as the kernel wants it: up to the first zero byte, or without
 // trailing blanks when the word holds none.  `out` holds 4,097 bytes.
 void make_path(Word w, char* out);

@@ -644,6 +644,15 @@ TEST_F(Files, RenameAndRemoveReportFailuresInReturnCode) {
   fl::remove_path(Word(to));
   EXPECT_EQ(qw::return_code().value(), -2);
 
+  // A plain word as the old path: nothing is written in front of it.
+  spit(path("c"), "C");
+  uint8_t* guard = a.word(std::string(100, 'g'));
+  uint8_t* plain = a.word(path("c"));
+  fl::rename_path(Word(plain), Word(to), FileBlock(plain));
+  EXPECT_EQ(qw::return_code().value(), 0);
+  EXPECT_EQ(text(guard), std::string(100, 'g'));
+  EXPECT_EQ(slurp(path("b")), "C");
+
   // A name ended by a zero byte inside the word stops there.
   uint8_t* z = a.word(path("z") + std::string(1, '\0') + "junk", 255);
   spit(path("z"), "Z");
