@@ -79,6 +79,8 @@ void A_Initialise(Translator& t) {
   t.ProgramTable.clear();
   t.SynonymTable.clear();
   t.DataNameTable.clear();
+  t.DataNameIndex.clear();
+  t.w_ConstantRows.clear();
   t.NewDataTable.clear();
   t.MacroTable.clear();
 }
