@@ -411,6 +411,64 @@ TEST(Pass2Elements, ElementInsideSubExpressionBeforeACommentBalances) {
   EXPECT_EQ(r.macroLine(3), "@NUMBERS_CALC  n_I = i0001");
 }
 
+TEST(Pass2Elements, CompoundAssignmentToAnElementFetchesItFirst) {
+  Result r = Translate(Program(kTable, kBind + " f_Qty[n_I] =+ 1\n"));
+  ASSERT_EQ(r.status, 0) << r.t->w_Messages;
+  ASSERT_EQ(r.t->MacroTable.size(), 3u);
+  EXPECT_EQ(r.macroLine(1).substr(0, 13), "@TABLES_fget ");
+  EXPECT_EQ(r.macroLine(1).substr(51, 5), "f_Qty");
+  EXPECT_EQ(r.macroLine(2), "@NUMBERS_CALC  f_Qty,     =,f_Qty,+,1");
+  EXPECT_EQ(r.macroLine(3).substr(45), ",0002,f_Qty,n_I");
+}
+
+TEST(Pass2Elements, EveryStoredElementKeepsItsStoreBackLine) {
+  Result r = Translate(Program(kTable, kBind + " @ACCEPT f_Qty[n_I] f_Code[n_I]\n"));
+  ASSERT_EQ(r.status, 0) << r.t->w_Messages;
+  ASSERT_EQ(r.t->MacroTable.size(), 3u);
+  EXPECT_EQ(r.macroLine(1), "@ACCEPT f_Qty      f_Code");
+  EXPECT_EQ(r.macroLine(2).substr(45), ",0002,f_Qty,n_I");
+  EXPECT_EQ(r.macroLine(3).substr(45), ",0001,f_Code,n_I");
+  EXPECT_TRUE(r.t->NewDataTable.empty());
+}
+
+TEST(Pass2Elements, StatementLineStartsAtTheRewrittenStatementAndKeepsQuotedSemicolons) {
+  Result r = Translate(Program(kTable + " @BEGIN_FUNCTION fSum,'99'\n",
+                               kBind + "    n_I = fSum f_Qty[n_I] 2\n @DISPLAY f_Code[n_I] 'a;b' ; note\n"));
+  ASSERT_EQ(r.status, 0) << r.t->w_Messages;
+  EXPECT_EQ(r.macroLine(2), "@FUNCTION n_I,fSum, f_Qty      2");
+  EXPECT_EQ(r.macroLine(4), "@DISPLAY f_Code      'a;b'");
+}
+
+TEST(Pass2Elements, MacroFlagLeftByTheFirstPassDoesNotDisableMacros) {
+  // The first pass marks its last statement line as holding a "[".
+  Result r = Translate(Program(kTable, kBind + " n_I = [n_I + 1]\n @DISPLAY 'a[1]'\n"));
+  ASSERT_EQ(r.status, 0) << r.t->w_Messages;
+  EXPECT_EQ(r.type(kTableFirst), 'M');
+}
+
+TEST(Pass2Elements, StrayClosingBracketIsReported) {
+  Result r = Translate(Program(kTable, kBind + " @DISPLAY a] b[1]\n"));
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.t->w_Messages, "06: Square brackets are not balanced on line no=000013\n");
+}
+
+TEST(Pass2Elements, MoreThan999MacrosIsReported) {
+  std::string body = kBind;
+  for (int i = 0; i < 1000; ++i) body += " CALL sub f_Qty[1]\n";
+  Result r = Translate(Program(kTable, body));
+  EXPECT_EQ(r.status, 8);
+  EXPECT_EQ(r.t->w_Messages, "09: More than 999 generated macros on line no=001012\n");
+  EXPECT_EQ(r.t->MacroTable.size(), 999u);
+}
+
+TEST(Pass2Rows, RewriteBeyondTheLineIsReportedNotCut) {
+  std::string calc = " n_I = n_I";
+  while (calc.size() < 240) calc += " + 1";
+  Result r = Translate(Program(kTable, calc + "\n"));
+  EXPECT_EQ(r.status, 6);
+  EXPECT_EQ(r.t->w_Messages, "07: Statement is too long to rewrite on line no=000012\n");
+}
+
 TEST(Pass2Elements, UnbalancedAndTooDeepBracketsEndTheRun) {
   Result r = Translate(Program(kTable, kBind + " n_I = [n_I + 1\n"));
   EXPECT_EQ(r.status, 5);
