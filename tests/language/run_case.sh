@@ -11,17 +11,19 @@
 #                      0 the program is not run)
 #   NAME.stderr        lines that must each appear in the standard error of
 #                      the build and the run
+#   A third argument names another base for these files (the examples keep
+#   their expected output here, next to the cases).
 set -u
-quill=$1; base=$2
+quill=$1; base=$2; exp=${3:-$2}
 name=$(basename "$base")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$base.QWR" "$work/"
 flags=(); args=()
-[ -f "$base.flags" ] && read -r -a flags < "$base.flags"
-[ -f "$base.args" ] && read -r -a args < "$base.args"
-want_build=0; [ -f "$base.build_status" ] && want_build=$(cat "$base.build_status")
-want_status=0; [ -f "$base.status" ] && want_status=$(cat "$base.status")
+[ -f "$exp.flags" ] && read -r -a flags < "$exp.flags"
+[ -f "$exp.args" ] && read -r -a args < "$exp.args"
+want_build=0; [ -f "$exp.build_status" ] && want_build=$(cat "$exp.build_status")
+want_status=0; [ -f "$exp.status" ] && want_status=$(cat "$exp.status")
 ok=1
 (cd "$work" && "$quill" build "${flags[@]}" "$name") > "$work/build.out" 2> "$work/build.err"
 status=$?
@@ -36,18 +38,18 @@ if [ "$status" = 0 ]; then
   if [ "$status" != "$want_status" ]; then
     echo "program: exit status $status, expected $want_status"; ok=0
   fi
-  if ! cmp -s "$work/run.out" "$base.expected"; then
+  if ! cmp -s "$work/run.out" "$exp.expected"; then
     echo "standard output differs (expected, actual):"
-    diff "$base.expected" "$work/run.out" | head -40
+    diff "$exp.expected" "$work/run.out" | head -40
     ok=0
   fi
 fi
-if [ -f "$base.stderr" ]; then
+if [ -f "$exp.stderr" ]; then
   while IFS= read -r want; do
     [ -z "$want" ] && continue
     if ! cat "$work"/*.err | grep -qF -- "$want"; then
       echo "standard error lacks: $want"; cat "$work"/*.err | head -20; ok=0
     fi
-  done < "$base.stderr"
+  done < "$exp.stderr"
 fi
 [ $ok = 1 ]
