@@ -335,6 +335,13 @@ TEST(Pass2Elements, ComparisonFetchesOnlyAndRowCallsTheMacro) {
   EXPECT_EQ(qwt::TrimRight(r.row(kTableFirst)).substr(0, 29), "    m001 ; @IF F_QTY[N_I] = 5");
 }
 
+TEST(Pass2Elements, XtableElementsUseTheXtableMacros) {
+  Result r = Translate(Program(kTable, " @XTABLES_BIND xt, recA\n @DISPLAY f_Qty[n_I]\n @ACCEPT f_Qty[n_I]\n"));
+  ASSERT_EQ(r.status, 0) << r.t->w_Messages;
+  EXPECT_EQ(r.macroLine(1).substr(0, 16), "@XTABLES_fget xt");
+  EXPECT_EQ(r.macroLine(4).substr(0, 16), "@XTABLES_fput xt");
+}
+
 TEST(Pass2Elements, AssignmentToAnElementStoresBackOnce) {
   Result r = Translate(Program(kTable, kBind + " f_Qty[n_I] = f_Qty[n_I] + 1\n"));
   ASSERT_EQ(r.status, 0) << r.t->w_Messages;
