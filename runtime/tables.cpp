@@ -270,8 +270,15 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
   const int64_t j2 = first_above(x->samples, 1, j, x->sample_count);
   const int64_t lo = j > 0 ? (j - 1) * kSampleEvery : 0;
   const int64_t hi = j2 < x->sample_count ? j2 * kSampleEvery : n;
-  if (hi - lo <= 2 * kSampleEvery)  // a few adjacent lines: fetch them together
+  if (hi - lo <= 2 * kSampleEvery) {  // a few adjacent lines: fetch them together
     for (int64_t k = lo * x->step; k < hi * x->step; k += 8) __builtin_prefetch(x->heads + k);
+    // Entries side by side (fixed tables): the one to come lies in the
+    // next page or two, whose translation can load meanwhile.
+    if (keys.entries == nullptr && !keys.linked && hi > lo) {
+      __builtin_prefetch(keys.key(lo));
+      __builtin_prefetch(keys.key(hi - 1));
+    }
+  }
   int64_t a = first_not_below(x->heads, x->step, lo, hi);
   int64_t b = first_above(x->heads, x->step, a, hi);
   if (len > 8) {  // equal heads: the rest of the key decides
