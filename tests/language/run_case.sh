@@ -33,7 +33,9 @@ if [ "$status" != "$want_build" ]; then
   exit 1
 fi
 if [ "$status" = 0 ]; then
-  (cd "$work" && ./"$name" "${args[@]}") > "$work/run.out" 2> "$work/run.err" < /dev/null
+  input=/dev/null; [ -f "$exp.stdin" ] && input=$exp.stdin
+  envs=(); [ -f "$exp.env" ] && read -r -a envs < "$exp.env"
+  (cd "$work" && env "${envs[@]}" ./"$name" "${args[@]}") > "$work/run.out" 2> "$work/run.err" < "$input"
   status=$?
   if [ "$status" != "$want_status" ]; then
     echo "program: exit status $status, expected $want_status"; ok=0
