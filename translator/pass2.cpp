@@ -521,6 +521,15 @@ void C2514_Calculation(Translator& t) {
     // destination =op operand  ->  destination,=,destination,op,operand
     if (IsBlankOrTab(R.PR_Line(dEnd + 1))) {
       R.PR_Line(dEnd + 1) = ',';
+      // The rest of the blanks before the "=" go: the comma step would make
+      // a second comma of them (an element's name leaves such a run).
+      long run = 0;
+      while (dEnd + 2 + run < eq && IsBlankOrTab(R.PR_Line(dEnd + 2 + run))) ++run;
+      if (run) {
+        R.PR_Line.erase(dEnd + 2, run);
+        R.PR_CommandLength -= run;
+        eq -= run;
+      }
     } else if (R.PR_Line(dEnd + 1) != ',') {
       EnsureRoom(t, 1);
       R.PR_Line.insert(dEnd + 1, ",");

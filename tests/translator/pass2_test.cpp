@@ -424,7 +424,7 @@ TEST(Pass2Elements, CompoundAssignmentToAnElementFetchesItFirst) {
   ASSERT_EQ(r.t->MacroTable.size(), 3u);
   EXPECT_EQ(r.macroLine(1).substr(0, 13), "@TABLES_fget ");
   EXPECT_EQ(r.macroLine(1).substr(51, 5), "f_Qty");
-  EXPECT_EQ(r.macroLine(2), "@NUMBERS_CALC  f_Qty,     =,f_Qty,+,1");
+  EXPECT_EQ(r.macroLine(2), "@NUMBERS_CALC  f_Qty,=,f_Qty,+,1");
   EXPECT_EQ(r.macroLine(3).substr(45), ",0002,f_Qty,n_I");
 }
 
