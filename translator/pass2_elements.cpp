@@ -175,6 +175,11 @@ Access C2321121_GetOrPut(Translator& t, long name) {
       a.get = a.put = true;
       s.n_ElementNo = 1;
     }
+  } else {
+    // A statement whose direction is unknown (a CALL argument, a loop
+    // limit ...) sees the element's current value and keeps what it leaves
+    // there: fetched into the field itself before, stored back after.
+    a.get = a.put = true;
   }
   return a;
 }

@@ -35,8 +35,9 @@ struct Result {
 };
 
 // Translates a source held in memory; no file is read or written.
-Result Translate(const std::string& source) {
+Result Translate(const std::string& source, long firstMacroNo = 0) {
   Result r;
+  r.t->p2.n_MacroNo = firstMacroNo;
   r.t->b_UseSourceText = true;
   r.t->w_SourceText = source;
   r.t->b_NoFiles = true;
@@ -459,13 +460,21 @@ TEST(Pass2Elements, StrayClosingBracketIsReported) {
   EXPECT_EQ(r.t->w_Messages, "06: Square brackets are not balanced on line no=000013\n");
 }
 
+TEST(Pass2Elements, ElementOfAStatementOfUnknownDirectionIsFetchedAndStoredBack) {
+  Result r = Translate(Program(kTable, kBind + " CALL sub f_Qty[n_I]\n"));
+  ASSERT_EQ(r.status, 0) << r.t->w_Messages;
+  ASSERT_EQ(r.t->MacroTable.size(), 3u);
+  EXPECT_EQ(r.macroLine(1).substr(0, 13), "@TABLES_fget ");
+  EXPECT_EQ(r.macroLine(2), "CALL sub f_Qty");
+  EXPECT_EQ(r.macroLine(3).substr(45), ",0002,f_Qty,n_I");
+}
+
 TEST(Pass2Elements, MoreThan999MacrosIsReported) {
-  std::string body = kBind;
-  for (int i = 0; i < 1000; ++i) body += " CALL sub f_Qty[1]\n";
-  Result r = Translate(Program(kTable, body));
+  Result r = Translate(Program(kTable, kBind + " n_I = [n_I + 1]\n n_I = [n_I + 2]\n"), 998);
   EXPECT_EQ(r.status, 8);
-  EXPECT_EQ(r.t->w_Messages, "09: More than 999 generated macros on line no=001012\n");
-  EXPECT_EQ(r.t->MacroTable.size(), 999u);
+  EXPECT_EQ(r.t->w_Messages, "09: More than 999 generated macros on line no=000014\n");
+  ASSERT_EQ(r.t->MacroTable.size(), 2u);
+  EXPECT_EQ(r.t->MacroTable[0].MR_MacroNo, 999);
 }
 
 TEST(Pass2Rows, RewriteBeyondTheLineIsReportedNotCut) {
