@@ -156,6 +156,7 @@ Access C2321121_GetOrPut(Translator& t, long name) {
     bool find = u.contains("_FIND");
     if (!s.n_Comma1) {
       a.get = a.put = true;
+      a.temp = later;
     } else if (name < s.n_Comma1) {
       a.get = a.temp = true;
       s.n_ElementNo = 2;
@@ -178,8 +179,9 @@ Access C2321121_GetOrPut(Translator& t, long name) {
   } else {
     // A statement whose direction is unknown (a CALL argument, a loop
     // limit ...) sees the element's current value and keeps what it leaves
-    // there: fetched into the field itself before, stored back after.
+    // there: fetched before, stored back after.
     a.get = a.put = true;
+    a.temp = later;
   }
   return a;
 }
@@ -277,7 +279,9 @@ bool C23211_f_TableElement(Translator& t, long open, long close, long& end) {
     C23211212_Get(t, a.temp ? std::string_view(item) : field.DN_Name.view(), index);
   }
   if (a.put) {
-    C23211213_Put(t, name, index);
+    // A later element of the row works in its temporary and is stored back
+    // from there.
+    C23211213_Put(t, a.temp ? std::string_view(item) : std::string_view(name), index);
     R.PR_Line.blank(open, close - open + 1);
   }
   end = C2321122_InsertElement(t, close, item, a.temp);

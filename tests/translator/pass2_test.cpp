@@ -467,6 +467,15 @@ TEST(Pass2Elements, ElementOfAStatementOfUnknownDirectionIsFetchedAndStoredBack)
   EXPECT_EQ(r.macroLine(1).substr(0, 13), "@TABLES_fget ");
   EXPECT_EQ(r.macroLine(2), "CALL sub f_Qty");
   EXPECT_EQ(r.macroLine(3).substr(45), ",0002,f_Qty,n_I");
+
+  // Two elements of one field: the second works in a temporary.
+  Result two = Translate(Program(kTable, kBind + " CALL sub f_Qty[1] f_Qty[2]\n"));
+  ASSERT_EQ(two.status, 0) << two.t->w_Messages;
+  ASSERT_EQ(two.t->MacroTable.size(), 5u);
+  EXPECT_EQ(two.macroLine(2).substr(51, 5), "i0001");
+  EXPECT_EQ(two.macroLine(3), "CALL sub f_Qty    i0001");
+  EXPECT_EQ(two.macroLine(4).substr(45), ",0002,f_Qty,1");
+  EXPECT_EQ(two.macroLine(5).substr(45), ",0002,i0001,2");
 }
 
 TEST(Pass2Elements, MoreThan999MacrosIsReported) {
