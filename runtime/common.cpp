@@ -15,15 +15,26 @@ namespace qw {
 
 namespace {
 void (*g_fatal_cleanup)() = nullptr;
+void (*g_exit_flush)(bool quietly) = nullptr;
+
+// Runs the registered flush once; a fault inside it must not loop back here.
+void run_exit_flush(bool quietly) {
+  if (auto flush = g_exit_flush) {
+    g_exit_flush = nullptr;
+    flush(quietly);
+  }
 }
+}  // namespace
 
 void set_fatal_cleanup(void (*cleanup)()) { g_fatal_cleanup = cleanup; }
+void set_exit_flush(void (*flush)(bool quietly)) { g_exit_flush = flush; }
 
 void sys_error(long rax, const char* line) {
   if (auto cleanup = g_fatal_cleanup) {
     g_fatal_cleanup = nullptr;  // a fault inside the cleanup must not loop
     cleanup();
   }
+  run_exit_flush(true);
   sys::write(1, c_LightRedFG, 5);
   if (rax != 0) {
     // A kernel error number passed without its minus sign is still one.
@@ -53,6 +64,7 @@ void fatal_kernel(long negative_errno) {
 }
 
 void end_program() {
+  run_exit_flush(false);
   long status = load64(ERROR_CODE);
   sys::call1(sys::kExitGroup, status);
   sys::exit(status);

@@ -44,6 +44,12 @@ inline constexpr int kKernelLines = 134;
 // exit runs it once before printing.  nullptr clears it.
 void set_fatal_cleanup(void (*cleanup)());
 
+// A module that holds data the kernel has not seen yet (write-behind files)
+// registers a routine here.  The program end runs it before exiting; the
+// fatal exit runs it with `quietly` set, where a failing write must not
+// start a second fatal exit.  nullptr clears it.
+void set_exit_flush(void (*flush)(bool quietly));
+
 // _ENDPROGRAM: exit with the value of ERROR_CODE.
 [[noreturn]] void end_program();
 

@@ -181,7 +181,7 @@ uint64_t read_ahead(ReadAhead& a, uint8_t* out, uint64_t n) {
 // Write-behind, for files opened with kModeWriteBehind: lines and
 // sequential records collect per descriptor and reach the kernel when the
 // buffer is full, before any other operation on the descriptor, at close,
-// and when the program ends (qw_FlushAndEnd, qw_FlushAndFail).
+// and when the program ends (registered as the runtime's exit flush).
 
 struct WriteBehind {
   bool used;
@@ -565,6 +565,14 @@ void flush_all_writes_quietly() {
   }
 }
 
+// The program end writes what write-behind files still hold.
+void flush_for_exit(bool quietly) {
+  if (quietly)
+    flush_all_writes_quietly();
+  else
+    flush_all_writes();
+}
+
 // ---------------------------------------------------------------------------
 // Operations.
 
@@ -587,7 +595,10 @@ void open_file(FileBlock f, int64_t mode) {
   if (ReadAhead* a = find_ahead(fd)) a->used = false;
   if (WriteBehind* w = find_behind(fd)) w->used = false;
   f.set_handle(fd);
-  if (mode & kModeWriteBehind) claim_behind(fd);
+  if (mode & kModeWriteBehind) {
+    claim_behind(fd);
+    set_exit_flush(flush_for_exit);
+  }
   if ((mode & kModeLockFile) && !set_lock(fd, true, 0, 0)) {
     sys::close(fd);
     // The number is free again and the next open may reuse it: a handle
@@ -979,21 +990,6 @@ QW_ENTRY(_DELIMITER, bridge_DELIMITER);
 extern "C" void bridge_DELIMITER(qw::Regs& r) {
   r.rdi = reinterpret_cast<uint64_t>(qw::files::end_line(
       qw::FileBlock(reinterpret_cast<void*>(r.r15)), reinterpret_cast<uint8_t*>(r.rdi)));
-}
-
-// The program's end and fatal exit, for programs that may hold write-behind
-// files: the pending lines are written first.  The statement macros route
-// _ENDPROGRAM and _SYSERROR here.
-QW_ENTRY(qw_FlushAndEnd, bridge_FlushAndEnd);
-extern "C" void bridge_FlushAndEnd(qw::Regs&) {
-  qw::files::flush_all_writes();
-  qw::end_program();
-}
-
-QW_ENTRY(qw_FlushAndFail, bridge_FlushAndFail);
-extern "C" void bridge_FlushAndFail(qw::Regs& r) {
-  qw::files::flush_all_writes_quietly();
-  qw::sys_error(static_cast<long>(r.rax), reinterpret_cast<const char*>(r.r14));
 }
 
 // _CALLSYS: rax the system call, rdi rsi rdx r10 r8 r9 its arguments; the

@@ -539,7 +539,7 @@ TEST_F(Files, ManyFilesReadInTurnKeepTheirLines) {
 
 // Write-behind files reach the disk before anything else touches them, at
 // close, and when the program ends without closing them.
-extern "C" void qw_FlushAndEnd();
+extern "C" void _ENDPROGRAM();
 
 TEST_F(Files, WriteBehindLinesArriveInOrderAndAtTheEnd) {
   Arena a;
@@ -569,7 +569,7 @@ TEST_F(Files, WriteBehindLinesArriveInOrderAndAtTheEnd) {
       {
         fl::open_file(FileBlock(g), 1 | fl::kModeWriteBehind);
         for (int i = 0; i < 20000; ++i) fl::write_file(FileBlock(g), rec);  // 80,000 bytes
-        asm volatile("sub $128, %%rsp\n call qw_FlushAndEnd" ::: "memory");
+        asm volatile("sub $128, %%rsp\n call _ENDPROGRAM" ::: "memory");
       },
       ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(slurp(path("end.txt")).size(), 80000u);
