@@ -8,7 +8,7 @@ args=()
 want_status=0
 [ -f "$base.status" ] && want_status=$(cat "$base.status")
 out=$(mktemp)
-(cd "$(mktemp -d)" && "$exe" "${args[@]}") > "$out"
+(cd "$(mktemp -d)" && "$exe" "${args[@]}") < /dev/null > "$out"
 status=$?
 ok=1
 if [ "$status" != "$want_status" ]; then
