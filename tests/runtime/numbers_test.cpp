@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "arena.h"
 #include "common.h"
 #include "numbers.h"
 
@@ -19,37 +20,10 @@ using qw::Number;
 using qw::Word;
 namespace nb = qw::numbers;
 
-// Items laid out by hand in the 17-byte header form translated programs use.
-class Arena {
- public:
-  uint8_t* number(int64_t value, const std::string& pic, int64_t scale = 1) {
-    uint8_t* d = header(scale, '9', pic.size());
-    qw::store64(d, value);
-    std::memcpy(d + 8, pic.data(), pic.size());
-    used_ += 8 + pic.size();
-    return d;
-  }
-  uint8_t* word(const std::string& text) {
-    uint8_t* d = header(0, 'X', text.size());
-    std::memcpy(d, text.data(), text.size());
-    used_ += text.size();
-    return d;
-  }
+using qwtest::Arena;
+using qwtest::fatal_output;
+using qwtest::value;
 
- private:
-  uint8_t* header(int64_t scale, char type, uint64_t len) {
-    uint8_t* h = buf_ + used_;
-    qw::store64(h, scale);
-    h[8] = static_cast<uint8_t>(type);
-    qw::store64(h + 9, static_cast<int64_t>(len));
-    used_ += 17;
-    return h + 17;
-  }
-  uint8_t buf_[8192] = {};
-  size_t used_ = 0;
-};
-
-int64_t value(uint8_t* n) { return Number(n).value(); }
 int64_t scale(uint8_t* n) { return Number(n).scale(); }
 int64_t return_code() { return qw::load64(RETURN_CODE); }
 
@@ -69,27 +43,6 @@ std::string edit(int64_t v, const std::string& pic) {
 
 void text_into(uint8_t* n, const std::string& text) {
   nb::from_text(Number(n), text.data(), text.size());
-}
-
-// Runs `body` in a death-test child with standard output sent to a file and
-// returns what it wrote.
-template <class F>
-std::string fatal_output(F body) {
-  std::string path = "/tmp/qw_numbers_test_" + std::to_string(getpid());
-  EXPECT_EXIT(
-      {
-        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 1);
-        body();
-      },
-      testing::ExitedWithCode(1), "");
-  std::string out;
-  int fd = open(path.c_str(), O_RDONLY);
-  char buf[4096];
-  for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, n);
-  if (fd >= 0) close(fd);
-  unlink(path.c_str());
-  return out;
 }
 
 std::string library_line(const std::string& text) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "arena.h"
 #include "bridge.h"
 #include "item.h"
 #include "words.h"
@@ -21,50 +22,8 @@ using qw::Number;
 using qw::Word;
 namespace wd = qw::words;
 
-class Arena {
- public:
-  uint8_t* number(int64_t value, const std::string& pic, int64_t scale = 1) {
-    uint8_t* d = header(scale, '9', pic.size());
-    qw::store64(d, value);
-    std::memcpy(d + 8, pic.data(), pic.size());
-    used_ += 8 + pic.size();
-    return d;
-  }
-  uint8_t* word(const std::string& text) {
-    uint8_t* d = header(0, 'X', text.size());
-    std::memcpy(d, text.data(), text.size());
-    used_ += text.size();
-    return d;
-  }
-  // A record: "R", _NO, $LENGTH, then the fields, then the end marker.
-  uint8_t* begin_record() {
-    buf_[used_++] = 'R';
-    number(0, "999999999");
-    used_ += 8;  // $LENGTH
-    return buf_ + used_;
-  }
-  void end_record(uint8_t* label) {
-    uint64_t flat = 0;
-    for (Item f(label + 17); f.type() != 0 && f.data() < buf_ + used_; f = f.next())
-      flat += f.length();
-    header(0, 0, flat);
-    qw::store64(label - 8, static_cast<int64_t>(flat));
-  }
-
- private:
-  uint8_t* header(int64_t scale, char type, uint64_t len) {
-    uint8_t* h = buf_ + used_;
-    qw::store64(h, scale);
-    h[8] = static_cast<uint8_t>(type);
-    qw::store64(h + 9, static_cast<int64_t>(len));
-    used_ += 17;
-    return h + 17;
-  }
-  uint8_t buf_[8192] = {};
-  size_t used_ = 0;
-};
-
-std::string text(uint8_t* w) { return std::string(reinterpret_cast<char*>(w), Word(w).length()); }
+using qwtest::Arena;
+using qwtest::text;
 
 // The word operand form: start and length, 1 and Length for the whole word.
 void words(uint64_t flags, uint8_t* src, uint64_t start, uint64_t len, uint8_t* dest,
