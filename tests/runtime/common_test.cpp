@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "arena.h"
 #include "common.h"
 #include "item.h"
 
@@ -36,24 +37,7 @@ std::string kernel_line(int n) { return std::string(SysErrorMessages + 64 * n, 6
 std::string library_line(int n) { return std::string(QuillwrightErrorMessages + 80 * (n - 1), 80); }
 std::string padded(const std::string& s, size_t n) { return s + std::string(n - s.size(), ' '); }
 
-template <class F>
-std::string fatal_output(F body, int status = 1) {
-  std::string path = "/tmp/qw_common_test_" + std::to_string(getpid());
-  EXPECT_EXIT(
-      {
-        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 1);
-        body();
-      },
-      testing::ExitedWithCode(status), "");
-  std::string out;
-  int fd = open(path.c_str(), O_RDONLY);
-  char buf[4096];
-  for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, n);
-  if (fd >= 0) close(fd);
-  unlink(path.c_str());
-  return out;
-}
+using qwtest::fatal_output;
 
 TEST(MessageTables, KernelLinesAndLabels) {
   EXPECT_EQ(kernel_line(0), padded("000:Quillwright error", 64));
@@ -130,17 +114,10 @@ TEST(EndProgram, ExitsWithErrorCode) {
             "");
 }
 
-// A word item of `len` characters.
-struct W {
-  explicit W(uint64_t len) { qw::store64(raw + 9, static_cast<int64_t>(len)), raw[8] = 'X'; }
-  void* item() { return raw + 17; }
-  uint8_t raw[17 + 16] = {};
-};
-
 TEST(Validate, SourceSubstring) {
-  W w(10);
+  qwtest::TextWord w("", 10);
   auto src = [&](uint64_t s, uint64_t l) {
-    qw::validate_source(w.item(), s, l);
+    qw::validate_source(w.data(), s, l);
     return std::make_pair(s, l);
   };
   EXPECT_EQ(src(0, 0), std::make_pair(1ul, 10ul));
@@ -160,9 +137,9 @@ TEST(Validate, SourceSubstring) {
 }
 
 TEST(Validate, DestinationStart) {
-  W w(10);
+  qwtest::TextWord w("", 10);
   auto dst = [&](uint64_t s, uint64_t n) {
-    qw::validate_destination(w.item(), s, n);
+    qw::validate_destination(w.data(), s, n);
     return s;
   };
   EXPECT_EQ(dst(0, 3), 1u);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "arena.h"
 #include "common.h"
 #include "item.h"
 #include "words.h"
@@ -25,34 +26,7 @@ namespace wd = qw::words;
 
 enum Mask : uint64_t { kEq = 1, kNe = 2, kLt = 4, kGe = 8, kGt = 16, kLe = 32 };
 
-class Arena {
- public:
-  uint8_t* number(int64_t value, const std::string& pic) {
-    uint8_t* d = header(1, '9', pic.size());
-    qw::store64(d, value);
-    std::memcpy(d + 8, pic.data(), pic.size());
-    used_ += 8 + pic.size();
-    return d;
-  }
-  uint8_t* word(const std::string& text) {
-    uint8_t* d = header(0, 'X', text.size());
-    std::memcpy(d, text.data(), text.size());
-    used_ += text.size();
-    return d;
-  }
-
- private:
-  uint8_t* header(int64_t scale, char type, uint64_t len) {
-    uint8_t* h = buf_ + used_;
-    qw::store64(h, scale);
-    h[8] = static_cast<uint8_t>(type);
-    qw::store64(h + 9, static_cast<int64_t>(len));
-    used_ += 17;
-    return h + 17;
-  }
-  uint8_t buf_[4096] = {};
-  size_t used_ = 0;
-};
+using qwtest::Arena;
 
 // Which of equal / less / greater the comparison found, read back through
 // the masks.
