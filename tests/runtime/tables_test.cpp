@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "arena.h"
 #include "item.h"
 #include "tables.h"
 
@@ -24,66 +25,10 @@ using qw::Number;
 using qw::Record;
 namespace tb = qw::tables;
 
-class Arena {
- public:
-  uint8_t* number(int64_t value, const std::string& pic) {
-    uint8_t* d = header(1, '9', pic.size());
-    qw::store64(d, value);
-    std::memcpy(d + 8, pic.data(), pic.size());
-    used_ += 8 + pic.size();
-    return d;
-  }
-  uint8_t* word(const std::string& text, size_t len = 0) {
-    if (len == 0) len = text.size();
-    uint8_t* d = header(0, 'X', len);
-    std::memset(d, ' ', len);
-    std::memcpy(d, text.data(), std::min(len, text.size()));
-    used_ += len;
-    return d;
-  }
-  uint8_t* begin_record() {
-    buf_[used_++] = 'R';
-    number(0, "999999999");
-    used_ += 8;
-    return buf_ + used_;
-  }
-  void end_record(uint8_t* label) {
-    uint64_t flat = 0;
-    for (Item f(label + 17); f.data() <= buf_ + used_; f = f.next()) flat += f.length();
-    header(0, 0, flat);
-    qw::store64(label - 8, static_cast<int64_t>(flat));
-  }
-  // _STATUS, eight dimension slots, the header, the entries, index slots.
-  uint8_t* table(std::vector<int64_t> dims, uint64_t bytes) {
-    number(0, "99");
-    for (int k = 0; k < 8; ++k)
-      qw::store64(buf_ + used_ + 8 * k, k < static_cast<int>(dims.size()) ? dims[k] : 0);
-    used_ += 64;
-    uint8_t* label = header(0, 0, 0);
-    used_ += bytes + 80;
-    return label;
-  }
-
- private:
-  uint8_t* header(int64_t scale, char type, uint64_t len) {
-    uint8_t* h = buf_ + used_;
-    qw::store64(h, scale);
-    h[8] = static_cast<uint8_t>(type);
-    qw::store64(h + 9, static_cast<int64_t>(len));
-    used_ += 17;
-    return h + 17;
-  }
-  uint8_t buf_[1 << 16] = {};
-  size_t used_ = 0;
-};
-
-std::string text(uint8_t* w) {
-  return std::string(reinterpret_cast<char*>(w), qw::Word(w).length());
-}
-void set_text(uint8_t* w, const std::string& s) {
-  std::memset(w, ' ', qw::Word(w).length());
-  std::memcpy(w, s.data(), std::min<size_t>(s.size(), qw::Word(w).length()));
-}
+// Tables of up to a few thousand entries need more room than the default.
+using Arena = qwtest::BasicArena<1 << 16>;
+using qwtest::set_text;
+using qwtest::text;
 
 // Entry record: key (4 characters), amount (picture 9999), note (3): 11.
 struct Entry {
