@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "arena.h"
 #include "common.h"
 #include "item.h"
 #include "terminal.h"
@@ -28,40 +29,9 @@ extern uint8_t v_ResetDim[], v_ResetUnderlined[], v_ResetBlink[], v_ResetReverse
 
 namespace {
 
-template <int N>
-struct TestWord {
-  uint8_t raw[17 + N + 1];
-  explicit TestWord(const std::string& text) {
-    qw::store64(raw, 0);
-    raw[8] = 'X';
-    qw::store64(raw + 9, N);
-    for (int i = 0; i < N; ++i) raw[17 + i] = i < static_cast<int>(text.size()) ? text[i] : ' ';
-    raw[17 + N] = '#';  // guard byte after the word
-  }
-  void* data() { return raw + 17; }
-  qw::Word word() { return qw::Word(raw + 17); }
-  std::string str() { return std::string(reinterpret_cast<char*>(raw + 17), N); }
-  bool guard_intact() const { return raw[17 + N] == '#'; }
-};
-
-// A number item with its picture.
-struct TestNumber {
-  uint8_t raw[17 + 8 + 32];
-  TestNumber(int64_t value, const std::string& picture) {
-    qw::store64(raw, 1);
-    raw[8] = '9';
-    qw::store64(raw + 9, static_cast<int64_t>(picture.size()));
-    qw::store64(raw + 17, value);
-    memcpy(raw + 25, picture.data(), picture.size());
-  }
-  void* data() { return raw + 17; }
-  int64_t value() const { return qw::load64(raw + 17); }
-};
-
-std::string word_text(const uint8_t* item) {
-  qw::Word w(const_cast<uint8_t*>(item));
-  return std::string(w.text(), w.length());
-}
+using qwtest::TestNumber;
+using qwtest::TestWord;
+using qwtest::text;
 
 // Captures what the terminal module writes to standard output.
 class Capture {
@@ -136,7 +106,7 @@ TEST(TerminalDisplayWords, ExactSequences) {
       {v_ShowCursor, e + "[?25h"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(word_text(c.item), c.seq);
+    EXPECT_EQ(text(c.item), c.seq);
     EXPECT_EQ(c.item[-9], 'X');
     EXPECT_EQ(qw::load64(c.item - 17), 0);
   }
@@ -157,7 +127,7 @@ TEST(TerminalDisplay, WordSubstringsAndNumbers) {
   TestNumber money(-123450, "##,##9.99-");
   qw::terminal::display(money.data(), 0, 0);
   EXPECT_EQ(cap.take(), "cdef" "abcdefghij" "ij" "07" " 1,234.50-");
-  EXPECT_EQ(word_text(w_Temp), " 1,234.50-");
+  EXPECT_EQ(text(w_Temp), " 1,234.50-");
   qw::Word(w_Temp).set_length(128);
 }
 
@@ -170,8 +140,8 @@ TEST(TerminalDisplay, CursorPlacesRowAndColumn) {
   qw::Number(Col9).set_value(1);
   qw::terminal::cursor();
   EXPECT_EQ(cap.take(), "\x1b[05;42H\x1b[24;01H");
-  EXPECT_EQ(word_text(RowX), "24");
-  EXPECT_EQ(word_text(ColX), "01");
+  EXPECT_EQ(text(RowX), "24");
+  EXPECT_EQ(text(ColX), "01");
 }
 
 // Feeds standard input from a pipe for line input.

@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "arena.h"
 #include "files.h"
 #include "item.h"
 #include "tables.h"
@@ -31,79 +32,10 @@ using qw::Record;
 using qw::Xtable;
 namespace tb = qw::tables;
 
-class Arena {
- public:
-  uint8_t* number(int64_t value, const std::string& pic) {
-    uint8_t* d = header(1, '9', pic.size());
-    qw::store64(d, value);
-    std::memcpy(d + 8, pic.data(), pic.size());
-    used_ += 8 + pic.size();
-    return d;
-  }
-  uint8_t* word(const std::string& text, size_t len = 0) {
-    if (len == 0) len = text.size();
-    uint8_t* d = header(0, 'X', len);
-    std::memset(d, ' ', len);
-    std::memcpy(d, text.data(), std::min(len, text.size()));
-    used_ += len;
-    return d;
-  }
-  uint8_t* begin_record() {
-    buf_[used_++] = 'R';
-    number(0, "999999999");
-    used_ += 8;
-    return buf_ + used_;
-  }
-  void end_record(uint8_t* label) {
-    uint64_t flat = 0;
-    for (Item f(label + 17); f.data() <= buf_ + used_; f = f.next()) flat += f.length();
-    header(0, 0, flat);
-    qw::store64(label - 8, static_cast<int64_t>(flat));
-  }
-  // _UBOUND, _STATUS, the header, the block start.
-  uint8_t* xtable() {
-    number(0, "999999999");
-    number(0, "99");
-    uint8_t* label = header(0, 0, 0);
-    used_ += 8;
-    return label;
-  }
-  uint8_t* file(const std::string& path, uint8_t kind) {
-    number(0, "999999999999");
-    number(0, "999999");
-    number(0, "99");
-    buf_[used_++] = kind;
-    used_ += 8;
-    return word(path, 255);
-  }
-
- private:
-  uint8_t* header(int64_t scale, char type, uint64_t len) {
-    uint8_t* h = buf_ + used_;
-    qw::store64(h, scale);
-    h[8] = static_cast<uint8_t>(type);
-    qw::store64(h + 9, static_cast<int64_t>(len));
-    used_ += 17;
-    return h + 17;
-  }
-  uint8_t buf_[8192] = {};
-  size_t used_ = 0;
-};
-
-std::string text(uint8_t* w) {
-  return std::string(reinterpret_cast<char*>(w), qw::Word(w).length());
-}
-void set_text(uint8_t* w, const std::string& s) {
-  std::memset(w, ' ', qw::Word(w).length());
-  std::memcpy(w, s.data(), std::min<size_t>(s.size(), qw::Word(w).length()));
-}
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using qwtest::Arena;
+using qwtest::set_text;
+using qwtest::slurp;
+using qwtest::text;
 
 // The runtime moves the program break itself; the C library's allocator
 // must learn where it now is, or it would hand the block out again.
@@ -138,16 +70,8 @@ struct XT {
   }
 };
 
-class Xtables : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/qwxtXXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-  std::string dir_;
-};
+// Each test works in its own scratch directory.
+class Xtables : public qwtest::ScratchDirTest {};
 
 TEST_F(Xtables, BindTakesMemoryFromTheBreak) {
   const auto before = reinterpret_cast<uint8_t*>(syscall(SYS_brk, 0));
