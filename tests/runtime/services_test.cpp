@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "arena.h"
 #include "bridge.h"
 #include "item.h"
 #include "services.h"
@@ -15,20 +16,8 @@
 
 namespace {
 
-// A word item with its header, built in a buffer.
-struct TestWord {
-  uint8_t raw[17 + 256] = {};
-  explicit TestWord(const std::string& text, uint64_t length = 0) {
-    if (length == 0) length = text.size();
-    qw::store64(raw, 0);
-    raw[8] = 'X';
-    qw::store64(raw + 9, static_cast<int64_t>(length));
-    for (uint64_t i = 0; i < length; ++i) raw[17 + i] = i < text.size() ? text[i] : ' ';
-  }
-  void* data() { return raw + 17; }
-  qw::Word word() { return qw::Word(data()); }
-  std::string str() { return std::string(reinterpret_cast<char*>(raw + 17), word().length()); }
-};
+// Words as long as their text, or of a given length.
+using TestWord = qwtest::TextWord;
 
 // A fake start-of-program stack: argument count, arguments, zero,
 // environment strings, zero.

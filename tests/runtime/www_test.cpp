@@ -20,24 +20,13 @@
 #include <string>
 #include <thread>
 
+#include "arena.h"
 #include "item.h"
 #include "www.h"
 
 namespace {
 
-// Word items with their headers, as a translated program declares them.
-template <int N>
-struct TestWord {
-  uint8_t raw[17 + N];
-  explicit TestWord(const std::string& text) {
-    qw::store64(raw, 0);
-    raw[8] = 'X';
-    qw::store64(raw + 9, N);
-    for (int i = 0; i < N; ++i) raw[17 + i] = i < static_cast<int>(text.size()) ? text[i] : ' ';
-  }
-  qw::Word word() { return qw::Word(raw + 17); }
-  std::string str() { return std::string(reinterpret_cast<char*>(raw + 17), N); }
-};
+using qwtest::TestWord;
 
 TestWord<4096> g_exchange("");
 int g_post_calls = 0;
@@ -117,8 +106,7 @@ const std::string k204 = "HTTP/1.1 204 OK\r\n\r\n";
 class WwwServer : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/qw_www_XXXXXX";
-    root_ = mkdtemp(tmpl);
+    root_ = qwtest::make_temp_dir("/tmp/qw_www_XXXXXX");
     mkdir((root_ + "/site").c_str(), 0755);
     mkdir((root_ + "/site/sub").c_str(), 0755);
     write_file("site/index.html", "<h1>home</h1>");
@@ -157,8 +145,7 @@ class WwwServer : public ::testing::Test {
         waitpid(pid_, &status, 0);
       }
     }
-    std::string cmd = "rm -rf " + root_;
-    if (system(cmd.c_str()) != 0) ADD_FAILURE() << "cleanup";
+    if (!qwtest::remove_tree(root_)) ADD_FAILURE() << "cleanup";
   }
 
   static std::string big_content() {
