@@ -25,6 +25,11 @@ extern "C" {
 extern uint8_t v_BlackFG[], v_LightGreyFG[], v_DarkGreyFG[], v_BlackBG[], v_DarkGreyBG[];
 extern uint8_t v_LightCyanBG[], v_Dim[], v_Underlined[], v_Blink[], v_Reverse[];
 extern uint8_t v_ResetDim[], v_ResetUnderlined[], v_ResetBlink[], v_ResetReverse[];
+extern uint8_t v_GreenFG[], v_YellowFG[], v_BlueFG[], v_MagentaFG[], v_CyanFG[];
+extern uint8_t v_LightGreenFG[], v_LightYellowFG[], v_LightBlueFG[], v_LightMagentaFG[];
+extern uint8_t v_LightCyanFG[], v_RedBG[], v_GreenBG[], v_YellowBG[], v_BlueBG[];
+extern uint8_t v_MagentaBG[], v_CyanBG[], v_LightRedBG[], v_LightGreenBG[];
+extern uint8_t v_LightYellowBG[], v_LightBlueBG[], v_LightMagentaBG[];
 }
 
 namespace {
@@ -114,6 +119,27 @@ TEST(TerminalDisplayWords, ExactSequences) {
   Capture cap;
   qw::terminal::display(v_BottomRight, 1, 7);
   EXPECT_EQ(cap.take(), e + "(0j" + e + "(B");
+}
+
+// The colours between the first and last of each run: foreground 30 to 37
+// and 90 to 97, background 40 to 47 and 100 to 107, in the order of the
+// colour names.
+TEST(TerminalDisplayWords, EveryColourInItsRun) {
+  const std::string e = "\x1b";
+  const uint8_t* fg[] = {v_BlackFG, v_RedFG, v_GreenFG, v_YellowFG,
+                         v_BlueFG,  v_MagentaFG, v_CyanFG, v_LightGreyFG};
+  const uint8_t* light_fg[] = {v_DarkGreyFG, v_LightRedFG,     v_LightGreenFG, v_LightYellowFG,
+                               v_LightBlueFG, v_LightMagentaFG, v_LightCyanFG,  v_WhiteFG};
+  const uint8_t* bg[] = {v_BlackBG, v_RedBG, v_GreenBG, v_YellowBG,
+                         v_BlueBG,  v_MagentaBG, v_CyanBG, v_LightGreyBG};
+  const uint8_t* light_bg[] = {v_DarkGreyBG, v_LightRedBG,     v_LightGreenBG, v_LightYellowBG,
+                               v_LightBlueBG, v_LightMagentaBG, v_LightCyanBG,  v_WhiteBG};
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(text(fg[i]), e + "[3" + std::to_string(i) + "m") << i;
+    EXPECT_EQ(text(light_fg[i]), e + "[9" + std::to_string(i) + "m") << i;
+    EXPECT_EQ(text(bg[i]), e + "[4" + std::to_string(i) + "m") << i;
+    EXPECT_EQ(text(light_bg[i]), e + "[10" + std::to_string(i) + "m") << i;
+  }
 }
 
 TEST(TerminalDisplay, WordSubstringsAndNumbers) {
