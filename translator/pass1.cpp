@@ -577,6 +577,10 @@ void B2_Synonyms(Translator& t) {
     for (long i = 1; i <= p; ++i) X1_CheckQuoteChar(t, t.PR.PR_Line(i));
     if (t.w_Quote != ' ') continue;
     long diff = lenOrig - lenSyn;
+    // A longer original must not push the end of the statement off the
+    // line: the statement would be cut without a word.
+    if (diff > 0 && t.PR.PR_CommandLength + diff > kLineWidth)
+      t.Fatal("07: Statement is too long to rewrite on line no=" + Digits(t.n_LineCtr, 6), 6);
     if (diff > 0)
       t.PR.PR_Line.insertBlanks(p, diff);
     else if (diff < 0)

@@ -27,6 +27,16 @@ void ClampCommand(Translator& t) {
   t.PR.PR_CommandLength = std::clamp<long>(t.PR.PR_CommandLength, 0, kLineWidth);
 }
 
+// The MASM form of a line may be longer than its NASM form; a statement that
+// would no longer fit the line ends the run instead of losing its end.
+[[noreturn]] void LineTooLong(Translator& t) {
+  t.Fatal("07: Statement is too long to rewrite on line no=" + Digits(t.n_LineCtr, 6), 6);
+}
+
+void RoomFor(Translator& t, long extra) {
+  if (t.PR.PR_CommandLength + extra > kLineWidth) LineTooLong(t);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -108,6 +118,10 @@ void D4_WriteMacros(Translator& t) {
       t.RefreshUBuffer();
       t.PR.PR_CommandLength = t.MR.MR_MacroLineItem.lastNonBlank(124);
       D2_MASM(t);
+      // A generated line that its MASM form makes longer than a macro line
+      // holds ends the run rather than losing its last operands.
+      if (t.PR.PR_Line.lastNonBlank() > kMacroLineWidth)
+        t.Fatal("07: Macro line is too long to rewrite in m" + Digits(t.MR.MR_MacroNo, 3), 6);
       t.MR.MR_MacroLineItem.assign(t.PR.PR_Line.view());
     }
     t.WriteLine(t.MR.MR_MacroLineItem.view());
@@ -196,6 +210,7 @@ long D22_ConvertConstants(Translator& t, long i) {
     if (!close || close > cl) return 0;  // unterminated text: left as written
     std::string value = "<" + std::string(t.PR.PR_Line.sub(open, close - open + 1)) + ">";
     std::string line = name + " TEXTEQU " + value;
+    if (long(line.size()) > kLineWidth) LineTooLong(t);
     t.PR.PR_Line.assign(line);
     t.PR.PR_CommandLength = std::max<long>(cl + 2, long(line.size()));
     ClampCommand(t);
@@ -290,6 +305,7 @@ void D2_MASM(Translator& t) {
       bool open = c == '{';
       t.PR.PR_Line(i) = open ? '<' : '>';
       if (!t.w_UBuffer.contains("INSERTWORD")) {
+        RoomFor(t, 1);
         t.PR.PR_Line.insert(i + 1, open ? "<" : ">");
         ++t.PR.PR_CommandLength;
         ClampCommand(t);
@@ -302,6 +318,7 @@ void D2_MASM(Translator& t) {
       long eq = t.PR.PR_Line.find('=');
       long comma = eq ? t.PR.PR_Line.find(',', eq + 1) : 0;
       if (comma && comma < t.PR.PR_CommandLength) {
+        RoomFor(t, 2);
         t.PR.PR_Line.insert(comma + 1, "<");
         t.PR.PR_Line.insert(t.PR.PR_CommandLength + 2, ">");
         t.PR.PR_CommandLength += 2;
@@ -343,6 +360,7 @@ void D2_MASM(Translator& t) {
     long from = L > 0 ? L + 3 : 1;
     while (long p = t.PR.PR_Line.find(name, from)) {
       if (p == 1 || t.PR.PR_Line(p - 1) != '%') {
+        if (p <= t.PR.PR_CommandLength) RoomFor(t, 1);
         t.PR.PR_Line.insert(p, "%");
         ++t.PR.PR_CommandLength;
         ClampCommand(t);
