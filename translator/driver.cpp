@@ -62,7 +62,8 @@ void A_Initialise(Translator& t) {
   if (t.w_CommandLine(1) == ' ')
     t.Fatal("01: Quillwright reWriter requires a file name", 1);
   long I = 1;
-  if (t.w_CommandLine.at(1, "-D") || t.w_CommandLine.at(1, "-d")) {
+  // The option stands alone: a name that merely begins with "-d" is a name.
+  if ((t.w_CommandLine.at(1, "-D") || t.w_CommandLine.at(1, "-d")) && t.w_CommandLine(3) == ' ') {
     t.b_Debug = 1;
     I = 4;
   } else {
