@@ -172,9 +172,10 @@ Access C2321121_GetOrPut(Translator& t, long name) {
       }
     } else {
       // After the last of two commas: the element may be read or written,
-      // so it is fetched into the field itself and stored back.
+      // so it is fetched and stored back; an element before it may already
+      // stand in the field's own item, so a later one works in a temporary.
       a.get = a.put = true;
-      s.n_ElementNo = 1;
+      a.temp = later;
     }
   } else {
     // A statement whose direction is unknown (a CALL argument, a loop

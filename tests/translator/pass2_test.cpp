@@ -409,6 +409,21 @@ TEST(Pass2Elements, WordsRowsChooseByCommas) {
   EXPECT_EQ(r.macroLine(9).substr(0, 13), "@TABLES_fput ");
 }
 
+TEST(Pass2Elements, ElementAfterTheLastCommaOfAFindDoesNotShareTheFieldsItem) {
+  // The element between the commas of a find is stored back from the
+  // field's own item; a second element of the same field after the last
+  // comma must not stand in that item too.
+  Result r = Translate(Program(kTable, kBind + " @WORDS_FIND w_Name, f_Code[1], f_Code[2]\n"));
+  ASSERT_EQ(r.status, 0) << r.t->w_Messages;
+  ASSERT_EQ(r.t->MacroTable.size(), 4u);
+  EXPECT_EQ(r.macroLine(1).substr(0, 13), "@TABLES_fget ");
+  // Target in columns 52-81, the index after the comma in column 84.
+  EXPECT_EQ(r.macroLine(1).substr(45), ",0001,a0001" + std::string(27, ' ') + ",2");
+  EXPECT_EQ(r.macroLine(2), "@WORDS_FIND w_Name, f_Code   , a0001");
+  EXPECT_EQ(r.macroLine(3).substr(45), ",0001,f_Code,1");
+  EXPECT_EQ(r.macroLine(4).substr(45), ",0001,a0001,2");
+}
+
 TEST(Pass2Elements, ElementInsideSubExpressionBeforeACommentBalances) {
   // Choosing get or put reads the whole row, comment included; the bracket
   // scan keeps its own quote state.
