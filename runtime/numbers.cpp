@@ -271,12 +271,92 @@ void build_picture(Number n, const char* text, uint64_t length, bool negative) {
 
 void set_return_code(int64_t v) { store64(RETURN_CODE, v); }
 
+// The characters of a text to be converted, read front to back.  With at
+// most 18 digits (leading zeros included) the value is below 10^18 and
+// cannot overflow, so it is built as value * 10 + digit; the decimals are
+// the digits after the last ".".  Answers false, having read nothing that
+// counts, when the text holds more digits: the weighted walk then decides
+// what overflows.
+struct Parsed {
+  uint64_t value;
+  int decimals;
+  bool negative, point, bad;
+};
+
+__attribute__((always_inline)) inline bool parse_short(const char* text, uint64_t length,
+                                                       Parsed& out) {
+  uint64_t value = 0;
+  int digits = 0, after_point = 0;
+  bool negative = false, point = false, bad = false;
+  uint64_t i = 0;
+  // Eight digits at a time while the text runs on in digits (a field's
+  // text mostly does): the eight values are combined in pairs, fours and
+  // eights inside one 64-bit word, the first character the most
+  // significant digit.
+  while (i + 8 <= length && digits <= 10) {
+    const uint64_t x = static_cast<uint64_t>(load64(text + i));
+    constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL;
+    if ((x & kHigh) != 0x3030303030303030ULL ||
+        ((x + 0x0606060606060606ULL) & kHigh) != 0x3030303030303030ULL)
+      break;
+    uint64_t v = x - 0x3030303030303030ULL;
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
+    v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFULL;
+    value = value * 100000000ULL + v;
+    digits += 8;
+    after_point += 8;
+    i += 8;
+  }
+  if (i + 4 <= length && digits <= 14) {  // four more the same way
+    uint32_t x;
+    __builtin_memcpy(&x, text + i, 4);
+    if ((x & 0xF0F0F0F0U) == 0x30303030U && ((x + 0x06060606U) & 0xF0F0F0F0U) == 0x30303030U) {
+      uint32_t v = x - 0x30303030U;
+      v = (v * 10 + (v >> 8)) & 0x00FF00FFU;
+      v = (v * 100 + (v >> 16)) & 0xFFFFU;
+      value = value * 10000 + v;
+      digits += 4;
+      after_point += 4;
+      i += 4;
+    }
+  }
+  for (; i < length; ++i) {
+    const uint8_t c = static_cast<uint8_t>(text[i]);
+    const uint32_t d = static_cast<uint32_t>(c) - '0';
+    if (d <= 9) {
+      if (++digits > 18) return false;
+      value = value * 10 + d;
+      ++after_point;
+    } else if (c == '.') {
+      point = true;
+      after_point = 0;
+    } else if (c == '-') {
+      negative = true;
+    } else if (c != ',' && c != '+') {
+      bad = true;
+    }
+  }
+  out = {value, point ? after_point : 0, negative, point, bad};
+  return true;
+}
+
 void from_text_impl(Number target, const char* text, uint64_t length, bool may_build) {
   set_return_code(0);
   uint64_t value = 0, weight = 1;
   bool weight_too_big = false, negative = false, point = false, bad = false;
   int decimals = 0;
-  for (uint64_t i = length; i-- > 0;) {
+  uint64_t walk = length;  // characters the weighted walk still reads
+  Parsed quick;
+  if (parse_short(text, length, quick)) {
+    value = quick.value;
+    decimals = quick.decimals;
+    negative = quick.negative;
+    point = quick.point;
+    bad = quick.bad;
+    walk = 0;
+  }
+  for (uint64_t i = walk; i-- > 0;) {
     char c = text[i];
     if (c >= '0' && c <= '9') {
       if (!point) ++decimals;

@@ -154,6 +154,9 @@ TEST(NumbersModel, TextToNumberAgreesWithTheRules) {
     int whole = static_cast<int>(g() % 10), decimals = static_cast<int>(g() % 7);
     bool point = decimals > 0 || g() % 4 == 0;
     std::string txt = neg ? "-" : "";
+    // Leading zeros (up to 16) count as digits but add no value: long
+    // texts take the weighted walk, short ones the quick one.
+    txt += std::string(g() % 4 == 0 ? g() % 17 : 0, '0');
     int64_t digits = 0;
     for (int k = 0; k < whole; ++k) {
       int d = static_cast<int>(g() % 10);
@@ -173,6 +176,12 @@ TEST(NumbersModel, TextToNumberAgreesWithTheRules) {
     nb::from_text(Number(n), txt.data(), txt.size());
     ASSERT_EQ(value(n), static_cast<int64_t>(want)) << "'" << txt << "' into '" << pic << "'";
     ASSERT_EQ(qw::load64(RETURN_CODE), 0) << txt;
+    // A blank among the characters is skipped and reported.
+    std::string spaced = txt;
+    spaced.insert(g() % (spaced.size() + 1), 1, ' ');
+    nb::from_text(Number(n), spaced.data(), spaced.size());
+    ASSERT_EQ(value(n), static_cast<int64_t>(want)) << "'" << spaced << "' into '" << pic << "'";
+    ASSERT_EQ(qw::load64(RETURN_CODE), 9) << spaced;
   }
 }
 
