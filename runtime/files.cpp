@@ -399,7 +399,23 @@ inline void copy_bytes(uint8_t* d, const uint8_t* s, uint64_t n) {
     __builtin_memmove(d, s, n);
     return;
   }
-  for (; n >= 8; n -= 8, d += 8, s += 8) store64(d, load64(s));
+  if (n >= 8) {
+    // Whole 8-byte steps, then one last step that ends at the last byte
+    // (it may cover bytes already copied; source and destination never
+    // overlap here).
+    const uint64_t tail = load64(s + n - 8);
+    for (; n > 8; n -= 8, d += 8, s += 8) store64(d, load64(s));
+    store64(d + n - 8, tail);
+    return;
+  }
+  if (n >= 4) {
+    uint32_t head, last;
+    __builtin_memcpy(&head, s, 4);
+    __builtin_memcpy(&last, s + n - 4, 4);
+    __builtin_memcpy(d, &head, 4);
+    __builtin_memcpy(d + n - 4, &last, 4);
+    return;
+  }
   for (; n > 0; --n) *d++ = *s++;
 }
 
