@@ -33,8 +33,11 @@ void ClampCommand(Translator& t) {
   t.Fatal("07: Statement is too long to rewrite on line no=" + Digits(t.n_LineCtr, 6), 6);
 }
 
+// Only written text counts: a command length that runs into trailing blanks
+// (a macro header's) loses nothing when those blanks go.
 void RoomFor(Translator& t, long extra) {
-  if (t.PR.PR_CommandLength + extra > kLineWidth) LineTooLong(t);
+  long last = std::min<long>(t.PR.PR_CommandLength, t.PR.PR_Line.lastNonBlank());
+  if (last + extra > kLineWidth) LineTooLong(t);
 }
 
 }  // namespace
@@ -285,6 +288,7 @@ void D24_Macros(Translator& t, long i) {
     line += "_arg" + std::to_string(k) + ":REQ";
   }
   if (n > 0 && optional) line += ",_args:VARARG";
+  if (long(line.size()) > kLineWidth) LineTooLong(t);
   t.PR.PR_Line.assign(line);
   t.PR.PR_CommandLength += long(line.size()) + 12;
   ClampCommand(t);
