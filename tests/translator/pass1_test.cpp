@@ -337,6 +337,25 @@ TEST(Synonyms, ReplacementShrinksAndGrowsTheStatement) {
   EXPECT_EQ(t->row(6).PR_LineLength, 17);
 }
 
+TEST(Synonyms, LongerOriginalThatWouldCutTheStatementEndsTheRun) {
+  // Growing to exactly column 249 is fine; one column more would cut the
+  // statement's last character, so the run ends with message 07.
+  const std::string head = "; BEGIN.SYNONYMS\n; x1 : LONGERNAME\n; END.SYNONYMS\n";
+  auto fits = Fresh();
+  fits->w_CommandLine.assign("x");
+  fits->w_SourceText = head + " x1 " + std::string(237, 'z') + "\n";
+  EXPECT_EQ(RunTranslator(*fits), 0) << fits->w_Messages;
+  EXPECT_EQ(fits->row(4).PR_CommandLength, 249);
+  EXPECT_EQ(fits->row(4).PR_Line(249), 'z');
+
+  auto cut = Fresh();
+  cut->w_CommandLine.assign("x");
+  cut->w_SourceText = head + " x1 " + std::string(238, 'z') + "\n";
+  EXPECT_EQ(RunTranslator(*cut), 6);
+  EXPECT_FALSE(cut->b_OutputComplete);
+  EXPECT_EQ(cut->w_Messages, "07: Statement is too long to rewrite on line no=000004\n");
+}
+
 TEST(Synonyms, UnclosedBlockReplacesNothing) {
   auto t = FirstPass("; BEGIN.SYNONYMS\n; MOVEIT : MOVE\n  moveit A\n; later : comment\n");
   EXPECT_EQ(t->row(3).PR_Line.trimmed(), "  moveit A");
