@@ -579,7 +579,8 @@ void B2_Synonyms(Translator& t) {
     long diff = lenOrig - lenSyn;
     // A longer original must not push the end of the statement off the
     // line: the statement would be cut without a word.
-    if (diff > 0 && t.PR.PR_CommandLength + diff > kLineWidth)
+    if (diff > 0 &&
+        std::min<long>(t.PR.PR_CommandLength, t.PR.PR_Line.lastNonBlank()) + diff > kLineWidth)
       t.Fatal("07: Statement is too long to rewrite on line no=" + Digits(t.n_LineCtr, 6), 6);
     if (diff > 0)
       t.PR.PR_Line.insertBlanks(p, diff);
