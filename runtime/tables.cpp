@@ -287,6 +287,24 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
     if (keys.entries == nullptr && !keys.linked && hi > lo) {
       __builtin_prefetch(keys.key(lo));
       __builtin_prefetch(keys.key(hi - 1));
+      // The heads between two samples grow about evenly, so where the key
+      // falls between them estimates its entry; fetching the few entries
+      // around the estimate overlaps their wait with the heads' own.
+      if (j > 0 && j2 < x->sample_count) {
+        const uint64_t s0 = x->samples[j - 1], s1 = x->samples[j2];
+        const uint64_t full = key_head(key, len);
+        if (s1 > s0 && full >= s0 && full <= s1) {
+          // Both distances cut to 32 bits, so the product stays in 64.
+          uint64_t span = s1 - s0, off = full - s0;
+          const int cut = span >> 32 ? 32 - __builtin_clzll(span) : 0;
+          span >>= cut;
+          off >>= cut;
+          const int64_t est =
+              lo + static_cast<int64_t>(off * static_cast<uint64_t>(hi - lo) / (span ? span : 1));
+          for (int64_t k = est - 1; k <= est + 1; ++k)
+            if (k >= lo && k < hi) __builtin_prefetch(keys.key(k));
+        }
+      }
     }
   }
   int64_t a = first_not_below(x->heads, x->step, lo, hi);
