@@ -3,26 +3,7 @@
         global  _start
         extern  _NUMBERS, _COMPARE_NO, _ENDPROGRAM, RETURN_CODE, ERROR_CODE
 
-%macro NUM 3                    ; name, value, picture (Scale 1)
-        dq 1
-        db '9'
-        dq %strlen(%3)
-%1:     dq %2
-        db %3
-%endmacro
-%macro LIT 2                    ; numeric literal: Scale -1, default picture
-        dq -1
-        db '9'
-        dq 26
-%1:     dq %2
-        db '#,###,###,###,###,###,###-'
-%endmacro
-%macro WRD 2                    ; name, text
-        dq 0
-        db 'X'
-        dq %strlen(%2)
-%1:     db %2
-%endmacro
+%include "items.inc"
 
 section .data
 NUM price, 0, '###,###,###,##9.9999-'

@@ -3,19 +3,7 @@
         global  _start
         extern  _WORDS, _COMPARE, _ENDPROGRAM, b_Result, w_RecordBuffer, SX
 
-%macro NUM 3                    ; name, value, picture (Scale 1)
-        dq 1
-        db '9'
-        dq %strlen(%3)
-%1:     dq %2
-        db %3
-%endmacro
-%macro WRD 2                    ; name, text
-        dq 0
-        db 'X'
-        dq %strlen(%2)
-%1:     db %2
-%endmacro
+%include "items.inc"
 
 section .data
 ; record item: key (5), qty "9999", price "999.99-"; flat length 16

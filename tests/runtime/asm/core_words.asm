@@ -5,19 +5,7 @@
         extern  No_Assist, _VALIDATE_SRC, _VALIDATE_DST, _ENDPROGRAM
         extern  RETURN_CODE, ERROR_CODE, b_Result, w_One
 
-%macro NUM 3                    ; name, value, picture (Scale 1)
-        dq 1
-        db '9'
-        dq %strlen(%3)
-%1:     dq %2
-        db %3
-%endmacro
-%macro WRD 2                    ; name, text
-        dq 0
-        db 'X'
-        dq %strlen(%2)
-%1:     db %2
-%endmacro
+%include "items.inc"
 
 section .data
 WRD dest, '..........'

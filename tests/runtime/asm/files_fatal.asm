@@ -3,13 +3,7 @@
         global  _start
         extern  _FILEIO
 
-%macro NUM 3
-        dq 1
-        db '9'
-        dq %strlen(%3)
-%1:     dq %2
-        db %3
-%endmacro
+%include "items.inc"
 
 section .data
 NUM f_SIZE, 0, '999999999999'

@@ -4,19 +4,7 @@
         global  _start
         extern  _FILEIO, _FIELDS, _DELIMITER, _ENDPROGRAM, w_RecordBuffer
 
-%macro NUM 3                    ; name, value, picture (Scale 1)
-        dq 1
-        db '9'
-        dq %strlen(%3)
-%1:     dq %2
-        db %3
-%endmacro
-%macro WRD 2                    ; name, text
-        dq 0
-        db 'X'
-        dq %strlen(%2)
-%1:     db %2
-%endmacro
+%include "items.inc"
 %macro FILEBLOCK 3              ; name, kind, path
 NUM %1_SIZE, 0, '999999999999'
 NUM %1_READLENGTH, 0, '999999'

@@ -6,19 +6,7 @@
         global  _start
         extern  _TABLES, _XTABLES, _ARRAYS, _ENDPROGRAM
 
-%macro NUM 3                    ; name, value, picture (Scale 1)
-        dq 1
-        db '9'
-        dq %strlen(%3)
-%1:     dq %2
-        db %3
-%endmacro
-%macro WRD 2                    ; name, text
-        dq 0
-        db 'X'
-        dq %strlen(%2)
-%1:     db %2
-%endmacro
+%include "items.inc"
 
 section .data
 ; record item: key (3), qty "99"; flat length 5
