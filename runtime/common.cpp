@@ -4,7 +4,7 @@
 #include "common.h"
 
 #include "bridge.h"
-#include "syscall.h"
+#include "kernel.h"
 
 extern "C" {
 extern const char msg1[];          // "System Error is "

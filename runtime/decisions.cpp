@@ -3,9 +3,9 @@
 // integers used by array conditions (_ARRAYCOMPARE).
 #include "common.h"
 #include "numbers.h"
-#include "words.h"
+#include "decisions.h"
 
-namespace qw::words {
+namespace qw::decisions {
 
 int compare_text(const char* a, uint64_t na, const char* b, uint64_t nb) {
   // Significant length: up to the last non-blank; all blanks count as the
@@ -50,13 +50,13 @@ bool compare(uint64_t mask, Item left, uint64_t left_start, uint64_t left_length
   return relation_holds(mask, relation);
 }
 
-}  // namespace qw::words
+}  // namespace qw::decisions
 
 // _COMPARE: r8 mask, r9/r10/r11 left, r12/r13/r14 right -> b_Result.
 extern "C" void qw_entry_compare(qw::LeanRegs& r, uint64_t r12, uint64_t r13, uint64_t r14,
                                  uint64_t) {
   using namespace qw;
-  b_Result = words::compare(r.r8, Item(reinterpret_cast<void*>(r.r9)), r.r10, r.r11,
+  b_Result = decisions::compare(r.r8, Item(reinterpret_cast<void*>(r.r9)), r.r10, r.r11,
                             Item(reinterpret_cast<void*>(r12)), r13, r14)
                  ? 1
                  : 0;
@@ -68,7 +68,7 @@ extern "C" void qw_entry_arraycompare(qw::LeanRegs& r, uint64_t, uint64_t, uint6
   using namespace qw;
   int64_t a = static_cast<int64_t>(r.rax), b = static_cast<int64_t>(rbx);
   int relation = a > b ? 1 : (a < b ? -1 : 0);
-  store64(RETURN_CODE, words::relation_holds(r.r8, relation) ? 1 : 0);
+  store64(RETURN_CODE, decisions::relation_holds(r.r8, relation) ? 1 : 0);
 }
 
 QW_LEAN_ENTRY(_COMPARE, qw_entry_compare);

@@ -15,7 +15,7 @@
 #include "bridge.h"
 #include "common.h"
 #include "numbers.h"
-#include "syscall.h"
+#include "kernel.h"
 
 namespace qw::files {
 namespace {
@@ -60,10 +60,6 @@ long checked(long r) {
   return r;
 }
 
-constexpr long kErrAgain = -11;
-constexpr long kErrAccess = -13;
-constexpr long kErrNoSpace = -28;
-constexpr long kErrSeekPipe = -29;
 
 // ---------------------------------------------------------------------------
 // The record buffer.  A read leaves blanks after what it delivers (the
@@ -123,7 +119,7 @@ ReadAhead* find_ahead(int64_t fd) {
 bool settle(ReadAhead& a) {
   if (a.pos < a.end) {
     const long r = sys::lseek(a.fd, -static_cast<long>(a.end - a.pos), 1);
-    if (r == kErrSeekPipe) return false;
+    if (r == sys::kEspipe) return false;
     checked(r);
   }
   a.used = false;
@@ -224,7 +220,7 @@ uint64_t read_full(int64_t fd, uint8_t* out, uint64_t n) {
 void write_full(int64_t fd, const uint8_t* p, uint64_t n) {
   while (n > 0) {
     const long r = checked(sys::write(fd, p, static_cast<long>(n)));
-    if (r == 0) fatal_kernel(kErrNoSpace);
+    if (r == 0) fatal_kernel(sys::kEnospc);
     p += r;
     n -= static_cast<uint64_t>(r);
   }
@@ -271,9 +267,9 @@ bool set_lock(int64_t fd, bool lock, int64_t start, int64_t length) {
     int32_t pad;
     int64_t start, len;
     int32_t pid, pad2;
-  } fl{static_cast<int16_t>(lock ? 1 : 2), 0, 0, start, length, 0, 0};
-  const long r = sys::call3(sys::kFcntl, fd, 6 /* F_SETLK */, reinterpret_cast<long>(&fl));
-  if (r == kErrAgain || r == kErrAccess) return false;
+  } fl{lock ? sys::kFWrlck : sys::kFUnlck, 0, 0, start, length, 0, 0};
+  const long r = sys::call3(sys::kFcntl, fd, sys::kFSetlk, reinterpret_cast<long>(&fl));
+  if (r == sys::kEagain || r == sys::kEacces) return false;
   checked(r);
   return true;
 }
@@ -597,14 +593,14 @@ void open_file(FileBlock f, int64_t mode) {
   char path[4097];
   make_path(f.name(), path);
   if (f.kind() == kDirectory) {
-    const long fd = checked(sys::open(path, 65536 /* O_DIRECTORY */, 0));
+    const long fd = checked(sys::open(path, sys::kODirectory, 0));
     if (ReadAhead* a = find_ahead(fd)) a->used = false;
     f.set_handle(fd);
     claim_frame(fd);
     f.size().set_value(file_size(fd));
     return;
   }
-  const long flags = ((mode & ~kModeWriteBehind) ^ kModeLockFile) | 64 /* O_CREAT */;
+  const long flags = ((mode & ~kModeWriteBehind) ^ kModeLockFile) | sys::kOCreat;
   const long fd = checked(sys::open(path, flags, 0666));
   // A new descriptor has nothing read ahead or pending, whatever its number
   // held before.

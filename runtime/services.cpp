@@ -5,7 +5,7 @@
 #include "bridge.h"
 #include "common.h"
 #include "item.h"
-#include "syscall.h"
+#include "kernel.h"
 
 namespace qw::services {
 
@@ -173,8 +173,6 @@ void date_request(int64_t request, int64_t* value, void* second) {
 namespace {
 
 constexpr int kMaxArguments = 64;
-constexpr long kPipe2 = 293;
-constexpr long kCloexec = 02000000;
 
 // The child's argument list, built in the child's own copy of memory.
 char w_ProgramName[2048];
@@ -226,7 +224,7 @@ void run_program(Word command, bool batch, int64_t* read_end) {
   // The child reports a failed start through this pipe; it closes by
   // itself when the program has replaced the child.
   int status_pipe[2];
-  long rc = sys::call2(kPipe2, reinterpret_cast<long>(status_pipe), kCloexec);
+  long rc = sys::call2(sys::kPipe2, reinterpret_cast<long>(status_pipe), sys::kOCloexec);
   if (rc < 0) {
     if (batch) {
       sys::close(out_pipe[0]);
@@ -305,7 +303,6 @@ void wait_child(int64_t pid) {
 namespace {
 
 constexpr uint64_t kRandomBufferSize = 4096;
-constexpr long kGrndNonblock = 1;
 uint8_t w_RandomNoBuffer[kRandomBufferSize];
 uint64_t w_RandomNoIdx = kRandomBufferSize;
 
@@ -313,7 +310,7 @@ void refill_random() {
   uint64_t have = 0;
   while (have < kRandomBufferSize) {
     const long rc = sys::call3(sys::kGetrandom, reinterpret_cast<long>(w_RandomNoBuffer + have),
-                               static_cast<long>(kRandomBufferSize - have), kGrndNonblock);
+                               static_cast<long>(kRandomBufferSize - have), sys::kGrndNonblock);
     if (rc == -4) continue;
     if (rc < 0) fatal_kernel(rc);
     have += static_cast<uint64_t>(rc);

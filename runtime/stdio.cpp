@@ -7,7 +7,7 @@
 #include "common.h"
 #include "item.h"
 #include "numbers.h"
-#include "syscall.h"
+#include "kernel.h"
 
 // The display words: each a word item (17-byte header, then the sequence),
 // so that programs show them with _DISPLAY like any other word.  The box
@@ -132,11 +132,6 @@ struct Termios {
   uint8_t c_cc[19];
 };
 
-constexpr long kTcgets = 0x5401;
-constexpr long kTcsets = 0x5402;
-constexpr uint32_t kIcanon = 0x2;
-constexpr int kVtime = 5;
-constexpr int kVmin = 6;
 constexpr uint8_t kEsc = 27;
 
 Termios c_buffer;       // the settings field input found
@@ -370,7 +365,7 @@ long read_key(uint8_t* k) {
 void restore_if_raw() {
   if (!g_raw) return;
   g_raw = false;
-  sys::call3(sys::kIoctl, StdInHandle, kTcsets, reinterpret_cast<long>(&c_buffer));
+  sys::call3(sys::kIoctl, StdInHandle, sys::kTcsets, reinterpret_cast<long>(&c_buffer));
 }
 
 void accept_at(Word field) {
@@ -379,14 +374,14 @@ void accept_at(Word field) {
   // of one key; echo stays on.  A standard input that is not a terminal is
   // read as it is.
   Termios raw;
-  if (sys::call3(sys::kIoctl, StdInHandle, kTcgets, reinterpret_cast<long>(&c_buffer)) == 0) {
+  if (sys::call3(sys::kIoctl, StdInHandle, sys::kTcgets, reinterpret_cast<long>(&c_buffer)) == 0) {
     raw = c_buffer;
-    raw.c_lflag &= ~kIcanon;
-    raw.c_cc[kVmin] = 5;
-    raw.c_cc[kVtime] = 1;
+    raw.c_lflag &= ~sys::kIcanon;
+    raw.c_cc[sys::kVmin] = 5;
+    raw.c_cc[sys::kVtime] = 1;
     g_raw = true;
     set_fatal_cleanup(restore_if_raw);
-    sys::call3(sys::kIoctl, StdInHandle, kTcsets, reinterpret_cast<long>(&raw));
+    sys::call3(sys::kIoctl, StdInHandle, sys::kTcsets, reinterpret_cast<long>(&raw));
   }
   uint64_t pos = 0;
   int64_t code = -1;

@@ -12,7 +12,7 @@
 #include "common.h"
 #include "files.h"
 #include "numbers.h"
-#include "syscall.h"
+#include "kernel.h"
 
 namespace qw::tables {
 namespace {
@@ -136,8 +136,8 @@ SearchIndex* find_index(const void* table) {
 }
 
 void* map_memory(uint64_t bytes) {
-  const long m = sys::call6(sys::kMmap, 0, static_cast<long>(bytes), 3 /* read, write */,
-                            0x22 /* private, anonymous */, -1, 0);
+  const long m = sys::call6(sys::kMmap, 0, static_cast<long>(bytes), sys::kProtReadWrite,
+                            sys::kMapPrivateAnonymous, -1, 0);
   return (m < 0 && m > -4096) ? nullptr : reinterpret_cast<void*>(m);
 }
 

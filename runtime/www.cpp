@@ -6,7 +6,7 @@
 #include "bridge.h"
 #include "common.h"
 #include "item.h"
-#include "syscall.h"
+#include "kernel.h"
 
 // Calls a routine of the translated program.  Translated code keeps no
 // register across a call, so every register the C++ side relies on is
@@ -44,25 +44,7 @@ namespace qw::www {
 
 namespace {
 
-constexpr long kAfInet = 2;
-constexpr long kSockStream = 1;
-constexpr long kSockDgram = 2;
-constexpr long kSolSocket = 1;
-constexpr long kSoReuseaddr = 2;
-constexpr long kSoRcvtimeo = 20;
-constexpr long kSoSndtimeo = 21;
-constexpr long kMsgDontwait = 0x40;
-constexpr long kMsgNosignal = 0x4000;
-constexpr long kAtFdcwd = -100;
-constexpr long kOpenat2 = 437;
-constexpr long kONofollow = 0400000;
-constexpr long kODirectory = 0200000;
-constexpr long kOCloexec = 02000000;
-constexpr long kResolveNoMagiclinks = 0x02;
-constexpr long kResolveBeneath = 0x08;
-constexpr long kEintr = -4;
-constexpr long kEagain = -11;
-constexpr long kEnosys = -38;
+using namespace qw::sys;  // call numbers, flags and error values
 
 constexpr uint64_t kHeaderLength = 19;
 constexpr int64_t kMoreToRead = 23;

@@ -11,13 +11,12 @@
 #include "common.h"
 #include "files.h"
 #include "numbers.h"
-#include "syscall.h"
+#include "kernel.h"
 #include "tables.h"
 
 namespace qw::tables {
 namespace {
 
-constexpr long kOutOfMemory = -12;
 constexpr uint64_t kChunk = 65536;
 
 void set_status(Xtable t, int64_t s) { t.status().set_value(s); }
@@ -121,7 +120,7 @@ void xbind(Xtable t, Record entry_record, uint64_t bytes) {
   const long start = sys::call1(sys::kBrk, 0);
   const long want = start + static_cast<long>(bytes);
   const long got = sys::call1(sys::kBrk, want);
-  if (start <= 0 || got < want) fatal_kernel(kOutOfMemory);
+  if (start <= 0 || got < want) fatal_kernel(sys::kEnomem);
   t.set_block_start(reinterpret_cast<void*>(start));
   Item(label).set_length(static_cast<uint64_t>(want));
   // Large tables are walked at random by finds and sorts: ask for huge
@@ -220,8 +219,8 @@ void xsort(Xtable t, uint64_t key_start, uint64_t key_length) {
   for (int64_t i = 0; i < n; ++i) own_entry(start + static_cast<uint64_t>(i) * size);
   const uint64_t key_off = 9 + key_start - 1;
   const uint64_t bytes = search_index_bytes(n, true);  // holds the n Refs too
-  const long map = sys::call6(sys::kMmap, 0, static_cast<long>(bytes), 3 /* read, write */,
-                              0x22 /* private, anonymous */, -1, 0);
+  const long map = sys::call6(sys::kMmap, 0, static_cast<long>(bytes), sys::kProtReadWrite,
+                              sys::kMapPrivateAnonymous, -1, 0);
   if (map < 0 && map > -4096) {
     drop_search_index(t.label());
     LinkOps ops{start, size, key_off, key_length, nullptr};

@@ -3,8 +3,6 @@
 // tests share: reading back words and numbers, whole-file reads and writes,
 // a scratch directory per test, and the standard output of a fatal exit.
 //
-// Include <sys/syscall.h> before this header: the runtime directory has its
-// own syscall.h, which hides the C library's.
 #pragma once
 
 #include <fcntl.h>

@@ -1,7 +1,5 @@
 // The fatal exit, its message tables, the program end, the operand
 // normalisation and the block primitives.
-// The runtime directory has its own syscall.h, which hides the C library's;
-// the system call numbers the C++ library needs are included first.
 #include <sys/syscall.h>
 
 #include <dirent.h>

@@ -1,7 +1,5 @@
 // The general comparison and the integer comparison of the decisions module,
 // called through their register entries as compiled conditions do.
-// The runtime directory has its own syscall.h, which hides the C library's;
-// the system call numbers the C++ library needs are included first.
 #include <sys/syscall.h>
 
 #include <gtest/gtest.h>
@@ -12,7 +10,7 @@
 #include "arena.h"
 #include "common.h"
 #include "item.h"
-#include "words.h"
+#include "decisions.h"
 
 extern "C" void qw_entry_compare(qw::LeanRegs& r, uint64_t r12, uint64_t r13, uint64_t r14,
                                  uint64_t rbx);
@@ -22,7 +20,7 @@ extern "C" void qw_entry_arraycompare(qw::LeanRegs& r, uint64_t r12, uint64_t r1
 namespace {
 
 using qw::Item;
-namespace wd = qw::words;
+namespace wd = qw::decisions;
 
 enum Mask : uint64_t { kEq = 1, kNe = 2, kLt = 4, kGe = 8, kGt = 16, kLe = 32 };
 

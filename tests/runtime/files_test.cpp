@@ -1,7 +1,5 @@
 // Files module: random, sequential and delimited files, directories, copy,
 // rename and remove, record locks, and the register entries.
-// The runtime directory has its own syscall.h, which hides the C library's;
-// the system call numbers the C++ library needs are included first.
 #include <sys/syscall.h>
 
 #include <fcntl.h>

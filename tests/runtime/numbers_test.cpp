@@ -1,6 +1,4 @@
 // Fixed-point arithmetic, text conversions and editing of the numbers module.
-// The runtime directory has its own syscall.h, which hides the C library's;
-// the system call numbers the C++ library needs are included first.
 #include <sys/syscall.h>
 
 #include <fcntl.h>

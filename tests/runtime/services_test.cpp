@@ -1,7 +1,5 @@
 // Common services: environment lookup, dates, starting programs, random
 // numbers.
-// The runtime directory has its own syscall.h, which hides the C library's;
-// the system call numbers the C++ library needs come from here first.
 #include <sys/syscall.h>
 
 #include <gtest/gtest.h>
@@ -12,7 +10,7 @@
 #include "bridge.h"
 #include "item.h"
 #include "services.h"
-#include "syscall.h"
+#include "kernel.h"
 
 namespace {
 

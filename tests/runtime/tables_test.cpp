@@ -1,7 +1,5 @@
 // Fixed tables and integer arrays: binding, element access through the
 // index slots, sorting and binary search.
-// The runtime directory has its own syscall.h, which hides the C library's;
-// the system call numbers the C++ library needs are included first.
 #include <sys/syscall.h>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Terminal module: output sequences byte for byte, line input, and field
 // input driven through a pseudo-terminal.  Every wait is bounded.
-#include <sys/syscall.h>  // before the runtime's own syscall.h hides it
+#include <sys/syscall.h>
 
 #include <gtest/gtest.h>
 

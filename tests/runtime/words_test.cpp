@@ -1,7 +1,5 @@
 // Moves, insert, find, replace and the record conversions of the words
 // module.
-// The runtime directory has its own syscall.h, which hides the C library's;
-// the system call numbers the C++ library needs are included first.
 #include <sys/syscall.h>
 
 #include <gtest/gtest.h>

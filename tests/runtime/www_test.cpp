@@ -1,6 +1,6 @@
 // HTML server on a loopback port and UDP datagrams.  The server runs in a
 // child process; every wait of the test is bounded.
-#include <sys/syscall.h>  // before the runtime's own syscall.h hides it
+#include <sys/syscall.h>
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,6 @@
 // Xtables: memory from the program break, element access through links,
 // sorting by links, find with duplicates and deleted entries, delete, and
 // whole-table load and unload.
-// The runtime directory has its own syscall.h, which hides the C library's;
-// the system call numbers the C++ library needs are included first.
 #include <sys/syscall.h>
 
 #include <gtest/gtest.h>

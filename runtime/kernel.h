@@ -1,5 +1,6 @@
-// Raw Linux x86-64 system calls: the runtime's only way to the kernel.
-// Results are the kernel's: a value >= 0, or minus the error number.
+// The runtime's only way to the kernel: raw Linux x86-64 system calls and
+// every call number, flag and error value the runtime uses.  Results are
+// the kernel's: a value >= 0, or minus the error number.
 #pragma once
 
 #include <stdint.h>
@@ -15,8 +16,46 @@ enum : long {
   kWait4 = 61, kKill = 62, kFcntl = 72, kFtruncate = 77, kGetcwd = 79,
   kChdir = 80, kRename = 82, kMkdir = 83, kRmdir = 84, kUnlink = 87,
   kReadlink = 89, kGettimeofday = 96, kTime = 201, kGetdents64 = 217,
-  kExitGroup = 231, kOpenat = 257, kPoll = 7, kGetrandom = 318,
+  kExitGroup = 231, kOpenat = 257, kPoll = 7, kPipe2 = 293, kGetrandom = 318,
+  kOpenat2 = 437,
 };
+
+// Errors, as the negative values the calls return.
+enum : long {
+  kEintr = -4, kEagain = -11, kEnomem = -12, kEacces = -13, kEnospc = -28,
+  kEspipe = -29, kEnosys = -38,
+};
+
+// open and openat flags.
+enum : long {
+  kOCreat = 0100, kODirectory = 0200000, kONofollow = 0400000,
+  kOCloexec = 02000000,
+};
+constexpr long kAtFdcwd = -100;
+// openat2 resolve flags.
+enum : long { kResolveNoMagiclinks = 0x02, kResolveBeneath = 0x08 };
+
+// fcntl record locks.
+enum : long { kFSetlk = 6 };
+enum : short { kFRdlck = 0, kFWrlck = 1, kFUnlck = 2 };
+
+// mmap.
+enum : long { kProtReadWrite = 3, kMapPrivateAnonymous = 0x22 };
+
+// Sockets.
+enum : long {
+  kAfInet = 2, kSockStream = 1, kSockDgram = 2, kSolSocket = 1,
+  kSoReuseaddr = 2, kSoRcvtimeo = 20, kSoSndtimeo = 21,
+  kMsgDontwait = 0x40, kMsgNosignal = 0x4000,
+};
+
+// getrandom.
+enum : long { kGrndNonblock = 1 };
+
+// Terminal settings (ioctl) and the termios fields the runtime touches.
+enum : long { kTcgets = 0x5401, kTcsets = 0x5402 };
+enum : unsigned { kIcanon = 0x2 };
+enum : int { kVtime = 5, kVmin = 6 };
 
 inline long call0(long n) {
   long r;
