@@ -68,10 +68,13 @@ Fl_Box* win2_help;
 
 static Fl_Color grey225() { return fl_rgb_color(225, 225, 225); }
 
-// Shortcuts are Alt + the letter; the ChartOfAccounts title carries Alt+n.
+// Shortcuts are Alt + a letter, each letter used once in the whole bar: a
+// shortcut matches wherever its item stands, so a repeated letter would only
+// ever reach the first item that has it.  The ChartOfAccounts title opens
+// its submenu with Alt+h.
 Fl_Menu_Item menu_items[] = {
-    {"ChartOfAccounts", FL_ALT + 'n', nullptr, nullptr, FL_SUBMENU, 0, 0, 0, 0},
-    {"New", FL_ALT + 'o', warning_message, nullptr, 0, 0, 0, 0, 0},
+    {"ChartOfAccounts", FL_ALT + 'h', nullptr, nullptr, FL_SUBMENU, 0, 0, 0, 0},
+    {"New", FL_ALT + 'w', warning_message, nullptr, 0, 0, 0, 0, 0},
     {"Open", FL_ALT + 'o', win2_showChart, nullptr, 0, 0, 0, 0, 0},
     {"Save", FL_ALT + 's', warning_message, nullptr, 0, 0, 0, 0, 0},
     {"Cancel", FL_ALT + 'a', warning_message, nullptr, FL_MENU_DIVIDER, 0, 0, 0, 0},
@@ -79,15 +82,15 @@ Fl_Menu_Item menu_items[] = {
     {nullptr, 0, nullptr, nullptr, 0, 0, 0, 0, 0},
     {"GeneralJournal", 0, nullptr, nullptr, FL_SUBMENU, 0, 0, 0, 0},
     {"New", FL_ALT + 'n', win2_showTrans, nullptr, 0, 0, 0, 0, 0},
-    {"Open", FL_ALT + 'o', warning_message, nullptr, 0, 0, 0, 0, 0},
-    {"Save", FL_ALT + 's', warning_message, nullptr, 0, 0, 0, 0, 0},
-    {"Cancel", FL_ALT + 'a', warning_message, nullptr, FL_MENU_DIVIDER, 0, 0, 0, 0},
-    {"Exit", FL_ALT + 'x', warning_message, nullptr, 0, 0, 0, 0, 0},
+    {"Open", FL_ALT + 'p', warning_message, nullptr, 0, 0, 0, 0, 0},
+    {"Save", FL_ALT + 'v', warning_message, nullptr, 0, 0, 0, 0, 0},
+    {"Cancel", FL_ALT + 'l', warning_message, nullptr, FL_MENU_DIVIDER, 0, 0, 0, 0},
+    {"Exit", FL_ALT + 't', warning_message, nullptr, 0, 0, 0, 0, 0},
     {nullptr, 0, nullptr, nullptr, 0, 0, 0, 0, 0},
     {"AccountEnquiry", 0, nullptr, nullptr, FL_SUBMENU, 0, 0, 0, 0},
-    {"Open", FL_ALT + 'o', warning_message, nullptr, 0, 0, 0, 0, 0},
-    {"Cancel", FL_ALT + 'a', warning_message, nullptr, FL_MENU_DIVIDER, 0, 0, 0, 0},
-    {"Exit", FL_ALT + 'x', warning_message, nullptr, 0, 0, 0, 0, 0},
+    {"Open", FL_ALT + 'e', warning_message, nullptr, 0, 0, 0, 0, 0},
+    {"Cancel", FL_ALT + 'c', warning_message, nullptr, FL_MENU_DIVIDER, 0, 0, 0, 0},
+    {"Exit", FL_ALT + 'i', warning_message, nullptr, 0, 0, 0, 0, 0},
     {nullptr, 0, nullptr, nullptr, 0, 0, 0, 0, 0},
     {"Reports", 0, warning_message, nullptr, 0, 0, 0, 0, 0},
     {"Depreciation", 0, warning_message, nullptr, 0, 0, 0, 0, 0},
@@ -222,7 +225,9 @@ Fl_Double_Window* make_window2() {
   win2_details_okay->callback(win2_details_okay_callback);
   win2_details->end();
 
-  win2_acctlist = new Fl_Group(25, 295, 585, 175);
+  // The group reaches down to the browser's last line: a group hands events
+  // only to the parts of its children that lie inside it.
+  win2_acctlist = new Fl_Group(25, 295, 585, 242);
   win2_head1 = new Fl_Box(25, 280, 65, 15, "Acct No");
   win2_head1->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
   win2_head2 = new Fl_Box(90, 280, 520, 15, "Description");

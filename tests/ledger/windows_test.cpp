@@ -180,7 +180,7 @@ TEST_F(Windows, WindowTwoLayout) {
       {win2_unitprice, 125, 230, 100, 20, "Unit Price..:"},
       {win2_details_cancel, 475, 230, 50, 20, "Cancel"},
       {win2_details_okay, 535, 230, 50, 20, "Okay"},
-      {win2_acctlist, 25, 295, 585, 175, nullptr},
+      {win2_acctlist, 25, 295, 585, 242, nullptr},  // encloses the browser
       {win2_head1, 25, 280, 65, 15, "Acct No"},
       {win2_head2, 90, 280, 520, 15, "Description"},
       {win2_browser, 25, 297, 585, 240, nullptr},
@@ -286,6 +286,27 @@ TEST_F(Windows, SelectingAnAccountFillsTheDetails) {
   EXPECT_TRUE(win2_key->active());
 }
 
+// A click on the lowest visible line of the list selects its account: the
+// list's group reaches as far down as the browser.
+TEST_F(Windows, LowestListLineTakesAClick) {
+  open_chart();
+  settle();
+  Fl::e_x = 60;
+  Fl::e_y = win2_browser->y() + win2_browser->h() - 8;
+  Fl::e_keysym = FL_Button + FL_LEFT_MOUSE;
+  Fl::e_state = FL_BUTTON1;
+  Fl::e_clicks = 0;
+  Fl::handle_(FL_PUSH, win2);
+  Fl::e_state = 0;
+  Fl::handle_(FL_RELEASE, win2);
+  settle();
+  const int chosen = win2_browser->value();
+  EXPECT_GE(chosen, 16) << "a line below the group's old bottom edge";
+  EXPECT_EQ(win2_B01_No, chosen);
+  EXPECT_NE(line(chosen).find(win2_acctNo->value()), std::string::npos);
+  EXPECT_TRUE(win2_details->active());
+}
+
 TEST_F(Windows, OkayStoresTheEditedAccount) {
   open_chart();
   select_account(4);
@@ -384,6 +405,54 @@ TEST_F(Windows, MenuMessagesAndWindowCount) {
   win2_menu_Exit();
   EXPECT_FALSE(win2->shown());
   EXPECT_EQ(windowNo, 1);
+}
+
+// Every menu item with a shortcut is reached by it, and by no other item's.
+TEST_F(Windows, EachShortcutFiresItsOwnItem) {
+  int tried = 0;
+  for (const Fl_Menu_Item* item = menu_items; item < menu_items + menu_items->size(); ++item) {
+    if (!item->label() || item->submenu() || item->shortcut() == 0) continue;
+    SCOPED_TRACE(item->label());
+    // A submenu title with the same shortcut would open its menu instead
+    // (and wait there for the user).
+    bool title_has_it = false;
+    for (const Fl_Menu_Item* t = menu_items; t < menu_items + menu_items->size(); ++t)
+      title_has_it |= t->label() && t->submenu() && t->shortcut() == item->shortcut();
+    if (title_has_it) {
+      ADD_FAILURE() << "a submenu title has the same shortcut";
+      continue;
+    }
+    win1_but2_callback();
+    settle();
+    static char key[2];
+    key[0] = static_cast<char>(item->shortcut() & 0xff);
+    Fl::e_keysym = key[0];
+    Fl::e_state = FL_ALT;
+    Fl::e_text = key;
+    Fl::e_length = 1;
+    EXPECT_TRUE(Fl::handle_(FL_SHORTCUT, win2));
+    EXPECT_EQ(win2_menuBar->mvalue(), item);
+    Fl::e_state = 0;
+    if (message->shown()) windowExit_callback(message);
+    ++tried;
+  }
+  EXPECT_EQ(tried, 13);
+  Fl::e_text = const_cast<char*>("");
+  Fl::e_length = 0;
+  // The two items that do something yet: Alt+o opens the chart, Alt+n the
+  // journal's tabs.
+  win1_but2_callback();
+  settle();
+  Fl::e_keysym = 'o';
+  Fl::e_state = FL_ALT;
+  Fl::handle_(FL_SHORTCUT, win2);
+  EXPECT_TRUE(win2_chart->visible());
+  EXPECT_FALSE(win2_menuBar->active());
+  win2_key_cancel_callback();
+  Fl::e_keysym = 'n';
+  Fl::handle_(FL_SHORTCUT, win2);
+  EXPECT_TRUE(win2_tabs->visible());
+  Fl::e_state = 0;
 }
 
 TEST_F(Windows, F5AndEscape) {
