@@ -670,10 +670,20 @@ extern "C" void bridge_ACCEPTLINE(qw::Regs& r) {
   qw::terminal::accept_line(reinterpret_cast<void*>(r.r9));
 }
 
+namespace {
+// The receiving item of field input: a number would have its value and
+// picture overwritten by the typed characters.
+qw::Word field_word(uint64_t item) {
+  qw::Item it(reinterpret_cast<void*>(item));
+  if (!it.is_word()) qw::fatal_library(qw::kErrUseNumbers);
+  return qw::Word(it.data());
+}
+}  // namespace
+
 // _ACCEPT_AT: r9 the receiving word, entered from its first position.
 QW_ENTRY(_ACCEPT_AT, bridge_ACCEPT_AT);
 extern "C" void bridge_ACCEPT_AT(qw::Regs& r) {
-  qw::Word w(reinterpret_cast<void*>(r.r9));
+  const qw::Word w = field_word(r.r9);
   qw::terminal::accept_field(w, 1, w.length(), false);
 }
 
@@ -681,7 +691,8 @@ extern "C" void bridge_ACCEPT_AT(qw::Regs& r) {
 // is edited in place.
 QW_ENTRY(_ACCEPT_EDIT, bridge_ACCEPT_EDIT);
 extern "C" void bridge_ACCEPT_EDIT(qw::Regs& r) {
+  const qw::Word w = field_word(r.r9);
   uint64_t start = r.r10, length = r.r11;
-  qw::validate_source(reinterpret_cast<void*>(r.r9), start, length);
-  qw::terminal::accept_field(qw::Word(reinterpret_cast<void*>(r.r9)), start, length, true);
+  qw::validate_source(w.data(), start, length);
+  qw::terminal::accept_field(w, start, length, true);
 }
