@@ -257,19 +257,6 @@ bool take_byte(uint8_t& c) {
   return true;
 }
 
-// Keys typed ahead during a field were not echoed; a line read from the
-// terminal shows the start of its line before the person types the rest.
-void show_typed_ahead() {
-  const uint8_t* b = pending_bytes();
-  for (long i = 0; i < pending_count(); ++i) {
-    if (b[i] == '\n') {
-      write_all(LF, 1);
-      return;
-    }
-    if (b[i] >= ' ' && b[i] != 127) write_all(b + i, 1);
-  }
-}
-
 }  // namespace
 
 void get_stdio_handles() {
@@ -331,47 +318,6 @@ void cursor() {
   write_all(seq.text(), seq.length());
 }
 
-void accept_line(void* item) {
-  Number rc = return_code();
-  rc.set_value(0);
-  if (pending_count() > 0 && is_terminal()) show_typed_ahead();
-  // One line, read up to its line feed so that lines that follow it stay
-  // in standard input for the next request; the part of a line beyond the
-  // buffer is read and dropped.
-  long n = 0;
-  bool ended = false, any = false;
-  uint8_t c;
-  while (take_byte(c)) {
-    any = true;
-    if (c == '\n') {
-      ended = true;
-      break;
-    }
-    if (n < kLineBufferSize) g_line[n++] = c;
-  }
-  if (!any) {
-    rc.set_value(kEndOfInput);
-    return;
-  }
-  if (n > 0 && g_line[0] == kEsc) {
-    rc.set_value(kEscape);
-    return;
-  }
-  uint64_t text_length = static_cast<uint64_t>(n);
-  if (ended && n < kLineBufferSize && text_length > 0 && g_line[text_length - 1] == '\r') --text_length;
-  if (text_length == 0) return;  // an empty line leaves the item alone
-  Item it(item);
-  if (it.is_number()) {
-    Number num(item);
-    num.set_value(0);
-    numbers::from_text(num, reinterpret_cast<const char*>(g_line), text_length);
-    return;
-  }
-  Word w(item);
-  const uint64_t size = w.length();
-  for (uint64_t i = 0; i < size; ++i) w.text()[i] = i < text_length ? g_line[i] : ' ';
-}
-
 // ---------------------------------------------------------------------------
 // Keys.  Every key that is not a character, as xterm, the Linux console,
 // tmux, screen, rxvt and VT220 terminals send it.  Sequences of no key here
@@ -388,20 +334,25 @@ struct KeySequence {
   int64_t code;
 };
 
+// F1-F4: "O" and a letter (xterm, tmux, screen, VT220), "[11~" ... (rxvt),
+// "[[" and a letter (Linux console, also F5).  Cursor keys and Home/End:
+// "[" and a letter, or "O" and a letter in the terminal's application mode;
+// "[1~"/"[4~" (Linux console, tmux, screen, VT220 Find and Select) and
+// "[7~"/"[8~" (rxvt) for Home and End.  "OM" is Enter of the keypad.
 constexpr KeySequence kKeySequences[] = {
-    {"\033OP", 1},     {"\033[11~", 1},  {"\033[[A", 1},
-    {"\033OQ", 2},     {"\033[12~", 2},  {"\033[[B", 2},
-    {"\033OR", 3},     {"\033[13~", 3},  {"\033[[C", 3},
-    {"\033OS", 4},     {"\033[14~", 4},  {"\033[[D", 4},
-    {"\033[15~", 5},   {"\033[[E", 5},
-    {"\033[17~", 6},   {"\033[18~", 7},  {"\033[19~", 8},   {"\033[20~", 9},
-    {"\033[21~", 10},  {"\033[23~", 11}, {"\033[24~", 12},
-    {"\033[A", kUp},   {"\033OA", kUp},
-    {"\033[B", kDown}, {"\033OB", kDown},
+    {"\033OP", 1},      {"\033[11~", 1},    {"\033[[A", 1},
+    {"\033OQ", 2},      {"\033[12~", 2},    {"\033[[B", 2},
+    {"\033OR", 3},      {"\033[13~", 3},    {"\033[[C", 3},
+    {"\033OS", 4},      {"\033[14~", 4},    {"\033[[D", 4},
+    {"\033[15~", 5},    {"\033[[E", 5},
+    {"\033[17~", 6},    {"\033[18~", 7},    {"\033[19~", 8},    {"\033[20~", 9},
+    {"\033[21~", 10},   {"\033[23~", 11},   {"\033[24~", 12},
+    {"\033[A", kUp},    {"\033OA", kUp},
+    {"\033[B", kDown},  {"\033OB", kDown},
     {"\033[C", kRight}, {"\033OC", kRight},
-    {"\033[D", kLeft}, {"\033OD", kLeft},
-    {"\033[H", kHome}, {"\033OH", kHome}, {"\033[1~", kHome}, {"\033[7~", kHome},
-    {"\033[F", kEnd},  {"\033OF", kEnd},  {"\033[4~", kEnd},  {"\033[8~", kEnd},
+    {"\033[D", kLeft},  {"\033OD", kLeft},
+    {"\033[H", kHome},  {"\033OH", kHome},  {"\033[1~", kHome}, {"\033[7~", kHome},
+    {"\033[F", kEnd},   {"\033OF", kEnd},   {"\033[4~", kEnd},  {"\033[8~", kEnd},
     {"\033[2~", kInsert},
     {"\033[3~", kDelete},
     {"\033OM", kEnter},
@@ -490,6 +441,68 @@ Key next_key(bool terminal) {
     if (key.code != kIgnored) return key;
   }
 }
+
+// Keys typed ahead during a field were not echoed; a line read from the
+// terminal shows the characters of its start before the person types the
+// rest.
+void show_typed_ahead() {
+  const uint8_t* b = pending_bytes();
+  const long n = pending_count();
+  Key key;
+  for (long i = 0; i < n;) {
+    i += decode_key(b + i, n - i, true, key);
+    if (key.code == kEnter) {
+      write_all(LF, 1);
+      return;
+    }
+    if (key.code == kCharacter) write_all(&key.ch, 1);
+  }
+}
+
+}  // namespace
+
+void accept_line(void* item) {
+  Number rc = return_code();
+  rc.set_value(0);
+  if (pending_count() > 0 && is_terminal()) show_typed_ahead();
+  // One line, read up to its line feed so that lines that follow it stay
+  // in standard input for the next request; the part of a line beyond the
+  // buffer is read and dropped.
+  long n = 0;
+  bool ended = false, any = false;
+  uint8_t c;
+  while (take_byte(c)) {
+    any = true;
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
+    if (n < kLineBufferSize) g_line[n++] = c;
+  }
+  if (!any) {
+    rc.set_value(kEndOfInput);
+    return;
+  }
+  if (n > 0 && g_line[0] == kEsc) {
+    rc.set_value(kEscape);
+    return;
+  }
+  uint64_t text_length = static_cast<uint64_t>(n);
+  if (ended && n < kLineBufferSize && text_length > 0 && g_line[text_length - 1] == '\r') --text_length;
+  if (text_length == 0) return;  // an empty line leaves the item alone
+  Item it(item);
+  if (it.is_number()) {
+    Number num(item);
+    num.set_value(0);
+    numbers::from_text(num, reinterpret_cast<const char*>(g_line), text_length);
+    return;
+  }
+  Word w(item);
+  const uint64_t size = w.length();
+  for (uint64_t i = 0; i < size; ++i) w.text()[i] = i < text_length ? g_line[i] : ' ';
+}
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Key mode: the terminal delivers every key as it is typed, without echo,

@@ -1,5 +1,7 @@
-// Terminal module: output sequences byte for byte, line input, and field
-// input driven through a pseudo-terminal.  Every wait is bounded.
+// Terminal module: output sequences byte for byte, cursor positions, line
+// input, field input from a pipe, and the fatal path while a field is open
+// on a pseudo-terminal.  Every wait is bounded.  Keys typed on a terminal
+// are tested end to end by tests/language/field_input_test.py.
 #include <sys/syscall.h>
 
 #include <gtest/gtest.h>
