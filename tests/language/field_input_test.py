@@ -164,7 +164,7 @@ def drive_fields(s, check):
     check("rest of paste", s.report(b"PASTE2"), ("GHIJKLMNOPQRST      ", 0, 14))
     s.send(b"xy\x1b[A")
     check("arrow after text", s.report(b"MOVE"), ("xy----", 14, 2))
-    s.send(b"ab\x1b", b"[15~ahead\r")  # F5 split across two writes, a line behind it
+    s.send(b"ab\x1b", b"[15~ahead\r", gap=0.01)  # F5 in two writes, a line behind it
     check("split F5", s.report(b"LAST"), ("ab..", 5, 2))
     check("line typed ahead", s.expect(rb"LINE \[(\w*)").group(1), b"ahead")
 
