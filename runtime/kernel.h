@@ -52,9 +52,12 @@ enum : long {
 // getrandom.
 enum : long { kGrndNonblock = 1 };
 
+// poll events.
+enum : short { kPollIn = 1 };
+
 // Terminal settings (ioctl) and the termios fields the runtime touches.
 enum : long { kTcgets = 0x5401, kTcsets = 0x5402 };
-enum : unsigned { kIcanon = 0x2 };
+enum : unsigned { kIcanon = 0x2, kEcho = 0x8 };
 enum : int { kVtime = 5, kVmin = 6 };
 
 inline long call0(long n) {

@@ -26,14 +26,15 @@ asm(R"(
   .macro QW_BOX name:req, ch:req
     QW_SEQ \name, "\033(0\ch\033(B"
   .endm
-  .macro QW_NUM2 name:req
+  .macro QW_NUM name:req, picture:req
     .quad 1
     .byte '9'
-    .quad 2
+    .quad .Lend_\name - \name - 8
     .globl \name
   \name:
     .quad 0
-    .ascii "99"
+    .ascii "\picture"
+  .Lend_\name:
   .endm
   .macro QW_BLANKS name:req, n:req
     .quad 0
@@ -46,6 +47,7 @@ asm(R"(
 
   QW_SEQ v_ClearScreen, "\033c"
   QW_SEQ v_Cursor, "\033[00;00H"
+  .fill 2, 1, 0          # room for three-digit rows and columns
   QW_BOX v_TopLeft, l
   QW_BOX v_TopRight, k
   QW_BOX v_BottomLeft, m
@@ -107,16 +109,19 @@ asm(R"(
   QW_SEQ v_HideCursor, "\033[?25l"
   QW_SEQ v_ShowCursor, "\033[?25h"
 
-  QW_NUM2 Row9
-  QW_NUM2 Col9
+  QW_NUM Row9, "99"
+  QW_NUM Col9, "99"
   QW_BLANKS RowX, 2
+  .fill 1, 1, 0x20       # a third digit from row 100 up
   QW_BLANKS ColX, 2
+  .fill 1, 1, 0x20
+  QW_NUM CHARS_TYPED, "99999"
   QW_BLANKS w_AcceptAt, 128
   QW_BLANKS w_Function, 4
 
   .purgem QW_SEQ
   .purgem QW_BOX
-  .purgem QW_NUM2
+  .purgem QW_NUM
   .purgem QW_BLANKS
   .text
 )");
@@ -134,10 +139,6 @@ struct Termios {
 
 constexpr uint8_t kEsc = 27;
 
-Termios c_buffer;       // the settings field input found
-bool g_raw = false;     // field input has changed them
-uint8_t w_Buff[8];      // one read of the keyboard
-
 // Line input reads into this buffer; a longer line keeps its first part.
 constexpr long kLineBufferSize = 4096;
 uint8_t g_line[kLineBufferSize];
@@ -146,7 +147,7 @@ void write_all(const void* p, uint64_t n) {
   const uint8_t* b = static_cast<const uint8_t*>(p);
   while (n > 0) {
     const long rc = sys::write(StdOutHandle, b, static_cast<long>(n));
-    if (rc == -4) continue;
+    if (rc == sys::kEintr) continue;
     if (rc <= 0) return;  // failed writes are ignored
     b += rc;
     n -= static_cast<uint64_t>(rc);
@@ -157,14 +158,103 @@ long read_retrying(void* p, long n) {
   long rc;
   do {
     rc = sys::read(StdInHandle, p, n);
-  } while (rc == -4);
+  } while (rc == sys::kEintr);
   return rc;
 }
 
-void two_digits(int64_t v, char* out) {
-  if (v < 0) v = -v;
-  out[0] = static_cast<char>('0' + (v / 10) % 10);
-  out[1] = static_cast<char>('0' + v % 10);
+bool read_settings(Termios& t) {
+  return sys::call3(sys::kIoctl, StdInHandle, sys::kTcgets, reinterpret_cast<long>(&t)) == 0;
+}
+
+bool is_terminal() {
+  Termios t;
+  return read_settings(t);
+}
+
+// ---------------------------------------------------------------------------
+// Cursor positions: two digits each, three from 100 up, at most 999.
+
+constexpr int64_t kLastPosition = 999;
+
+char* put_position(int64_t v, char* out) {
+  if (v < 0) v = 0;
+  if (v > kLastPosition) v = kLastPosition;
+  if (v >= 100) *out++ = static_cast<char>('0' + v / 100);
+  *out++ = static_cast<char>('0' + (v / 10) % 10);
+  *out++ = static_cast<char>('0' + v % 10);
+  return out;
+}
+
+// Escape "[row;colH" into `out` (room for 10 characters); its length.
+uint64_t position_sequence(int64_t row, int64_t col, char* out) {
+  char* p = out;
+  *p++ = static_cast<char>(kEsc);
+  *p++ = '[';
+  p = put_position(row, p);
+  *p++ = ';';
+  p = put_position(col, p);
+  *p++ = 'H';
+  return static_cast<uint64_t>(p - out);
+}
+
+void move_to(int64_t row, int64_t col) {
+  char seq[10];
+  write_all(seq, position_sequence(row, col, seq));
+}
+
+// ---------------------------------------------------------------------------
+// Bytes read from standard input and not taken yet: keys typed ahead or
+// pasted, and the first part of an escape sequence, wait here for the next
+// field or line read.
+
+constexpr long kPendingSize = 4096;
+uint8_t g_pending[kPendingSize];
+long g_head = 0, g_tail = 0;
+
+long pending_count() { return g_tail - g_head; }
+const uint8_t* pending_bytes() { return g_pending + g_head; }
+
+void drop_pending(long n) {
+  g_head += n;
+  if (g_head == g_tail) g_head = g_tail = 0;
+}
+
+// True when standard input has something to read within `ms` milliseconds.
+bool input_within(long ms) {
+  struct {
+    int fd;
+    short events, revents;
+  } p = {static_cast<int>(StdInHandle), sys::kPollIn, 0};
+  return sys::call3(sys::kPoll, reinterpret_cast<long>(&p), 1, ms) > 0 && p.revents != 0;
+}
+
+// Reads more input behind what is pending, waiting at most `wait_ms`
+// (always, when negative).  A terminal gives what it has ready; a pipe or a
+// file is read a byte at a time, so that nothing beyond the key or line
+// asked for is taken from it.  False at the end of the input, or when
+// nothing came in time.
+bool read_more(bool terminal, long wait_ms) {
+  if (wait_ms >= 0 && !input_within(wait_ms)) return false;
+  if (g_tail == kPendingSize && g_head > 0) {
+    const long n = pending_count();
+    for (long i = 0; i < n; ++i) g_pending[i] = g_pending[g_head + i];
+    g_head = 0;
+    g_tail = n;
+  }
+  const long room = kPendingSize - g_tail;
+  if (room == 0) return false;
+  const long got = read_retrying(g_pending + g_tail, terminal ? room : 1);
+  if (got <= 0) return false;
+  g_tail += got;
+  return true;
+}
+
+// One byte of line input: a pending one first, then standard input.
+bool take_byte(uint8_t& c) {
+  if (pending_count() == 0 && !read_more(false, -1)) return false;
+  c = pending_bytes()[0];
+  drop_pending(1);
+  return true;
 }
 
 }  // namespace
@@ -215,29 +305,173 @@ void display(void* item, uint64_t start, uint64_t length) {
   write_all(it.data() + start - 1, length);
 }
 
+// The sequence is built in v_Cursor itself, and RowX/ColX get the digits,
+// so that a program may show any of them again.
 void cursor() {
   const int64_t row = Number(Row9).value();
   const int64_t col = Number(Col9).value();
-  char* seq = reinterpret_cast<char*>(v_Cursor);
-  two_digits(row, seq + 2);
-  two_digits(col, seq + 5);
-  two_digits(row, reinterpret_cast<char*>(RowX));
-  two_digits(col, reinterpret_cast<char*>(ColX));
-  write_all(seq, 8);
+  Word seq(v_Cursor);
+  seq.set_length(position_sequence(row, col, seq.text()));
+  Word row_text(RowX), col_text(ColX);
+  row_text.set_length(static_cast<uint64_t>(put_position(row, row_text.text()) - row_text.text()));
+  col_text.set_length(static_cast<uint64_t>(put_position(col, col_text.text()) - col_text.text()));
+  write_all(seq.text(), seq.length());
 }
+
+// ---------------------------------------------------------------------------
+// Keys.  Every key that is not a character, as xterm, the Linux console,
+// tmux, screen, rxvt and VT220 terminals send it.  Sequences of no key here
+// (Page Up, keys with Shift or Control ...) are read whole and ignored.
+
+namespace {
+
+// A key read from the keyboard: a code of KeyCode, a character (kCharacter,
+// or kAlt with the key's character), or one of these.
+enum : int64_t { kCharacter = -2, kIgnored = -3, kNoMoreInput = -4, kDelete = -5 };
+
+struct KeySequence {
+  const char* bytes;
+  int64_t code;
+};
+
+// F1-F4: "O" and a letter (xterm, tmux, screen, VT220), "[11~" ... (rxvt),
+// "[[" and a letter (Linux console, also F5).  Cursor keys and Home/End:
+// "[" and a letter, or "O" and a letter in the terminal's application mode;
+// "[1~"/"[4~" (Linux console, tmux, screen, VT220 Find and Select) and
+// "[7~"/"[8~" (rxvt) for Home and End.  "OM" is Enter of the keypad.
+constexpr KeySequence kKeySequences[] = {
+    {"\033OP", 1},      {"\033[11~", 1},    {"\033[[A", 1},
+    {"\033OQ", 2},      {"\033[12~", 2},    {"\033[[B", 2},
+    {"\033OR", 3},      {"\033[13~", 3},    {"\033[[C", 3},
+    {"\033OS", 4},      {"\033[14~", 4},    {"\033[[D", 4},
+    {"\033[15~", 5},    {"\033[[E", 5},
+    {"\033[17~", 6},    {"\033[18~", 7},    {"\033[19~", 8},    {"\033[20~", 9},
+    {"\033[21~", 10},   {"\033[23~", 11},   {"\033[24~", 12},
+    {"\033[A", kUp},    {"\033OA", kUp},
+    {"\033[B", kDown},  {"\033OB", kDown},
+    {"\033[C", kRight}, {"\033OC", kRight},
+    {"\033[D", kLeft},  {"\033OD", kLeft},
+    {"\033[H", kHome},  {"\033OH", kHome},  {"\033[1~", kHome}, {"\033[7~", kHome},
+    {"\033[F", kEnd},   {"\033OF", kEnd},   {"\033[4~", kEnd},  {"\033[8~", kEnd},
+    {"\033[2~", kInsert},
+    {"\033[3~", kDelete},
+    {"\033OM", kEnter},
+};
+
+struct Key {
+  int64_t code;
+  uint8_t ch;
+};
+
+int64_t sequence_code(const uint8_t* b, long n) {
+  for (const KeySequence& k : kKeySequences) {
+    long i = 0;
+    while (i < n && k.bytes[i] == static_cast<char>(b[i])) ++i;
+    if (i == n && k.bytes[n] == 0) return k.code;
+  }
+  return kIgnored;
+}
+
+// The length of the escape sequence at b[0..n), or 0 while it may go on.
+// `complete`: no more bytes will come, so what is there is the whole key.
+long escape_length(const uint8_t* b, long n, bool complete) {
+  constexpr long kLongest = 16;  // longer: not a key, dropped
+  if (n < 2) return complete ? 1 : 0;
+  if (b[1] == 'O' || (b[1] == '[' && n > 2 && b[2] == '[')) {
+    // SS3 and the Linux console's F1-F5: one letter ends them.
+    const long whole = b[1] == 'O' ? 3 : 4;
+    if (n >= whole) return whole;
+    return complete ? n : 0;
+  }
+  if (b[1] != '[') return 2;
+  long i = 2;
+  while (i < n && i < kLongest && b[i] >= 0x20 && b[i] <= 0x3f) ++i;  // parameters
+  if (i < n && b[i] >= 0x40 && b[i] <= 0x7e) return i + 1;              // the final byte
+  if (i < n) return i;  // broken off by another key, or too long
+  return complete ? n : 0;
+}
+
+// Decodes the key at the front of b[0..n); its length in bytes, or 0 when
+// more bytes are needed to tell.
+long decode_key(const uint8_t* b, long n, bool complete, Key& key) {
+  if (n <= 0) return 0;
+  key = {kCharacter, b[0]};
+  const uint8_t c = b[0];
+  if (c == kEsc) {
+    const long len = escape_length(b, n, complete);
+    if (len == 0) return 0;
+    if (len == 1) {
+      key.code = kEscape;
+    } else if (len == 2 && b[1] >= ' ' && b[1] != 127) {
+      key = {kAlt, b[1]};  // Alt with a key, or escape typed just before it
+    } else if (len == 2) {
+      key.code = kEscape;  // escape, then a key of its own
+      return 1;
+    } else {
+      key.code = sequence_code(b, len);
+    }
+    return len;
+  }
+  if (c == '\r') {
+    // A carriage return and line feed from a file are one Enter.
+    if (n == 1 && !complete) return 0;
+    key.code = kEnter;
+    return n > 1 && b[1] == '\n' ? 2 : 1;
+  }
+  if (c == '\n') key.code = kEnter;
+  else if (c == '\t') key.code = kTab;
+  else if (c == 127 || c == 8) key.code = kBackspace;
+  else if (c < ' ') key.code = kIgnored;  // other control characters
+  return 1;
+}
+
+// How long the rest of a key's sequence may take to arrive.
+constexpr long kSequenceWaitMs = 100;
+
+Key next_key(bool terminal) {
+  for (;;) {
+    Key key;
+    long used = decode_key(pending_bytes(), pending_count(), false, key);
+    if (used == 0) {
+      if (read_more(terminal, pending_count() == 0 ? -1 : kSequenceWaitMs)) continue;
+      if (pending_count() == 0) return {kNoMoreInput, 0};
+      used = decode_key(pending_bytes(), pending_count(), true, key);
+    }
+    drop_pending(used);
+    if (key.code != kIgnored) return key;
+  }
+}
+
+// Keys typed ahead during a field were not echoed; a line read from the
+// terminal shows the characters of its start before the person types the
+// rest.
+void show_typed_ahead() {
+  const uint8_t* b = pending_bytes();
+  const long n = pending_count();
+  Key key;
+  for (long i = 0; i < n;) {
+    i += decode_key(b + i, n - i, true, key);
+    if (key.code == kEnter) {
+      write_all(LF, 1);
+      return;
+    }
+    if (key.code == kCharacter) write_all(&key.ch, 1);
+  }
+}
+
+}  // namespace
 
 void accept_line(void* item) {
   Number rc = return_code();
   rc.set_value(0);
+  if (pending_count() > 0 && is_terminal()) show_typed_ahead();
   // One line, read up to its line feed so that lines that follow it stay
   // in standard input for the next request; the part of a line beyond the
   // buffer is read and dropped.
   long n = 0;
   bool ended = false, any = false;
-  for (;;) {
-    uint8_t c;
-    const long got = read_retrying(&c, 1);
-    if (got <= 0) break;
+  uint8_t c;
+  while (take_byte(c)) {
     any = true;
     if (c == '\n') {
       ended = true;
@@ -270,94 +504,136 @@ void accept_line(void* item) {
 
 namespace {
 
-int64_t escape_code(const uint8_t* k, long n) {
-  if (n == 2) return kAlt;
-  if (n < 3 || k[1] != '[') return -1;
-  if (n == 3) {
-    switch (k[2]) {
-      case 'A': return kUp;
-      case 'B': return kDown;
-      case 'C': return kRight;
-      case 'D': return kLeft;
-      case 'F': return kEnd;
-      case 'H': return kHome;
-      case '2': return kInsert;
-      default: return -1;
-    }
-  }
-  if (n == 4) return k[2] == '2' ? int64_t{kInsert} : -1;
-  if (n == 5 && k[2] >= '0' && k[2] <= '9' && k[3] >= '0' && k[3] <= '9') {
-    switch ((k[2] - '0') * 10 + (k[3] - '0')) {
-      case 11: return 1;
-      case 12: return 2;
-      case 13: return 3;
-      case 14: return 4;
-      case 15: return 5;
-      case 17: return 6;
-      case 18: return 7;
-      case 19: return 8;
-      case 20: return 9;
-      case 21: return 10;
-      case 23: return 11;
-      case 24: return 12;
-      default: return -1;
-    }
-  }
-  return -1;
+// ---------------------------------------------------------------------------
+// Key mode: the terminal delivers every key as it is typed, without echo,
+// for as long as a field is open.
+
+Termios c_buffer;           // the settings field input found
+volatile bool g_raw = false;  // field input has changed them
+
+bool enter_key_mode() {
+  if (!read_settings(c_buffer)) return false;
+  Termios keys = c_buffer;
+  keys.c_lflag &= ~(sys::kIcanon | sys::kEcho);
+  keys.c_cc[sys::kVmin] = 1;
+  keys.c_cc[sys::kVtime] = 0;
+  g_raw = true;
+  set_fatal_cleanup(restore_if_raw);
+  sys::call3(sys::kIoctl, StdInHandle, sys::kTcsets, reinterpret_cast<long>(&keys));
+  return true;
 }
 
-}  // namespace
+void leave_key_mode() {
+  restore_if_raw();
+  set_fatal_cleanup(nullptr);
+}
 
-int64_t take_keys(const uint8_t* k, long n, Word field, uint64_t& pos) {
-  const uint64_t size = field.length();
-  if (n <= 0) return -1;
-  if (k[0] == '\t') return kTab;
-  if (k[0] == kEsc) {
-    if (n == 1) return kEscape;
-    if (n == 2) {
-      if (pos < size) field.text()[pos] = static_cast<char>(k[1]);
+// ---------------------------------------------------------------------------
+// The field and its place on the screen.  `pos` counts from 0; the
+// terminal's cursor is kept at it.  Keys that come from a pipe or a file
+// draw nothing, as they were never echoed.
+
+constexpr int64_t kContinue = -1;
+
+struct Field {
+  char* text;
+  uint64_t size;
+  int64_t row, col;
+  bool drawn;
+  uint64_t pos;
+  int64_t typed;
+};
+
+void place_cursor(const Field& f) {
+  if (f.drawn) move_to(f.row, f.col + static_cast<int64_t>(f.pos));
+}
+
+// Draws the field from position `from` to its end; control characters show
+// as blanks.
+void draw_from(const Field& f, uint64_t from) {
+  if (!f.drawn) return;
+  move_to(f.row, f.col + static_cast<int64_t>(from));
+  char chunk[128];
+  uint64_t n = 0;
+  for (uint64_t i = from; i < f.size; ++i) {
+    const uint8_t c = static_cast<uint8_t>(f.text[i]);
+    chunk[n++] = c < ' ' || c == 127 ? ' ' : static_cast<char>(c);
+    if (n == sizeof chunk) {
+      write_all(chunk, n);
+      n = 0;
+    }
+  }
+  write_all(chunk, n);
+  place_cursor(f);
+}
+
+// A character goes where the cursor is, replacing what was there.
+void store_character(Field& f, uint8_t c) {
+  f.text[f.pos++] = static_cast<char>(c);
+  ++f.typed;
+  if (f.drawn) write_all(&c, 1);
+}
+
+// The character at `at` goes; the rest moves up and a blank comes in last.
+void remove_at(Field& f, uint64_t at) {
+  for (uint64_t i = at; i + 1 < f.size; ++i) f.text[i] = f.text[i + 1];
+  f.text[f.size - 1] = ' ';
+  draw_from(f, at);
+}
+
+// Entry: characters are stored from the first position on; every key that
+// is not a character ends the field (Delete is ignored).
+int64_t entry_key(Field& f, Key key) {
+  switch (key.code) {
+    case kCharacter:
+      store_character(f, key.ch);
+      return f.pos >= f.size ? int64_t{kFieldFull} : kContinue;
+    case kAlt:
+      if (f.pos < f.size) store_character(f, key.ch);
       return kAlt;
+    case kDelete:
+      return kContinue;
+    case kNoMoreInput:
+      return kEscape;  // nothing more can be typed
+    default:
+      return key.code;
+  }
+}
+
+// Editing: the cursor keys move inside the field (an arrow that would
+// leave it ends the field), Backspace and Delete remove characters.
+int64_t editing_key(Field& f, Key key) {
+  switch (key.code) {
+    case kLeft:
+      if (f.pos == 0) return kLeft;
+      --f.pos;
+      break;
+    case kRight:
+      if (f.pos + 1 >= f.size) return kRight;
+      ++f.pos;
+      break;
+    case kHome:
+      f.pos = 0;
+      break;
+    case kEnd: {
+      uint64_t end = f.size;
+      while (end > 0 && f.text[end - 1] == ' ') --end;
+      f.pos = end < f.size ? end : f.size - 1;
+      break;
     }
-    // An escape sequence of no known key is dropped rather than stored in
-    // the field as text.
-    return escape_code(k, n);
+    case kBackspace:
+      if (f.pos == 0) return kContinue;
+      --f.pos;
+      remove_at(f, f.pos);
+      return kContinue;
+    case kDelete:
+      remove_at(f, f.pos);
+      return kContinue;
+    default:
+      return entry_key(f, key);
   }
-  for (long i = 0; i < n; ++i) {
-    const uint8_t c = k[i];
-    if (c == '\n' || c == '\r') return kEnter;
-    if (c == '\t') return kTab;
-    if (c == 127) return kBackspace;
-    if (pos >= size) return kFieldFull;
-    field.text()[pos++] = static_cast<char>(c);
-  }
-  return pos >= size ? int64_t{kFieldFull} : -1;
-}
-
-namespace {
-
-// True when standard input has a byte to read within 0.1 second.
-bool byte_follows() {
-  struct {
-    int fd;
-    short events, revents;
-  } p = {static_cast<int>(StdInHandle), 1 /* POLLIN */, 0};
-  return sys::call3(sys::kPoll, reinterpret_cast<long>(&p), 1, 100) > 0 && (p.revents & 1);
-}
-
-// One key from an input that is not a terminal (a pipe or a file): read a
-// byte at a time so that nothing after the key is taken from the input;
-// an escape sequence is read as far as it goes.
-long read_key(uint8_t* k) {
-  if (read_retrying(k, 1) != 1) return 0;
-  if (k[0] != kEsc) return 1;
-  long n = 1;
-  auto next = [&]() { return byte_follows() && read_retrying(k + n, 1) == 1 ? (++n, true) : false; };
-  if (!next() || k[1] != '[') return n;            // escape, or Alt with a key
-  if (!next()) return n;
-  if (k[2] < '0' || k[2] > '9') return n;          // escape "[" and a letter
-  if (!next() || k[3] == '~') return n;            // escape "[" digit "~"
-  next();                                          // the "~" of two digits
-  return n;
+  place_cursor(f);
+  return kContinue;
 }
 
 }  // namespace
@@ -368,39 +644,18 @@ void restore_if_raw() {
   sys::call3(sys::kIoctl, StdInHandle, sys::kTcsets, reinterpret_cast<long>(&c_buffer));
 }
 
-void accept_at(Word field) {
-  Number rc = return_code();
-  // Canonical mode off, at most 5 bytes per read, 0.1 s between the bytes
-  // of one key; echo stays on.  A standard input that is not a terminal is
-  // read as it is.
-  Termios raw;
-  if (sys::call3(sys::kIoctl, StdInHandle, sys::kTcgets, reinterpret_cast<long>(&c_buffer)) == 0) {
-    raw = c_buffer;
-    raw.c_lflag &= ~sys::kIcanon;
-    raw.c_cc[sys::kVmin] = 5;
-    raw.c_cc[sys::kVtime] = 1;
-    g_raw = true;
-    set_fatal_cleanup(restore_if_raw);
-    sys::call3(sys::kIoctl, StdInHandle, sys::kTcsets, reinterpret_cast<long>(&raw));
+void accept_field(Word word, uint64_t start, uint64_t length, bool editing) {
+  int64_t code = length == 0 ? int64_t{kFieldFull} : kContinue;
+  const bool terminal = code == kContinue && enter_key_mode();
+  Field f = {word.text() + start - 1, length, Number(Row9).value(), Number(Col9).value(), terminal, 0, 0};
+  if (editing) draw_from(f, 0);
+  while (code == kContinue) {
+    const Key key = next_key(terminal);
+    code = editing ? editing_key(f, key) : entry_key(f, key);
   }
-  uint64_t pos = 0;
-  int64_t code = -1;
-  if (field.length() == 0) code = kFieldFull;
-  uint8_t* buff = w_Buff;
-  while (code < 0) {
-    for (int i = 0; i < 8; ++i) buff[i] = ' ';
-    const long n = g_raw ? read_retrying(buff, 5) : read_key(buff);
-    if (n <= 0) {
-      code = kEscape;  // end of input: nothing more can be typed
-      break;
-    }
-    code = take_keys(buff, n, field, pos);
-  }
-  if (g_raw) {
-    restore_if_raw();
-    set_fatal_cleanup(nullptr);
-  }
-  rc.set_value(code);
+  if (terminal) leave_key_mode();
+  return_code().set_value(code);
+  Number(CHARS_TYPED).set_value(f.typed);
 }
 
 }  // namespace qw::terminal
@@ -428,8 +683,29 @@ extern "C" void bridge_ACCEPTLINE(qw::Regs& r) {
   qw::terminal::accept_line(reinterpret_cast<void*>(r.r9));
 }
 
-// _ACCEPT_AT: r9 the receiving word.
+namespace {
+// The receiving item of field input: a number would have its value and
+// picture overwritten by the typed characters.
+qw::Word field_word(uint64_t item) {
+  qw::Item it(reinterpret_cast<void*>(item));
+  if (!it.is_word()) qw::fatal_library(qw::kErrUseNumbers);
+  return qw::Word(it.data());
+}
+}  // namespace
+
+// _ACCEPT_AT: r9 the receiving word, entered from its first position.
 QW_ENTRY(_ACCEPT_AT, bridge_ACCEPT_AT);
 extern "C" void bridge_ACCEPT_AT(qw::Regs& r) {
-  qw::terminal::accept_at(qw::Word(reinterpret_cast<void*>(r.r9)));
+  const qw::Word w = field_word(r.r9);
+  qw::terminal::accept_field(w, 1, w.length(), false);
+}
+
+// _ACCEPT_EDIT: r9, r10, r11 the word, start and length of the field that
+// is edited in place.
+QW_ENTRY(_ACCEPT_EDIT, bridge_ACCEPT_EDIT);
+extern "C" void bridge_ACCEPT_EDIT(qw::Regs& r) {
+  const qw::Word w = field_word(r.r9);
+  uint64_t start = r.r10, length = r.r11;
+  qw::validate_source(w.data(), start, length);
+  qw::terminal::accept_field(w, start, length, true);
 }

@@ -28,25 +28,27 @@ void get_command_line(const uint64_t* initial_stack);
 // substring start/length) to standard output in one write.
 void display(void* item, uint64_t start, uint64_t length);
 
-// Moves the cursor to Row9/Col9.
+// Moves the cursor to Row9/Col9 (0 to 999 each); v_Cursor, RowX and ColX
+// get the sequence and the digits.
 void cursor();
 
 // Reads one line into a word or a number; RETURN_CODE as described in
-// KeyCode/kEndOfInput (0 for a line, 27 for escape).
+// KeyCode/kEndOfInput (0 for a line, 27 for escape).  Keys typed ahead
+// during field input come first.
 void accept_line(void* item);
 
-// Field input into the word from its first position; RETURN_CODE := the
-// key code that ended it.
-void accept_at(Word field);
+// Field input into word positions start .. start + length - 1, on the
+// screen at Row9/Col9.  Entry (editing false) stores typed characters from
+// the field's first position and ends at the first key that is not one;
+// editing shows the field and lets the person move in it and remove
+// characters.  RETURN_CODE := the key code that ended it, CHARS_TYPED :=
+// the number of characters typed.
+void accept_field(Word word, uint64_t start, uint64_t length, bool editing);
 
 // Puts back the terminal settings that field input found, when it is in
-// the middle of a field (the fatal path calls this too).
+// the middle of a field.  The fatal path calls this too, also from a signal
+// handler: it only makes a system call.
 void restore_if_raw();
-
-// Decodes one read of the keyboard (1 to 5 bytes) against the field at
-// position `pos`: stores characters, returns the key code that ends the
-// field or -1 to keep reading.  Exposed for tests.
-int64_t take_keys(const uint8_t* keys, long n, Word field, uint64_t& pos);
 
 }  // namespace qw::terminal
 
@@ -62,5 +64,5 @@ extern uint8_t v_DefaultFG[], v_RedFG[], v_WhiteFG[], v_LightRedFG[];
 extern uint8_t v_DefaultBG[], v_WhiteBG[], v_LightGreyBG[];
 extern uint8_t v_ResetAll[], v_Bold[], v_Hidden[], v_ResetBold[], v_ResetHidden[];
 extern uint8_t v_HideCursor[], v_ShowCursor[];
-extern uint8_t w_AcceptAt[], w_Function[];
+extern uint8_t w_AcceptAt[], w_Function[], CHARS_TYPED[];
 }

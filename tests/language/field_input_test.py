@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Field input of a Quillwright program, driven through a pseudo-terminal.
+"""Field input of Quillwright programs, typed on a pseudo-terminal.
 
-Builds pty/fields.QWR with quill in a fresh directory, runs it on a
-pseudo-terminal and types into its fields as a person would: text and
-Enter, text and F5, an arrow key, and a field typed full. Every wait is
-bounded; the test fails (instead of hanging) when the program does not
-answer. Usage: field_input_test.py QUILL
+Builds pty/fields.QWR and examples/form.QWR with quill in a fresh directory
+and types into them as a person would: every key sequence of the runtime's
+key table, keys typed ahead and pasted, fields edited in place, and the
+form example.  The key table is also sent through a pipe in one write.
+What the programs stored is read from their report lines, what they drew
+from a small model of the screen.  Every wait is bounded.
+Usage: field_input_test.py QUILL
 """
 import os
 import pty
@@ -16,10 +18,60 @@ import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WAIT = 10.0          # seconds to wait for any one answer of the program
+WAIT = 10.0  # seconds to wait for any one answer of a program
+
+# (bytes, code) for every entry of the key table: xterm, tmux/screen, VT220,
+# rxvt and the Linux console.  Each ends a one-key entry field.
+KEYS = [(b"\x1bOP", 1), (b"\x1b[11~", 1), (b"\x1b[[A", 1),
+        (b"\x1bOQ", 2), (b"\x1b[12~", 2), (b"\x1b[[B", 2),
+        (b"\x1bOR", 3), (b"\x1b[13~", 3), (b"\x1b[[C", 3),
+        (b"\x1bOS", 4), (b"\x1b[14~", 4), (b"\x1b[[D", 4),
+        (b"\x1b[15~", 5), (b"\x1b[[E", 5), (b"\x1b[17~", 6), (b"\x1b[18~", 7),
+        (b"\x1b[19~", 8), (b"\x1b[20~", 9), (b"\x1b[21~", 10), (b"\x1b[23~", 11),
+        (b"\x1b[24~", 12),
+        (b"\x1b[A", 14), (b"\x1bOA", 14), (b"\x1b[B", 15), (b"\x1bOB", 15),
+        (b"\x1b[C", 16), (b"\x1bOC", 16), (b"\x1b[D", 17), (b"\x1bOD", 17),
+        (b"\x1b[H", 19), (b"\x1bOH", 19), (b"\x1b[1~", 19), (b"\x1b[7~", 19),
+        (b"\x1b[F", 18), (b"\x1bOF", 18), (b"\x1b[4~", 18), (b"\x1b[8~", 18),
+        (b"\x1b[2~", 20), (b"\x7f", 127), (b"\x08", 127), (b"\x1b", 27),
+        (b"\r", 0), (b"\t", 22), (b"\n", 0), (b"\x1bOM", 0),
+        # Delete, Page Up and Ctrl-A do not end an entry field; nothing stored
+        (b"\x1b[3~\r", 0), (b"\x1b[5~\r", 0), (b"\x01\r", 0)]
+# Alt with a key stores the key's character.
+ALT = (b"\x1bz", "z.", 13, 1)
+EXPECTED_KEYS = [("..", code, 0) for _, code in KEYS] + [ALT[1:], ("qq", 21, 2)]
+ALL_KEYS = [seq for seq, _ in KEYS] + [ALT[0], b"qq"]
+
+REPORT = rb"\n%s \[([^\]]*)\] +(-?\d+)[-+ ]? (\d+)"
+
+
+def screen(out, rows=30, cols=200):
+    """The text of the screen after `out`: cursor positions, clear, text."""
+    grid = [[" "] * cols for _ in range(rows)]
+    r = c = 0
+    for m in re.finditer(rb"\x1bc|\x1b\[(\d*);(\d*)H|\x1b\[[0-9;?]*[A-Za-z]|"
+                         rb"\x1b[()].|.", out, re.S):
+        t = m.group(0)
+        if t == b"\x1bc":
+            grid = [[" "] * cols for _ in range(rows)]
+            r = c = 0
+        elif m.group(1) is not None:
+            r, c = int(m.group(1) or 1) - 1, int(m.group(2) or 1) - 1
+        elif t == b"\r":
+            c = 0
+        elif t == b"\n":
+            r += 1
+            if r == rows:
+                grid = grid[1:] + [[" "] * cols]
+                r -= 1
+        elif len(t) == 1 and 32 <= t[0] < 127 and c < cols:
+            grid[r][c] = chr(t[0])
+            c += 1
+    return ["".join(row).rstrip() for row in grid]
 
 
 class Session:
@@ -29,36 +81,43 @@ class Session:
             os.chdir(cwd)
             os.execv(program, [program])
         self.out = b""
+        self.seen = 0  # reports are searched after the last one found
 
-    def read_until(self, pattern):
-        """Read until pattern (bytes regex) appears; returns the match."""
+    def expect(self, pattern):
+        """Read until pattern (bytes regex) appears after what was seen."""
         deadline = time.monotonic() + WAIT
         rx = re.compile(pattern)
         while True:
-            m = rx.search(self.out)
+            m = rx.search(self.out, self.seen)
             if m:
+                self.seen = m.end()
                 return m
             left = deadline - time.monotonic()
             if left <= 0:
-                raise AssertionError("no %r within %.0fs; output so far: %r"
-                                     % (pattern, WAIT, self.out))
-            r, _, _ = select.select([self.fd], [], [], left)
-            if r:
+                raise AssertionError("no %r within %.0fs; output: %r"
+                                     % (pattern, WAIT, self.out[self.seen:]))
+            if select.select([self.fd], [], [], left)[0]:
                 try:
                     data = os.read(self.fd, 4096)
                 except OSError:
                     data = b""
                 if not data:
                     raise AssertionError("program ended before %r; output: %r"
-                                         % (pattern, self.out))
+                                         % (pattern, self.out[self.seen:]))
                 self.out += data
 
-    def type(self, *keys, gap=0.3):
-        """Write each key as one burst, pausing between keys as a person
-        would, so that the runtime reads every key on its own."""
-        for k in keys:
-            os.write(self.fd, k)
+    def report(self, label):
+        m = self.expect(REPORT % label)
+        return m.group(1).decode(), int(m.group(2)), int(m.group(3))
+
+    def send(self, *parts, gap=0.05):
+        """Each part in one write, with a pause between parts."""
+        for p in parts:
+            os.write(self.fd, p)
             time.sleep(gap)
+
+    def settings(self):
+        return termios.tcgetattr(self.fd)
 
     def finish(self):
         deadline = time.monotonic() + WAIT
@@ -66,21 +125,75 @@ class Session:
             pid, status = os.waitpid(self.pid, os.WNOHANG)
             if pid:
                 return os.waitstatus_to_exitcode(status)
-            r, _, _ = select.select([self.fd], [], [], 0.1)
-            if r:
+            if select.select([self.fd], [], [], 0.1)[0]:
                 try:
                     self.out += os.read(self.fd, 4096)
                 except OSError:
                     pass
-        os.kill(self.pid, signal.SIGKILL)
-        os.waitpid(self.pid, 0)
         raise AssertionError("program did not end; output: %r" % self.out)
 
+    def kill(self):
+        try:
+            os.kill(self.pid, signal.SIGKILL)
+            os.waitpid(self.pid, 0)
+        except OSError:
+            pass
 
-def field(s, label):
-    """The stored word and key code printed for one field."""
-    m = s.read_until(rb"\n" + label + rb" \[([^\]]*)\] +(-?\d+)[-+ ]? (\w+)")
-    return m.group(1).decode(), int(m.group(2)), m.group(3).decode()
+
+def drive_fields(s, check):
+    s.expect(rb"START")
+    found = s.settings()
+    s.send(b"go\r")
+    s.expect(rb"KEYS")
+    for _ in range(100):  # the first field switches to keys without echo
+        lflag = s.settings()[3]
+        if not lflag & (termios.ICANON | termios.ECHO):
+            break
+        time.sleep(0.02)
+    check("key mode, no echo", lflag & (termios.ICANON | termios.ECHO), 0)
+    for seq, want in zip(ALL_KEYS, EXPECTED_KEYS):
+        s.send(seq)
+        check("key %r" % seq, s.report(b"KEY"), want)
+
+    s.expect(rb"READY1")
+    s.send(b"xy\rrs\x01\r")  # typed ahead in one write, Ctrl-A among it
+    check("first of two", s.report(b"ONE"), ("xy........", 0, 2))
+    check("second of two", s.report(b"TWO"), ("rs........", 0, 2))
+    s.send(b"Ada ", b"0123456789ABCDEFGHIJKLMNOPQRST\r")  # a paste fills two fields
+    check("paste", s.report(b"PASTE1"), ("Ada 0123456789ABCDEF", 21, 20))
+    check("rest of paste", s.report(b"PASTE2"), ("GHIJKLMNOPQRST      ", 0, 14))
+    s.send(b"xy\x1b[A")
+    check("arrow after text", s.report(b"MOVE"), ("xy----", 14, 2))
+    s.send(b"ab\x1b", b"[15~ahead\r", gap=0.01)  # F5 in two writes, a line behind it
+    check("split F5", s.report(b"LAST"), ("ab..", 5, 2))
+    check("line typed ahead", s.expect(rb"LINE \[(\w*)").group(1), b"ahead")
+
+    s.expect(rb"READY2")
+    rows = screen(s.out)
+    check("row 3 from column 120", rows[2][119:], "#03120")
+    check("row 4 from column 7", rows[3][6:], "%0407")
+    s.expect(rb"defghij")
+    right, left, home, end = b"\x1b[C", b"\x1b[D", b"\x1b[1~", b"\x1bOF"
+    s.send(right, right, b"X", b"\x7f", b"\x1b[3~", end, b"Z", home, b"Y", b"\r")
+    check("edited in place", s.report(b"EDIT"), ("abcYehijZ klmno", 0, 3))
+    check("edited field on screen", screen(s.out)[9], "    YehijZ")
+    s.send(left)
+    check("left out of a field", s.report(b"LEFT"), ("abcYehijZ klmno", 17, 0))
+    s.send(right, right)
+    check("right out of a field", s.report(b"RIGHT"), ("abcYehijZ klmno", 16, 0))
+    check("no echo of keys", b"^[" in s.out, False)
+    time.sleep(0.1)
+    check("settings put back", s.settings(), found)
+    s.send(b"\r")
+    check("exit status", s.finish(), 0)
+
+
+def drive_form(s, check):
+    s.expect(rb"City:")
+    s.send(b"Ada Lovelace", b"\t", b"Paris", b"\x1b[A")  # Up: back to the name
+    s.send(b"\x1bOF", b"\x7f" * 8, b"\r", b"\x1b[F", b"\x7f" * 5, b"London", b"\x1b[21~")
+    check("form saved", s.expect(rb"saved: ([^\r\n]*)").group(1).split(), [b"Ada", b"London"])
+    check("form exit status", s.finish(), 0)
 
 
 def main():
@@ -94,46 +207,27 @@ def main():
 
     try:
         shutil.copy(os.path.join(HERE, "pty", "fields.QWR"), work)
-        b = subprocess.run([quill, "build", "fields"], cwd=work, timeout=120,
-                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        if b.returncode != 0:
-            print("quill build failed:\n" + b.stdout.decode(errors="replace"))
-            return 1
-        s = Session(os.path.join(work, "fields"), work)
-        try:
-            # typed text and Enter: the rest of the word stays as it was
-            s.read_until(rb"READY1")
-            s.type(b"a", b"b", b"c", b"\r")
-            check("text and Enter", field(s, b"NAME"), ("abcXXXXXXX", 0, "enter"))
-
-            # text, then F5 (escape "[15~" in one burst) ends the field
-            s.read_until(rb"READY2")
-            s.type(b"z", b"\x1b[15~")
-            check("text and F5", field(s, b"CODE"), ("z...", 5, "f5"))
-
-            # an arrow key alone ends the field and stores nothing
-            s.read_until(rb"READY3")
-            s.type(b"\x1b[A")
-            check("arrow up", field(s, b"MOVE"), ("------", 14, "up"))
-
-            # the fourth character fills a field of four: no Enter needed
-            s.read_until(rb"READY4")
-            s.type(b"w", b"x", b"y", b"z")
-            check("field full", field(s, b"FULL"), ("wxyz", 21, "full"))
-
-            # the terminal is back in line mode: a whole line is read
-            s.read_until(rb"READY5")
-            s.type(b"line mode\r")
-            m = s.read_until(rb"LINE \[([^\]]*)\]")
-            check("line input afterwards", m.group(1).decode().rstrip(), "line mode")
-            check("exit status", s.finish(), 0)
-        except AssertionError as e:
-            failures.append(str(e))
+        shutil.copy(os.path.join(HERE, "..", "..", "examples", "form.QWR"), work)
+        for name in ("fields", "form"):
+            b = subprocess.run([quill, "build", name], cwd=work, timeout=120,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            if b.returncode != 0:
+                print("quill build %s failed:\n%s" % (name, b.stdout.decode(errors="replace")))
+                return 1
+        # Through a pipe: the whole key table in one write.
+        piped = subprocess.run([os.path.join(work, "fields")], cwd=work, timeout=60,
+                               input=b"go\n" + b"".join(ALL_KEYS), stdout=subprocess.PIPE)
+        got = [(w.decode(), int(c), int(n)) for w, c, n in
+               re.findall(REPORT % b"KEY", piped.stdout)]
+        check("keys through a pipe", got, EXPECTED_KEYS)
+        for name, drive in (("fields", drive_fields), ("form", drive_form)):
+            s = Session(os.path.join(work, name), work)
             try:
-                os.kill(s.pid, signal.SIGKILL)
-                os.waitpid(s.pid, 0)
-            except OSError:
-                pass
+                drive(s, check)
+            except AssertionError as e:
+                failures.append("%s: %s" % (name, e))
+            finally:
+                s.kill()
     finally:
         shutil.rmtree(work, ignore_errors=True)
     for f in failures:

@@ -1,18 +1,18 @@
-// Terminal module: output sequences byte for byte, line input, and field
-// input driven through a pseudo-terminal.  Every wait is bounded.
+// Terminal module: output sequences byte for byte, cursor positions, line
+// input, field input from a pipe, and the fatal path while a field is open
+// on a pseudo-terminal.  Every wait is bounded.  Keys typed on a terminal
+// are tested end to end by tests/language/field_input_test.py.
 #include <sys/syscall.h>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -157,17 +157,29 @@ TEST(TerminalDisplay, WordSubstringsAndNumbers) {
   qw::Word(w_Temp).set_length(128);
 }
 
+// Two digits each, three from 100 up; positions outside 0 .. 999 are
+// brought to its ends.  v_Cursor, RowX and ColX keep what was written.
 TEST(TerminalDisplay, CursorPlacesRowAndColumn) {
-  qw::Number(Row9).set_value(5);
-  qw::Number(Col9).set_value(42);
-  Capture cap;
-  qw::terminal::cursor();
-  qw::Number(Row9).set_value(24);
-  qw::Number(Col9).set_value(1);
-  qw::terminal::cursor();
-  EXPECT_EQ(cap.take(), "\x1b[05;42H\x1b[24;01H");
-  EXPECT_EQ(text(RowX), "24");
-  EXPECT_EQ(text(ColX), "01");
+  struct {
+    int64_t row, col;
+    std::string seq, row_text, col_text;
+  } cases[] = {
+      {5, 42, "\x1b[05;42H", "05", "42"},
+      {3, 120, "\x1b[03;120H", "03", "120"},
+      {999, 100, "\x1b[999;100H", "999", "100"},
+      {1000, -4, "\x1b[999;00H", "999", "00"},
+      {24, 1, "\x1b[24;01H", "24", "01"},
+  };
+  for (const auto& c : cases) {
+    qw::Number(Row9).set_value(c.row);
+    qw::Number(Col9).set_value(c.col);
+    Capture cap;
+    qw::terminal::cursor();
+    EXPECT_EQ(cap.take(), c.seq);
+    EXPECT_EQ(text(v_Cursor), c.seq);
+    EXPECT_EQ(text(RowX), c.row_text);
+    EXPECT_EQ(text(ColX), c.col_text);
+  }
 }
 
 // Feeds standard input from a pipe for line input.
@@ -235,162 +247,24 @@ TEST(TerminalLineInput, Numbers) {
   EXPECT_EQ(n.value(), 125000);
 }
 
-TEST(TerminalFieldKeys, DecodingOfOneRead) {
-  struct {
-    std::string keys;
-    int64_t code;
-    std::string field;
-  } cases[] = {
-      {"\n", 0, "          "},
-      {"\t", 22, "          "},
-      {"\x1b", 27, "          "},
-      {"\x7f", 127, "          "},
-      {"\x1bx", 13, "x         "},
-      {"\x1b[A", 14, "          "},
-      {"\x1b[B", 15, "          "},
-      {"\x1b[C", 16, "          "},
-      {"\x1b[D", 17, "          "},
-      {"\x1b[F", 18, "          "},
-      {"\x1b[H", 19, "          "},
-      {"\x1b[2", 20, "          "},
-      {"\x1b[2~", 20, "          "},
-      {"\x1b[11~", 1, "          "},
-      {"\x1b[12~", 2, "          "},
-      {"\x1b[13~", 3, "          "},
-      {"\x1b[14~", 4, "          "},
-      {"\x1b[15~", 5, "          "},
-      {"\x1b[17~", 6, "          "},
-      {"\x1b[18~", 7, "          "},
-      {"\x1b[19~", 8, "          "},
-      {"\x1b[20~", 9, "          "},
-      {"\x1b[21~", 10, "          "},
-      {"\x1b[23~", 11, "          "},
-      {"\x1b[24~", 12, "          "},
-      {"\x1b[16~", -1, "          "},  // no such key: dropped, keep reading
-      {"\x1b[Z", -1, "          "},
-      {"ab", -1, "ab        "},
-      {"ab\n", 0, "ab        "},
-      {"0123456789", 21, "0123456789"},
-      {"0123456789xyz", 21, "0123456789"},
-  };
-  for (const auto& c : cases) {
-    TestWord<10> field("");
-    uint64_t pos = 0;
-    const int64_t code = qw::terminal::take_keys(reinterpret_cast<const uint8_t*>(c.keys.data()),
-                                                 static_cast<long>(c.keys.size()), field.word(), pos);
-    EXPECT_EQ(code, c.code) << c.keys.substr(1);
-    EXPECT_EQ(field.str(), c.field) << c.keys.substr(1);
-    EXPECT_TRUE(field.guard_intact());
-  }
-}
-
+// From a pipe, keys are read one at a time: each field starts with what
+// the one before left, and a line read after a field gets the rest.
 TEST(TerminalFieldInput, PipedInputIsReadOneKeyAtATime) {
-  Input in("ab\ncd\x1b[15~ef\x1b[Ag\x1bzh\x1b[2~");
-  const int64_t want_codes[] = {0, 5, 14, 13, 20, 27};
-  const char* want_fields[] = {"ab  ", "cd  ", "ef  ", "gz  ", "h   ", "    "};
+  Input in("ab\ncd\x1b[15~ef\x1b[Ag\x1bzh\x1b[2~ij\rline\n");
+  const int64_t want_codes[] = {0, 5, 14, 13, 20, 0};
+  const char* want_fields[] = {"ab  ", "cd  ", "ef  ", "gz  ", "h   ", "ij  "};
   for (int i = 0; i < 6; ++i) {
     TestWord<4> field("");
-    qw::terminal::accept_at(field.word());
+    qw::terminal::accept_field(field.word(), 1, 4, false);
     EXPECT_EQ(qw::return_code().value(), want_codes[i]) << i;
     EXPECT_EQ(field.str(), want_fields[i]) << i;
   }
-}
-
-// Runs field input in a child whose standard input and output are a
-// pseudo-terminal; the keys are typed one write at a time.
-struct FieldResult {
-  int64_t code = -100;
-  std::string field;
-  bool settings_restored = false;
-};
-
-FieldResult type_into_field(const std::string& initial, const std::vector<std::string>& keys) {
-  FieldResult result;
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return result;
-  const std::string slave_name = ptsname(master);
-  int out[2];
-  if (pipe(out) != 0) return result;
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(out[0]);
-    setsid();
-    int slave = open(slave_name.c_str(), O_RDWR);
-    dup2(slave, 0);
-    dup2(slave, 1);
-    termios before{};
-    tcgetattr(0, &before);
-    TestWord<10> field(initial);
-    if (write(out[1], "R", 1) != 1) _exit(2);  // ready for keys
-    qw::terminal::accept_at(field.word());
-    termios after{};
-    tcgetattr(0, &after);
-    const char restored = memcmp(&before, &after, sizeof before) == 0 ? 'Y' : 'N';
-    int64_t code = qw::return_code().value();
-    if (write(out[1], &code, 8) != 8 || write(out[1], &restored, 1) != 1 ||
-        write(out[1], field.raw + 17, 10) != 10)
-      _exit(2);
-    _exit(0);
-  }
-  close(out[1]);
-  pollfd p{out[0], POLLIN, 0};
-  char ready;
-  if (poll(&p, 1, 5000) > 0 && read(out[0], &ready, 1) == 1) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    for (const auto& k : keys) {
-      if (write(master, k.data(), k.size()) != static_cast<ssize_t>(k.size())) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    }
-    char buf[19];
-    size_t got = 0;
-    while (got < sizeof buf && poll(&p, 1, 5000) > 0) {
-      ssize_t n = read(out[0], buf + got, sizeof buf - got);
-      if (n <= 0) break;
-      got += n;
-    }
-    if (got == sizeof buf) {
-      memcpy(&result.code, buf, 8);
-      result.settings_restored = buf[8] == 'Y';
-      result.field.assign(buf + 9, 10);
-    }
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  close(out[0]);
-  close(master);
-  return result;
-}
-
-TEST(TerminalFieldInput, TypedKeysThroughATerminal) {
-  FieldResult r = type_into_field("..........", {"a", "b", "c", "\r"});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(r.field, "abc.......");
-  EXPECT_TRUE(r.settings_restored);
-
-  r = type_into_field("", {"0123", "45", "6789"});
-  EXPECT_EQ(r.code, 21);
-  EXPECT_EQ(r.field, "0123456789");
-  EXPECT_TRUE(r.settings_restored);
-
-  r = type_into_field("", {"x", "\x1b[15~"});
-  EXPECT_EQ(r.code, 5);
-  EXPECT_EQ(r.field, "x         ");
-  r = type_into_field("", {"\x1b[A"});
-  EXPECT_EQ(r.code, 14);
-  r = type_into_field("", {"\x1b[24~"});
-  EXPECT_EQ(r.code, 12);
-  r = type_into_field("", {"\t"});
-  EXPECT_EQ(r.code, 22);
-  r = type_into_field("", {"\x1b"});
-  EXPECT_EQ(r.code, 27);
-  r = type_into_field("", {"\x7f"});
-  EXPECT_EQ(r.code, 127);
-  r = type_into_field("", {"q", "\x1bz"});
-  EXPECT_EQ(r.code, 13);
-  EXPECT_EQ(r.field, "qz        ");
-  r = type_into_field("", {"\x1b[3~", "\x1b[H"});  // an unknown key is skipped
-  EXPECT_EQ(r.code, 19);
-  EXPECT_TRUE(r.settings_restored);
+  TestWord<8> line("");
+  qw::terminal::accept_line(line.data());
+  EXPECT_EQ(line.str(), "line    ");
+  TestWord<4> field("");
+  qw::terminal::accept_field(field.word(), 1, 4, false);  // the end of the input
+  EXPECT_EQ(qw::return_code().value(), 27);
 }
 
 // The fatal path puts the terminal back while a field is open.
@@ -409,16 +283,16 @@ TEST(TerminalFieldInput, FatalEndRestoresTheTerminal) {
     signal(SIGALRM, [](int) { qw::fatal_kernel(-4); });
     alarm(1);
     TestWord<10> field("");
-    qw::terminal::accept_at(field.word());
+    qw::terminal::accept_field(field.word(), 1, 10, false);
     _exit(0);
   }
   int slave_keep = open(slave_name.c_str(), O_RDWR | O_NOCTTY);  // keeps the settings alive
-  // While the field is open, canonical mode is off.
+  // While the field is open, canonical mode and echo are off.
   bool saw_raw = false;
   termios t{};
   for (int i = 0; i < 80 && !saw_raw; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    saw_raw = tcgetattr(slave_keep, &t) == 0 && (t.c_lflag & ICANON) == 0;
+    saw_raw = tcgetattr(slave_keep, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == 0;
   }
   int status = 0;
   for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i)
@@ -430,7 +304,7 @@ TEST(TerminalFieldInput, FatalEndRestoresTheTerminal) {
   EXPECT_TRUE(saw_raw);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
   ASSERT_EQ(tcgetattr(slave_keep, &t), 0);
-  EXPECT_NE(t.c_lflag & ICANON, 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
   close(slave_keep);
   close(master);
 }
