@@ -21,6 +21,14 @@ namespace {
 // option.
 std::string as_argument(const std::string& name) { return name[0] == '-' ? "./" + name : name; }
 
+// The program's folder as an absolute path, for messages.
+std::string folder_shown(const Program& program) {
+  char* where = realpath(program.dir.c_str(), nullptr);
+  std::string shown = where ? where : program.dir;
+  std::free(where);
+  return shown;
+}
+
 // Runs a tool, saying so first under -v; a tool that cannot be started
 // is reported here and answers a start error in the result.
 ToolRun run_step(const std::vector<std::string>& argv, const std::string& cwd, Capture capture,
@@ -45,9 +53,7 @@ int check_source(const Program& program) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) {
-      char* where = realpath(program.dir.c_str(), nullptr);
-      say(name + ": no such source file in " + (where ? where : program.dir.c_str()));
-      std::free(where);
+      say(name + ": no such source file in " + folder_shown(program));
     } else {
       say(name + " cannot be read: " + std::strerror(errno));
     }
@@ -125,7 +131,7 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   struct stat st;
   if (stat(program.file(".ASM").c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     say(options.translate ? asm_name + " was not written"
-                          : asm_name + ": no such assembly file in " + program.dir);
+                          : asm_name + ": no such assembly file in " + folder_shown(program));
     return kAssembly;
   }
   const std::string nasm = need("nasm");
