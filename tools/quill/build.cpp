@@ -3,6 +3,7 @@
 // library.  Each step answers 0 or the status quill ends with.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -33,7 +34,10 @@ std::string folder_shown(const Program& program) {
 // is reported here and answers a start error in the result.
 ToolRun run_step(const std::vector<std::string>& argv, const std::string& cwd, Capture capture,
                  bool verbose) {
-  if (verbose) say(cwd.empty() ? shown_command(argv) : "(cd " + shown_command({cwd}) + " && " + shown_command(argv) + ")");
+  if (verbose) {
+    say(cwd.empty() ? shown_command(argv)
+                    : "(cd " + shown_command({cwd}) + " && " + shown_command(argv) + ")");
+  }
   ToolRun run = run_tool(argv, cwd, capture);
   if (run.start_error != 0) say("cannot run " + argv[0] + ": " + std::strerror(run.start_error));
   return run;
@@ -142,12 +146,16 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   }
   const std::string expanded = "." + program.base + ".pre.asm";
   const std::string debug_names = "." + program.base + ".dbg.asm";
-  std::vector<std::string> expand = {nasm, "-E", "-w-pp-macro-params-multi", "-I" + tools.root + "/"};
+  std::vector<std::string> expand = {nasm, "-E", "-w-pp-macro-params-multi",
+                                     "-I" + tools.root + "/"};
   const Lines source = options.debug ? read_lines(program.file(".QWR")) : Lines();
   if (!source.empty()) {
     // debug markers name the source line: see debug_map
-    write_file(program.dir + "/" + debug_names,
-               debug_map(read_lines(program.file(".ASM")), source, program.base + ".QWR"));
+    if (!write_file(program.dir + "/" + debug_names,
+                    debug_map(read_lines(program.file(".ASM")), source, program.base + ".QWR"))) {
+      say("cannot write " + debug_names + " in " + folder_shown(program));
+      return kCannotWrite;
+    }
     expand.insert(expand.end(), {"-P", debug_names});
   }
   expand.insert(expand.end(), {"-o", expanded, as_argument(asm_name)});
@@ -176,8 +184,9 @@ int link(const Program& program, const BuildOptions& options, const Toolchain& t
   }
   const std::string ld = need("ld");
   if (ld.empty()) return kToolMissing;
-  ToolRun run = run_step({ld, "-o", as_argument(program.file("")), as_argument(program.file(".o")), tools.library}, "",
-                         Capture::kNone, options.verbose);
+  const std::vector<std::string> argv = {ld, "-o", as_argument(program.file("")),
+                                         as_argument(program.file(".o")), tools.library};
+  ToolRun run = run_step(argv, "", Capture::kNone, options.verbose);
   if (run.start_error != 0) return kToolMissing;
   if (run.status != 0) {
     say("linking " + program.base + " failed");

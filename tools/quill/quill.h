@@ -13,7 +13,7 @@ enum QuillStatus {
   kToolMissing = 69,  // rewriter, nasm, ld, the library or the macro package
   kAssembly = 70,     // the assembler rejected NAME.ASM
   kLink = 71,         // linking failed
-  kCannotWrite = 73,  // an old NAME.ASM cannot be removed
+  kCannotWrite = 73,  // an old NAME.ASM cannot be removed, a work file written
 };
 
 // Where the toolchain's parts are (see toolchain.cpp).
