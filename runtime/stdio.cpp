@@ -146,7 +146,7 @@ void write_all(const void* p, uint64_t n) {
   const uint8_t* b = static_cast<const uint8_t*>(p);
   while (n > 0) {
     const long rc = sys::write(StdOutHandle, b, static_cast<long>(n));
-    if (rc == -4) continue;
+    if (rc == sys::kEintr) continue;
     if (rc <= 0) return;  // failed writes are ignored
     b += rc;
     n -= static_cast<uint64_t>(rc);
@@ -157,7 +157,7 @@ long read_retrying(void* p, long n) {
   long rc;
   do {
     rc = sys::read(StdInHandle, p, n);
-  } while (rc == -4);
+  } while (rc == sys::kEintr);
   return rc;
 }
 
