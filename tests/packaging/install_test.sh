@@ -22,7 +22,6 @@ for f in bin/quill bin/rewriter bin/ledger lib/quillwright/libquillwright.a \
          share/vim/vimfiles/ftdetect/quillwright.vim share/quillwright/editors/vscode/package.json; do
   [ -e "$prefix/$f" ] || fail "$f was not installed"
 done
-grep -qF -e "$build" -e "$root" "$prefix/bin/quill" && fail "the installed quill names the build or source folder"
 
 for tool in quill rewriter; do
   got=$("$prefix/bin/$tool" --version)
@@ -34,8 +33,13 @@ mkdir -p "$dir" "$work/elsewhere"
 cp "$prefix/share/doc/quillwright/examples/hello.QWR" "$dir/"
 cd "$work/elsewhere" || exit 1
 env -u QW_ROOT -u QW_BIN -u QW_LIB -u QW_REWRITER PATH="$prefix/bin:/usr/bin:/bin" \
-  quill run "$dir/hello" Ada Lovelace > out.txt 2> err.txt || { cat out.txt err.txt; fail "quill run"; }
+  quill run -v "$dir/hello" Ada Lovelace > out.txt 2> err.txt || { cat out.txt err.txt; fail "quill run"; }
 diff "$root/tests/language/examples/hello.expected" out.txt || fail "hello printed something else"
+# every part came from the moved prefix, none from the build tree
+for part in "$prefix/bin/rewriter" "-I$prefix/share/quillwright/" "$prefix/lib/quillwright/libquillwright.a"; do
+  grep -qF -- "$part" err.txt || { cat err.txt; fail "quill did not use $part"; }
+done
+grep -F -e "$build" -e "$root/" err.txt && fail "quill used the build or source tree"
 
 # the environment still overrides what quill finds next to itself
 QW_ROOT=$work/nowhere "$prefix/bin/quill" build "$dir/hello" 2> err.txt
