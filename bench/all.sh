@@ -26,7 +26,7 @@ BENCHMARKS=(
   "www.sh              arg"
 )
 # the lines of a script's output that carry its figures
-FIGURES='ratio|faster|speed-up|lines/s|lines per second|ns/call'
+FIGURES='\bratio\b|faster|speed-up|lines/s|lines per second|ns/call'
 
 run_one() {  # script how -> runs it, output in $LOGS/script.log
   local script=$1 how=$2
