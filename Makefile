@@ -2,8 +2,9 @@
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 JOBS ?= 2
+PREFIX ?= /usr/local
 
-.PHONY: all build showcase test test-main test-asan clean
+.PHONY: all build showcase test test-main test-asan install package clean
 
 all: build
 
@@ -25,6 +26,15 @@ test-asan:
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQW_SANITIZE=ON > /dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) -L hosted --output-on-failure -j $(JOBS)
+
+# The toolchain in PREFIX/bin, lib/quillwright, share/quillwright and
+# share/doc/quillwright (make install PREFIX=$HOME/.local).
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, $(BUILD)/quillwright_VERSION_amd64.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

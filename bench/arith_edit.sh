@@ -5,7 +5,7 @@
 #   bench/arith_edit.sh [ARITH_N] [EDIT_N]
 #
 # Environment: BUILD (a configured build directory, default build/),
-# ANCHORS (the peer's benchmark sources, default /work/shared/anchors),
+# ANCHORS (the peer's benchmark sources, see bench/anchors.sh),
 # RUNS (rounds of arith, default 5), EDIT_RUNS (rounds of edit, default 10).
 #
 # Our side is bench/arith_edit/*.asm, linked exactly as translated programs
@@ -17,7 +17,7 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
-ANCHORS=${ANCHORS:-/work/shared/anchors}
+. "$ROOT/bench/anchors.sh"
 ARITH_N=${1:-10000000}
 EDIT_N=${2:-1000000}
 RUNS=${RUNS:-5}
@@ -43,7 +43,7 @@ for p in arith edit; do
     ld -o "$WORK/qw_$p" "$WORK/$p.o" "$LIB"
 done
 for p in arith_comp5 arith_comp3 arith_display edit; do
-    cobc -x -O2 -o "$WORK/cob_$p" "$ANCHORS/src/$p.cob"
+    cobc -x -O2 -o "$WORK/cob_$p" "$ANCHORS/$p.cob"
 done
 
 # Results first: a fast wrong program is no benchmark.

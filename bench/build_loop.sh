@@ -19,7 +19,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-build}
 case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
 QUILL=$BUILD/bin/quill
-ANCHORS=${ANCHORS:-/work/shared/anchors/src}
+. "$ROOT/bench/anchors.sh"   # ANCHORS: the peer's sources
 GEN_STMTS=${GEN_STMTS:-10000}
 ARITH_N=${ARITH_N:-10000000}
 RUNS=${RUNS:-3}

@@ -27,7 +27,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
 BUILD=${1:-$ROOT/build}
 LIB=$BUILD/lib/libquillwright.a
-ANCHORS=${ANCHORS:-/work/shared/anchors/src}
+. "$ROOT/bench/anchors.sh"   # ANCHORS: the peer's sources
 LS_N=${LS_N:-1000000}
 REL_N=${REL_N:-200000}
 SORT_N=${SORT_N:-1000000}

@@ -22,8 +22,9 @@ enum : long {
 
 // Errors, as the negative values the calls return.
 enum : long {
-  kEintr = -4, kEagain = -11, kEnomem = -12, kEacces = -13, kEnospc = -28,
-  kEspipe = -29, kEnosys = -38,
+  kEintr = -4, kEagain = -11, kEnomem = -12, kEacces = -13, kEnfile = -23,
+  kEmfile = -24, kEnospc = -28, kEspipe = -29, kEnosys = -38, kEproto = -71,
+  kEconnaborted = -103, kEconnreset = -104, kEnobufs = -105,
 };
 
 // open and openat flags.

@@ -263,7 +263,7 @@ void run_program(Word command, bool batch, int64_t* read_end) {
   long got;
   do {
     got = sys::read(status_pipe[0], &err, sizeof err);
-  } while (got == -4 /* interrupted */);
+  } while (got == sys::kEintr);
   sys::close(status_pipe[0]);
   if (got == sizeof err) {
     // The child has ended; collect it so that it leaves no zombie.
@@ -288,7 +288,7 @@ void wait_child(int64_t pid) {
   long rc;
   do {
     rc = sys::call4(sys::kWait4, pid, reinterpret_cast<long>(&status), 0, 0);
-  } while (rc == -4);
+  } while (rc == sys::kEintr);
   if (rc < 0) {
     error_code().set_value(rc);
     return;
@@ -311,7 +311,7 @@ void refill_random() {
   while (have < kRandomBufferSize) {
     const long rc = sys::call3(sys::kGetrandom, reinterpret_cast<long>(w_RandomNoBuffer + have),
                                static_cast<long>(kRandomBufferSize - have), sys::kGrndNonblock);
-    if (rc == -4) continue;
+    if (rc == sys::kEintr) continue;
     if (rc < 0) fatal_kernel(rc);
     have += static_cast<uint64_t>(rc);
   }

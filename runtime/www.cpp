@@ -241,9 +241,9 @@ long accept_next() {
     // being accepted, or a passing shortage of descriptors or memory: wait
     // again.
     switch (fd) {
-      case kEagain: case kEintr: case -103: case -104: case -71: case -24: case -23:
-      case -105: case -12:
-        if (fd == -24 || fd == -23 || fd == -105 || fd == -12) {
+      case kEagain: case kEintr: case kEconnaborted: case kEconnreset: case kEproto:
+      case kEmfile: case kEnfile: case kEnobufs: case kEnomem:
+        if (fd == kEmfile || fd == kEnfile || fd == kEnobufs || fd == kEnomem) {
           const TimeVal pause = {0, 100000};
           sys::call2(sys::kNanosleep, reinterpret_cast<long>(&pause), 0);
         }

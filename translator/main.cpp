@@ -1,10 +1,18 @@
 // rewriter [-d|-D] NAME: translates NAME.QWR into NAME.ASM.
+// rewriter --version: prints the toolchain's version.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "quillwright_version.h"
 
 #include "translator.h"
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("rewriter (Quillwright) %s\n", QW_VERSION);
+    return 0;
+  }
   static Translator t;  // large tables: keep them off the stack
   SetCommandLine(t, argc, argv);
   int status = RunTranslator(t);

@@ -8,33 +8,53 @@ cd "$work" || exit 1
 fail=0
 expect() {  # expect STATUS DESCRIPTION -- command...
   local want=$1 what=$2; shift 3
-  "$@" > out.txt 2> err.txt
+  timeout 60 "$@" > out.txt 2> err.txt
   local got=$?
   if [ "$got" != "$want" ]; then
     echo "FAIL $what: status $got, expected $want"; cat out.txt err.txt; fail=1
   fi
 }
-has() {  # has FILE TEXT
-  grep -qF -- "$2" "$1" || { echo "FAIL: $1 lacks '$2'"; cat "$1"; fail=1; }
+has() {  # has FILE LINE: FILE holds LINE as a whole line
+  grep -qxF -- "$2" "$1" || { echo "FAIL: $1 lacks the line '$2'"; cat "$1"; fail=1; }
 }
 
 expect 0 "help" -- "$quill" --help
-has out.txt "Usage: quill build"
+has out.txt "Usage: quill build [-d] [-v] NAME"
 expect 64 "no command" -- "$quill"
+has err.txt "Usage: quill build [-d] [-v] NAME"
 expect 64 "unknown command" -- "$quill" frobnicate x
-has err.txt "unknown command 'frobnicate'"
+has err.txt "quill: unknown command 'frobnicate'"
 expect 64 "unknown option" -- "$quill" build -z x
+has err.txt "quill: unknown option '-z'"
 expect 64 "build takes one name" -- "$quill" build a b
+has err.txt "quill: 'build' takes one program name"
+expect 64 "a blank in the name" -- "$quill" build "two words"
+has err.txt "quill: a program name cannot contain blanks: 'two words'"
+
+# sources that cannot be translated, told apart before the translator runs;
+# a named pipe must not block
 expect 66 "missing source" -- "$quill" build nothere
-has err.txt "nothere.QWR: no such source file"
+has err.txt "quill: nothere.QWR: no such source file in $work"
 : > empty.QWR
 expect 66 "empty source" -- "$quill" build empty
-has err.txt "empty.QWR is empty"
+has err.txt "quill: empty.QWR is empty"
+mkdir folder.QWR
+expect 66 "a directory" -- "$quill" build folder
+has err.txt "quill: folder.QWR is a directory, not a source file"
+mkfifo pipe.QWR
+expect 66 "a named pipe" -- "$quill" build pipe
+has err.txt "quill: pipe.QWR is not a regular file"
+if [ "$(id -u)" != 0 ]; then
+  echo x > locked.QWR && chmod 000 locked.QWR
+  expect 66 "unreadable" -- "$quill" build locked
+  has err.txt "quill: locked.QWR cannot be read: Permission denied"
+fi
 
-# a program in a subdirectory, named with its extension; run passes the
-# arguments and hands back the program's status
-mkdir -p sub
-cat > sub/args.QWR <<'QWR'
+# a program in a folder whose name needs quoting, named with its extension;
+# run passes the arguments and hands back the program's status
+dir="sub \"q\" 'x' \$y"
+mkdir -p "$dir"
+cat > "$dir/args.QWR" <<'QWR'
 %include "include/BEGIN.DICTIONARY"
 %include "include/BEGIN.MATRIX"
 %include "include/BEGIN.INSTRUCTIONS"
@@ -42,28 +62,42 @@ cat > sub/args.QWR <<'QWR'
   @TERMINATE 7
 %include "include/END.PROGRAM"
 QWR
-expect 7 "run status" -- "$quill" run sub/args.QWR one two
+expect 7 "run status" -- "$quill" run -v -d "$dir/args.QWR" one two
 has out.txt "[one two  ]"
-for f in sub/args.ASM sub/args.o sub/args; do
-  [ -e "$f" ] || { echo "FAIL: $f was not kept"; fail=1; }
+has err.txt "debug: args.QWR line 4"
+grep -q "nasm -O1 -f elf64" err.txt || { echo "FAIL: -v shows no assembler command"; fail=1; }
+for f in args.ASM args.o args; do
+  [ -e "$dir/$f" ] || { echo "FAIL: $f was not kept"; fail=1; }
 done
 
-# an undeclared name: the assembler's message against the source line
+# a failed translation leaves no NAME.ASM behind to be assembled later
+printf '%%include "include/BEGIN.INSTRUCTIONS"\n  n_A = [1 + 2\n' > "$dir/args.QWR"
+expect 5 "translation fails" -- "$quill" build "$dir/args"
+has err.txt "06: Square brackets are not balanced on line no=000002"
+has err.txt "quill: translation of args.QWR failed (status 5)"
+[ -e "$dir/args.ASM" ] && { echo "FAIL: the old args.ASM is still there"; fail=1; }
+expect 70 "assemble without NAME.ASM" -- "$quill" assemble "$dir/args"
+has err.txt "quill: args.ASM: no such assembly file in $work/$dir"
+
+# assembler faults at their source line, the line shown below
 cat > undeclared.QWR <<'QWR'
 %include "include/BEGIN.DICTIONARY"
   @INSERTNUMBER n_A, 1, '9'
 %include "include/BEGIN.MATRIX"
 %include "include/BEGIN.INSTRUCTIONS"
   @DISPLAY n_A, LF
+  n_A = n_Zip + 1
   @DISPLAY n_Missing, LF
 %include "include/END.PROGRAM"
 QWR
-expect 70 "undeclared name" -- "$quill" build undeclared
-has err.txt "undeclared.QWR:6:"
-has err.txt "n_Missing"
+expect 70 "undeclared names" -- "$quill" build undeclared
+has err.txt "undeclared.QWR:6: error: symbol \`n_Zip' not defined"
+has err.txt "    n_A = n_Zip + 1"
+has err.txt "undeclared.QWR:7: error: symbol \`n_Missing' not defined"
+has err.txt "quill: assembly of undeclared.ASM failed"
 
-# blocks left open, and an initial text too long for its word
-cat > open.QWR <<'QWR'
+# the macro package's own checks, on an ASM written by hand
+cat > open.ASM <<'QWR'
 %include "include/BEGIN.DICTIONARY"
   @INSERTWORD w_A, 3, 'abcdef'
 %include "include/BEGIN.MATRIX"
@@ -72,12 +106,11 @@ cat > open.QWR <<'QWR'
 %include "include/END.PROGRAM"
 QWR
 expect 70 "package checks" -- "$quill" assemble open
-: # assemble needs the ASM: make it from the source as it stands
-cp open.QWR open.ASM
-expect 70 "package checks" -- "$quill" assemble open
-has err.txt "initial text of w_A is longer than the word"
-has err.txt "@ELSE without @IF"
+grep -q "^open.ASM:2: error: .*initial text of w_A is longer than the word" err.txt &&
+  grep -q "^open.ASM:5: error: .*@ELSE without @IF" err.txt ||
+  { echo "FAIL: package checks not at their lines"; cat err.txt; fail=1; }
 
 # a missing translator is reported as a missing tool
-QW_REWRITER=/nonexistent/rewriter expect 69 "missing translator" -- "$quill" build sub/args
+QW_REWRITER=/nonexistent/rewriter expect 69 "missing translator" -- "$quill" build undeclared
+has err.txt "quill: cannot find /nonexistent/rewriter"
 exit $fail

@@ -1,0 +1,2 @@
+" Quillwright sources: NAME.QWR
+autocmd BufRead,BufNewFile *.QWR,*.qwr setfiletype quillwright

@@ -1,0 +1,206 @@
+// The three steps of a build: translate NAME.QWR with rewriter, assemble
+// NAME.ASM with nasm against the macro package, link with the runtime
+// library.  Each step answers 0 or the status quill ends with.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "assembler_log.h"
+#include "quill.h"
+#include "source_lines.h"
+#include "spawn.h"
+
+namespace {
+
+// A file name handed to a tool: one beginning with "-" would read as an
+// option.
+std::string as_argument(const std::string& name) { return name[0] == '-' ? "./" + name : name; }
+
+// The program's folder as an absolute path, for messages.
+std::string folder_shown(const Program& program) {
+  char* where = realpath(program.dir.c_str(), nullptr);
+  std::string shown = where ? where : program.dir;
+  std::free(where);
+  return shown;
+}
+
+// Runs a tool, saying so first under -v; a tool that cannot be started
+// is reported here and answers a start error in the result.
+ToolRun run_step(const std::vector<std::string>& argv, const std::string& cwd, Capture capture,
+                 bool verbose) {
+  if (verbose) {
+    say(cwd.empty() ? shown_command(argv)
+                    : "(cd " + shown_command({cwd}) + " && " + shown_command(argv) + ")");
+  }
+  ToolRun run = run_tool(argv, cwd, capture);
+  if (run.start_error != 0) say("cannot run " + argv[0] + ": " + std::strerror(run.start_error));
+  return run;
+}
+
+// The tool's full path, or a message and "" when there is none.
+std::string need(const std::string& tool) {
+  std::string path = find_program(tool);
+  if (path.empty()) say("cannot find " + tool);
+  return path;
+}
+
+// NAME.QWR must be a readable, non-empty regular file.  It is looked at
+// with stat first, so that a named pipe or a device is never opened.
+int check_source(const Program& program) {
+  const std::string name = program.base + ".QWR", path = program.file(".QWR");
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) {
+      say(name + ": no such source file in " + folder_shown(program));
+    } else {
+      say(name + " cannot be read: " + std::strerror(errno));
+    }
+    return kNoInput;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    say(name + " is a directory, not a source file");
+    return kNoInput;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    say(name + " is not a regular file");
+    return kNoInput;
+  }
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    say(name + " cannot be read: " + std::strerror(errno));
+    return kNoInput;
+  }
+  close(fd);
+  if (st.st_size == 0) {
+    say(name + " is empty");
+    return kNoInput;
+  }
+  return 0;
+}
+
+// What the translator printed, without its block summary, on failure.
+void show_translator_messages(const std::string& output) {
+  static const std::regex summary(R"(^ *\[[0-9]*\] .*|^ $)");
+  size_t start = 0;
+  while (start < output.size()) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::string line = output.substr(start, end - start);
+    if (!std::regex_match(line, summary)) std::fprintf(stderr, "%s\n", line.c_str());
+    start = end + 1;
+  }
+}
+
+int translate(const Program& program, const BuildOptions& options, const Toolchain& tools) {
+  if (int status = check_source(program)) return status;
+  if (need(tools.rewriter).empty()) return kToolMissing;
+  // An old NAME.ASM goes first: a failed translation must never be
+  // followed by assembling what an earlier one wrote.
+  const std::string asm_path = program.file(".ASM");
+  if (unlink(asm_path.c_str()) != 0 && errno != ENOENT) {
+    say("cannot replace " + program.base + ".ASM: " + std::strerror(errno));
+    return kCannotWrite;
+  }
+  std::vector<std::string> argv = {tools.rewriter};
+  if (options.debug) argv.push_back("-D");
+  argv.push_back(as_argument(program.base));
+  ToolRun run = run_step(argv, program.dir, Capture::kStdout, options.verbose);
+  if (run.start_error != 0) return kToolMissing;
+  if (run.status != 0) {
+    show_translator_messages(run.output);
+    say("translation of " + program.base + ".QWR failed (status " + std::to_string(run.status) + ")");
+    return run.status;
+  }
+  if (options.verbose) std::fputs(run.output.c_str(), stderr);
+  return 0;
+}
+
+bool write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  return static_cast<bool>(out.flush());
+}
+
+// The macro package is expanded once (nasm -E) and the expansion is then
+// assembled: nasm would otherwise expand every macro again on each of its
+// passes.  The expansion keeps NAME.ASM's line numbers for messages.
+int assemble(const Program& program, const BuildOptions& options, const Toolchain& tools) {
+  const std::string asm_name = program.base + ".ASM";
+  struct stat st;
+  if (stat(program.file(".ASM").c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    say(options.translate ? asm_name + " was not written"
+                          : asm_name + ": no such assembly file in " + folder_shown(program));
+    return kAssembly;
+  }
+  const std::string nasm = need("nasm");
+  if (nasm.empty()) return kToolMissing;
+  if (access((tools.root + "/include").c_str(), F_OK) != 0) {
+    say("cannot find the macro package in " + tools.root + "/include (set QW_ROOT)");
+    return kToolMissing;
+  }
+  const std::string expanded = "." + program.base + ".pre.asm";
+  const std::string debug_names = "." + program.base + ".dbg.asm";
+  std::vector<std::string> expand = {nasm, "-E", "-w-pp-macro-params-multi",
+                                     "-I" + tools.root + "/"};
+  const Lines source = options.debug ? read_lines(program.file(".QWR")) : Lines();
+  if (!source.empty()) {
+    // debug markers name the source line: see debug_map
+    if (!write_file(program.dir + "/" + debug_names,
+                    debug_map(read_lines(program.file(".ASM")), source, program.base + ".QWR"))) {
+      say("cannot write " + debug_names + " in " + folder_shown(program));
+      return kCannotWrite;
+    }
+    expand.insert(expand.end(), {"-P", debug_names});
+  }
+  expand.insert(expand.end(), {"-o", expanded, as_argument(asm_name)});
+  ToolRun run = run_step(expand, program.dir, Capture::kAll, options.verbose);
+  std::string log = run.output;
+  if (run.start_error == 0 && run.status == 0) {
+    run = run_step({nasm, "-O1", "-f", "elf64", "-o", as_argument(program.base + ".o"), expanded},
+                   program.dir, Capture::kAll, options.verbose);
+    log += run.output;
+  }
+  unlink((program.dir + "/" + expanded).c_str());
+  unlink((program.dir + "/" + debug_names).c_str());
+  if (run.start_error != 0) return kToolMissing;
+  if (!log.empty()) report_assembly(log, program);
+  if (run.status != 0) {
+    say("assembly of " + asm_name + " failed");
+    return kAssembly;
+  }
+  return 0;
+}
+
+int link(const Program& program, const BuildOptions& options, const Toolchain& tools) {
+  if (access(tools.library.c_str(), F_OK) != 0) {
+    say("runtime library " + tools.library + " is missing (run make first)");
+    return kToolMissing;
+  }
+  const std::string ld = need("ld");
+  if (ld.empty()) return kToolMissing;
+  const std::vector<std::string> argv = {ld, "-o", as_argument(program.file("")),
+                                         as_argument(program.file(".o")), tools.library};
+  ToolRun run = run_step(argv, "", Capture::kNone, options.verbose);
+  if (run.start_error != 0) return kToolMissing;
+  if (run.status != 0) {
+    say("linking " + program.base + " failed");
+    return kLink;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int build_program(const Program& program, const BuildOptions& options, const Toolchain& tools) {
+  if (options.translate) {
+    if (int status = translate(program, options, tools)) return status;
+  }
+  if (int status = assemble(program, options, tools)) return status;
+  return link(program, options, tools);
+}

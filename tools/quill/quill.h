@@ -1,0 +1,46 @@
+// quill: builds and runs Quillwright programs (NAME.QWR -> NAME.ASM ->
+// NAME.o -> NAME).  Declarations shared by the driver's files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Exit statuses of quill itself; a failed translation ends with the
+// translator's own status and `run` with the program's.
+enum QuillStatus {
+  kUsage = 64,        // wrong command line
+  kNoInput = 66,      // NAME.QWR missing, empty or not a readable file
+  kToolMissing = 69,  // rewriter, nasm, ld, the library or the macro package
+  kAssembly = 70,     // the assembler rejected NAME.ASM
+  kLink = 71,         // linking failed
+  kCannotWrite = 73,  // an old NAME.ASM cannot be removed, a work file written
+};
+
+// Where the toolchain's parts are (see toolchain.cpp).
+struct Toolchain {
+  std::string root;      // the folder holding include/, the macro package
+  std::string rewriter;  // the translator
+  std::string library;   // libquillwright.a
+};
+
+// One program to build: the files all lie in `dir` and share `base`.
+struct Program {
+  std::string dir;   // as given ("." when the name has no folder)
+  std::string base;  // the name without folder and extension
+  std::string file(const char* ext) const { return dir + "/" + base + ext; }
+};
+
+struct BuildOptions {
+  bool translate = true;
+  bool debug = false;
+  bool verbose = false;
+};
+
+// "quill: TEXT" on standard error.
+void say(const std::string& text);
+
+Toolchain locate_toolchain();
+
+// Builds the program; answers 0 or the status quill ends with.
+int build_program(const Program& program, const BuildOptions& options,
+                  const Toolchain& tools);
