@@ -49,6 +49,27 @@ enum : long {
   kMsgDontwait = 0x40, kMsgNosignal = 0x4000,
 };
 
+// The HTTP server's event loop: epoll, accept4, writev, sendfile, the
+// monotonic clock, TCP options and the errors its connections meet.
+enum : long {
+  kMunmap = 11, kWritev = 20, kClockGettime = 228, kEpollWait = 232,
+  kEpollCtl = 233, kAccept4 = 288, kEpollCreate1 = 291,
+};
+enum : long {
+  kEnoent = -2, kEbadf = -9, kEnfile = -23, kEmfile = -24, kEinval = -22,
+  kEnametoolong = -36, kEproto = -71, kEconnaborted = -103,
+  kEconnreset = -104, kEnobufs = -105,
+};
+enum : long {
+  kONonblock = 04000, kSockNonblock = 04000, kSockCloexec = 02000000,
+  kEpollCloexec = 02000000, kEpollCtlAdd = 1, kEpollCtlDel = 2,
+  kEpollCtlMod = 3, kEpollIn = 0x1, kEpollOut = 0x4, kEpollErr = 0x8,
+  kEpollHup = 0x10, kIpprotoTcp = 6, kTcpDeferAccept = 9, kMsgMore = 0x8000,
+  kShutWr = 1, kClockMonotonic = 1,
+};
+// fstat's file kinds.
+enum : unsigned { kSIfmt = 0170000, kSIfreg = 0100000 };
+
 // getrandom.
 enum : long { kGrndNonblock = 1 };
 
