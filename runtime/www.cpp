@@ -145,6 +145,7 @@ void pump(Connection& c) {
     case Sent::kAll:
       return finish(c);
     case Sent::kWaiting:
+      server.now = clock_ms();  // a routine may have taken its time
       set_deadline(c, server.now + kSendSeconds * 1000);
       return watch(c, kEpollOut);
     case Sent::kFailed:
@@ -361,7 +362,6 @@ bool take_turn(Connection& c) {
     // previous request is not an answer to this one.
     rc.set_value(0);
     qw_www_call_routine(routine);
-    server.now = clock_ms();
     if (error_code().value() == kStopServing) {
       begin_stop();
       answer_text(c, "", 0);
