@@ -370,6 +370,7 @@ bool take_turn(Connection& c) {
     }
     if (!post || rc.value() != kMoreToRead) break;
   }
+  if (listen_socket < 0 && !server.stopping) begin_stop();  // the routine closed the server
   const int64_t count = rc.value();
   if (count > 0) {
     const uint64_t size = exchange().length();

@@ -218,18 +218,18 @@ int parse_request(uint8_t* buf, uint32_t& length, Request& req) {
   if (status == 0) status = header_lines(buf, line_end + 1, end, req);
   if (status != 0) return status;
 
-  // Write the plain request line back; it is never longer than the one sent.
-  char line[kMaxPath * 3 + 64];
-  Text plain = {line, 0, sizeof line, false};
+  // Write the plain request line over the one sent, which is never
+  // shorter: every character written stands for one or more read.
+  Text plain = {reinterpret_cast<char*>(buf), 0, path_end, false};
   plain.add(req.method == Method::kPost ? "POST " : "GET ");
   plain_target(req, plain);
-  plain.add(reinterpret_cast<const char*>(buf + path_end), query_end - path_end);
-  plain.add(reinterpret_cast<const char*>(buf + t), line_end - t);
-  const uint32_t old_line = line_end;
-  if (plain.full || plain.length > old_line) return 414;
-  const uint32_t shift = old_line - plain.length;
-  __builtin_memmove(buf + plain.length, buf + old_line, length - old_line);
-  __builtin_memcpy(buf, line, plain.length);
+  if (plain.full) return 400;
+  uint32_t at = plain.length;
+  const uint32_t query = query_end - path_end;
+  __builtin_memmove(buf + at, buf + path_end, query);
+  at += query;
+  __builtin_memmove(buf + at, buf + t, length - t);  // the version, then everything after the line
+  const uint32_t shift = t - at;
   length -= shift;
   req.header_end -= shift;
   return 0;
