@@ -76,7 +76,7 @@ bool add_body(Connection& c, const char* body, uint64_t n) {
   if (c.head_only || n == 0) return true;
   if (n <= kRequestBufferSize - c.out_end) {
     __builtin_memcpy(c.buf + c.out_end, body, n);
-    c.out_end += static_cast<uint32_t>(n);
+    c.out_end += n;
     return true;
   }
   const IoVec parts[2] = {{c.buf, c.out_end}, {body, n}};
@@ -88,7 +88,7 @@ bool add_body(Connection& c, const char* body, uint64_t n) {
   if (sent < 0) return false;
   uint64_t taken = static_cast<uint64_t>(sent);
   const uint64_t from_head = taken < c.out_end ? taken : c.out_end;
-  c.out = static_cast<uint32_t>(from_head);
+  c.out = from_head;
   taken -= from_head;
   const uint64_t rest = n - taken;
   if (rest == 0) return true;
@@ -164,7 +164,7 @@ void answer_file(Connection& c, Word default_file) {
       if (rc <= 0) break;  // the file shrank: the client sees the answer end short
       got += static_cast<uint64_t>(rc);
     }
-    c.out_end += static_cast<uint32_t>(got);
+    c.out_end += got;
     sys::close(fd);
   } else {
     c.file = fd;
@@ -173,24 +173,28 @@ void answer_file(Connection& c, Word default_file) {
   }
 }
 
-Sent send_answer(Connection& c) {
-  while (c.out < c.out_end) {
-    const bool more = c.spill_at < c.spill_end || c.file_at < c.file_end;
-    const long rc = sys::call6(kSendto, c.fd, reinterpret_cast<long>(c.buf + c.out), c.out_end - c.out,
+namespace {
+
+// Sends p[at, end); `more` tells the kernel that more of the answer follows.
+Sent send_bytes(long fd, const uint8_t* p, uint64_t& at, uint64_t end, bool more) {
+  while (at < end) {
+    const long rc = sys::call6(kSendto, fd, reinterpret_cast<long>(p + at), static_cast<long>(end - at),
                                kMsgNosignal | (more ? long{kMsgMore} : 0L), 0, 0);
     if (rc == kEintr) continue;
     if (rc == kEagain) return Sent::kWaiting;
     if (rc < 0) return Sent::kFailed;
-    c.out += static_cast<uint32_t>(rc);
+    at += static_cast<uint64_t>(rc);
   }
-  while (c.spill_at < c.spill_end) {
-    const long rc = sys::call6(kSendto, c.fd, reinterpret_cast<long>(c.spill + c.spill_at),
-                               static_cast<long>(c.spill_end - c.spill_at), kMsgNosignal, 0, 0);
-    if (rc == kEintr) continue;
-    if (rc == kEagain) return Sent::kWaiting;
-    if (rc < 0) return Sent::kFailed;
-    c.spill_at += static_cast<uint64_t>(rc);
-  }
+  return Sent::kAll;
+}
+
+}  // namespace
+
+Sent send_answer(Connection& c) {
+  const bool file_left = c.file_at < c.file_end;
+  Sent sent = send_bytes(c.fd, c.buf, c.out, c.out_end, c.spill_at < c.spill_end || file_left);
+  if (sent == Sent::kAll) sent = send_bytes(c.fd, c.spill, c.spill_at, c.spill_end, file_left);
+  if (sent != Sent::kAll) return sent;
   while (c.file_at < c.file_end) {
     uint64_t chunk = c.file_end - c.file_at;
     if (chunk > 0x40000000) chunk = 0x40000000;

@@ -40,7 +40,7 @@ struct Connection {
   uint64_t total;       // bytes the routine may be given: the header, and a POST's body
   Request request;
   // The answer still to send: buf[out, out_end), then the spill, then the file.
-  uint32_t out, out_end;
+  uint64_t out, out_end;
   uint8_t* spill;
   uint64_t spill_at, spill_end, spill_size;
   long file;
