@@ -5,12 +5,15 @@
 # file and for a routine's text answer (nginx: the same text from `return`);
 # then the answer time of a normal request while 50 clients trickle their
 # requests one byte a second.
-# Usage: bench/www.sh [build-dir] [seconds per run]
+# Usage: bench/www.sh [build-dir] [seconds per run] [other-build-dir]
+# With another build directory (an older runtime, say) its server is
+# measured in the same rounds and shown in a column of its own.
 # Needs nasm, ld, wrk, nginx (nginx-light), curl and python3.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
 seconds=${2:-4}
+other=${3:-}
 lib=$build/lib/libquillwright.a
 for tool in nasm ld wrk nginx curl python3; do
   command -v "$tool" >/dev/null || { echo "www.sh: $tool is not installed" >&2; exit 2; }
@@ -19,14 +22,14 @@ done
 
 work=$(mktemp -d)
 chmod 755 "$work"   # nginx workers may run as another user
-server_pid=
+pids=()
 cleanup() {
   set +e
   [ -f "$work/nginx/nginx.pid" ] && kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
+  for pid in "${pids[@]}"; do
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
   sleep 0.3
   rm -rf "$work"
 }
@@ -34,15 +37,26 @@ trap cleanup EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
-nasm -f elf64 -o "$work/server.o" "$here/www/server.asm"
-ld -o "$work/server" "$work/server.o" "$lib"
 mkdir "$work/site"
 text=$(head -c 1024 /dev/zero | tr '\0' 'q')
 printf '%s' "$text" > "$work/site/index.html"
+nasm -f elf64 -o "$work/server.o" "$here/www/server.asm"
 
-port=$(free_port)
-(cd "$work/site" && exec "$work/server" "$port" > /dev/null) &
-server_pid=$!
+start_server() {  # library -> port
+  local exe port
+  exe=$work/server$((${#pids[@]} + 1))
+  ld -o "$exe" "$work/server.o" "$1"
+  port=$(free_port)
+  (cd "$work/site" && exec "$exe" "$port" > /dev/null) &
+  pids+=($!)
+  echo "$port"
+}
+port=$(start_server "$lib")
+oport=
+if [ -n "$other" ]; then
+  [ -f "$other/lib/libquillwright.a" ] || { echo "www.sh: $other/lib/libquillwright.a not found" >&2; exit 2; }
+  oport=$(start_server "$other/lib/libquillwright.a")
+fi
 
 nport=$(free_port)
 mkdir -p "$work/nginx"
@@ -69,9 +83,8 @@ http {
 }
 CONF
 nginx -c "$work/nginx/nginx.conf" -p "$work/nginx"
-for _ in $(seq 50); do
-  curl -s -o /dev/null "http://127.0.0.1:$port/" && curl -s -o /dev/null "http://127.0.0.1:$nport/" && break
-  sleep 0.1
+for p in $port $nport $oport; do
+  for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$p/" && break; sleep 0.1; done
 done
 
 check() {
@@ -90,22 +103,31 @@ rate() {  # threads connections url
 }
 best() { awk -v x="$1" -v y="$2" 'BEGIN { print (y > x ? y : x) }'; }
 
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
 echo "requests per second, best of 3 alternating rounds of ${seconds} s (wrk, loopback)"
-printf '%-26s %12s %12s %7s\n' "" quillwright nginx ratio
+printf '%-31s %11s %11s %6s' "" quillwright nginx ratio
+[ -n "$oport" ] && printf ' %11s %6s' other ratio
+echo
 for what in "index.html:static 1 KiB file" "text:routine's 1 KiB text"; do
   path=${what%%:*}
   for load in "1 1" "2 50"; do
     set -- $load
-    ours=0; theirs=0
+    ours=0; theirs=0; others=0
     for _ in 1 2 3; do
       ours=$(best "$ours" "$(rate "$1" "$2" "http://127.0.0.1:$port/$path")")
       theirs=$(best "$theirs" "$(rate "$1" "$2" "http://127.0.0.1:$nport/$path")")
+      [ -n "$oport" ] && others=$(best "$others" "$(rate "$1" "$2" "http://127.0.0.1:$oport/$path")")
     done
-    printf '%-26s %12s %12s %7s\n' "${what#*:}, -t$1 -c$2" "$ours" "$theirs" \
-      "$(awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')"
+    printf '%-31s %11s %11s %6s' "${what#*:}, -t$1 -c$2" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
+    [ -n "$oport" ] && printf ' %11s %6s' "$others" "$(ratio "$others" "$theirs")"
+    echo
   done
 done
 
 echo "answer time while 50 clients trickle one byte a second (ms: median, longest of 20)"
 printf '  quillwright server: %s\n' "$(python3 "$here/www/slow_clients.py" "$port")"
 printf '  nginx:              %s\n' "$(python3 "$here/www/slow_clients.py" "$nport")"
+if [ -n "$oport" ]; then
+  printf '  other:              %s\n' "$(python3 "$here/www/slow_clients.py" "$oport")"
+fi
