@@ -68,21 +68,22 @@ struct Turn {
   uint32_t slot, generation;
 };
 
-// What one @WWW PROCESS works with.
+// What one @WWW PROCESS works with; set up by prepare() (plain data: the
+// runtime has no static constructors).
 struct Server {
-  void* default_file = nullptr;  // the data of the program's words
-  void* exchange = nullptr;
-  Routine get = 0, post = 0;
-  long epoll = -1;
-  int64_t now = 0;
-  int64_t next_sweep = kNever;  // the earliest deadline
-  bool stopping = false;
-  bool accept_paused = false;
-  uint32_t active = 0;
-  uint32_t free_count = 0;
+  void* default_file;  // the data of the program's words
+  void* exchange;
+  Routine get, post;
+  long epoll;
+  int64_t now;
+  int64_t next_sweep;  // the earliest deadline
+  bool stopping;
+  bool accept_paused;
+  uint32_t active;
+  uint32_t free_count;
   uint32_t free_slots[kMaxConnections];
   Turn queue[kMaxConnections];
-  uint32_t queue_head = 0, queue_count = 0;
+  uint32_t queue_head, queue_count;
 };
 
 Server server;
@@ -441,7 +442,15 @@ void on_event(const EpollEvent& e) {
   }
 }
 
-void prepare_slots() {
+void prepare(Word default_file, Word exchange, Routine get, Routine post) {
+  server.default_file = default_file.data();
+  server.exchange = exchange.data();
+  server.get = get;
+  server.post = post;
+  server.stopping = server.accept_paused = false;
+  server.next_sweep = kNever;
+  server.epoll = sys::call1(kEpollCreate1, kEpollCloexec);
+  if (server.epoll < 0) fatal_kernel(server.epoll);
   if (slots == nullptr) {
     const long bytes = static_cast<long>(sizeof(Connection)) * kMaxConnections;
     const long map = sys::call6(kMmap, 0, bytes, kProtReadWrite, kMapPrivateAnonymous, -1, 0);
@@ -490,15 +499,7 @@ void open(int64_t port, const Word* address) {
 
 void process(Word default_file, Word exchange, Routine get, Routine post) {
   if (listen_socket < 0) fatal_kernel(kEbadf);  // serving before opening
-  prepare_slots();
-  server.default_file = default_file.data();
-  server.exchange = exchange.data();
-  server.get = get;
-  server.post = post;
-  server.stopping = false;
-  server.next_sweep = kNever;
-  server.epoll = sys::call1(kEpollCreate1, kEpollCloexec);
-  if (server.epoll < 0) fatal_kernel(server.epoll);
+  prepare(default_file, exchange, get, post);
   watch_listener(true);
   server.now = clock_ms();
   EpollEvent events[kEventsAtOnce];
