@@ -75,7 +75,8 @@ struct Server {
   void* exchange;
   Routine get, post;
   long epoll;
-  int64_t now;
+  int64_t now;         // valid while clock_read
+  bool clock_read;
   int64_t next_sweep;  // the earliest deadline
   bool stopping;
   bool accept_paused;
@@ -95,6 +96,14 @@ int64_t clock_ms() {
   TimeSpec t = {0, 0};
   sys::call2(kClockGettime, kClockMonotonic, reinterpret_cast<long>(&t));
   return t.sec * 1000 + t.nsec / 1000000;
+}
+
+// The time, read once after each wait: a request that is read and answered
+// at once needs no deadline and no look at the clock.
+int64_t now() {
+  if (!server.clock_read) server.now = clock_ms();
+  server.clock_read = true;
+  return server.now;
 }
 
 uint32_t slot_of(const Connection& c) { return static_cast<uint32_t>(&c - slots); }
@@ -137,7 +146,7 @@ void finish(Connection& c) {
   if (c.ended || !unread) return close_connection(c);
   sys::call2(kShutdown, c.fd, kShutWr);
   c.phase = Phase::kDraining;
-  set_deadline(c, server.now + kLingerSeconds * 1000);
+  set_deadline(c, now() + kLingerSeconds * 1000);
   watch(c, kEpollIn);
 }
 
@@ -146,8 +155,7 @@ void pump(Connection& c) {
     case Sent::kAll:
       return finish(c);
     case Sent::kWaiting:
-      server.now = clock_ms();  // a routine may have taken its time
-      set_deadline(c, server.now + kSendSeconds * 1000);
+      set_deadline(c, now() + kSendSeconds * 1000);
       return watch(c, kEpollOut);
     case Sent::kFailed:
       return close_connection(c);
@@ -214,6 +222,20 @@ void client_ended(Connection& c) {
   // kMore: its turn in the queue comes back to it and finds nothing more.
 }
 
+// A connection about to wait for its client: the idle limit until its
+// first byte, then the request's limit counted from that byte.
+void time_input(Connection& c) {
+  const bool spoken = c.length > 0 || c.base > 0;
+  if (spoken && !c.heard) {
+    c.heard = true;
+    c.since = now();
+    set_deadline(c, c.since + kRequestSeconds * 1000);
+  } else if (!spoken && c.deadline == kNever) {
+    c.since = now();
+    set_deadline(c, c.since + kIdleSeconds * 1000);
+  }
+}
+
 // Reads what the client has sent and moves its request on.
 void read_request(Connection& c) {
   for (;;) {
@@ -224,10 +246,6 @@ void read_request(Connection& c) {
     if (rc == kEagain) break;
     if (rc == 0) return client_ended(c);
     if (rc < 0) return close_connection(c);
-    if (c.base == 0 && c.length == 0) {
-      c.since = server.now;  // the request's time runs from its first byte
-      set_deadline(c, server.now + kRequestSeconds * 1000);
-    }
     c.length += static_cast<uint32_t>(rc);
     c.filled = static_cast<uint32_t>(rc) == space;
     if (!c.filled) break;  // the kernel had no more just now
@@ -245,6 +263,7 @@ void read_request(Connection& c) {
     }
   }
   if (c.phase == Phase::kBody && (c.length >= c.total || c.length == kRequestBufferSize)) enqueue(c);
+  if (c.phase == Phase::kReading || c.phase == Phase::kBody) time_input(c);
   if (c.phase == Phase::kReading || c.phase == Phase::kBody || c.phase == Phase::kMore)
     watch(c, kEpollIn);
 }
@@ -255,9 +274,9 @@ void start_connection(long fd) {
   c.fd = fd;
   c.phase = Phase::kReading;
   c.watching = 0;
-  c.head_only = c.filled = c.ended = c.linger = false;
-  c.since = server.now;
-  set_deadline(c, server.now + kIdleSeconds * 1000);
+  c.head_only = c.filled = c.ended = c.linger = c.heard = false;
+  c.since = 0;
+  c.deadline = kNever;  // until it has to wait
   c.length = c.scanned = 0;
   c.base = c.delivered = c.total = 0;
   c.out = c.out_end = 0;
@@ -331,6 +350,10 @@ void wait_for_more(Connection& c) {
   c.length -= static_cast<uint32_t>(used);
   c.base = c.delivered;
   c.phase = Phase::kMore;
+  if (!c.heard) {
+    c.heard = true;
+    c.since = now();
+  }
   set_deadline(c, c.since + kRequestSeconds * 1000);
   watch(c, kEpollIn);
 }
@@ -363,6 +386,7 @@ bool take_turn(Connection& c) {
     // previous request is not an answer to this one.
     rc.set_value(0);
     qw_www_call_routine(routine);
+    server.clock_read = false;  // the routine may have taken its time
     if (error_code().value() == kStopServing) {
       begin_stop();
       answer_text(c, "", 0);
@@ -420,7 +444,7 @@ void sweep() {
   for (uint32_t i = 0; i < kMaxConnections; ++i) {
     Connection& c = slots[i];
     if (c.phase == Phase::kFree || c.phase == Phase::kQueued) continue;
-    if (c.deadline <= server.now) expire(c);
+    if (c.deadline <= now()) expire(c);
     if (c.phase != Phase::kFree && c.phase != Phase::kQueued && c.deadline < server.next_sweep)
       server.next_sweep = c.deadline;
   }
@@ -447,7 +471,7 @@ void prepare(Word default_file, Word exchange, Routine get, Routine post) {
   server.exchange = exchange.data();
   server.get = get;
   server.post = post;
-  server.stopping = server.accept_paused = false;
+  server.stopping = server.accept_paused = server.clock_read = false;
   server.next_sweep = kNever;
   server.epoll = sys::call1(kEpollCreate1, kEpollCloexec);
   if (server.epoll < 0) fatal_kernel(server.epoll);
@@ -501,20 +525,19 @@ void process(Word default_file, Word exchange, Routine get, Routine post) {
   if (listen_socket < 0) fatal_kernel(kEbadf);  // serving before opening
   prepare(default_file, exchange, get, post);
   watch_listener(true);
-  server.now = clock_ms();
   EpollEvent events[kEventsAtOnce];
   while (!server.stopping || server.active > 0) {
     int64_t wait = -1;  // nothing to wait for but new connections
     if (server.active > 0 && server.next_sweep != kNever) {
-      wait = server.next_sweep - server.now;
+      wait = server.next_sweep - now();
       if (wait < 0) wait = 0;
     }
     const long n = sys::call4(kEpollWait, server.epoll, reinterpret_cast<long>(events), kEventsAtOnce, wait);
     if (n < 0 && n != kEintr) fatal_kernel(n);
-    server.now = clock_ms();
+    server.clock_read = false;
     for (long i = 0; i < n; ++i) on_event(events[i]);
     serve_queue();
-    if (server.now >= server.next_sweep) sweep();
+    if (server.next_sweep != kNever && now() >= server.next_sweep) sweep();
   }
   sys::close(server.epoll);
   server.epoll = -1;

@@ -30,8 +30,9 @@ struct Connection {
   bool filled;          // the last read filled the buffer: the client may have sent more
   bool ended;           // the client has sent its last byte
   bool linger;          // the request was refused: its rest may still be on the way
-  int64_t since;        // when the connection came, then when the request's first byte came
-  int64_t deadline;     // when the connection's time in its phase runs out
+  bool heard;           // its request's time runs: `since` is when its first byte came
+  int64_t since;        // when it began to wait for its client
+  int64_t deadline;     // when its time in its phase runs out; none before it first waits
   // The request: buf holds its bytes from position `base` on.
   uint32_t length;      // bytes in buf
   uint32_t scanned;     // bytes searched for the end of the header
