@@ -536,8 +536,8 @@ void process(Word default_file, Word exchange, Routine get, Routine post) {
     if (n < 0 && n != kEintr) fatal_kernel(n);
     server.clock_read = false;
     for (long i = 0; i < n; ++i) on_event(events[i]);
-    serve_queue();
     if (server.next_sweep != kNever && now() >= server.next_sweep) sweep();
+    serve_queue();  // after the sweep, which may have ended the request holding the queue up
   }
   sys::close(server.epoll);
   server.epoll = -1;
