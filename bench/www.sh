@@ -12,7 +12,7 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
-seconds=${2:-4}
+seconds=${2:-3}
 other=${3:-}
 lib=$build/lib/libquillwright.a
 for tool in nasm ld wrk nginx curl python3; do
@@ -105,7 +105,7 @@ best() { awk -v x="$1" -v y="$2" 'BEGIN { print (y > x ? y : x) }'; }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-echo "requests per second, best of 3 alternating rounds of ${seconds} s (wrk, loopback)"
+echo "requests per second, best of 5 alternating rounds of ${seconds} s (wrk, loopback)"
 printf '%-31s %11s %11s %6s' "" quillwright nginx ratio
 [ -n "$oport" ] && printf ' %11s %6s' other ratio
 echo
@@ -114,7 +114,7 @@ for what in "index.html:static 1 KiB file" "text:routine's 1 KiB text"; do
   for load in "1 1" "2 50"; do
     set -- $load
     ours=0; theirs=0; others=0
-    for _ in 1 2 3; do
+    for _ in 1 2 3 4 5; do
       ours=$(best "$ours" "$(rate "$1" "$2" "http://127.0.0.1:$port/$path")")
       theirs=$(best "$theirs" "$(rate "$1" "$2" "http://127.0.0.1:$nport/$path")")
       [ -n "$oport" ] && others=$(best "$others" "$(rate "$1" "$2" "http://127.0.0.1:$oport/$path")")
