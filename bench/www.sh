@@ -1,32 +1,35 @@
 #!/usr/bin/env bash
-# Requests per second for a small static file over loopback, one connection
-# at a time, for the runtime's HTML server next to nginx (one worker, no
-# keep-alive).  Usage: bench/www.sh [build-dir] [requests]
-# Needs nasm, ld, ab (apache2-utils) and nginx (nginx-light).
+# Requests per second of the runtime's HTML server next to nginx (one
+# worker process, no keep-alive, access log off), measured side by side with
+# wrk at one connection (-t1 -c1) and at fifty (-t2 -c50), for a small static
+# file and for a routine's text answer (nginx: the same text from `return`);
+# then the answer time of a normal request while 50 clients trickle their
+# requests one byte a second.
+# Usage: bench/www.sh [build-dir] [seconds per run] [other-build-dir]
+# With another build directory (an older runtime, say) its server is
+# measured in the same rounds and shown in a column of its own.
+# Needs nasm, ld, wrk, nginx (nginx-light), curl and python3.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
-requests=${2:-5000}
+seconds=${2:-3}
+other=${3:-}
 lib=$build/lib/libquillwright.a
-for tool in nasm ld ab nginx; do
+for tool in nasm ld wrk nginx curl python3; do
   command -v "$tool" >/dev/null || { echo "www.sh: $tool is not installed" >&2; exit 2; }
 done
 [ -f "$lib" ] || { echo "www.sh: $lib not found (build the runtime first)" >&2; exit 2; }
 
 work=$(mktemp -d)
 chmod 755 "$work"   # nginx workers may run as another user
-server_pid=; nginx_pid=
+pids=()
 cleanup() {
   set +e
-  if [ -n "$nginx_pid" ]; then
-    kill "$nginx_pid" 2>/dev/null
-  elif [ -f "$work/nginx/nginx.pid" ]; then
-    kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null
-  fi
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
+  [ -f "$work/nginx/nginx.pid" ] && kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null
+  for pid in "${pids[@]}"; do
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
   sleep 0.3
   rm -rf "$work"
 }
@@ -34,15 +37,26 @@ trap cleanup EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
-nasm -f elf64 -o "$work/server.o" "$here/www/server.asm"
-ld -o "$work/server" "$work/server.o" "$lib"
 mkdir "$work/site"
-head -c 1024 /dev/zero | tr '\0' 'q' > "$work/site/index.html"
+text=$(head -c 1024 /dev/zero | tr '\0' 'q')
+printf '%s' "$text" > "$work/site/index.html"
+nasm -f elf64 -o "$work/server.o" "$here/www/server.asm"
 
-port=$(free_port)
-(cd "$work/site" && exec "$work/server" "$port" > /dev/null) &
-server_pid=$!
-for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
+start_server() {  # library -> port
+  local exe port
+  exe=$work/server$((${#pids[@]} + 1))
+  ld -o "$exe" "$work/server.o" "$1"
+  port=$(free_port)
+  (cd "$work/site" && exec "$exe" "$port" > /dev/null) &
+  pids+=($!)
+  echo "$port"
+}
+port=$(start_server "$lib")
+oport=
+if [ -n "$other" ]; then
+  [ -f "$other/lib/libquillwright.a" ] || { echo "www.sh: $other/lib/libquillwright.a not found" >&2; exit 2; }
+  oport=$(start_server "$other/lib/libquillwright.a")
+fi
 
 nport=$(free_port)
 mkdir -p "$work/nginx"
@@ -55,6 +69,7 @@ events { worker_connections 1024; }
 http {
   access_log off;
   keepalive_timeout 0;
+  default_type text/html;
   client_body_temp_path $work/nginx/body;
   proxy_temp_path $work/nginx/proxy;
   fastcgi_temp_path $work/nginx/fastcgi;
@@ -63,32 +78,56 @@ http {
   server {
     listen 127.0.0.1:$nport;
     root $work/site;
+    location = /text { return 200 "$text"; }
   }
 }
 CONF
 nginx -c "$work/nginx/nginx.conf" -p "$work/nginx"
-sleep 0.3
-nginx_pid=$(cat "$work/nginx/nginx.pid")
+for p in $port $nport $oport; do
+  for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$p/" && break; sleep 0.1; done
+done
 
-rate() {  # url -> requests per second
-  ab -q -n "$requests" -c 1 "$1" 2>/dev/null | awk '/Requests per second/ {print $4}'
-}
 check() {
   curl -s "$1" | cmp -s - "$work/site/index.html" || { echo "www.sh: wrong answer from $1" >&2; exit 1; }
 }
-check "http://127.0.0.1:$port/index.html"
-check "http://127.0.0.1:$nport/index.html"
-rate "http://127.0.0.1:$port/index.html" >/dev/null   # warm-up
-# The machine is shared: alternate the two servers over several rounds and
-# keep each one's best round.
-ours=0; theirs=0
-for _ in 1 2 3 4 5; do
-  a=$(rate "http://127.0.0.1:$port/index.html")
-  b=$(rate "http://127.0.0.1:$nport/index.html")
-  ours=$(awk -v x="$ours" -v y="$a" 'BEGIN { print (y > x ? y : x) }')
-  theirs=$(awk -v x="$theirs" -v y="$b" 'BEGIN { print (y > x ? y : x) }')
+for p in "$port" "$nport"; do check "http://127.0.0.1:$p/index.html"; check "http://127.0.0.1:$p/text"; done
+
+# wrk's requests per second; a run with errors or wrong statuses says so.
+rate() {  # threads connections url
+  local out
+  out=$(wrk -t"$1" -c"$2" -d"${seconds}s" -H 'Connection: close' "$3" 2>&1)
+  if grep -qE 'Socket errors|Non-2xx' <<<"$out"; then
+    echo "www.sh: $3 at -c$2: $(grep -E 'Socket errors|Non-2xx' <<<"$out" | tr -s ' ' | tr '\n' ';')" >&2
+  fi
+  awk '/^Requests\/sec/ {print $2}' <<<"$out"
+}
+best() { awk -v x="$1" -v y="$2" 'BEGIN { print (y > x ? y : x) }'; }
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+echo "requests per second, best of 5 alternating rounds of ${seconds} s (wrk, loopback)"
+printf '%-31s %11s %11s %6s' "" quillwright nginx ratio
+[ -n "$oport" ] && printf ' %11s %6s' other ratio
+echo
+for what in "index.html:static 1 KiB file" "text:routine's 1 KiB text"; do
+  path=${what%%:*}
+  for load in "1 1" "2 50"; do
+    set -- $load
+    ours=0; theirs=0; others=0
+    for _ in 1 2 3 4 5; do
+      ours=$(best "$ours" "$(rate "$1" "$2" "http://127.0.0.1:$port/$path")")
+      theirs=$(best "$theirs" "$(rate "$1" "$2" "http://127.0.0.1:$nport/$path")")
+      [ -n "$oport" ] && others=$(best "$others" "$(rate "$1" "$2" "http://127.0.0.1:$oport/$path")")
+    done
+    printf '%-31s %11s %11s %6s' "${what#*:}, -t$1 -c$2" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
+    [ -n "$oport" ] && printf ' %11s %6s' "$others" "$(ratio "$others" "$theirs")"
+    echo
+  done
 done
-echo "static 1 KiB file, best of 5 rounds of $requests requests, one connection at a time"
-printf '  quillwright server: %10s requests/s\n' "$ours"
-printf '  nginx:              %10s requests/s\n' "$theirs"
-awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "  ratio:              %10.2f\n", a / b }'
+
+echo "answer time while 50 clients trickle one byte a second (ms: median, longest of 20)"
+printf '  quillwright server: %s\n' "$(python3 "$here/www/slow_clients.py" "$port")"
+printf '  nginx:              %s\n' "$(python3 "$here/www/slow_clients.py" "$nport")"
+if [ -n "$oport" ]; then
+  printf '  other:              %s\n' "$(python3 "$here/www/slow_clients.py" "$oport")"
+fi

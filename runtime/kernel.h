@@ -22,8 +22,9 @@ enum : long {
 
 // Errors, as the negative values the calls return.
 enum : long {
-  kEintr = -4, kEagain = -11, kEnomem = -12, kEacces = -13, kEnfile = -23,
-  kEmfile = -24, kEnospc = -28, kEspipe = -29, kEnosys = -38, kEproto = -71,
+  kEnoent = -2, kEintr = -4, kEbadf = -9, kEagain = -11, kEnomem = -12,
+  kEacces = -13, kEinval = -22, kEnfile = -23, kEmfile = -24, kEnospc = -28,
+  kEspipe = -29, kEnametoolong = -36, kEnosys = -38, kEproto = -71,
   kEconnaborted = -103, kEconnreset = -104, kEnobufs = -105,
 };
 
@@ -49,6 +50,22 @@ enum : long {
   kSoReuseaddr = 2, kSoRcvtimeo = 20, kSoSndtimeo = 21,
   kMsgDontwait = 0x40, kMsgNosignal = 0x4000,
 };
+
+// The HTTP server's event loop: epoll, accept4, writev, sendfile, the
+// monotonic clock and TCP options.
+enum : long {
+  kMunmap = 11, kWritev = 20, kClockGettime = 228, kEpollWait = 232,
+  kEpollCtl = 233, kAccept4 = 288, kEpollCreate1 = 291,
+};
+enum : long {
+  kONonblock = 04000, kSockNonblock = 04000, kSockCloexec = 02000000,
+  kEpollCloexec = 02000000, kEpollCtlAdd = 1, kEpollCtlDel = 2,
+  kEpollCtlMod = 3, kEpollIn = 0x1, kEpollOut = 0x4, kEpollErr = 0x8,
+  kEpollHup = 0x10, kIpprotoTcp = 6, kTcpDeferAccept = 9, kMsgMore = 0x8000,
+  kShutWr = 1, kClockMonotonic = 1,
+};
+// fstat's file kinds.
+enum : unsigned { kSIfmt = 0170000, kSIfreg = 0100000 };
 
 // getrandom.
 enum : long { kGrndNonblock = 1 };

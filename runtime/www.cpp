@@ -1,12 +1,13 @@
-// HTML server: a blocking accept-and-serve loop answering each request with
-// a file of the working directory or with text of the program's own GET and
-// POST routines; single UDP datagrams.
+// HTML server: one event loop reads and writes every connection at once
+// (non-blocking sockets, epoll), while the program's GET and POST routines
+// are called one request at a time, in the order the requests became
+// complete, on the program's own thread.
 #include "www.h"
 
 #include "bridge.h"
 #include "common.h"
-#include "item.h"
 #include "kernel.h"
+#include "www_connection.h"
 
 // Calls a routine of the translated program.  Translated code keeps no
 // register across a call, so every register the C++ side relies on is
@@ -46,411 +47,500 @@ namespace {
 
 using namespace qw::sys;  // call numbers, flags and error values
 
-constexpr uint64_t kHeaderLength = 19;
-constexpr int64_t kMoreToRead = 23;
-constexpr int64_t kStopServing = 99;
-
 const char mess1[] = "[000001]Starting HTML Server\n";
-const char noContent[] = "HTTP/1.1 204 OK\r\n\r\n";
+const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+constexpr int64_t kNever = INT64_MAX;
+constexpr uint32_t kEventsAtOnce = 64;
 
-struct SockAddr {
-  uint16_t sin_family;
-  uint16_t sin_port;
-  uint32_t sin_addr;
-  uint8_t filler[8];
+struct EpollEvent {
+  uint32_t events;
+  uint64_t data;
+} __attribute__((packed));
+
+struct TimeSpec {
+  long sec, nsec;
 };
 
-struct TimeVal {
-  long sec, usec;
-};
-
-struct OpenHow {
-  uint64_t flags, mode, resolve;
-};
-
-struct Stat {
-  uint64_t st_dev, st_ino, st_nlink;
-  uint32_t st_mode, st_uid, st_gid, pad0;
-  uint64_t st_rdev;
-  int64_t st_size, st_blksize, st_blocks;
-  uint64_t times[6];
-  int64_t reserved[3];
-};
-
-uint8_t response[65536] = "HTTP/1.1 200 OK\r\n\r\n";
-uint8_t inBuffer[kRequestBufferSize];
-uint64_t inBuffer_len = 0;
 long listen_socket = -1;
-long accept_socket = -1;
-char file_path[kRequestBufferSize + 256];
 
-uint16_t network16(uint64_t v) {
-  return static_cast<uint16_t>(((v & 0xff) << 8) | ((v >> 8) & 0xff));
+// A place in the routine's queue: the slot and its use.
+struct Turn {
+  uint32_t slot, generation;
+};
+
+// What one @WWW PROCESS works with; set up by prepare() (plain data: the
+// runtime has no static constructors).
+struct Server {
+  void* default_file;  // the data of the program's words
+  void* exchange;
+  Routine get, post;
+  long epoll;
+  int64_t now;         // valid while clock_read
+  bool clock_read;
+  int64_t next_sweep;  // the earliest deadline
+  bool stopping;
+  bool accept_paused;
+  uint32_t active;
+  uint32_t free_count;
+  uint32_t free_slots[kMaxConnections];
+  Turn queue[kMaxConnections];
+  uint32_t queue_head, queue_count;
+};
+
+Server server;
+Connection* slots = nullptr;  // kMaxConnections, mapped at the first PROCESS
+
+Word exchange() { return Word(server.exchange); }
+
+int64_t clock_ms() {
+  TimeSpec t = {0, 0};
+  sys::call2(kClockGettime, kClockMonotonic, reinterpret_cast<long>(&t));
+  return t.sec * 1000 + t.nsec / 1000000;
 }
 
-// Fails fatally with the kernel error after closing the socket in hand.
-[[noreturn]] void fail(long& socket, long rc) {
-  if (socket >= 0) sys::close(socket);
-  socket = -1;
-  fatal_kernel(rc);
+// The time, read once after each wait: a request that is read and answered
+// at once needs no deadline and no look at the clock.
+int64_t now() {
+  if (!server.clock_read) server.now = clock_ms();
+  server.clock_read = true;
+  return server.now;
 }
 
-void send_all(const void* p, uint64_t n) {
-  const uint8_t* b = static_cast<const uint8_t*>(p);
-  while (n > 0) {
-    const long rc = sys::call6(sys::kSendto, accept_socket, reinterpret_cast<long>(b),
-                               static_cast<long>(n), kMsgNosignal, 0, 0);
-    if (rc == kEintr) continue;
-    if (rc <= 0) return;  // the client is gone or does not take the answer
-    b += rc;
-    n -= static_cast<uint64_t>(rc);
+uint32_t slot_of(const Connection& c) { return static_cast<uint32_t>(&c - slots); }
+
+void set_deadline(Connection& c, int64_t when) {
+  c.deadline = when;
+  if (when < server.next_sweep) server.next_sweep = when;
+}
+
+// Registers the connection for the events (0: none).
+void watch(Connection& c, uint32_t events) {
+  if (c.watching == events) return;
+  const long op = c.watching == 0 ? kEpollCtlAdd : events == 0 ? kEpollCtlDel : kEpollCtlMod;
+  EpollEvent e = {events, slot_of(c) | static_cast<uint64_t>(c.generation) << 32};
+  sys::call4(kEpollCtl, server.epoll, op, c.fd, reinterpret_cast<long>(&e));
+  c.watching = events;
+}
+
+void watch_listener(bool on) {
+  EpollEvent e = {static_cast<uint32_t>(kEpollIn), ~uint64_t{0}};
+  sys::call4(kEpollCtl, server.epoll, on ? kEpollCtlAdd : kEpollCtlDel, listen_socket, reinterpret_cast<long>(&e));
+  server.accept_paused = !on;
+}
+
+void close_connection(Connection& c) {
+  release_answer(c);
+  sys::close(c.fd);  // also takes it out of epoll
+  c.phase = Phase::kFree;
+  ++c.generation;
+  server.free_slots[server.free_count++] = slot_of(c);
+  --server.active;
+  if (server.accept_paused && !server.stopping) watch_listener(true);
+}
+
+// The answer is out: close, or first read what the client still sends so
+// that closing does not destroy the answer on its way.
+void finish(Connection& c) {
+  release_answer(c);
+  const bool unread = c.linger || c.filled || c.base + c.length != c.total;
+  if (c.ended || !unread) return close_connection(c);
+  sys::call2(kShutdown, c.fd, kShutWr);
+  c.phase = Phase::kDraining;
+  set_deadline(c, now() + kLingerSeconds * 1000);
+  watch(c, kEpollIn);
+}
+
+void pump(Connection& c) {
+  switch (send_answer(c)) {
+    case Sent::kAll:
+      return finish(c);
+    case Sent::kWaiting:
+      set_deadline(c, now() + kSendSeconds * 1000);
+      return watch(c, kEpollOut);
+    case Sent::kFailed:
+      return close_connection(c);
   }
 }
 
-// Reads into inBuffer until the header ends, the buffer is full, the client
-// stops sending or the connection's time runs out.  Returns the bytes read.
-uint64_t read_request() {
-  uint64_t n = 0;
-  while (n < kRequestBufferSize) {
-    const long rc = sys::read(accept_socket, inBuffer + n, static_cast<long>(kRequestBufferSize - n));
-    if (rc == kEintr) continue;
-    if (rc <= 0) break;
-    n += static_cast<uint64_t>(rc);
-    // A complete header ends the read; so does any POST data after it.
-    bool complete = false;
-    for (uint64_t i = 3; i < n && !complete; ++i)
-      complete = inBuffer[i - 3] == '\r' && inBuffer[i - 2] == '\n' && inBuffer[i - 1] == '\r' &&
-                 inBuffer[i] == '\n';
-    if (complete) break;
-  }
-  inBuffer_len = n;
-  return n;
+// The answer has been composed: send it.
+void answer(Connection& c) {
+  c.phase = Phase::kSending;
+  pump(c);
 }
 
-// Copies the request into the exchange word (blanked first, zero bytes as
-// blanks), cut at the word's Length.
-void copy_request(Word exchange) {
-  const uint64_t size = exchange.length();
-  char* out = exchange.text();
-  for (uint64_t i = 0; i < size; ++i) {
-    const uint8_t c = i < inBuffer_len ? inBuffer[i] : ' ';
-    out[i] = c == 0 ? ' ' : static_cast<char>(c);
-  }
+// Answers with the server's own status.  The client may still be sending
+// the rest of a request that is refused.
+void refuse(Connection& c, int status) {
+  c.linger = true;
+  answer_status(c, status, server.post != 0);
+  answer(c);
 }
 
-// Opens a relative path for reading without leaving the working directory,
-// through symbolic links neither.
-long open_beneath(const char* path) {
-  OpenHow how = {static_cast<uint64_t>(kOCloexec), 0,
-                 static_cast<uint64_t>(kResolveBeneath | kResolveNoMagiclinks)};
-  long fd = sys::call4(kOpenat2, kAtFdcwd, reinterpret_cast<long>(path), reinterpret_cast<long>(&how),
-                       sizeof how);
-  if (fd != kEnosys) return fd;
-  // Older kernels: walk the path a part at a time and follow no link.
-  long dir = kAtFdcwd;
-  char part[256];
-  const char* p = path;
+void enqueue(Connection& c) {
+  c.phase = Phase::kQueued;
+  c.deadline = kNever;  // it waits for the routine, not for the client
+  const uint32_t tail = (server.queue_head + server.queue_count) % kMaxConnections;
+  server.queue[tail] = {slot_of(c), c.generation};
+  ++server.queue_count;
+}
+
+void drain(Connection& c) {
+  static uint8_t dropped[65536];
   for (;;) {
-    uint64_t n = 0;
-    while (*p != 0 && *p != '/' && n < sizeof part - 1) part[n++] = *p++;
-    part[n] = 0;
-    if (*p != 0 && *p != '/') {
-      if (dir != kAtFdcwd) sys::close(dir);
-      return -36;  // a part longer than any name
-    }
-    const bool last = *p == 0;
-    while (*p == '/') ++p;
-    const long flags = kONofollow | kOCloexec | (last ? 0 : kODirectory);
-    fd = sys::call4(sys::kOpenat, dir, reinterpret_cast<long>(part), flags, 0);
-    if (dir != kAtFdcwd) sys::close(dir);
-    if (fd < 0 || last) return fd;
-    dir = fd;
+    const long rc = sys::read(c.fd, dropped, sizeof dropped);
+    if (rc == kEintr) continue;
+    if (rc == kEagain) return;
+    return close_connection(c);  // the end of what it sends, or an error
   }
 }
 
-// Serves the file; false when there is nothing to serve (204).
-bool serve_file(Word default_file) {
-  uint64_t start = 0, end = 0;
-  if (!request_path(inBuffer, inBuffer_len, start, end)) return false;
-  uint64_t n = 0;
-  if (end == start) {
-    const char* name = default_file.text();
-    uint64_t len = default_file.length();
-    while (len > 0 && name[len - 1] == ' ') --len;
-    if (len > 255) len = 255;
-    for (; n < len; ++n) file_path[n] = name[n];
-  } else {
-    for (uint64_t i = start; i < end; ++i) file_path[n++] = static_cast<char>(inBuffer[i]);
+// The header is complete: decide what the request needs.
+void header_complete(Connection& c, uint32_t end) {
+  c.request.header_end = end;
+  c.total = end;
+  const int status = parse_request(c.buf, c.length, c.request);
+  if (status != 0) return refuse(c, status);
+  c.total = c.request.header_end;
+  c.head_only = c.request.method == Method::kHead;
+  if (c.request.method != Method::kPost) {
+    if (server.get != 0) return enqueue(c);
+    answer_file(c, Word(server.default_file));
+    return answer(c);
   }
-  file_path[n] = 0;
-  if (n == 0 || !safe_path(file_path)) return false;
-  const long fd = open_beneath(file_path);
-  if (fd < 0) return false;
-  Stat st;
-  if (sys::call2(sys::kFstat, fd, reinterpret_cast<long>(&st)) < 0 ||
-      (st.st_mode & 0170000) != 0100000) {
-    sys::close(fd);  // only regular files are served
-    return false;
+  if (server.post == 0) return refuse(c, 405);
+  c.total += c.request.body_length;
+  c.phase = Phase::kBody;
+  if (c.request.expects_continue && c.length < c.total)
+    sys::call6(kSendto, c.fd, reinterpret_cast<long>(kContinue), sizeof kContinue - 1, kMsgNosignal, 0, 0);
+}
+
+// The client will send nothing more.
+void client_ended(Connection& c) {
+  c.ended = true;
+  if (c.phase == Phase::kReading && c.length == 0) return close_connection(c);
+  if (c.phase == Phase::kReading || c.phase == Phase::kBody) return refuse(c, 400);
+  // kMore: its turn in the queue comes back to it and finds nothing more.
+}
+
+// A connection about to wait for its client: the idle limit until its
+// first byte, then the request's limit counted from that byte.
+void time_input(Connection& c) {
+  const bool spoken = c.length > 0 || c.base > 0;
+  if (spoken && !c.heard) {
+    c.heard = true;
+    c.since = now();
+    set_deadline(c, c.since + kRequestSeconds * 1000);
+  } else if (!spoken && c.deadline == kNever) {
+    c.since = now();
+    set_deadline(c, c.since + kIdleSeconds * 1000);
   }
-  uint64_t body = 0;
-  while (body < kMaxBody) {
-    const long rc = sys::read(fd, response + kHeaderLength + body, static_cast<long>(kMaxBody - body));
+}
+
+// Reads what the client has sent and moves its request on.
+void read_request(Connection& c) {
+  for (;;) {
+    const uint32_t space = kRequestBufferSize - c.length;
+    if (space == 0) break;
+    const long rc = sys::read(c.fd, c.buf + c.length, space);
     if (rc == kEintr) continue;
-    if (rc <= 0) break;
-    body += static_cast<uint64_t>(rc);
+    if (rc == kEagain) break;
+    if (rc == 0) return client_ended(c);
+    if (rc < 0) return close_connection(c);
+    c.length += static_cast<uint32_t>(rc);
+    c.filled = static_cast<uint32_t>(rc) == space;
+    if (!c.filled) break;  // the kernel had no more just now
   }
-  sys::close(fd);
-  send_all(response, kHeaderLength + body);
+  if (c.phase == Phase::kReading) {
+    const uint32_t end = header_end(c.buf, c.scanned, c.length);
+    c.scanned = c.length > 2 ? c.length - 2 : 0;
+    if (end != 0) {
+      header_complete(c, end);
+    } else if (c.length == kRequestBufferSize) {
+      // No line end at all: the request line alone is too long.
+      bool line_ended = false;
+      for (uint32_t i = 0; i < c.length && !line_ended; ++i) line_ended = c.buf[i] == '\n';
+      return refuse(c, line_ended ? 431 : 414);
+    }
+  }
+  if (c.phase == Phase::kBody && (c.length >= c.total || c.length == kRequestBufferSize)) enqueue(c);
+  if (c.phase == Phase::kReading || c.phase == Phase::kBody) time_input(c);
+  if (c.phase == Phase::kReading || c.phase == Phase::kBody || c.phase == Phase::kMore)
+    watch(c, kEpollIn);
+}
+
+void start_connection(long fd) {
+  Connection& c = slots[server.free_slots[--server.free_count]];
+  ++server.active;
+  c.fd = fd;
+  c.phase = Phase::kReading;
+  c.watching = 0;
+  c.head_only = c.filled = c.ended = c.linger = c.heard = false;
+  c.since = 0;
+  c.deadline = kNever;  // until it has to wait
+  c.length = c.scanned = 0;
+  c.base = c.delivered = c.total = 0;
+  c.out = c.out_end = 0;
+  c.spill = nullptr;
+  c.spill_at = c.spill_end = c.spill_size = 0;
+  c.file = -1;
+  c.file_at = c.file_end = 0;
+  read_request(c);
+}
+
+// Makes room for a new connection by closing the one that has been sending
+// its request the longest.  False when every connection has its request in.
+bool evict_slowest() {
+  Connection* oldest = nullptr;
+  for (uint32_t i = 0; i < kMaxConnections; ++i) {
+    Connection& c = slots[i];
+    if ((c.phase == Phase::kReading || c.phase == Phase::kBody) && (oldest == nullptr || c.since < oldest->since))
+      oldest = &c;
+  }
+  if (oldest == nullptr) return false;
+  close_connection(*oldest);
   return true;
 }
 
-void answer_text(Word exchange, int64_t count) {
-  uint64_t n = static_cast<uint64_t>(count);
-  if (n > exchange.length()) n = exchange.length();
-  if (n > kMaxBody) n = kMaxBody;
-  const char* text = exchange.text();
-  for (uint64_t i = 0; i < n; ++i) response[kHeaderLength + i] = static_cast<uint8_t>(text[i]);
-  send_all(response, kHeaderLength + n);
-}
-
-void end_connection() {
-  // Data the client sent beyond what was read would make closing reset the
-  // connection, which can destroy the answer before the client reads it.
-  if (inBuffer_len == kRequestBufferSize || inBuffer[0] == 'P') {
-    sys::call2(sys::kShutdown, accept_socket, 1);
-    for (int i = 0; i < 16; ++i) {
-      if (sys::call6(sys::kRecvfrom, accept_socket, reinterpret_cast<long>(inBuffer),
-                     kRequestBufferSize, kMsgDontwait, 0, 0) <= 0)
-        break;
-    }
-  }
-  sys::close(accept_socket);
-  accept_socket = -1;
-}
-
-// Waits for the next connection; the kernel's error when there can be
-// none (the listening socket is gone).
-long accept_next() {
-  for (;;) {
-    const long fd = sys::call3(sys::kAccept, listen_socket, 0, 0);
+void accept_connections() {
+  while (!server.stopping && !server.accept_paused) {
+    if (server.free_count == 0 && !evict_slowest()) return watch_listener(false);
+    const long fd = sys::call4(kAccept4, listen_socket, 0, 0, kSockNonblock | kSockCloexec);
     if (fd >= 0) {
-      accept_socket = fd;
-      return 0;
+      start_connection(fd);
+      continue;
     }
-    // A timed-out wait, an interrupted call, a client that gave up before
-    // being accepted, or a passing shortage of descriptors or memory: wait
-    // again.
     switch (fd) {
-      case kEagain: case kEintr: case kEconnaborted: case kEconnreset: case kEproto:
+      case kEagain:
+        return;
+      case kEintr: case kEconnaborted: case kEconnreset: case kEproto:
+        continue;  // a client that gave up before being accepted
       case kEmfile: case kEnfile: case kEnobufs: case kEnomem:
-        if (fd == kEmfile || fd == kEnfile || fd == kEnobufs || fd == kEnomem) {
-          const TimeVal pause = {0, 100000};
-          sys::call2(sys::kNanosleep, reinterpret_cast<long>(&pause), 0);
-        }
+        // Out of descriptors or memory for now.
+        if (!evict_slowest()) return watch_listener(false);
         continue;
       default:
-        return fd;
+        fail(listen_socket, fd);
     }
   }
+}
+
+// Copies the next part of the request into the exchange word (blanked
+// first, zero bytes as blanks).  False when the client has sent no more yet.
+bool next_part(Connection& c) {
+  const uint64_t held = c.base + c.length < c.total ? c.base + c.length : c.total;
+  if (c.delivered >= held) return false;
+  uint64_t n = held - c.delivered;
+  const uint64_t size = exchange().length();
+  if (n > size) n = size;
+  const uint8_t* from = c.buf + (c.delivered - c.base);
+  char* out = exchange().text();
+  for (uint64_t i = 0; i < size; ++i) {
+    const uint8_t b = i < n ? from[i] : ' ';
+    out[i] = b == 0 ? ' ' : static_cast<char>(b);
+  }
+  c.delivered += n;
+  return true;
+}
+
+// A routine wants more than the request holds so far: make room and read
+// on for it, within the request's time.
+void wait_for_more(Connection& c) {
+  const uint64_t used = c.delivered - c.base;
+  __builtin_memmove(c.buf, c.buf + used, c.length - used);
+  c.length -= static_cast<uint32_t>(used);
+  c.base = c.delivered;
+  c.phase = Phase::kMore;
+  if (!c.heard) {
+    c.heard = true;
+    c.since = now();
+  }
+  set_deadline(c, c.since + kRequestSeconds * 1000);
+  watch(c, kEpollIn);
+}
+
+void begin_stop() {
+  server.stopping = true;
+  close();  // no more connections; the kernel drops the listener from epoll
+  for (uint32_t i = 0; i < kMaxConnections; ++i) {
+    Connection& c = slots[i];
+    if (c.phase == Phase::kReading || c.phase == Phase::kBody) close_connection(c);
+  }
+}
+
+// The request's turn with the routine.  False while the routine waits for
+// more of the request.
+bool take_turn(Connection& c) {
+  const bool post = c.request.method == Method::kPost;
+  const Routine routine = post ? server.post : server.get;
+  Number rc = return_code();
+  for (;;) {
+    if (!next_part(c)) {
+      if (c.delivered < c.total && !c.ended) {
+        wait_for_more(c);
+        return false;
+      }
+      refuse(c, 400);  // the routine asked for more than the request holds
+      return true;
+    }
+    // Each call starts from "serve the file"; a value left over from the
+    // previous request is not an answer to this one.
+    rc.set_value(0);
+    qw_www_call_routine(routine);
+    server.clock_read = false;  // the routine may have taken its time
+    if (error_code().value() == kStopServing) {
+      begin_stop();
+      answer_text(c, "", 0);
+      answer(c);
+      return true;
+    }
+    if (!post || rc.value() != kMoreToRead) break;
+  }
+  if (listen_socket < 0 && !server.stopping) begin_stop();  // the routine closed the server
+  const int64_t count = rc.value();
+  if (count > 0) {
+    const uint64_t size = exchange().length();
+    const uint64_t n = static_cast<uint64_t>(count) < size ? static_cast<uint64_t>(count) : size;
+    answer_text(c, exchange().text(), n);
+  } else {
+    answer_file(c, Word(server.default_file));
+  }
+  answer(c);
+  return true;
+}
+
+// Gives the complete requests their turns, in order.
+void serve_queue() {
+  while (server.queue_count > 0) {
+    const Turn t = server.queue[server.queue_head];
+    Connection& c = slots[t.slot];
+    const bool waiting = c.generation == t.generation && (c.phase == Phase::kQueued || c.phase == Phase::kMore);
+    if (waiting) {
+      if (server.stopping) {
+        refuse(c, 503);
+      } else if (!take_turn(c)) {
+        return;
+      }
+    }
+    server.queue_head = (server.queue_head + 1) % kMaxConnections;
+    --server.queue_count;
+  }
+}
+
+// A connection whose time in its phase ran out.
+void expire(Connection& c) {
+  switch (c.phase) {
+    case Phase::kReading:
+      if (c.length == 0 && c.base == 0) return close_connection(c);  // never said anything
+      return refuse(c, 408);
+    case Phase::kBody: case Phase::kMore:
+      return refuse(c, 408);
+    default:
+      return close_connection(c);  // it takes no answer, or will not stop sending
+  }
+}
+
+void sweep() {
+  server.next_sweep = kNever;
+  for (uint32_t i = 0; i < kMaxConnections; ++i) {
+    Connection& c = slots[i];
+    if (c.phase == Phase::kFree || c.phase == Phase::kQueued) continue;
+    if (c.deadline <= now()) expire(c);
+    if (c.phase != Phase::kFree && c.phase != Phase::kQueued && c.deadline < server.next_sweep)
+      server.next_sweep = c.deadline;
+  }
+}
+
+void on_event(const EpollEvent& e) {
+  if (e.data == ~uint64_t{0}) return accept_connections();
+  Connection& c = slots[e.data & 0xffffffff];
+  if (c.generation != (e.data >> 32) || c.phase == Phase::kFree) return;  // an event of the slot's last use
+  switch (c.phase) {
+    case Phase::kReading: case Phase::kBody: case Phase::kMore:
+      return read_request(c);
+    case Phase::kSending:
+      return pump(c);
+    case Phase::kDraining:
+      return drain(c);
+    default:
+      return watch(c, 0);  // queued: its turn comes without the client
+  }
+}
+
+void prepare(Word default_file, Word exchange, Routine get, Routine post) {
+  server.default_file = default_file.data();
+  server.exchange = exchange.data();
+  server.get = get;
+  server.post = post;
+  server.stopping = server.accept_paused = server.clock_read = false;
+  server.next_sweep = kNever;
+  server.epoll = sys::call1(kEpollCreate1, kEpollCloexec);
+  if (server.epoll < 0) fatal_kernel(server.epoll);
+  if (slots == nullptr) {
+    const long bytes = static_cast<long>(sizeof(Connection)) * kMaxConnections;
+    const long map = sys::call6(kMmap, 0, bytes, kProtReadWrite, kMapPrivateAnonymous, -1, 0);
+    if (map < 0) fatal_kernel(map);
+    slots = reinterpret_cast<Connection*>(map);
+  }
+  server.free_count = 0;
+  for (uint32_t i = kMaxConnections; i-- > 0;) {
+    slots[i].phase = Phase::kFree;
+    server.free_slots[server.free_count++] = i;
+  }
+  server.active = 0;
+  server.queue_head = server.queue_count = 0;
 }
 
 }  // namespace
-
-bool request_path(const uint8_t* r, uint64_t n, uint64_t& start, uint64_t& end) {
-  uint64_t i = 0;
-  while (i < n && r[i] != ' ' && r[i] != 0) ++i;  // the method
-  if (i + 1 >= n || r[i] != ' ' || r[i + 1] != '/') return false;
-  start = i + 2;
-  uint64_t j = start;
-  while (j < n && r[j] != ' ' && r[j] != 0 && r[j] != '\r' && r[j] != '\n') ++j;
-  if (j >= n || r[j] != ' ') return false;  // the path is not complete
-  end = j;
-  for (uint64_t k = start; k < j; ++k)
-    if (r[k] == '?' || r[k] == '#') {
-      end = k;
-      break;
-    }
-  return true;
-}
-
-bool safe_path(const char* path) {
-  if (path[0] == '/') return false;
-  const char* p = path;
-  while (*p != 0) {
-    const char* part = p;
-    while (*p != 0 && *p != '/') ++p;
-    if (p - part == 2 && part[0] == '.' && part[1] == '.') return false;
-    if (*p == '/') ++p;
-  }
-  return true;
-}
 
 void close() {
   if (listen_socket >= 0) sys::close(listen_socket);
   listen_socket = -1;
 }
 
-void open(int64_t port) {
+void open(int64_t port, const Word* address) {
   sys::write(StdOutHandle, mess1, sizeof mess1 - 1);
-  if (port < 0 || port > 65535) fatal_kernel(-22);
+  if (port < 0 || port > 65535) fatal_kernel(kEinval);
+  SockAddr addr = {static_cast<uint16_t>(kAfInet), network16(static_cast<uint64_t>(port)), 0, {}};
+  if (address != nullptr && !parse_address(address->text(), address->length(), addr.sin_addr))
+    fatal_kernel(kEinval);  // not a dotted IPv4 address
   close();  // a second open replaces the first
-  listen_socket = sys::call3(sys::kSocket, kAfInet, kSockStream | kOCloexec, 0);
+  listen_socket = sys::call3(kSocket, kAfInet, long{kSockStream} | kSockNonblock | kSockCloexec, 0);
   if (listen_socket < 0) {
     const long rc = listen_socket;
     listen_socket = -1;
     fatal_kernel(rc);
   }
   const int one = 1;
-  sys::call5(sys::kSetsockopt, listen_socket, kSolSocket, kSoReuseaddr, reinterpret_cast<long>(&one),
-             sizeof one);
-  // Accepted connections take these over: a silent client or one that
-  // takes no answer holds the server up for a bounded time only.
-  const TimeVal limit = {kConnectionTimeout, 0};
-  sys::call5(sys::kSetsockopt, listen_socket, kSolSocket, kSoRcvtimeo, reinterpret_cast<long>(&limit),
-             sizeof limit);
-  sys::call5(sys::kSetsockopt, listen_socket, kSolSocket, kSoSndtimeo, reinterpret_cast<long>(&limit),
-             sizeof limit);
-  SockAddr addr = {static_cast<uint16_t>(kAfInet), network16(static_cast<uint64_t>(port)), 0, {}};
-  long rc = sys::call3(sys::kBind, listen_socket, reinterpret_cast<long>(&addr), sizeof addr);
+  sys::call5(kSetsockopt, listen_socket, kSolSocket, kSoReuseaddr, reinterpret_cast<long>(&one), sizeof one);
+  // A connection is handed over once its first bytes are there.
+  const int wait = kIdleSeconds;
+  sys::call5(kSetsockopt, listen_socket, kIpprotoTcp, kTcpDeferAccept, reinterpret_cast<long>(&wait), sizeof wait);
+  long rc = sys::call3(kBind, listen_socket, reinterpret_cast<long>(&addr), sizeof addr);
   if (rc < 0) fail(listen_socket, rc);
-  rc = sys::call2(sys::kListen, listen_socket, 100000000);
+  rc = sys::call2(kListen, listen_socket, 100000000);
   if (rc < 0) fail(listen_socket, rc);
 }
 
 void process(Word default_file, Word exchange, Routine get, Routine post) {
-  Number rc = return_code();
-  if (listen_socket < 0) fatal_kernel(-9);  // serving before opening
-  while (listen_socket >= 0) {
-    const long failed = accept_next();
-    if (failed < 0) fail(listen_socket, failed);
-    read_request();
-    // Each request starts from "serve a file"; a value left over from the
-    // previous request is not an answer to this one.
-    rc.set_value(0);
-    bool answered = false;
-    if (inBuffer_len > 0) {
-      const Routine routine = inBuffer[0] == 'G' ? get : inBuffer[0] == 'P' ? post : 0;
-      while (routine != 0) {
-        copy_request(exchange);
-        qw_www_call_routine(routine);
-        if (routine != post || rc.value() != kMoreToRead) break;
-        // The POST routine needs more of the request.
-        rc.set_value(0);
-        inBuffer_len = 0;
-        for (;;) {
-          const long got = sys::read(accept_socket, inBuffer, kRequestBufferSize);
-          if (got == kEintr) continue;
-          if (got > 0) inBuffer_len = static_cast<uint64_t>(got);
-          break;
-        }
-        if (inBuffer_len == 0) {
-          // The client stopped sending before the routine had it all.
-          send_all(noContent, kHeaderLength);
-          answered = true;
-          break;
-        }
-      }
+  if (listen_socket < 0) fatal_kernel(kEbadf);  // serving before opening
+  prepare(default_file, exchange, get, post);
+  watch_listener(true);
+  EpollEvent events[kEventsAtOnce];
+  while (!server.stopping || server.active > 0) {
+    int64_t wait = -1;  // nothing to wait for but new connections
+    if (server.active > 0 && server.next_sweep != kNever) {
+      wait = server.next_sweep - now();
+      if (wait < 0) wait = 0;
     }
-    if (!answered) {
-      if (error_code().value() == kStopServing) {
-        send_all(response, kHeaderLength);
-        end_connection();
-        close();
-        return;
-      }
-      const int64_t count = rc.value();
-      if (count > 0) {
-        answer_text(exchange, count);
-      } else if (inBuffer_len == 0 || !serve_file(default_file)) {
-        if (inBuffer_len > 0) send_all(noContent, kHeaderLength);
-      }
-    }
-    end_connection();
+    const long n = sys::call4(kEpollWait, server.epoll, reinterpret_cast<long>(events), kEventsAtOnce, wait);
+    if (n < 0 && n != kEintr) fatal_kernel(n);
+    server.clock_read = false;
+    for (long i = 0; i < n; ++i) on_event(events[i]);
+    if (server.next_sweep != kNever && now() >= server.next_sweep) sweep();
+    serve_queue();  // after the sweep, which may have ended the request holding the queue up
   }
-}
-
-bool parse_address(const char* text, uint64_t length, uint32_t& address) {
-  while (length > 0 && text[length - 1] == ' ') --length;
-  if (length == 0) return false;
-  uint32_t parts[4] = {0, 0, 0, 0};
-  int part = 3, digits = 0;
-  uint32_t scale = 1;
-  for (uint64_t i = length; i-- > 0;) {
-    const char c = text[i];
-    if (c == '.') {
-      if (digits == 0 || part == 0) return false;
-      --part;
-      digits = 0;
-      scale = 1;
-    } else if (c >= '0' && c <= '9') {
-      if (++digits > 3) return false;
-      parts[part] += static_cast<uint32_t>(c - '0') * scale;
-      scale *= 10;
-      if (parts[part] > 255) return false;
-    } else {
-      return false;
-    }
-  }
-  if (digits == 0 || part != 0) return false;
-  address = parts[0] | parts[1] << 8 | parts[2] << 16 | parts[3] << 24;
-  return true;
-}
-
-bool parse_port(const char* text, uint64_t length, uint16_t& port) {
-  while (length > 0 && text[length - 1] == ' ') --length;
-  if (length == 0 || length > 5) return false;
-  uint64_t v = 0;
-  for (uint64_t i = 0; i < length; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(text[i] - '0');
-  }
-  if (v > 65535) return false;
-  port = network16(v);
-  return true;
-}
-
-namespace {
-
-SockAddr datagram_address(Word address, Word port) {
-  SockAddr a = {static_cast<uint16_t>(kAfInet), 0, 0, {}};
-  if (!parse_address(address.text(), address.length(), a.sin_addr) ||
-      !parse_port(port.text(), port.length(), a.sin_port))
-    fatal_kernel(-22);  // not an address: invalid argument
-  return a;
-}
-
-}  // namespace
-
-void send_message(Word address, Word port, Word message) {
-  const SockAddr a = datagram_address(address, port);
-  long sock = sys::call3(sys::kSocket, kAfInet, kSockDgram | kOCloexec, 0);
-  if (sock < 0) fatal_kernel(sock);
-  long rc = sys::call3(sys::kConnect, sock, reinterpret_cast<long>(&a), sizeof a);
-  if (rc < 0) fail(sock, rc);
-  do {
-    rc = sys::call6(sys::kSendto, sock, reinterpret_cast<long>(message.text()),
-                    static_cast<long>(message.length()), kMsgNosignal, 0, 0);
-  } while (rc == kEintr);
-  if (rc < 0) fail(sock, rc);
-  sys::close(sock);
-}
-
-void receive_message(Word address, Word port, Word message) {
-  const SockAddr a = datagram_address(address, port);
-  long sock = sys::call3(sys::kSocket, kAfInet, kSockDgram | kOCloexec, 0);
-  if (sock < 0) fatal_kernel(sock);
-  const int one = 1;
-  sys::call5(sys::kSetsockopt, sock, kSolSocket, kSoReuseaddr, reinterpret_cast<long>(&one), sizeof one);
-  long rc = sys::call3(sys::kBind, sock, reinterpret_cast<long>(&a), sizeof a);
-  if (rc < 0) fail(sock, rc);
-  do {
-    rc = sys::call6(sys::kRecvfrom, sock, reinterpret_cast<long>(message.text()),
-                    static_cast<long>(message.length()), 0, 0, 0);
-  } while (rc == kEintr);
-  if (rc < 0) fail(sock, rc);
-  // A shorter message than the last one leaves no old text behind it.
-  for (uint64_t i = static_cast<uint64_t>(rc); i < message.length(); ++i) message.text()[i] = ' ';
-  sys::close(sock);
+  sys::close(server.epoll);
+  server.epoll = -1;
 }
 
 }  // namespace qw::www
@@ -460,9 +550,11 @@ QW_ENTRY(_WWW, bridge_WWW);
 extern "C" void bridge_WWW(qw::Regs& r) {
   auto word = [](uint64_t a) { return qw::Word(reinterpret_cast<void*>(a)); };
   switch (static_cast<int64_t>(r.r8)) {
-    case qw::www::kOpen:
-      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)));
+    case qw::www::kOpen: {
+      const qw::Word address = word(r.r10);
+      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), r.r10 != 0 ? &address : nullptr);
       break;
+    }
     case qw::www::kProcess:
       qw::www::process(word(r.r9), word(r.r10), r.r11, r.r12);
       break;
@@ -476,6 +568,6 @@ extern "C" void bridge_WWW(qw::Regs& r) {
       qw::www::receive_message(word(r.r9), word(r.r10), word(r.r11));
       break;
     default:
-      qw::fatal_kernel(-22);  // no such operation
+      qw::fatal_kernel(qw::sys::kEinval);  // no such operation
   }
 }

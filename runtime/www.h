@@ -12,15 +12,29 @@ enum Operation : int64_t {
   kOpen = 0, kProcess = 1, kClose = 2, kSendMessage = 3, kReceiveMessage = 4,
 };
 
-// Largest body of an answer: the response buffer less the 19-byte header.
-inline constexpr uint64_t kMaxBody = 65517;
-inline constexpr uint64_t kRequestBufferSize = 2048;
-// Seconds a connection may stay silent (or refuse to take an answer)
-// before the server gives up on it and serves the next one.
-inline constexpr int kConnectionTimeout = 5;
+// Bytes of a request the server holds at once: the request line and
+// header lines must fit (431 otherwise); a POST body beyond them reaches
+// the routine in parts.
+inline constexpr uint32_t kRequestBufferSize = 16384;
+// Connections served at once; more wait in the kernel's queue.
+inline constexpr uint32_t kMaxConnections = 1000;
+// Seconds a connection may stay silent before its first byte, and seconds
+// from its first byte until the whole request has come.
+inline constexpr int kIdleSeconds = 5;
+inline constexpr int kRequestSeconds = 10;
+// Seconds an answer may stand still because the client takes nothing.
+inline constexpr int kSendSeconds = 10;
+// Seconds the server goes on reading and dropping what a client still sends
+// after its answer, so that closing does not destroy the answer.
+inline constexpr int kLingerSeconds = 2;
 
-// Prints the start message and listens on the TCP port on all addresses.
-void open(int64_t port);
+// RETURN_CODE values of the routines.
+inline constexpr int64_t kMoreToRead = 23;
+inline constexpr int64_t kStopServing = 99;  // in ERROR_CODE
+
+// Prints the start message and listens on the TCP port, on the dotted IPv4
+// address of the word (all addresses when there is none).
+void open(int64_t port, const Word* address);
 
 // The program's routine for GET or POST requests; 0 when there is none.
 using Routine = uint64_t;
@@ -35,16 +49,20 @@ void close();
 // address or a port.
 bool parse_address(const char* text, uint64_t length, uint32_t& address);
 bool parse_port(const char* text, uint64_t length, uint16_t& port);
+uint16_t network16(uint64_t v);
+
+// An IPv4 socket address in the kernel's layout.
+struct SockAddr {
+  uint16_t sin_family;
+  uint16_t sin_port;
+  uint32_t sin_addr;
+  uint8_t filler[8];
+};
+
+// Closes the socket in hand and ends the program with the kernel error.
+[[noreturn]] void fail(long& socket, long rc);
 
 void send_message(Word address, Word port, Word message);
 void receive_message(Word address, Word port, Word message);
-
-// The relative path of a request line ("GET /path HTTP/1.1"): the text
-// after the method's blank and the slash, up to the next blank or "?".
-// False when the request has no complete path.
-bool request_path(const uint8_t* request, uint64_t length, uint64_t& start, uint64_t& end);
-
-// True when a relative path may be served: not absolute, no ".." part.
-bool safe_path(const char* path);
 
 }  // namespace qw::www

@@ -1,7 +1,8 @@
-; A static-file server for the benchmark: listens on the port given as
-; the first argument and serves the working directory with index.html as
-; the default file, without GET or POST routines.
-        extern _WWW, _getCommandLine
+; The benchmark's server: listens on 127.0.0.1 at the port given as the
+; first argument and serves the working directory with index.html as the
+; default file.  Its GET routine answers "/text" with 1 KiB of text and
+; leaves every other path to the file.
+        extern _WWW, _getCommandLine, w_CommandLine, RETURN_CODE
 
 section .data
         dq 1
@@ -11,12 +12,17 @@ port:   dq 0
         db '99999'
         dq 0
         db 'X'
+        dq 9
+address: db '127.0.0.1'
+        dq 0
+        db 'X'
         dq 10
 default_file: db 'index.html'
         dq 0
         db 'X'
         dq 2048
 exchange: times 2048 db ' '
+text:   times 1024 db 'q'
 
 section .text
 global _start
@@ -24,7 +30,6 @@ _start:
         mov rbp, rsp
         call _getCommandLine
         ; the port digits are the first argument
-        extern w_CommandLine
         xor rax, rax
         mov rsi, w_CommandLine
 .digit: movzx rcx, byte [rsi]
@@ -38,15 +43,31 @@ _start:
 .done:  mov [port], rax
         mov r8, 0
         mov r9, port
+        mov r10, address
         call _WWW
         mov r8, 1
         mov r9, default_file
         mov r10, exchange
-        xor r11, r11
+        mov r11, get_routine
         xor r12, r12
         call _WWW
         mov rax, 60
         xor rdi, rdi
         syscall
+
+; "GET /text " gets the text; anything else its file.
+get_routine:
+        cmp dword [exchange], 'GET '
+        jne .file
+        cmp dword [exchange + 4], '/tex'
+        jne .file
+        cmp word [exchange + 8], 't '
+        jne .file
+        mov rsi, text
+        mov rdi, exchange
+        mov ecx, 1024
+        rep movsb
+        mov qword [RETURN_CODE], 1024
+.file:  ret
 
 section .note.GNU-stack noalloc noexec nowrite progbits
