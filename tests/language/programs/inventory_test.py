@@ -30,11 +30,19 @@ def items():
 
 
 def moves(stock):
+    """Movements of known and unknown codes; none takes a quantity below
+    zero, which the report's pictures could not show."""
     rng = random.Random(7)
     out = [("B7", -2), ("Z999", 5), ("A1", 1), ("Q1", -3)]
+    level = {row[0]: row[2] for row in stock}
+    level["B7"] -= 2
+    level["A1"] += 1
     for _ in range(60):
-        row = rng.choice(stock)
-        out.append((row[0], rng.randint(-5, 25)))
+        code = rng.choice(stock)[0]
+        change = rng.randint(-5, 25)
+        if level[code] + change >= 0:
+            level[code] += change
+            out.append((code, change))
     return out
 
 
@@ -44,9 +52,9 @@ def book(stock, movements):
     lines = []
     unknown = []
     for code, change in movements:
-        if code in by_code and by_code[code][2] + change >= 0:
+        if code in by_code:
             by_code[code][2] += change
-        elif code not in by_code:
+        else:
             unknown.append(change)
     for change in unknown:
         lines.append(f"unknown movement of {edit(change, '99999999-')}")
@@ -86,19 +94,9 @@ def main(quill):
         f"{field(code, 6)}{field(name, 20)}{edit(qty, '99999-')}{edit(price, '9999.99')}"
         f"{edit(pack, '999')}\n" for code, name, qty, price, pack in stock))
     movements = moves(stock)
-    # The program books every known movement; keep the generated ones from
-    # taking a quantity below zero, which the report pictures cannot show.
-    level = {row[0]: row[2] for row in stock}
-    kept = []
-    for code, change in movements:
-        if code in level:
-            if level[code] + change < 0:
-                continue
-            level[code] += change
-        kept.append((code, change))
     prog.write("moves.dat", "".join(f"{field(code, 6)}{edit(change, '9999-')}"
-                                    for code, change in kept))
-    expected, low = book(stock, kept)
+                                    for code, change in movements))
+    expected, low = book(stock, movements)
     prog.expect("standard output", prog.run(), expected)
     # kind 16: a status byte and the flat record (6 + 20 + 6 + 7 + 3) per slot
     prog.expect("lowstock.dat size", len(prog.read("lowstock.dat")), 43 * low)

@@ -66,7 +66,7 @@ def main(quill):
         requests.append((f"/price/{code}",
                          f"{code};{name};{edit(net, '99999.99')};"
                          f"{edit(gross(net, vat, 1), '9999999.99')}", "200"))
-        qty = rng.randint(1, 99999)
+        qty = rng.randint(1, 999)
         requests.append((f"/quote/{code}/{qty}",
                          f"{code};{qty:05};{edit(gross(net, vat, qty), '9999999.99')}", "200"))
     port = free_port()
