@@ -9,7 +9,9 @@ namespace qw::decisions {
 
 int compare_text(const char* a, uint64_t na, const char* b, uint64_t nb) {
   // Significant length: up to the last non-blank; all blanks count as the
-  // first character only.
+  // first character only, and so does an empty text ('').
+  if (na == 0) a = " ", na = 1;
+  if (nb == 0) b = " ", nb = 1;
   while (na > 1 && a[na - 1] == ' ') --na;
   while (nb > 1 && b[nb - 1] == ' ') --nb;
   uint64_t n = na < nb ? na : nb;

@@ -7,8 +7,9 @@
 
 namespace qw::decisions {
 
-// Text order of the decisions module: trailing blanks ignored, characters
-// compared as signed 8-bit values, a prefix before the longer text.
+// Text order of the decisions module: trailing blanks ignored (an empty
+// text is one blank), characters compared as signed 8-bit values, a prefix
+// before the longer text.
 // Answers 1, 0 or -1.
 int compare_text(const char* a, uint64_t na, const char* b, uint64_t nb);
 

@@ -526,8 +526,22 @@ void sort(FixedTable t, uint64_t key_start, uint64_t key_length) {
   keep_search_index(t.label(), keys, n, key_length, nullptr, 0);
 }
 
+const uint8_t* range_key(const uint8_t* key, uint64_t key_length, uint64_t range_length) {
+  if (key_length == 0 || key_length == range_length) return key;
+  if (key_length > range_length) {
+    for (uint64_t k = range_length; k < key_length; ++k)
+      if (key[k] != ' ') return nullptr;
+    return key;
+  }
+  static uint8_t padded[kRecordBufferSize];
+  if (range_length > sizeof padded) return nullptr;
+  __builtin_memcpy(padded, key, key_length);
+  __builtin_memset(padded + key_length, ' ', range_length - key_length);
+  return padded;
+}
+
 void find(FixedTable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
-          Number result) {
+          uint64_t key_length, Number result) {
   require_one_dimension(t);
   set_status(t, kGood);
   const Record er = t.entry_record();
@@ -537,6 +551,11 @@ void find(FixedTable t, uint64_t key_start, uint64_t key_end, const uint8_t* key
     return;
   }
   const uint64_t len = key_end - key_start + 1;
+  key = range_key(key, key_length, len);
+  if (key == nullptr) {
+    set_status(t, kInvalidKey);
+    return;
+  }
   KeyLayout keys;
   keys.data = t.entries();
   keys.stride = entry_len;
@@ -571,7 +590,7 @@ extern "C" void bridge_TABLES(qw::Regs& r) {
   switch (r.r8) {
     case kSort: sort(t, r.r10, r.r11); break;
     case kFind:
-      find(t, r.r10, r.r11, reinterpret_cast<const uint8_t*>(r.r12),
+      find(t, r.r10, r.r11, reinterpret_cast<const uint8_t*>(r.r12), r.r14,
            qw::Number(reinterpret_cast<void*>(r.r13)));
       break;
     case kFromRecord: record_to_entry(t, t.entry_record()); break;

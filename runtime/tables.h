@@ -80,6 +80,12 @@ struct KeyLayout {
 Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t base,
                   const uint8_t* key, uint64_t len);
 
+// The key a find compares with a key range of range_length characters: a
+// key text of key_length characters (0: as long as the range) that is
+// shorter reads as if padded with blanks; a longer one matches only when
+// its extra characters are blanks (null when they are not).
+const uint8_t* range_key(const uint8_t* key, uint64_t key_length, uint64_t range_length);
+
 // A sort leaves behind a sample of every 32nd key so that later finds on
 // the same key start narrow their search inside the processor's caches.
 // Every operation that writes the table drops it; a find also checks the
@@ -122,7 +128,10 @@ void entry_to_record(FixedTable t, Record rec);
 void put(FixedTable t, uint64_t field_no, Item source, uint64_t start, uint64_t length);
 void get(FixedTable t, uint64_t field_no, Item target);
 void sort(FixedTable t, uint64_t key_start, uint64_t key_length);
-void find(FixedTable t, uint64_t key_start, uint64_t key_end, const uint8_t* key, Number result);
+// The key text is key_length characters long (0: as long as the key range)
+// and compares as if blank-padded to the range; it is never read past.
+void find(FixedTable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
+          uint64_t key_length, Number result);
 // Number of dimensions of a bound table.
 int dimensions(FixedTable t);
 
@@ -142,7 +151,8 @@ void xput(Xtable t, int64_t position, uint64_t field_no, Item source, uint64_t s
 void xget(Xtable t, int64_t position, uint64_t field_no, Item target);
 void xdelete(Xtable t, int64_t position, bool clear);
 void xsort(Xtable t, uint64_t key_start, uint64_t key_length);
-void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key, Number result);
+void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
+           uint64_t key_length, Number result);
 void xload(Xtable t, FileBlock f, bool keep_deleted);
 void xunload(Xtable t, FileBlock f, bool with_deleted);
 

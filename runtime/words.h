@@ -24,16 +24,28 @@ enum Flags : uint64_t {
 // One _WORDS operation with a word or number source (not 129/130).
 //   src, src_start, src_length: a word substring, or a number with an
 //     explicit picture in src_start (address) and src_length (0, 0: own);
-//   dest, dest_start: the destination word and start;
+//   dest, dest_start, dest_length: the destination substring; nothing
+//     outside it changes (a length of 0 reaches to the word's end), a find
+//     searches only inside it and counts the position from the word's
+//     first character;
 //   extra: r15 - the number receiving the position (find), the word with
 //     the replacement text (replace), or for a number source non-zero to set
 //     the destination's Length to the picture length.
 void transfer(uint64_t flags, Item src, uint64_t src_start, uint64_t src_length, Item dest,
-              uint64_t dest_start, uint64_t extra);
+              uint64_t dest_start, uint64_t dest_length, uint64_t extra);
 
-// The 1-based position of the first occurrence of needle[0..n) in `hay` at
-// or after `start`, or 0.
-uint64_t find(const char* needle, uint64_t n, Word hay, uint64_t start);
+// _WORDS 129 and 130 on a substring: the record is filled from the
+// substring's characters only (blanks after them), or its flat form is
+// written into the substring only.
+void text_within(Word src, uint64_t start, uint64_t length, Record rec);
+void record_within(Record rec, Word dest, uint64_t start, uint64_t length);
+
+// The text a table find compares with its key range (_KEYTEXT): a word
+// substring as it stands (brought inside the word; an empty text is one
+// blank), a number edited through its picture (or the one given in start
+// and length).
+void key_text(Item key, uint64_t start, uint64_t length, const char*& text,
+              uint64_t& text_length);
 
 // The flat form of a record: its fields side by side, words as they are,
 // numbers edited through their own pictures.  Writes at most `capacity`

@@ -246,15 +246,18 @@ void xsort(Xtable t, uint64_t key_start, uint64_t key_length) {
   keep_search_index(t.label(), keys, n, key_length, reinterpret_cast<void*>(map), bytes);
 }
 
-void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key, Number result) {
+void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
+           uint64_t key_length, Number result) {
   set_status(t, kGood);
   const uint64_t len = t.entry_record().flat_length();
-  if (key_start < 1 || key_end < key_start || key_end > len) {
+  const uint64_t klen = key_end - key_start + 1;
+  if (key_start < 1 || key_end < key_start || key_end > len ||
+      (key = range_key(key, key_length, klen)) == nullptr) {
     set_status(t, kInvalidKey);
     result.set_value(0);
     return;
   }
-  const uint64_t off = 9 + key_start - 1, klen = key_end - key_start + 1;
+  const uint64_t off = 9 + key_start - 1;
   const uint64_t size = len + 9;
   uint8_t* const start = t.block_start();
   int64_t n = t.ubound().value();
@@ -468,7 +471,7 @@ extern "C" void bridge_XTABLES(qw::Regs& r) {
   switch (r.r8) {
     case kSort: xsort(t, r.r10, r.r11); break;
     case kFind:
-      xfind(t, r.r10, r.r11, reinterpret_cast<const uint8_t*>(r.r12),
+      xfind(t, r.r10, r.r11, reinterpret_cast<const uint8_t*>(r.r12), r.r14,
             qw::Number(reinterpret_cast<void*>(r.r13)));
       break;
     case kFromRecord: xrecord_to_entry(t, pos, t.entry_record()); break;

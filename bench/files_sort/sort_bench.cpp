@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
     f.r8 = 16, f.r9 = reinterpret_cast<uint64_t>(table), f.r10 = 1, f.r11 = 10;
     f.r12 = reinterpret_cast<uint64_t>(&keys[i * 10]);
     f.r13 = reinterpret_cast<uint64_t>(pos);
+    f.r14 = 10;  // the key text's length
     if (fixed) call__TABLES(f);
     else call__XTABLES(f);
     if (status == 0 || status == 22) {

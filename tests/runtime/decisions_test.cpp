@@ -70,6 +70,10 @@ TEST(Words, TrailingBlanksPrefixAndSignedCharacters) {
   EXPECT_EQ(relation(a.word("ABC"), a.word("AB ")), 1);
   EXPECT_EQ(relation(a.word("    "), a.word("  ")), 0);
   EXPECT_EQ(relation(a.word("   "), a.word("A")), -1);
+  // An empty text ('') is one blank.
+  EXPECT_EQ(relation(a.word("    "), a.word("")), 0);
+  EXPECT_EQ(relation(a.word(""), a.word("   ")), 0);
+  EXPECT_EQ(relation(a.word(""), a.word("A")), -1);
   // Characters 128..255 order below all others.
   EXPECT_EQ(relation(a.word("\xe9"), a.word(" ")), -1);
   EXPECT_EQ(relation(a.word("a"), a.word("B")), 1);

@@ -169,19 +169,19 @@ TEST(FixedTable, SortAndFindWithDuplicates) {
 
   Arena a;
   uint8_t* pos = a.number(0, "999");
-  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("CCCC"), Number(pos));
+  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("CCCC"), 0, Number(pos));
   EXPECT_EQ(Number(pos).value(), 3) << "the first of entries 3, 4 and 5";
   EXPECT_TRUE(e.status() == 22 || e.status() == 0);
   EXPECT_EQ(text(e.key), "CCCC") << "the entry is distributed into the record";
-  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("\xe9" "AAA"), Number(pos));
+  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("\xe9" "AAA"), 0, Number(pos));
   EXPECT_EQ(e.status(), 0);
   EXPECT_EQ(Number(pos).value(), 9) << "bytes above 127 order last";
   Number(pos).set_value(555);
-  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("CCCX"), Number(pos));
+  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("CCCX"), 0, Number(pos));
   EXPECT_EQ(e.status(), 23);
   EXPECT_EQ(Number(pos).value(), 555);
   // A key of part of the field: "CC" over positions 1 to 2.
-  tb::find(e.t(), 1, 2, reinterpret_cast<const uint8_t*>("EE"), Number(pos));
+  tb::find(e.t(), 1, 2, reinterpret_cast<const uint8_t*>("EE"), 0, Number(pos));
   EXPECT_EQ(Number(pos).value(), 7);
 }
 
@@ -193,12 +193,21 @@ TEST(FixedTable, DuplicateStatusDependsOnTheFirstProbe) {
   for (int i = 0; i < 7; ++i) e.store({i + 1}, keys[i], i, "");
   Arena a;
   uint8_t* pos = a.number(0, "99");
-  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("C   "), Number(pos));
+  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("C   "), 0, Number(pos));
   EXPECT_EQ(Number(pos).value(), 3);
   EXPECT_EQ(e.status(), 22);
-  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("E   "), Number(pos));
+  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("E   "), 0, Number(pos));
   EXPECT_EQ(Number(pos).value(), 7);
   EXPECT_EQ(e.status(), 0);
+  // A key text shorter than the key compares as if blank-padded (and is
+  // never read past); a longer one only with blanks beyond the key.
+  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("D"), 1, Number(pos));
+  EXPECT_EQ(Number(pos).value(), 6);
+  EXPECT_EQ(e.status(), 0);
+  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("B     "), 6, Number(pos));
+  EXPECT_EQ(Number(pos).value(), 2);
+  tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("B    x"), 6, Number(pos));
+  EXPECT_EQ(e.status(), 23);
 }
 
 TEST(FixedTable, LargeRandomSortMatchesReference) {
@@ -265,7 +274,7 @@ TEST(FixedTable, FindsAfterASortMatchThePlainSearch) {
     uint8_t* pos = b.number(0, "99999");
     for (const std::string& p : probes) {
       Number(pos).set_value(-1);
-      tb::find(t, 1, p.size(), reinterpret_cast<const uint8_t*>(p.data()), Number(pos));
+      tb::find(t, 1, p.size(), reinterpret_cast<const uint8_t*>(p.data()), 0, Number(pos));
       out.emplace_back(Number(pos).value(), t.status().value());
     }
     return out;
@@ -294,7 +303,7 @@ TEST(FixedTable, BadKeysAndMultiDimensionalTables) {
   uint8_t* pos = a.number(0, "9");
   EXPECT_EXIT((dup2(2, 1), tb::sort(m.t(), 1, 4)), ::testing::ExitedWithCode(1),
               "TABLES\\[error\\]:- Cannot SORT/SEARCH a multiDimensional table");
-  EXPECT_EXIT((dup2(2, 1), tb::find(m.t(), 1, 4, reinterpret_cast<const uint8_t*>("AAAA"),
+  EXPECT_EXIT((dup2(2, 1), tb::find(m.t(), 1, 4, reinterpret_cast<const uint8_t*>("AAAA"), 0,
                                     Number(pos))),
               ::testing::ExitedWithCode(1), "multiDimensional");
 }

@@ -23,10 +23,53 @@ namespace wd = qw::words;
 using qwtest::Arena;
 using qwtest::text;
 
-// The word operand form: start and length, 1 and Length for the whole word.
+// The word operand form: start and length, 1 and Length for the whole word
+// (the destination from dstart to its end).
 void words(uint64_t flags, uint8_t* src, uint64_t start, uint64_t len, uint8_t* dest,
            uint64_t dstart, uint64_t extra = 0) {
-  wd::transfer(flags, Item(src), start, len, Item(dest), dstart, extra);
+  wd::transfer(flags, Item(src), start, len, Item(dest), dstart, 0, extra);
+}
+
+// Every statement stays inside the destination substring {dest,3,2} of
+// "abcdefghij"; a find searches only there and counts from the word's start.
+TEST(Range, NothingOutsideTheDestinationSubstringChanges) {
+  Arena a;
+  uint8_t* w = a.word("abcdefghij");
+  auto in_range = [&](uint64_t flags, const std::string& src, uint64_t extra = 0) {
+    std::memcpy(w, "abcdefghij", 10);
+    wd::transfer(flags, Item(a.word(src)), 1, src.size(), Item(w), 3, 2, extra);
+    return text(w);
+  };
+  EXPECT_EQ(in_range(0, "XYZ"), "abXYefghij");
+  EXPECT_EQ(in_range(wd::kPad, "X"), "abX efghij");
+  EXPECT_EQ(in_range(wd::kUpper | wd::kPad, "xyz"), "abXYefghij");
+  EXPECT_EQ(in_range(wd::kInsert, "X"), "abXcefghij");
+  EXPECT_EQ(in_range(wd::kReplace, "d", reinterpret_cast<uint64_t>(a.word("-"))), "abc-efghij");
+  EXPECT_EQ(in_range(wd::kReplace, "e", reinterpret_cast<uint64_t>(a.word("-"))), "abcdefghij");
+  uint8_t* pos = a.number(0, "99");
+  in_range(wd::kFind, "d", reinterpret_cast<uint64_t>(pos));
+  EXPECT_EQ(Number(pos).value(), 4) << "counted from the word's first character";
+  in_range(wd::kFind, "h", reinterpret_cast<uint64_t>(pos));
+  EXPECT_EQ(Number(pos).value(), 0) << "found only inside the range";
+  in_range(wd::kFind, "de", reinterpret_cast<uint64_t>(pos));
+  EXPECT_EQ(Number(pos).value(), 0) << "an occurrence must lie wholly inside";
+
+  uint8_t* n = a.number(1234, "9999");
+  std::memcpy(w, "abcdefghij", 10);
+  wd::transfer(wd::kPad, Item(n), 0, 0, Item(w), 5, 3, 0);
+  EXPECT_EQ(text(w), "abcd123hij") << "a number is cut at the range, the rest is kept";
+  wd::transfer(wd::kPad, Item(n), 0, 0, Item(w), 1, 6, 0);
+  EXPECT_EQ(text(w), "1234  3hij") << "padding blanks only the range";
+
+  uint8_t* rec = a.begin_record();
+  a.word("KEY");
+  a.number(7, "99");
+  a.end_record(rec);
+  std::memcpy(w, "abcdefghij", 10);
+  wd::record_within(qw::Record(rec), Word(w), 2, 4);
+  EXPECT_EQ(text(w), "aKEY0fghij");
+  wd::text_within(Word(a.word("..XY3456")), 3, 3, qw::Record(rec));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(rec + 17), 3), "XY3") << "then blanks";
 }
 
 TEST(Move, StopsAtDestinationEndAndPads) {

@@ -127,11 +127,11 @@ TEST_F(Xtables, FindFollowsTheSortOrderAndSkipsDeletedEntries) {
   tb::xsort(x.t(), 1, 3);
   Arena a;
   uint8_t* pos = a.number(0, "999");
-  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("BBB"), Number(pos));
+  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("BBB"), 0, Number(pos));
   EXPECT_EQ(x.status(), 0);
   EXPECT_EQ(Number(pos).value(), 2) << "the lowest of positions 2 to 4";
   // Bytes above 127 order after letters in sort and find alike.
-  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("\xe0XX"), Number(pos));
+  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("\xe0XX"), 0, Number(pos));
   EXPECT_EQ(x.status(), 0);
   EXPECT_EQ(Number(pos).value(), 7);
   EXPECT_EQ(Number(x.qty).value(), 12);
@@ -139,16 +139,22 @@ TEST_F(Xtables, FindFollowsTheSortOrderAndSkipsDeletedEntries) {
   // Deleting positions 2 and 3 leaves 4 as the live one of the run.
   tb::xdelete(x.t(), 2, false);
   tb::xdelete(x.t(), 3, true);
-  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("BBB"), Number(pos));
+  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("BBB"), 0, Number(pos));
   EXPECT_EQ(Number(pos).value(), 4);
   EXPECT_EQ(x.status(), 0);
   tb::xdelete(x.t(), 4, false);
-  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("BBB"), Number(pos));
+  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("BBB"), 0, Number(pos));
   EXPECT_EQ(x.status(), 23) << "no live entry with the key";
   EXPECT_GE(Number(pos).value(), 2);
-  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("CCC"), Number(pos));
+  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("CCC"), 0, Number(pos));
   EXPECT_EQ(x.status(), 23);
   EXPECT_EQ(Number(pos).value(), 0);
+  // A short key text reads as if blank-padded: "MM" is "MM ", not "MMM".
+  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("MM"), 2, Number(pos));
+  EXPECT_EQ(x.status(), 23);
+  tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>("MMM  "), 5, Number(pos));
+  EXPECT_EQ(x.status(), 0);
+  EXPECT_EQ(Number(pos).value(), 5);
 
   // A deleted entry still reads, with status 23; a cleared one reads zeros.
   EXPECT_EQ(x.at(2), "BBB");
@@ -175,7 +181,7 @@ TEST_F(Xtables, LargeRandomSortAndFindAgree) {
   Arena a;
   uint8_t* pos = a.number(0, "99999");
   for (int i = 0; i < kN; i += 37) {
-    tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>(keys[i].data()), Number(pos));
+    tb::xfind(x.t(), 1, 3, reinterpret_cast<const uint8_t*>(keys[i].data()), 0, Number(pos));
     ASSERT_EQ(x.status(), 0) << i;
     EXPECT_EQ(keys[Number(pos).value() - 1], keys[i]);
     EXPECT_TRUE(Number(pos).value() == 1 || keys[Number(pos).value() - 2] != keys[i]);
@@ -210,7 +216,7 @@ TEST_F(Xtables, FindsAfterASortMatchTheSearchThroughLinks) {
     for (const std::string& p : probes) {
       for (uint64_t len : {3u, 1u}) {
         set_text(x.key, "???");
-        tb::xfind(x.t(), 1, len, reinterpret_cast<const uint8_t*>(p.data()), Number(pos));
+        tb::xfind(x.t(), 1, len, reinterpret_cast<const uint8_t*>(p.data()), 0, Number(pos));
         out.emplace_back(Number(pos).value(), x.status(), text(x.key));
       }
     }

@@ -60,7 +60,7 @@ _start:
         mov     r10, [w_One]
         mov     r11, [src - 8]
         xor     r15, r15
-        call    _WORDS                  ; plain move from position 4
+        call    _WORDS                  ; plain move into {dest,4,2}
         PRINT   dest, 10
         NEWLINE
         ; upper case with padding

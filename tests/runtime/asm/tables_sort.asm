@@ -118,6 +118,7 @@ _start:
         mov     r11, 3
         mov     r12, wanted
         mov     r13, pos
+        mov     r14, 3                          ; the key text's length
         call    _TABLES
         PRINTDIGIT [pos]
         PRINT2  [tab_STATUS]
