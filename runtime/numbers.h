@@ -38,6 +38,10 @@ inline Picture picture_at(uint64_t text, uint64_t length) {
 void compute(int op, Number target, Item operand, Picture pic, uint64_t word_start,
              uint64_t word_length);
 
+// RETURN_CODE after text to number whose value does not fit 64 bits; the
+// number is then 0.
+inline constexpr int64_t kTextOverflow = 99;
+
 // Text to number (_FROMALPHA): RETURN_CODE 9 when a character is not a digit,
 // sign, point or comma; builds a picture for a number whose picture is blank.
 void from_text(Number target, const char* text, uint64_t length);
@@ -62,6 +66,12 @@ void to_word(Number source, Picture pic, Word dest, uint64_t start, bool set_len
 
 // The length of the text to_text writes for `source` and `pic`.
 uint64_t edited_length(Number source, Picture pic);
+
+// True when editing `n` through `pic` (own picture when empty) shows its
+// value exactly: the value fits the picture's digit positions, and a
+// negative value has a sign position.  A record field for which this is
+// false would be read back as another value.
+bool picture_shows(Number n, Picture pic);
 
 // _COMPARE_NO: 1 when left > right, 0 when equal, -1 when less.
 int compare(Number left, Picture left_pic, Number right, Picture right_pic);

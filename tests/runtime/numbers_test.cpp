@@ -65,13 +65,18 @@ TEST(Scaling, ScanCachesScaleFromPicture) {
   EXPECT_EQ(scale(k), 1000);
 }
 
-TEST(Scaling, ExplicitPictureSetsLiteralScale) {
+TEST(Scaling, ExplicitPictureLeavesTheNumbersScaleAlone) {
   Arena a;
   uint8_t* lit = a.number(11000, "#,###,###,###,###,###,###-", -1);
   uint8_t* r = a.number(200, "99.99");  // 2.00
   run(nb::kMultiply, r, lit, "9.9999");
   EXPECT_EQ(value(r), 220);  // 2.00 * 1.1000
-  EXPECT_EQ(scale(lit), 10000);
+  EXPECT_EQ(scale(lit), -1);
+  // A whole number read once as 0.05 stays a whole number afterwards.
+  uint8_t* whole = a.number(5, "999");
+  run(nb::kAssign, a.number(0, "9.99"), whole, "9.99");
+  run(nb::kAdd, whole, whole);
+  EXPECT_EQ(value(whole), 10);
 }
 
 TEST(Assignment, AlignsAndRoundsHalfUpOnMagnitude) {
@@ -118,30 +123,22 @@ TEST(Multiply, ProductRoundedOnce) {
   EXPECT_EQ(value(s), -500);  // -4.995 -> -5.00
 }
 
-TEST(Multiply, DecimalFallbackWhenProductExceeds63Bits) {
+TEST(Multiply, WideProductsAreExactOrRefused) {
   Arena a;
-  // 123456789012.3456 * 1234.5678: the exact product needs 74 bits; at
-  // four places it fits again.
-  uint8_t* r = a.number(1234567890123456LL, "999999999999999999.9999");
-  run(nb::kMultiply, r, a.number(12345678, "9999.9999"));
-  EXPECT_EQ(value(r), 1524157764060356802LL);  // ...0356802.3168 rounded
-  // Digits beyond 63 bits are dropped: 4157876652948381575.9872 kept.
-  uint8_t* big = a.number(1234567890123456LL, "999999999999999999.9999");
-  run(nb::kMultiply, big, a.number(12345678912LL, "9999999.9999"));
-  EXPECT_EQ(value(big), 4157876652948381576LL);
-  // Negative operand, rounding on the first dropped digit.
-  uint8_t* n = a.number(-9000000000000000000LL / 10, "999999999999999999-");
-  run(nb::kMultiply, n, a.number(2, "9"));
-  EXPECT_EQ(value(n), -1800000000000000000LL);
-}
-
-TEST(Multiply, DecimalFallbackDropsDigitsBeyondCapacity) {
-  Arena a;
-  // Scales 10^10 * 10^10 overflow 63 bits: the decimal path keeps at most
-  // the receiving picture's digits + 1 cells.
-  uint8_t* r = a.number(12345678901LL, "9.9999999999");  // 1.2345678901
-  run(nb::kMultiply, r, a.number(10000000000LL * 3, "99.9999999999"));  // 3.0000000000
-  EXPECT_EQ(value(r), 37037036703LL);
+  // 99.99 * 1000.000000000000000 needs 74 bits; at two places it fits.
+  uint8_t* r = a.number(9999, "9999.99");
+  run(nb::kMultiply, r, a.number(1000000000000000000LL, "9999.999999999999999"));
+  EXPECT_EQ(value(r), 9999000);
+  // 1.2345678901 * 3.0000000000: the scales alone pass 63 bits.
+  uint8_t* s = a.number(12345678901LL, "9.9999999999");
+  run(nb::kMultiply, s, a.number(30000000000LL, "99.9999999999"));
+  EXPECT_EQ(value(s), 37037036703LL);
+  // 5000000000 * 5000000000 does not fit: no digits are cut.
+  EXPECT_EQ(fatal_output([&] {
+              run(nb::kMultiply, a.number(5000000000LL, "9999999999"),
+                  a.number(5000000000LL, "9999999999"));
+            }),
+            library_line("NUMBERS[error]:- result has exceeded its range"));
 }
 
 TEST(Divide, LongDivisionWithRoundingDigit) {
@@ -184,16 +181,20 @@ TEST(Fatal, MessagesOfArithmetic) {
             library_line("NUMBERS[error]:- result has exceeded its range"));
 }
 
-TEST(TextToNumber, RoundsOnceOnFirstDroppedDigit) {
+TEST(TextToNumber, RoundsAtEveryDroppedDigit) {
   Arena a;
   uint8_t* n = a.number(0, "9.9");
   text_into(n, "0.149");
-  EXPECT_EQ(value(n), 1);  // 0.1: 0.149 is nearer 0.1 than 0.2
-  text_into(n, "0.150");
-  EXPECT_EQ(value(n), 2);
+  EXPECT_EQ(value(n), 2);  // 0.15, then 0.2
+  text_into(n, "0.144");
+  EXPECT_EQ(value(n), 1);
   text_into(n, "-1.25");
   EXPECT_EQ(value(n), -13);
   EXPECT_EQ(return_code(), 0);
+  // More than 19 digits are rounded, not refused, when the value fits.
+  uint8_t* m = a.number(0, "9.99");
+  text_into(m, "1.2345678901234567891");
+  EXPECT_EQ(value(m), 124);  // ...45678901234567891 carries into the 3
 }
 
 TEST(TextToNumber, CommasSignsAndBadCharacters) {
@@ -207,7 +208,18 @@ TEST(TextToNumber, CommasSignsAndBadCharacters) {
   EXPECT_EQ(return_code(), 9);
   text_into(n, "+7");
   EXPECT_EQ(value(n), 70000);
+  EXPECT_EQ(return_code(), 9);
+  text_into(n, "7-");
+  EXPECT_EQ(value(n), -70000);
   EXPECT_EQ(return_code(), 0);
+  // Not the form of a number: the value rule holds, RETURN_CODE is 9.
+  const std::pair<const char*, int64_t> malformed[] = {
+      {"1.2.3", 123000}, {"1-2", -120000}, {"--5", -50000}, {"1.5-2", -15200}};
+  for (auto [text, v] : malformed) {
+    text_into(n, text);
+    EXPECT_EQ(value(n), v) << text;
+    EXPECT_EQ(return_code(), 9) << text;
+  }
   text_into(n, "");
   EXPECT_EQ(value(n), 0);
   // Leading zeros beyond 19 digits are harmless.
@@ -234,10 +246,18 @@ TEST(TextToNumber, BuildsPictureForBlankNumber) {
   EXPECT_EQ(value(small), 123456);
 }
 
-TEST(TextToNumber, OverflowIsFatal) {
+TEST(TextToNumber, OverflowIsAReturnCode) {
   Arena a;
-  EXPECT_EQ(fatal_output([&] { text_into(a.number(0, "9"), "99999999999999999999"); }),
-            library_line("NUMBERS[error]:- result has exceeded its range"));
+  uint8_t* n = a.number(5, "9");
+  text_into(n, "99999999999999999999");
+  EXPECT_EQ(value(n), 0);
+  EXPECT_EQ(return_code(), nb::kTextOverflow);
+  uint8_t* m = a.number(5, "9.99");
+  text_into(m, "92233720368547758.07");  // the largest value fits
+  EXPECT_EQ(value(m), INT64_MAX);
+  text_into(m, "92233720368547758.1");
+  EXPECT_EQ(value(m), 0);
+  EXPECT_EQ(return_code(), nb::kTextOverflow);
 }
 
 TEST(Editing, SuppressionSignAndOverflowMark) {
@@ -252,12 +272,12 @@ TEST(Editing, SuppressionSignAndOverflowMark) {
   EXPECT_EQ(edit(7, "99"), "07");
 }
 
-TEST(Editing, IntoWordClipsAtItsLength) {
+TEST(Editing, IntoWordCutsWithTheMark) {
   Arena a;
   uint8_t* n = a.number(123456, "999999");
   uint8_t* w = a.word("abcdefgh");
   nb::to_word(Number(n), {}, Word(w), 5, false);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(w), 8), "abcd1234");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(w), 8), "abcd*234");
   // Set-length form: the word takes the picture's length.
   uint8_t* t = a.word(std::string(20, 'x'));
   nb::to_word(Number(n), {"###9", 4}, Word(t), 1, true);
