@@ -1,4 +1,6 @@
-// Fixed-point arithmetic, text conversions and editing of the numbers module.
+// The numbers module's scale cache, fatal messages, pictures built from
+// text, register entries and comparison.  Its arithmetic, text conversion
+// and editing are checked against a decimal model in numbers_model_test.cpp.
 #include <sys/syscall.h>
 
 #include <fcntl.h>
@@ -23,20 +25,11 @@ using qwtest::fatal_output;
 using qwtest::value;
 
 int64_t scale(uint8_t* n) { return Number(n).scale(); }
-int64_t return_code() { return qw::load64(RETURN_CODE); }
 
 void run(int op, uint8_t* target, uint8_t* operand, const char* pic = nullptr) {
   nb::Picture p;
   if (pic) p = {pic, std::strlen(pic)};
   nb::compute(op, Number(target), qw::Item(operand), p, 0, 0);
-}
-
-std::string edit(int64_t v, const std::string& pic) {
-  Arena a;
-  uint8_t* n = a.number(v, pic);
-  std::string out(pic.size(), '?');
-  nb::to_text(Number(n), {}, out.data());
-  return out;
 }
 
 void text_into(uint8_t* n, const std::string& text) {
@@ -79,85 +72,6 @@ TEST(Scaling, ExplicitPictureLeavesTheNumbersScaleAlone) {
   EXPECT_EQ(value(whole), 10);
 }
 
-TEST(Assignment, AlignsAndRoundsHalfUpOnMagnitude) {
-  Arena a;
-  uint8_t* r = a.number(0, "9999.9999");
-  run(nb::kAssign, r, a.number(3, "9"));
-  EXPECT_EQ(value(r), 30000);
-  uint8_t* i = a.number(0, "999-");
-  run(nb::kAssign, i, a.number(25, "9.9"));
-  EXPECT_EQ(value(i), 3);
-  run(nb::kAssign, i, a.number(-25, "9.9-"));
-  EXPECT_EQ(value(i), -3);
-  run(nb::kAssign, i, a.number(-24, "9.9-"));
-  EXPECT_EQ(value(i), -2);
-}
-
-TEST(Assignment, OldValueDoesNotLimitNewOne) {
-  // A large old value would overflow if it were brought to the operand's
-  // scale; it is discarded, so the assignment succeeds.
-  Arena a;
-  uint8_t* r = a.number(900000000000000000LL, "999999999999999999");
-  run(nb::kAssign, r, a.number(15, "9.9"));
-  EXPECT_EQ(value(r), 2);
-}
-
-TEST(AddSubtract, AlignToLargerScale) {
-  Arena a;
-  uint8_t* r = a.number(1050, "999.99");                // 10.50
-  run(nb::kAdd, r, a.number(3, "9.999", 0));            // 0.003
-  EXPECT_EQ(value(r), 1050);                            // 10.503 -> 10.50
-  run(nb::kAdd, r, a.number(5, "9.999"));               // + 0.005
-  EXPECT_EQ(value(r), 1051);                            // 10.505 -> 10.51
-  run(nb::kSubtract, r, a.number(2000, "9999.9"));      // - 200.0
-  EXPECT_EQ(value(r), -18949);
-}
-
-TEST(Multiply, ProductRoundedOnce) {
-  Arena a;
-  uint8_t* r = a.number(1000, "999.99");  // 10.00
-  run(nb::kMultiply, r, a.number(1005, "9.999"));
-  EXPECT_EQ(value(r), 1005);  // 10.05
-  uint8_t* s = a.number(-333, "999.99-");  // -3.33
-  run(nb::kMultiply, s, a.number(15, "9.9"));
-  EXPECT_EQ(value(s), -500);  // -4.995 -> -5.00
-}
-
-TEST(Multiply, WideProductsAreExactOrRefused) {
-  Arena a;
-  // 99.99 * 1000.000000000000000 needs 74 bits; at two places it fits.
-  uint8_t* r = a.number(9999, "9999.99");
-  run(nb::kMultiply, r, a.number(1000000000000000000LL, "9999.999999999999999"));
-  EXPECT_EQ(value(r), 9999000);
-  // 1.2345678901 * 3.0000000000: the scales alone pass 63 bits.
-  uint8_t* s = a.number(12345678901LL, "9.9999999999");
-  run(nb::kMultiply, s, a.number(30000000000LL, "99.9999999999"));
-  EXPECT_EQ(value(s), 37037036703LL);
-  // 5000000000 * 5000000000 does not fit: no digits are cut.
-  EXPECT_EQ(fatal_output([&] {
-              run(nb::kMultiply, a.number(5000000000LL, "9999999999"),
-                  a.number(5000000000LL, "9999999999"));
-            }),
-            library_line("NUMBERS[error]:- result has exceeded its range"));
-}
-
-TEST(Divide, LongDivisionWithRoundingDigit) {
-  Arena a;
-  uint8_t* r = a.number(1000, "999.99");
-  run(nb::kDivide, r, a.number(3, "9"));
-  EXPECT_EQ(value(r), 333);
-  uint8_t* s = a.number(1000, "999.99");
-  run(nb::kDivide, s, a.number(6, "9"));
-  EXPECT_EQ(value(s), 167);
-  uint8_t* t = a.number(-1000, "999.99-");
-  run(nb::kDivide, t, a.number(25, "9.9"));  // -10.00 / 2.5
-  EXPECT_EQ(value(t), -400);
-  // A huge divisor: remainder * 10 needs more than 64 bits.
-  uint8_t* u = a.number(INT64_MAX - 1, "9999999999999999999");
-  run(nb::kDivide, u, a.number(INT64_MAX, "9999999999999999999"));
-  EXPECT_EQ(value(u), 1);
-}
-
 TEST(Fatal, MessagesOfArithmetic) {
   Arena a;
   EXPECT_EQ(fatal_output([&] { run(nb::kAdd, a.number(INT64_MAX, "9"), a.number(1, "9")); }),
@@ -181,52 +95,6 @@ TEST(Fatal, MessagesOfArithmetic) {
             library_line("NUMBERS[error]:- result has exceeded its range"));
 }
 
-TEST(TextToNumber, RoundsAtEveryDroppedDigit) {
-  Arena a;
-  uint8_t* n = a.number(0, "9.9");
-  text_into(n, "0.149");
-  EXPECT_EQ(value(n), 2);  // 0.15, then 0.2
-  text_into(n, "0.144");
-  EXPECT_EQ(value(n), 1);
-  text_into(n, "-1.25");
-  EXPECT_EQ(value(n), -13);
-  EXPECT_EQ(return_code(), 0);
-  // More than 19 digits are rounded, not refused, when the value fits.
-  uint8_t* m = a.number(0, "9.99");
-  text_into(m, "1.2345678901234567891");
-  EXPECT_EQ(value(m), 124);  // ...45678901234567891 carries into the 3
-}
-
-TEST(TextToNumber, CommasSignsAndBadCharacters) {
-  Arena a;
-  uint8_t* n = a.number(0, "999999.9999");
-  text_into(n, "1,234.5");
-  EXPECT_EQ(value(n), 12345000);
-  EXPECT_EQ(return_code(), 0);
-  text_into(n, "12 34");
-  EXPECT_EQ(value(n), 12340000);
-  EXPECT_EQ(return_code(), 9);
-  text_into(n, "+7");
-  EXPECT_EQ(value(n), 70000);
-  EXPECT_EQ(return_code(), 9);
-  text_into(n, "7-");
-  EXPECT_EQ(value(n), -70000);
-  EXPECT_EQ(return_code(), 0);
-  // Not the form of a number: the value rule holds, RETURN_CODE is 9.
-  const std::pair<const char*, int64_t> malformed[] = {
-      {"1.2.3", 123000}, {"1-2", -120000}, {"--5", -50000}, {"1.5-2", -15200}};
-  for (auto [text, v] : malformed) {
-    text_into(n, text);
-    EXPECT_EQ(value(n), v) << text;
-    EXPECT_EQ(return_code(), 9) << text;
-  }
-  text_into(n, "");
-  EXPECT_EQ(value(n), 0);
-  // Leading zeros beyond 19 digits are harmless.
-  text_into(n, "000000000000000000000042");
-  EXPECT_EQ(value(n), 420000);
-}
-
 TEST(TextToNumber, BuildsPictureForBlankNumber) {
   Arena a;
   uint8_t* n = a.number(0, std::string(26, ' '), 1);
@@ -244,32 +112,6 @@ TEST(TextToNumber, BuildsPictureForBlankNumber) {
   text_into(small, "123456");
   EXPECT_EQ(Number(small).length(), 4u);
   EXPECT_EQ(value(small), 123456);
-}
-
-TEST(TextToNumber, OverflowIsAReturnCode) {
-  Arena a;
-  uint8_t* n = a.number(5, "9");
-  text_into(n, "99999999999999999999");
-  EXPECT_EQ(value(n), 0);
-  EXPECT_EQ(return_code(), nb::kTextOverflow);
-  uint8_t* m = a.number(5, "9.99");
-  text_into(m, "92233720368547758.07");  // the largest value fits
-  EXPECT_EQ(value(m), INT64_MAX);
-  text_into(m, "92233720368547758.1");
-  EXPECT_EQ(value(m), 0);
-  EXPECT_EQ(return_code(), nb::kTextOverflow);
-}
-
-TEST(Editing, SuppressionSignAndOverflowMark) {
-  EXPECT_EQ(edit(1234, "#,###-"), "1,234+");
-  EXPECT_EQ(edit(0, "#,###-"), "     +");
-  EXPECT_EQ(edit(5, "9999"), "0005");
-  EXPECT_EQ(edit(12345, "999"), "*45");
-  EXPECT_EQ(edit(-98499803, "###,##9.99-"), "984,998.03-");
-  EXPECT_EQ(edit(500, "###,##9.99-"), "      5.00+");
-  EXPECT_EQ(edit(5, "###,##9.99-"), "       .05+");
-  EXPECT_EQ(edit(-7, "99-"), "07-");
-  EXPECT_EQ(edit(7, "99"), "07");
 }
 
 TEST(Editing, IntoWordCutsWithTheMark) {
