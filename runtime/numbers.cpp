@@ -3,8 +3,14 @@
 // numeric comparison of the decisions module.
 //
 // A number's Scale field caches 10^places.  Every routine that reads a
-// number first works out its places (the scale scan) and stores the scale,
-// so that later calls can take the places straight from the cache.
+// number through its own picture first works out its places (the scale
+// scan) and stores the scale, so that later calls can take the places
+// straight from the cache.
+//
+// One overflow rule holds for every operation: the exact result, rounded
+// half up on the magnitude to the receiving places, is stored when it fits
+// 64 bits; otherwise the range message ends the program.  Sums are aligned
+// and products formed in 128 bits where 64 do not suffice.
 #include "numbers.h"
 
 #include "common.h"
@@ -44,22 +50,17 @@ __attribute__((always_inline)) inline int places_of_scale(int64_t s) {
   return -1;
 }
 
-struct Scan {
-  int places;
-  int digits;  // digit positions, the "." counted
-};
-
 // The scale scan: from the last picture character to the first, skipping
 // "-", "+" and ","; a "." sets the places to the positions seen so far.
-Scan scan(const char* p, uint64_t n) {
-  int digits = 0, places = 0;
+int scan_places(const char* p, uint64_t n) {
+  int positions = 0, places = 0;
   for (uint64_t i = n; i-- > 0;) {
     char c = p[i];
     if (c == '-' || c == '+' || c == ',') continue;
-    if (c == '.') places = digits;
-    ++digits;
+    if (c == '.') places = positions;
+    ++positions;
   }
-  return {places, digits};
+  return places;
 }
 
 // True when the picture holds a ".".  Most pictures have none, and then the
@@ -102,7 +103,7 @@ __attribute__((always_inline)) inline int own_places(Number n) {
   }
   const char* p = n.picture();
   uint64_t len = n.picture_length();
-  int places = has_point(p, len) ? scan(p, len).places : 0;
+  int places = has_point(p, len) ? scan_places(p, len) : 0;
   if (s < 1) {
     s = 1;
     n.set_scale(1);
@@ -114,7 +115,7 @@ __attribute__((always_inline)) inline int own_places(Number n) {
 // Places of an explicit picture.  The number read through it keeps its own
 // cached Scale: the picture is this operand's view, not the number's.
 inline int picture_places(Picture pic) {
-  int places = has_point(pic.text, pic.length) ? scan(pic.text, pic.length).places : 0;
+  int places = has_point(pic.text, pic.length) ? scan_places(pic.text, pic.length) : 0;
   if (places > 18) range_error();
   return places;
 }
