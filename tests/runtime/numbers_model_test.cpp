@@ -205,13 +205,6 @@ struct Gen {
   }
 };
 
-std::string str128(i128 v) {
-  if (v == 0) return "0";
-  std::string s;
-  for (i128 m = abs128(v); m > 0; m /= 10) s.insert(s.begin(), static_cast<char>('0' + m % 10));
-  return v < 0 ? "-" + s : s;
-}
-
 // ---- the numbers module ---------------------------------------------------------
 
 // A step the model expects to fit must not end the program; if it does, the
@@ -359,8 +352,8 @@ std::string quill() {
 }
 
 // A number written as a literal of the language: -12.345 for -12345 at 3.
-std::string literal(i128 v, int p) {
-  std::string s = str128(abs128(v));
+std::string literal(int64_t v, int p) {
+  std::string s = std::to_string(static_cast<uint64_t>(abs128(v)));
   if (p > 0) {
     if (static_cast<int>(s.size()) <= p) s.insert(0, p + 1 - s.size(), '0');
     s.insert(s.size() - p, ".");
@@ -373,8 +366,8 @@ std::string literal(i128 v, int p) {
 struct Program {
   std::string dictionary, statements, expected;
   void declare(const std::string& line) { dictionary += "    " + line + "\n"; }
-  void say(const std::string& line, const std::string& output) {
-    statements += "    " + line + "\n";
+  void add(const std::string& statement, const std::string& display, const std::string& output) {
+    statements += "    " + statement + "\n    " + display + "\n";
     expected += output;
   }
   std::string source() const {
@@ -457,8 +450,7 @@ TEST(NumbersModel, ProgramsAgreeWithTheRules) {
     std::string dst = "n_D" + std::to_string(pd), line = dst + " =";
     std::optional<int64_t> v = calculation(gen, names, pd, gen.one_in(3), line);
     if (!v) continue;  // a true overflow would end the program
-    prog.say(line, "");
-    prog.say("@DISPLAY " + dst + ", LF", edit_model(*v, wide[pd]) + "\n");
+    prog.add(line, "@DISPLAY " + dst + ", LF", edit_model(*v, wide[pd]) + "\n");
     ++done;
   }
   // Text into numbers, with RETURN_CODE.
@@ -470,8 +462,7 @@ TEST(NumbersModel, ProgramsAgreeWithTheRules) {
     std::string w = "w_T" + std::to_string(k), dst = "n_D" + std::to_string(pd);
     prog.declare("@INSERTWORD " + w + ", " + std::to_string(txt.size()) + ", '" + txt + "'");
     TextValue want = text_model(txt, pd);
-    prog.say(dst + " = " + w, "");
-    prog.say("@DISPLAY " + dst + ", ' ', RETURN_CODE, LF",
+    prog.add(dst + " = " + w, "@DISPLAY " + dst + ", ' ', RETURN_CODE, LF",
              edit_model(want.value, wide[pd]) + " " + edit_model(want.rc, "9999-") + "\n");
   }
   // Numbers edited into words that may be shorter than their pictures.
@@ -482,15 +473,14 @@ TEST(NumbersModel, ProgramsAgreeWithTheRules) {
     prog.declare("@INSERTWORD " + w + ", " + std::to_string(len));
     if (len < shown.size()) shown = "*" + shown.substr(1, len - 1);
     shown.resize(len, ' ');  // the rest of the word is blanked
-    prog.say(w + " = " + x.text, "");
-    prog.say("@DISPLAY '[', " + w + ", ']', LF", "[" + shown + "]\n");
+    prog.add(w + " = " + x.text, "@DISPLAY '[', " + w + ", ']', LF", "[" + shown + "]\n");
   }
   // Last, a calculation that does not fit ends the program.
   for (std::string line;; line.clear()) {
     int pd = gen.places();
     line = "n_D" + std::to_string(pd) + " =";
     if (!calculation(gen, names, pd, gen.one_in(2), line)) {
-      prog.say(line, kRangeLine);
+      prog.add(line, "", kRangeLine);
       break;
     }
   }
