@@ -3,8 +3,14 @@
 // numeric comparison of the decisions module.
 //
 // A number's Scale field caches 10^places.  Every routine that reads a
-// number first works out its places (the scale scan) and stores the scale,
-// so that later calls can take the places straight from the cache.
+// number through its own picture first works out its places (the scale
+// scan) and stores the scale, so that later calls can take the places
+// straight from the cache.
+//
+// One overflow rule holds for every operation: the exact result, rounded
+// half up on the magnitude to the receiving places, is stored when it fits
+// 64 bits; otherwise the range message ends the program.  Sums are aligned
+// and products formed in 128 bits where 64 do not suffice.
 #include "numbers.h"
 
 #include "common.h"
@@ -12,6 +18,8 @@
 namespace qw::numbers {
 
 namespace {
+
+using u128 = unsigned __int128;
 
 constexpr int64_t kMinValue = INT64_MIN;
 constexpr uint64_t kMaxValue = static_cast<uint64_t>(INT64_MAX);
@@ -42,22 +50,17 @@ __attribute__((always_inline)) inline int places_of_scale(int64_t s) {
   return -1;
 }
 
-struct Scan {
-  int places;
-  int digits;  // digit positions, the "." counted
-};
-
 // The scale scan: from the last picture character to the first, skipping
 // "-", "+" and ","; a "." sets the places to the positions seen so far.
-Scan scan(const char* p, uint64_t n) {
-  int digits = 0, places = 0;
+int scan_places(const char* p, uint64_t n) {
+  int positions = 0, places = 0;
   for (uint64_t i = n; i-- > 0;) {
     char c = p[i];
     if (c == '-' || c == '+' || c == ',') continue;
-    if (c == '.') places = digits;
-    ++digits;
+    if (c == '.') places = positions;
+    ++positions;
   }
-  return {places, digits};
+  return places;
 }
 
 // True when the picture holds a ".".  Most pictures have none, and then the
@@ -77,9 +80,7 @@ __attribute__((always_inline)) inline bool has_point(const char* p, uint64_t n) 
 
 struct Loaded {
   int64_t value;
-  int64_t scale;
   int places;
-  bool canonical;  // scale == 10^places
 };
 
 inline const char* picture_text(Number n, Picture pic) {
@@ -89,34 +90,38 @@ inline uint64_t picture_length(Number n, Picture pic) {
   return pic.text ? pic.length : n.picture_length();
 }
 
-// Loads a number through its picture, caching the Scale: -1 and 0 become 1
-// (not worked out / no decimals); a picture with places stores 10^places
-// unless a scale above 1 is already stored, which is then used unchanged.
-__attribute__((always_inline)) inline Loaded load(Number n, Picture pic) {
+// Places of a number read through its own picture, caching its Scale: -1
+// and 0 become 1 (not worked out / no decimals); a picture with places
+// stores 10^places unless a scale above 1 is already stored, which is then
+// used unchanged.
+__attribute__((always_inline)) inline int own_places(Number n) {
   int64_t s = n.scale();
-  if (pic.text == nullptr && s > 1) {
+  if (s > 1) {
     // The cached scale was worked out from this very picture.
     int k = places_of_scale(s);
-    if (k >= 0) return {n.value(), s, k, true};
+    if (k >= 0) return k;
   }
-  const char* p = picture_text(n, pic);
-  uint64_t len = picture_length(n, pic);
-  int places = has_point(p, len) ? scan(p, len).places : 0;
+  const char* p = n.picture();
+  uint64_t len = n.picture_length();
+  int places = has_point(p, len) ? scan_places(p, len) : 0;
   if (s < 1) {
     s = 1;
     n.set_scale(1);
   }
-  if (places > 0 && s <= 1) {
-    s = scale_for(places);
-    n.set_scale(s);
-  }
-  return {n.value(), s, places, places <= 18 && static_cast<uint64_t>(s) == kPow10[places]};
+  if (places > 0 && s <= 1) n.set_scale(scale_for(places));
+  return places;
 }
 
-// The factor that brings the smaller scale to the larger one.
-inline int64_t scale_ratio(const Loaded& big, const Loaded& small) {
-  if (big.canonical && small.canonical) return static_cast<int64_t>(kPow10[big.places - small.places]);
-  return big.scale / small.scale;
+// Places of an explicit picture.  The number read through it keeps its own
+// cached Scale: the picture is this operand's view, not the number's.
+inline int picture_places(Picture pic) {
+  int places = has_point(pic.text, pic.length) ? scan_places(pic.text, pic.length) : 0;
+  if (places > 18) range_error();
+  return places;
+}
+
+__attribute__((always_inline)) inline Loaded load(Number n, Picture pic) {
+  return {n.value(), pic.text ? picture_places(pic) : own_places(n)};
 }
 
 inline uint64_t magnitude(int64_t v) {
@@ -129,7 +134,9 @@ inline int64_t mul_checked(int64_t a, int64_t b) {
   return r;
 }
 
-inline int64_t signed_result(uint64_t mag, bool negative) {
+// The result of a magnitude and a sign; beyond 63 bits it is the range
+// message.
+inline int64_t signed_result(u128 mag, bool negative) {
   if (mag > kMaxValue) range_error();
   return negative ? -static_cast<int64_t>(mag) : static_cast<int64_t>(mag);
 }
@@ -172,38 +179,43 @@ inline uint64_t drop_places(uint64_t mag, int k) {
   return 0;  // more than 19 places dropped from a 64-bit value
 }
 
-// Decimal multiplication, used when the product of the magnitudes (or of
-// the scales) does not fit in 63 bits.  The exact product is formed in 128
-// bits; the multiplier's places are dropped with half-up rounding on the
-// first dropped digit, and at most digits + 1 decimal digits (the receiving
-// picture's capacity, and never more than fit in 63 bits) are kept.
-// Digits beyond that are dropped without an error.
-int64_t decimal_multiply(uint64_t a, uint64_t b, int drop, int keep_digits, bool negative) {
-  unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
-  bool round_up = false;
-  for (int i = 0; i < drop; ++i) {
-    uint64_t hi = static_cast<uint64_t>(p >> 64), lo = static_cast<uint64_t>(p);
-    uint64_t r1, r2;
-    uint64_t qhi = hi / 10;
-    r1 = hi % 10;
-    uint64_t qlo = udiv128(r1, lo, 10, &r2);
-    p = (static_cast<unsigned __int128>(qhi) << 64) | qlo;
-    round_up = r2 >= 5;
-  }
-  int cells = keep_digits + 1;
-  if (cells > 19) cells = 19;  // the weight 10^19 does not fit in 63 bits
-  uint64_t kept;
-  {
-    uint64_t hi = static_cast<uint64_t>(p >> 64), lo = static_cast<uint64_t>(p);
-    uint64_t m = kPow10[cells], r;
-    udiv128(hi % m, lo, m, &r);
-    kept = r;
-  }
-  // Nineteen kept digits can exceed the 63-bit range; the top digit is
-  // dropped then, as any other digit beyond the capacity.
-  if (kept > kMaxValue) kept %= kPow10[18];
-  if (round_up) ++kept;
-  return signed_result(kept, negative);
+// The same for an exact intermediate of up to 128 bits (k at most 18).
+u128 drop_places_wide(u128 mag, int k) {
+  uint64_t hi = static_cast<uint64_t>(mag >> 64), lo = static_cast<uint64_t>(mag);
+  if (hi == 0) return drop_places(lo, k);
+  if (k == 0) return mag;
+  uint64_t p = kPow10[k], r;
+  uint64_t q_lo = udiv128(hi % p, lo, p, &r);
+  u128 q = (static_cast<u128>(hi / p) << 64) | q_lo;
+  return r >= p / 2 ? q + 1 : q;
+}
+
+// v at `from` places brought to `to` places: multiplied up (a value beyond
+// 64 bits is the range message) or rounded half up on the magnitude.
+inline int64_t rescaled(int64_t v, int from, int to) {
+  if (to > from) return mul_checked(v, static_cast<int64_t>(kPow10[to - from]));
+  if (to == from) return v;
+  uint64_t m = drop_places(magnitude(v), from - to);
+  return v < 0 ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
+}
+
+// a ± b, a at `a_places`, b at `b_places`, aligned exactly in 128 bits and
+// rounded to `to` places.  Used when the 64-bit alignment or sum overflows.
+int64_t add_wide(int64_t a, int a_places, int64_t b, int b_places, bool subtract, int to) {
+  int m = a_places > b_places ? a_places : b_places;
+  __int128 x = static_cast<__int128>(a) * static_cast<int64_t>(kPow10[m - a_places]);
+  __int128 y = static_cast<__int128>(b) * static_cast<int64_t>(kPow10[m - b_places]);
+  __int128 sum = subtract ? x - y : x + y;
+  bool negative = sum < 0;
+  u128 mag = negative ? -static_cast<u128>(sum) : static_cast<u128>(sum);
+  return signed_result(drop_places_wide(mag, m - to), negative);
+}
+
+// The product of two magnitudes is exact in 128 bits; the multiplier's
+// places are dropped with half-up rounding, and a result beyond 63 bits is
+// the range message.
+int64_t multiply_wide(uint64_t a, uint64_t b, int drop, bool negative) {
+  return signed_result(drop_places_wide(static_cast<u128>(a) * b, drop), negative);
 }
 
 uint64_t divide_magnitudes(uint64_t a, uint64_t b, int extra_places) {
@@ -213,7 +225,7 @@ uint64_t divide_magnitudes(uint64_t a, uint64_t b, int extra_places) {
   for (int i = 0; i < extra_places; ++i) {
     if (q > kMaxValue / 10) range_error();
     uint64_t r;
-    uint64_t hi = static_cast<uint64_t>((static_cast<unsigned __int128>(rem) * 10) >> 64);
+    uint64_t hi = static_cast<uint64_t>((static_cast<u128>(rem) * 10) >> 64);
     uint64_t lo = rem * 10;
     uint64_t d = udiv128(hi, lo, b, &r);
     rem = r;
@@ -221,7 +233,7 @@ uint64_t divide_magnitudes(uint64_t a, uint64_t b, int extra_places) {
     if (q > kMaxValue) range_error();
   }
   uint64_t r;
-  uint64_t hi = static_cast<uint64_t>((static_cast<unsigned __int128>(rem) * 10) >> 64);
+  uint64_t hi = static_cast<uint64_t>((static_cast<u128>(rem) * 10) >> 64);
   uint64_t d = udiv128(hi, rem * 10, b, &r);
   if (d >= 5) ++q;
   if (q > kMaxValue) range_error();
@@ -271,130 +283,128 @@ void build_picture(Number n, const char* text, uint64_t length, bool negative) {
 
 void set_return_code(int64_t v) { store64(RETURN_CODE, v); }
 
-// The characters of a text to be converted, read front to back.  With at
-// most 18 digits (leading zeros included) the value is below 10^18 and
-// cannot overflow, so it is built as value * 10 + digit; the decimals are
-// the digits after the last ".".  Answers false, having read nothing that
-// counts, when the text holds more digits: the weighted walk then decides
-// what overflows.
-struct Parsed {
+// What a text to be converted holds, read front to back: its digits as one
+// number (while there are at most 18, which cannot overflow), how many
+// digits, how many follow the last ".", its sign, and whether it has the
+// form of a number: digits and commas, at most one ".", and one "-" as its
+// first or last character.
+struct TextNumber {
   uint64_t value;
+  int digits;
   int decimals;
-  bool negative, point, bad;
+  bool negative;
+  bool malformed;
 };
 
-__attribute__((always_inline)) inline bool parse_short(const char* text, uint64_t length,
-                                                       Parsed& out) {
-  uint64_t value = 0;
-  int digits = 0, after_point = 0;
-  bool negative = false, point = false, bad = false;
+// Eight digits in one word (the first character the most significant) as
+// their value, or -1 when the word holds anything else.
+__attribute__((always_inline)) inline int64_t eight_digits(const char* text) {
+  const uint64_t x = static_cast<uint64_t>(load64(text));
+  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL, kZeros = 0x3030303030303030ULL;
+  if ((x & kHigh) != kZeros || ((x + 0x0606060606060606ULL) & kHigh) != kZeros) return -1;
+  uint64_t v = x - kZeros;  // the eight values combined in pairs, fours, eights
+  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
+  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
+  return static_cast<int64_t>((v * 10000 + (v >> 32)) & 0xFFFFFFFFULL);
+}
+
+__attribute__((always_inline)) inline TextNumber read_text(const char* text, uint64_t length) {
+  TextNumber t{0, 0, 0, false, false};
+  bool point = false;
   uint64_t i = 0;
-  // Eight digits at a time while the text runs on in digits (a field's
-  // text mostly does): the eight values are combined in pairs, fours and
-  // eights inside one 64-bit word, the first character the most
-  // significant digit.
-  while (i + 8 <= length && digits <= 10) {
-    const uint64_t x = static_cast<uint64_t>(load64(text + i));
-    constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL;
-    if ((x & kHigh) != 0x3030303030303030ULL ||
-        ((x + 0x0606060606060606ULL) & kHigh) != 0x3030303030303030ULL)
-      break;
-    uint64_t v = x - 0x3030303030303030ULL;
-    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
-    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
-    v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFULL;
-    value = value * 100000000ULL + v;
-    digits += 8;
-    after_point += 8;
-    i += 8;
-  }
-  if (i + 4 <= length && digits <= 14) {  // four more the same way
-    uint32_t x;
-    __builtin_memcpy(&x, text + i, 4);
-    if ((x & 0xF0F0F0F0U) == 0x30303030U && ((x + 0x06060606U) & 0xF0F0F0F0U) == 0x30303030U) {
-      uint32_t v = x - 0x30303030U;
-      v = (v * 10 + (v >> 8)) & 0x00FF00FFU;
-      v = (v * 100 + (v >> 16)) & 0xFFFFU;
-      value = value * 10000 + v;
-      digits += 4;
-      after_point += 4;
-      i += 4;
-    }
+  // A field's text mostly runs on in digits: eight at a time while it does.
+  for (int64_t v; i + 8 <= length && t.digits <= 10 && (v = eight_digits(text + i)) >= 0; i += 8) {
+    t.value = t.value * 100000000ULL + static_cast<uint64_t>(v);
+    t.digits += 8;
   }
   for (; i < length; ++i) {
     const uint8_t c = static_cast<uint8_t>(text[i]);
     const uint32_t d = static_cast<uint32_t>(c) - '0';
     if (d <= 9) {
-      if (++digits > 18) return false;
-      value = value * 10 + d;
-      ++after_point;
+      if (++t.digits <= 18) t.value = t.value * 10 + d;
+      ++t.decimals;  // counted from the last "."
     } else if (c == '.') {
+      t.malformed |= point;
       point = true;
-      after_point = 0;
+      t.decimals = 0;
     } else if (c == '-') {
-      negative = true;
-    } else if (c != ',' && c != '+') {
-      bad = true;
+      t.malformed |= t.negative || (i != 0 && i + 1 != length);
+      t.negative = true;
+    } else if (c != ',') {
+      t.malformed = true;
     }
   }
-  out = {value, point ? after_point : 0, negative, point, bad};
+  if (!point) t.decimals = 0;
+  return t;
+}
+
+// Drops `k` (1 to 18) places of a text's value, rounding at every dropped
+// digit from the last: 0.149 to one place is 0.15, then 0.2.  The carry
+// out of the dropped digits is 1 exactly when they read at least 4...45.
+inline uint64_t drop_text_places(uint64_t v, int k) {
+  const uint64_t p = kPow10[k], threshold = 4 * (p - 1) / 9 + 1;
+  return v / p + (v % p >= threshold ? 1 : 0);
+}
+
+// A text of more than 18 digits, walked from its last character: the
+// digits beyond `places` decide the carry, the others are weighed.  False
+// when the value does not fit 63 bits.
+bool long_text_value(const char* text, uint64_t length, int drop, uint64_t& out) {
+  uint64_t value = 0;
+  int carry = 0, weight = 0;  // the kept digit's power of ten
+  for (uint64_t i = length; i-- > 0;) {
+    const uint32_t d = static_cast<uint32_t>(static_cast<uint8_t>(text[i])) - '0';
+    if (d > 9) continue;
+    if (drop > 0) {
+      carry = d + carry >= 5;
+      --drop;
+      continue;
+    }
+    if (d != 0) {
+      if (weight > 18) return false;
+      value += d * kPow10[weight];  // at most 9e18 + 2^63: no wrap
+      if (value > kMaxValue) return false;
+    }
+    ++weight;
+  }
+  out = value + carry;
+  return out <= kMaxValue;
+}
+
+// The magnitude of a read text at `places` places; false when it does not
+// fit 63 bits.
+bool text_value(const char* text, uint64_t length, const TextNumber& t, int places,
+                uint64_t& out) {
+  uint64_t v = t.value;
+  if (t.digits > 18) {
+    if (!long_text_value(text, length, t.decimals > places ? t.decimals - places : 0, v))
+      return false;
+  } else if (t.decimals > places) {
+    v = drop_text_places(v, t.decimals - places);
+  }
+  if (t.decimals < places && v != 0) {
+    int k = places - t.decimals;
+    if (k > 18 || v > kMaxValue / kPow10[k]) return false;
+    v *= kPow10[k];
+  }
+  out = v;
   return true;
 }
 
+// Text to number.  A value that does not fit 64 bits is not an error of
+// the program: the number becomes 0 and RETURN_CODE kTextOverflow.
 void from_text_impl(Number target, const char* text, uint64_t length, bool may_build) {
-  set_return_code(0);
-  uint64_t value = 0, weight = 1;
-  bool weight_too_big = false, negative = false, point = false, bad = false;
-  int decimals = 0;
-  uint64_t walk = length;  // characters the weighted walk still reads
-  Parsed quick;
-  if (parse_short(text, length, quick)) {
-    value = quick.value;
-    decimals = quick.decimals;
-    negative = quick.negative;
-    point = quick.point;
-    bad = quick.bad;
-    walk = 0;
-  }
-  for (uint64_t i = walk; i-- > 0;) {
-    char c = text[i];
-    if (c >= '0' && c <= '9') {
-      if (!point) ++decimals;
-      uint64_t d = static_cast<uint64_t>(c - '0');
-      if (d != 0) {
-        unsigned __int128 t = static_cast<unsigned __int128>(d) * weight;
-        if (weight_too_big || t > kMaxValue - value) range_error();
-        value += static_cast<uint64_t>(t);
-      }
-      if (weight > kMaxValue / 10) weight_too_big = true;
-      else weight *= 10;
-    } else if (c == '-') {
-      negative = true;
-    } else if (c == '.') {
-      point = true;
-    } else if (c == ',' || c == '+') {
-      // separators and an explicit plus sign carry no value
-    } else {
-      bad = true;
-    }
-  }
-  if (!point) decimals = 0;
-  if (may_build && blank_picture(target)) build_picture(target, text, length, negative);
+  TextNumber t = read_text(text, length);
+  if (may_build && blank_picture(target)) build_picture(target, text, length, t.negative);
   target.set_scale(0);
-  Loaded l = load(target, {});
-  int p = l.places;
-  if (decimals < p) {
-    int k = p - decimals;
-    if (k > 18 || value > kMaxValue / kPow10[k]) {
-      if (value != 0) range_error();
-    } else {
-      value *= kPow10[k];
-    }
-  } else if (decimals > p) {
-    value = drop_places(value, decimals - p);
+  uint64_t v;
+  if (!text_value(text, length, t, own_places(target), v)) {
+    target.set_value(0);
+    set_return_code(kTextOverflow);
+    return;
   }
-  target.set_value(negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value));
-  if (bad) set_return_code(9);
+  target.set_value(t.negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v));
+  set_return_code(t.malformed ? 9 : 0);
 }
 
 // The editor.  Writes the edited text of `v` through `pic` (L characters)
@@ -447,6 +457,18 @@ void from_text_fixed(Number target, const char* text, uint64_t length) {
 
 uint64_t edited_length(Number source, Picture pic) { return picture_length(source, pic); }
 
+bool picture_shows(Number n, Picture pic) {
+  const char* p = picture_text(n, pic);
+  uint64_t len = picture_length(n, pic);
+  int64_t v = n.value();
+  bool signed_position = len > 0 && p[len - 1] != '9';
+  if (v < 0 && !signed_position) return false;
+  int positions = 0;
+  for (uint64_t i = 0; i < len - (signed_position ? 1 : 0); ++i)
+    if (p[i] != '.' && p[i] != ',') ++positions;
+  return positions >= 19 || magnitude(v) < kPow10[positions];
+}
+
 void to_text(Number source, Picture pic, char* dest) {
   uint64_t L = picture_length(source, pic);
   edit(source.value(), picture_text(source, pic), L, dest, L);
@@ -456,14 +478,20 @@ void to_text_clipped(Number source, Picture pic, char* dest, uint64_t limit) {
   edit(source.value(), picture_text(source, pic), picture_length(source, pic), dest, limit);
 }
 
+uint64_t to_text_marked(Number source, Picture pic, char* dest, uint64_t room) {
+  const uint64_t L = picture_length(source, pic);
+  const uint64_t count = room < L ? room : L;
+  edit(source.value(), picture_text(source, pic), L, dest, count);
+  if (count < L && count > 0) dest[0] = '*';  // marked as a too-narrow picture is
+  return count;
+}
+
 void to_word(Number source, Picture pic, Word dest, uint64_t start, bool set_length) {
-  uint64_t L = picture_length(source, pic);
-  if (set_length) dest.set_length(L);
+  if (set_length) dest.set_length(picture_length(source, pic));
   uint64_t len = dest.length();
   if (start == 0 || start >= 65536) start = 1;
   if (start > len) return;
-  uint64_t room = len - start + 1;
-  edit(source.value(), picture_text(source, pic), L, dest.text() + start - 1, room < L ? room : L);
+  to_text_marked(source, pic, dest.text() + start - 1, len - start + 1);
 }
 
 namespace {
@@ -487,60 +515,55 @@ __attribute__((always_inline)) inline void compute_body(int op, Number target, I
   int64_t tv = target.value(), ov = source.value();
   if (tv == kMinValue || ov == kMinValue) fatal_library(kErrEnteredRange);
 
-  Loaded R = load(target, {});
-  const int target_places = R.places;
-  Loaded O = load(source, pic);
+  const int rp = load(target, {}).places;
+  const int op_places = load(source, pic).places;
   int64_t result;
-  int places;
+  int places;  // of `result`
 
   switch (op) {
     case kAssign:
-      // The old value is replaced, so only the operand is brought to the
-      // larger scale.
-      if (O.scale < R.scale) {
-        result = mul_checked(ov, scale_ratio(R, O));
-        places = R.places;
-      } else {
-        result = ov;
-        places = O.scale > R.scale ? O.places : R.places;
-      }
-      break;
+      // The old value is replaced: only the operand is brought to the
+      // receiving places.
+      target.set_value(rescaled(ov, op_places, rp));
+      return;
     case kAdd:
     case kSubtract: {
+      // Aligned to the finer of the two; when that or the sum leaves 64
+      // bits, the exact sum is formed in 128 bits, so only a rounded result
+      // that does not fit is refused.
       int64_t a = tv, b = ov;
-      places = R.places;
-      if (R.scale < O.scale) {
-        a = mul_checked(a, scale_ratio(O, R));
-        places = O.places;
-      } else if (O.scale < R.scale) {
-        b = mul_checked(b, scale_ratio(R, O));
+      bool wide = false;
+      places = rp;
+      if (rp < op_places) {
+        wide = __builtin_mul_overflow(a, static_cast<int64_t>(kPow10[op_places - rp]), &a);
+        places = op_places;
+      } else if (op_places < rp) {
+        wide = __builtin_mul_overflow(b, static_cast<int64_t>(kPow10[rp - op_places]), &b);
       }
-      bool overflow = op == kAdd ? __builtin_add_overflow(a, b, &result)
-                                 : __builtin_sub_overflow(a, b, &result);
-      if (overflow) range_error();
+      wide = wide || (op == kAdd ? __builtin_add_overflow(a, b, &result)
+                                 : __builtin_sub_overflow(a, b, &result));
+      if (wide) {
+        target.set_value(add_wide(tv, rp, ov, op_places, op == kSubtract, rp));
+        return;
+      }
       break;
     }
     case kMultiply: {
       bool negative = (tv < 0) != (ov < 0);
       uint64_t a = magnitude(tv), b = magnitude(ov);
-      unsigned __int128 scales = static_cast<unsigned __int128>(R.scale) * O.scale;
-      bool decimal = scales > kMaxValue;
-      if (!decimal) {
-        unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
-        if (p <= kMaxValue) {
-          result = negative ? -static_cast<int64_t>(p) : static_cast<int64_t>(p);
-          places = R.places + O.places;
-          break;
-        }
+      u128 p = static_cast<u128>(a) * b;
+      if (p > kMaxValue) {
+        target.set_value(multiply_wide(a, b, op_places, negative));
+        return;
       }
-      int digits = scan(target.picture(), target.picture_length()).digits;
-      target.set_value(decimal_multiply(a, b, O.places, digits, negative));
-      return;
+      result = negative ? -static_cast<int64_t>(p) : static_cast<int64_t>(p);
+      places = rp + op_places;
+      break;
     }
     case kDivide: {
       if (ov == 0) fatal_library(kErrDivideByZero);
       bool negative = (tv < 0) != (ov < 0);
-      uint64_t q = divide_magnitudes(magnitude(tv), magnitude(ov), O.places);
+      uint64_t q = divide_magnitudes(magnitude(tv), magnitude(ov), op_places);
       target.set_value(negative ? -static_cast<int64_t>(q) : static_cast<int64_t>(q));
       return;
     }
@@ -549,8 +572,8 @@ __attribute__((always_inline)) inline void compute_body(int op, Number target, I
   }
   // Storing: surplus places are dropped with half-up rounding on the
   // magnitude.
-  if (places > target_places) {
-    uint64_t m = drop_places(magnitude(result), places - target_places);
+  if (places > rp) {
+    uint64_t m = drop_places(magnitude(result), places - rp);
     result = result < 0 ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
   }
   target.set_value(result);
@@ -568,8 +591,8 @@ int compare(Number left, Picture left_pic, Number right, Picture right_pic) {
   Loaded R = load(right, right_pic);
   // Aligned exactly in 128 bits, so no pair of values is out of range.
   __int128 a = L.value, b = R.value;
-  if (L.scale < R.scale) a *= scale_ratio(R, L);
-  else if (R.scale < L.scale) b *= scale_ratio(L, R);
+  if (L.places < R.places) a *= static_cast<int64_t>(kPow10[R.places - L.places]);
+  else if (R.places < L.places) b *= static_cast<int64_t>(kPow10[L.places - R.places]);
   return a > b ? 1 : (a < b ? -1 : 0);
 }
 

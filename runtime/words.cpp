@@ -120,9 +120,7 @@ void within(Range r, Op op) {
 }
 
 void number_into(uint64_t flags, Number n, numbers::Picture pic, Range to) {
-  const uint64_t edited = numbers::edited_length(n, pic);
-  const uint64_t count = edited < to.length ? edited : to.length;
-  numbers::to_text_clipped(n, pic, to.text, count);
+  const uint64_t count = numbers::to_text_marked(n, pic, to.text, to.length);
   if (flags & kPad) __builtin_memset(to.text + count, ' ', to.length - count);
 }
 

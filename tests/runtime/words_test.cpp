@@ -57,7 +57,7 @@ TEST(Range, NothingOutsideTheDestinationSubstringChanges) {
   uint8_t* n = a.number(1234, "9999");
   std::memcpy(w, "abcdefghij", 10);
   wd::transfer(wd::kPad, Item(n), 0, 0, Item(w), 5, 3, 0);
-  EXPECT_EQ(text(w), "abcd123hij") << "a number is cut at the range, the rest is kept";
+  EXPECT_EQ(text(w), "abcd*23hij") << "a number cut at the range is marked, the rest is kept";
   wd::transfer(wd::kPad, Item(n), 0, 0, Item(w), 1, 6, 0);
   EXPECT_EQ(text(w), "1234  3hij") << "padding blanks only the range";
 

@@ -45,15 +45,19 @@ std::string without_parentheses(std::string s) {
   return s;
 }
 
-// For the debug map: brackets go too, and the calculation keyword the
-// translator puts in front of an assignment.
-std::string statement_key(const std::string& line) {
-  std::string key = comparable(line, " \t,@()");
+// A line as the mapping compares it: without the characters `dropped` and
+// without the calculation keyword the translator puts in front of an
+// assignment, so that a calculation reads as written.
+std::string line_key(const std::string& line, const char* dropped) {
+  std::string key = comparable(line, dropped);
   for (const char* prefix : {"INTEGERS_CALC", "NUMBERS_CALC"}) {
     if (key.rfind(prefix, 0) == 0) return key.substr(std::strlen(prefix));
   }
   return key;
 }
+
+// For the debug map: brackets go too.
+std::string statement_key(const std::string& line) { return line_key(line, " \t,@()"); }
 
 bool is_statement(const std::string& line) {
   size_t i = line.find_first_not_of(" \t");
@@ -95,15 +99,15 @@ Lines read_lines(const std::string& path) {
 int source_line_of(const Lines& asm_lines, const Lines& source, int asm_line) {
   if (asm_line < 1 || asm_line > static_cast<int>(asm_lines.size())) return 0;
   const char* dropped = " \t,@";
-  const std::string key = comparable(statement_text(asm_lines[asm_line - 1]), dropped);
+  const std::string key = line_key(statement_text(asm_lines[asm_line - 1]), dropped);
   if (key.empty()) return 0;
   // the same occurrence: as many earlier NAME.ASM lines read the same
   int earlier = 0;
   for (int i = 0; i < asm_line - 1; i++)
-    if (comparable(asm_lines[i], dropped) == key) earlier++;
+    if (line_key(asm_lines[i], dropped) == key) earlier++;
   int first = 0, seen = 0;
   for (size_t i = 0; i < source.size(); i++) {
-    if (comparable(without_parentheses(source[i]), dropped) != key) continue;
+    if (line_key(without_parentheses(source[i]), dropped) != key) continue;
     if (seen++ == earlier) return static_cast<int>(i) + 1;
     if (first == 0) first = static_cast<int>(i) + 1;
   }
