@@ -1,10 +1,11 @@
 // The words module: moves with padding and case conversion, insert, find,
-// replace, environment lookup, and the conversions between records and
-// their flat text form.
+// replace, environment lookup; records to and from text go through the
+// record module.
 #include "words.h"
 
 #include "common.h"
 #include "numbers.h"
+#include "record.h"
 #include "services.h"
 
 
@@ -132,71 +133,6 @@ void transfer(uint64_t flags, Item src, uint64_t src_start, uint64_t src_length,
   move(text, src_length, to, dest_start, flags);
 }
 
-uint64_t record_to_buffer(Record rec, char* out, uint64_t capacity) {
-  uint64_t at = 0;
-  for (Item f = rec.first_field(); !Record::is_end(f) && at < capacity; f = f.next()) {
-    uint64_t room = capacity - at;
-    if (f.is_number()) {
-      Number n(f.data());
-      uint64_t L = n.picture_length();
-      numbers::to_text_clipped(n, {}, out + at, L < room ? L : room);
-      at += L < room ? L : room;
-    } else {
-      uint64_t L = f.length();
-      uint64_t c = L < room ? L : room;
-      __builtin_memmove(out + at, f.data(), c);
-      at += c;
-    }
-  }
-  return at;
-}
-
-void buffer_to_record(Record rec, const char* in, uint64_t length) {
-  uint64_t at = 0;
-  for (Item f = rec.first_field(); !Record::is_end(f); f = f.next()) {
-    uint64_t L = f.is_number() ? Number(f.data()).picture_length() : f.length();
-    uint64_t avail = at < length ? length - at : 0;
-    uint64_t c = L < avail ? L : avail;
-    if (f.is_number()) {
-      numbers::from_text_fixed(Number(f.data()), in + at, c);
-    } else {
-      char* d = reinterpret_cast<char*>(f.data());
-      __builtin_memmove(d, in + at, c);
-      __builtin_memset(d + c, ' ', L - c);
-    }
-    at += L;
-  }
-}
-
-void text_to_record(Word src, uint64_t start, Record rec) {
-  uint64_t flat = rec.flat_length();
-  if (flat > kRecordBufferSize) flat = kRecordBufferSize;
-  uint64_t len = src.length();
-  if (start == 0 || start >= 65536) start = 1;
-  uint64_t avail = start <= len ? len - start + 1 : 0;
-  uint64_t c = flat < avail ? flat : avail;
-  char* buf = reinterpret_cast<char*>(w_RecordBuffer);
-  __builtin_memmove(buf, src.text() + start - 1, c);
-  // A short text leaves the remaining fields blank rather than filled from
-  // whatever record the buffer held before.
-  __builtin_memset(buf + c, ' ', flat - c);
-  record_buffer().set_length(flat);
-  rec.set_record_no(0);
-  buffer_to_record(rec, buf, flat);
-}
-
-void record_to_text(Record rec, Word dest, uint64_t start) {
-  rec.set_record_no(0);
-  char* buf = reinterpret_cast<char*>(w_RecordBuffer);
-  uint64_t flat = record_to_buffer(rec, buf, kRecordBufferSize);
-  record_buffer().set_length(flat);
-  uint64_t len = dest.length();
-  if (start == 0 || start >= 65536) start = 1;
-  if (start > len) return;
-  uint64_t room = len - start + 1;
-  __builtin_memmove(dest.text() + start - 1, buf, flat < room ? flat : room);
-}
-
 }  // namespace qw::words
 
 // _WORDS: r8 flag set; r9, r10, r11 source; r12, r13 destination and start;
@@ -206,13 +142,13 @@ extern "C" void qw_entry_words(qw::LeanRegs& r, uint64_t r12, uint64_t r13, uint
                                uint64_t) {
   using namespace qw;
   if (r.r8 == words::kTextToRecord) {
-    words::text_to_record(Word(reinterpret_cast<void*>(r12)), r13,
-                          Record(reinterpret_cast<void*>(r.r10)));
+    record::text_to_record(Word(reinterpret_cast<void*>(r12)), r13,
+                           Record(reinterpret_cast<void*>(r.r10)));
     return;
   }
   if (r.r8 == words::kRecordToText) {
-    words::record_to_text(Record(reinterpret_cast<void*>(r.r10)),
-                          Word(reinterpret_cast<void*>(r12)), r13);
+    record::record_to_text(Record(reinterpret_cast<void*>(r.r10)),
+                           Word(reinterpret_cast<void*>(r12)), r13);
     return;
   }
   words::transfer(r.r8, Item(reinterpret_cast<void*>(r.r9)), r.r10, r.r11,
