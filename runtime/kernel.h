@@ -5,6 +5,9 @@
 
 #include <stdint.h>
 
+// The signal return call is also named in the restorer's instructions.
+#define QW_NR_RT_SIGRETURN 15
+
 namespace qw::sys {
 
 enum : long {
@@ -17,18 +20,21 @@ enum : long {
   kChdir = 80, kRename = 82, kMkdir = 83, kRmdir = 84, kUnlink = 87,
   kReadlink = 89, kGettimeofday = 96, kTime = 201, kGetdents64 = 217,
   kExitGroup = 231, kOpenat = 257, kPoll = 7, kPipe2 = 293, kGetrandom = 318,
-  kOpenat2 = 437,
+  kOpenat2 = 437, kRtSigaction = 13, kRtSigprocmask = 14,
+  kRtSigreturn = QW_NR_RT_SIGRETURN,
 };
 
 // Errors, as the negative values the calls return.
 enum : long {
-  kEintr = -4, kEagain = -11, kEnomem = -12, kEacces = -13, kEnospc = -28,
-  kEspipe = -29, kEnosys = -38,
+  kEintr = -4, kEbadf = -9, kEagain = -11, kEnomem = -12, kEacces = -13,
+  kEinval = -22, kEmfile = -24, kEfbig = -27, kEnospc = -28, kEspipe = -29,
+  kEnosys = -38,
 };
 
 // open and openat flags.
 enum : long {
-  kOCreat = 0100, kODirectory = 0200000, kONofollow = 0400000,
+  kOWriteOnly = 01, kOAccessMode = 03, kOCreat = 0100, kOTruncate = 01000,
+  kOAppend = 02000, kODirectory = 0200000, kONofollow = 0400000,
   kOCloexec = 02000000,
 };
 constexpr long kAtFdcwd = -100;
@@ -38,6 +44,26 @@ enum : long { kResolveNoMagiclinks = 0x02, kResolveBeneath = 0x08 };
 // fcntl record locks.
 enum : long { kFSetlk = 6 };
 enum : short { kFRdlck = 0, kFWrlck = 1, kFUnlck = 2 };
+
+// fstat: where the device, inode and size lie in the kernel's stat record.
+constexpr long kStatRecordSize = 144;
+constexpr int kStatDevAt = 0, kStatInoAt = 8, kStatSizeAt = 48;
+
+// Signals, and the kernel's sigaction record (handler, flags, restorer,
+// one 64-bit mask).
+enum : int {
+  kSighup = 1, kSigint = 2, kSigpipe = 13, kSigterm = 15, kSigxfsz = 25,
+};
+enum : unsigned long {
+  kSaRestart = 0x10000000, kSaNodefer = 0x40000000, kSaRestorer = 0x04000000,
+};
+constexpr long kSigIgnore = 1, kSigUnblock = 1;
+struct SigAction {
+  void (*handler)(int);
+  unsigned long flags;
+  void (*restorer)();
+  unsigned long mask;
+};
 
 // mmap.
 enum : long { kProtReadWrite = 3, kMapPrivateAnonymous = 0x22 };
