@@ -918,6 +918,7 @@ void read_line(FileBlock f, int64_t fd) {
     }
   }
   const bool empty = n == 0 && !ended;
+  mark_dirty(n);
   if (ended && term == '\n' && n > 0 && out[n - 1] == '\r') --n;
   blank_after(n);
   f.read_length().set_value(static_cast<int64_t>(n));

@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "arena.h"
 #include "files.h"
@@ -242,6 +243,12 @@ TEST_F(Files, LocksHeldByAnotherProcessGiveStatus90) {
     char c = static_cast<char>(status(cf));
     (void)!write(ready[1], &c, 1);
     (void)!read(done[0], &c, 1);
+    // Then a shared lock on the whole file, as a reader takes it.
+    uint8_t* reader = a.file(path("lock.dat"), fl::kRandom);
+    fl::open_file(FileBlock(reader), 0 | fl::kModeLockFile);
+    c = static_cast<char>(status(reader));
+    (void)!write(ready[1], &c, 1);
+    (void)!read(done[0], &c, 1);
     _exit(0);
   }
   char c;
@@ -266,6 +273,14 @@ TEST_F(Files, LocksHeldByAnotherProcessGiveStatus90) {
   fl::close_file(FileBlock(g));
   EXPECT_EQ(status(g), fl::kNotOpen) << "closing a file that did not open touches nothing";
 
+  // Readers share the lock of the whole file; a writer cannot take it.
+  (void)!write(done[1], "x", 1);
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, 0) << "child's shared lock";
+  fl::open_file(FileBlock(g), 0 | fl::kModeLockFile);
+  EXPECT_EQ(status(g), 0);
+  fl::open_file(FileBlock(g), 2 | fl::kModeLockFile);
+  EXPECT_EQ(status(g), 90);
   (void)!write(done[1], "x", 1);
   int ws;
   waitpid(child, &ws, 0);
@@ -514,6 +529,143 @@ TEST_F(Files, WriteBehindFailureIsFatalAtTheFlush) {
   EXPECT_EQ(status(f), 0);
   EXPECT_EXIT((dup2(2, 1), fl::close_file(FileBlock(f))), ::testing::ExitedWithCode(1),
               "No space left on device");
+}
+
+// A file that ends inside a record delivers the part read with status 34.
+TEST_F(Files, RecordsCutOffAtTheEndOfTheFile) {
+  Item3 r;
+  Arena a;
+  spit(path("seq.dat"), "S1   001Q   S2   0");
+  uint8_t* s = a.file(path("seq.dat"), fl::kSequential);
+  fl::open_file(FileBlock(s), 0);
+  fl::read_file(FileBlock(s), r.rec);
+  EXPECT_EQ(status(s), 0);
+  fl::read_file(FileBlock(s), r.rec);
+  EXPECT_EQ(status(s), fl::kRecordCutOff);
+  EXPECT_EQ(text(r.key), "S2   ");
+  EXPECT_EQ(text(r.flag), "    ");
+  fl::read_file(FileBlock(s), r.rec);
+  EXPECT_EQ(status(s), 10);
+
+  spit(path("r.dat"), std::string("\x01K1   001F   \x01K2   0", 20));
+  uint8_t* f = a.file(path("r.dat"), fl::kRandom);
+  fl::open_file(FileBlock(f), 0);
+  r.set(2, "", 0, "");
+  fl::read_file(FileBlock(f), r.rec);
+  EXPECT_EQ(status(f), fl::kRecordCutOff);
+  EXPECT_EQ(text(r.key), "K2   ");
+  r.set(0, "", 0, "");
+  fl::start_file(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), 0);
+  fl::next_record(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), fl::kRecordCutOff);
+  EXPECT_EQ(r.no(), 2);
+  fl::next_record(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), 10);
+}
+
+std::vector<std::string> first_words(uint8_t* f, uint8_t* w) {
+  std::vector<std::string> got;
+  fl::open_file(FileBlock(f), 0);
+  for (fl::read_file(FileBlock(f), nullptr); status(f) != 10; fl::read_file(FileBlock(f), nullptr)) {
+    fl::line_to_field(Item(w), 1, Word(w).length(), FileBlock(f), w_RecordBuffer);
+    got.push_back(text(w));
+  }
+  fl::close_file(FileBlock(f));
+  return got;
+}
+
+TEST_F(Files, FieldsNeverCollideWithTheLineFormat) {
+  using Words = std::vector<std::string>;
+  Arena a;
+  // The terminator never reaches a field, nor a carriage return before a
+  // line feed: "AB" read into five characters is "AB   ".
+  uint8_t* w = a.word("", 5);
+  spit(path("t.txt"), "AB\nAB\r\nAB");
+  spit(path("t.semi"), "AB;CD;");
+  EXPECT_EQ(first_words(a.file(path("t.txt"), fl::kLines), w), (Words{"AB   ", "AB   ", "AB   "}));
+  EXPECT_EQ(first_words(a.file(path("t.semi"), ';'), w), (Words{"AB   ", "CD   "}));
+
+  // Comma-separated words holding commas and quotes come back as written.
+  uint8_t* csv = a.file(path("q.csv"), fl::kCsv);
+  uint8_t* comma = a.word(",AB", 5);
+  uint8_t* quote = a.word("\"A\"", 4);
+  uint8_t* n = a.number(7, "99");
+  fl::open_file(FileBlock(csv), 1);
+  write_line(csv, {comma, quote, n});
+  fl::close_file(FileBlock(csv));
+  EXPECT_EQ(slurp(path("q.csv")), "\",AB  \",\"\"\"A\"\" \",07\n");
+  set_text(comma, "");
+  set_text(quote, "");
+  Number(n).set_value(0);
+  fl::open_file(FileBlock(csv), 0);
+  fl::read_file(FileBlock(csv), nullptr);
+  const uint8_t* at = fl::line_to_field(Item(comma), 1, 5, FileBlock(csv), w_RecordBuffer);
+  at = fl::line_to_field(Item(quote), 1, 4, FileBlock(csv), at);
+  fl::line_to_field(Item(n), 0, 0, FileBlock(csv), at);
+  EXPECT_EQ(text(comma), ",AB  ");
+  EXPECT_EQ(text(quote), "\"A\" ");
+  EXPECT_EQ(value(n), 7);
+  fl::close_file(FileBlock(csv));
+
+  // A field holding the terminator is refused and nothing is written.
+  uint8_t* f = a.file(path("two.txt"), fl::kLines);
+  uint8_t* split = a.word("a\nb");
+  fl::open_file(FileBlock(f), 1);
+  write_line(f, {comma});
+  write_line(f, {comma, split});
+  EXPECT_EQ(status(f), fl::kFieldHoldsTerminator);
+  write_line(f, {comma});
+  EXPECT_EQ(status(f), 0);
+  fl::close_file(FileBlock(f));
+  EXPECT_EQ(slurp(path("two.txt")), ",AB  \n,AB  \n");
+}
+
+TEST_F(Files, OpenModesAndWhatTheyAllow) {
+  Arena a;
+  uint8_t* w = a.word("new");
+  uint8_t* f = a.file(path("log.txt"), fl::kLines);
+  uint8_t* g = a.file(path("log.txt"), fl::kLines);
+  spit(path("log.txt"), "entry of the log\n");
+  // Appending grows the log; plain writing starts over the old text.
+  // Opening an open block closes it first.
+  fl::open_file(FileBlock(f), 1 | fl::kModeAppend);
+  write_line(f, {w});
+  fl::open_file(FileBlock(f), 1 | fl::kModeAppend);
+  write_line(f, {w});
+  fl::open_file(FileBlock(f), 1);
+  write_line(f, {w});
+  fl::close_file(FileBlock(f));
+  EXPECT_EQ(slurp(path("log.txt")), "new\ny of the log\nnew\nnew\n");
+  // A second block opening the path sees the lines held behind.
+  fl::open_file(FileBlock(f), 1 | fl::kModeAppend | fl::kModeWriteBehind);
+  write_line(f, {w});
+  fl::open_file(FileBlock(g), 0);
+  EXPECT_EQ(FileBlock(g).size().value(), 29);
+  fl::close_file(FileBlock(f));
+
+  // Writing to a file opened for reading, or reading one opened for
+  // writing, ends the program naming the file.
+  EXPECT_EXIT((dup2(2, 1), write_line(g, {w})), ::testing::ExitedWithCode(1),
+              "Write Error:The file is open for reading only *\nFile: .*/log.txt\n");
+  fl::open_file(FileBlock(f), 1);
+  EXPECT_EXIT((dup2(2, 1), fl::read_file(FileBlock(f), nullptr)), ::testing::ExitedWithCode(1),
+              "Read Error:The file is open for writing only");
+  fl::close_file(FileBlock(f));
+
+  // A pipe's read end taken by an open block: the block is closed first
+  // and then reads the pipe.
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  ASSERT_EQ(write(p[1], "out\n", 4), 4);
+  close(p[1]);
+  fl::take_pipe(FileBlock(g), p[0]);
+  fl::read_file(FileBlock(g), nullptr);
+  EXPECT_EQ(delivered(g), "out");
+  fl::read_file(FileBlock(g), nullptr);
+  EXPECT_EQ(status(g), 10);
+  fl::close_file(FileBlock(g));
+  EXPECT_EQ(status(g), 0);
 }
 
 // ---------------------------------------------------------------------------
