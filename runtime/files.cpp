@@ -122,6 +122,15 @@ int64_t open_descriptor(FileBlock f) {
   return fd;
 }
 
+// Every operation on a block starts here: fatal messages name the block,
+// its status is good, and its descriptor comes back (-1 with status 31
+// when the block is not open).
+int64_t begin_operation(FileBlock f) {
+  working_on(f);
+  set_status(f, kGood);
+  return open_descriptor(f);
+}
+
 void take_descriptor(FileBlock f, int64_t fd, uint8_t access) {
   g_open[fd] = OpenFile{f.name().data(), access};
   f.set_handle(fd);
@@ -871,9 +880,7 @@ void open_file(FileBlock f, int64_t mode) {
 }
 
 void close_file(FileBlock f) {
-  working_on(f);
-  set_status(f, kGood);
-  const int64_t fd = open_descriptor(f);
+  const int64_t fd = begin_operation(f);
   if (fd >= 0) close_descriptor(f, fd);
 }
 
@@ -1010,9 +1017,7 @@ void write_slot(FileBlock f, int64_t fd, uint64_t slot) {
 }  // namespace
 
 void read_file(FileBlock f, void* target) {
-  working_on(f);
-  set_status(f, kGood);
-  const int64_t fd = open_descriptor(f);
+  const int64_t fd = begin_operation(f);
   if (fd < 0) return;
   require_reading(fd);
   const uint8_t kind = f.kind();
@@ -1030,9 +1035,7 @@ void read_file(FileBlock f, void* target) {
 }
 
 void write_file(FileBlock f, void* source) {
-  working_on(f);
-  set_status(f, kGood);
-  const int64_t fd = open_descriptor(f);
+  const int64_t fd = begin_operation(f);
   if (fd < 0) return;
   require_writing(fd);
   const uint8_t kind = f.kind();
@@ -1079,10 +1082,8 @@ void write_file(FileBlock f, void* source) {
 }
 
 void start_file(FileBlock f, Record rec) {
-  working_on(f);
+  const int64_t fd = begin_operation(f);
   if (!is_random(f.kind())) fail(kStartNotRandom);
-  set_status(f, kGood);
-  const int64_t fd = open_descriptor(f);
   if (fd < 0) return;
   settle_descriptor(fd);
   int64_t no = rec.record_no();
@@ -1092,10 +1093,8 @@ void start_file(FileBlock f, Record rec) {
 }
 
 void next_record(FileBlock f, Record rec) {
-  working_on(f);
+  const int64_t fd = begin_operation(f);
   if (!is_random(f.kind())) fail(kNextNotRandom);
-  set_status(f, kGood);
-  const int64_t fd = open_descriptor(f);
   if (fd < 0) return;
   settle_descriptor(fd);
   const int64_t no = rec.record_no();
@@ -1107,13 +1106,11 @@ void next_record(FileBlock f, Record rec) {
 }
 
 void delete_record(FileBlock f, Record rec) {
-  working_on(f);
+  const int64_t fd = begin_operation(f);
   const uint8_t kind = f.kind();
   if (!is_random(kind)) fail(kDeleteNotRandom);
   const int64_t no = rec.record_no();
   if (no == 0) fail(kDeleteNeedsNumber);
-  set_status(f, kGood);
-  const int64_t fd = open_descriptor(f);
   if (fd < 0) return;
   require_writing(fd);
   settle_descriptor(fd);
@@ -1138,9 +1135,7 @@ void delete_record(FileBlock f, Record rec) {
 namespace {
 
 void lock_or_unlock(FileBlock f, Record rec, bool lock) {
-  working_on(f);
-  set_status(f, kGood);
-  const int64_t fd = open_descriptor(f);
+  const int64_t fd = begin_operation(f);
   if (fd < 0) return;
   settle_descriptor(fd);
   const int64_t no = rec.record_no();
