@@ -126,7 +126,7 @@ void set_action(int sig, const sys::SigAction& a) {
   die_by(sig);
 }
 
-extern "C" void qw_on_ending_signal(int sig) {
+void on_ending_signal(int sig) {
   if (g_ending) die_by(sig);  // a second signal while ending: no more waiting
   if (g_hold > 0) {
     g_pending = sig;
@@ -136,7 +136,7 @@ extern "C" void qw_on_ending_signal(int sig) {
 }
 
 // The write that passed the limit fails with its error instead.
-extern "C" void qw_on_file_size_signal(int) {}
+void on_file_size_signal(int) {}
 
 }  // namespace
 
@@ -152,14 +152,14 @@ asm(".text\n"
 void catch_ending_signals() {
   if (g_signals_caught) return;
   g_signals_caught = true;
-  const sys::SigAction ending{qw_on_ending_signal, sys::kSaRestorer | sys::kSaNodefer,
+  const sys::SigAction ending{on_ending_signal, sys::kSaRestorer | sys::kSaNodefer,
                               qw_signal_restorer, 0};
   for (int sig : kEndingSignals) {
     sys::SigAction old{};
     sys::call4(sys::kRtSigaction, sig, 0, reinterpret_cast<long>(&old), kMaskBytes);
     if (reinterpret_cast<long>(old.handler) != sys::kSigIgnore) set_action(sig, ending);
   }
-  set_action(sys::kSigxfsz, sys::SigAction{qw_on_file_size_signal,
+  set_action(sys::kSigxfsz, sys::SigAction{on_file_size_signal,
                                            sys::kSaRestorer | sys::kSaRestart,
                                            qw_signal_restorer, 0});
 }
@@ -176,7 +176,6 @@ void default_signals_in_child() {
   for (int sig : kEndingSignals) set_action(sig, sys::SigAction{});
   set_action(sys::kSigxfsz, sys::SigAction{});
   if (g_pending != 0) die_by(g_pending);
-  g_hold = 0;
 }
 
 void set_fatal_cleanup(void (*cleanup)()) {
