@@ -99,9 +99,14 @@ constexpr int64_t kDescriptors = 4096;
 constexpr int64_t kNoHandle = -1;
 constexpr uint8_t kAccessRead = 0, kAccessWrite = 1;
 
+struct ReadAhead;
+struct WriteBehind;
+
 struct OpenFile {
   const uint8_t* owner;  // the name of the file block; null: not the module's
   uint8_t access;        // 0 read, 1 write, 2 read and write
+  WriteBehind* behind;   // its write-behind buffer, if it has one
+  ReadAhead* ahead;      // the read-ahead it last had (it may have gone to another)
 };
 
 OpenFile g_open[kDescriptors];
@@ -132,7 +137,7 @@ int64_t begin_operation(FileBlock f) {
 }
 
 void take_descriptor(FileBlock f, int64_t fd, uint8_t access) {
-  g_open[fd] = OpenFile{f.name().data(), access};
+  g_open[fd] = OpenFile{f.name().data(), access, nullptr, nullptr};
   f.set_handle(fd);
 }
 
@@ -196,9 +201,8 @@ ReadAhead g_ahead[kAheadSlots];
 int g_ahead_victim = 0;
 
 ReadAhead* find_ahead(int64_t fd) {
-  for (auto& a : g_ahead)
-    if (a.used && a.fd == fd) return &a;
-  return nullptr;
+  ReadAhead* a = g_open[fd].ahead;
+  return a != nullptr && a->used && a->fd == fd ? a : nullptr;
 }
 
 // Seeks the file back over undelivered bytes and forgets the read-ahead.
@@ -214,28 +218,28 @@ bool settle(ReadAhead& a) {
   return true;
 }
 
-ReadAhead& claim_ahead(int64_t fd) {
-  if (ReadAhead* a = find_ahead(fd)) return *a;
+// A slot that holds nothing another descriptor still needs.
+ReadAhead& free_ahead() {
   for (auto& a : g_ahead)
-    if (!a.used) {
-      a = ReadAhead{true, fd, 0, 0, {}};
-      return a;
-    }
+    if (!a.used) return a;
   // All in use: hand over the next one in turn.
   for (int tries = 0; tries < kAheadSlots; ++tries) {
     ReadAhead& a = g_ahead[g_ahead_victim];
     g_ahead_victim = (g_ahead_victim + 1) % kAheadSlots;
-    if (settle(a)) {
-      a.used = true;
-      a.fd = fd;
-      a.pos = a.end = 0;
-      return a;
-    }
+    if (settle(a)) return a;
   }
   // Every slot holds unread bytes of a pipe, which cannot be put back:
   // the first slot is given up (only when eight pipes are read at once).
-  ReadAhead& a = g_ahead[0];
-  a = ReadAhead{true, fd, 0, 0, {}};
+  return g_ahead[0];
+}
+
+ReadAhead& claim_ahead(int64_t fd) {
+  if (ReadAhead* a = find_ahead(fd)) return *a;
+  ReadAhead& a = free_ahead();
+  a.used = true;
+  a.fd = fd;
+  a.pos = a.end = 0;
+  g_open[fd].ahead = &a;
   return a;
 }
 
@@ -342,11 +346,7 @@ struct WriteBehind {
 
 WriteBehind g_behind[kAheadSlots];
 
-WriteBehind* find_behind(int64_t fd) {
-  for (auto& w : g_behind)
-    if (w.used && w.fd == fd) return &w;
-  return nullptr;
-}
+WriteBehind* find_behind(int64_t fd) { return g_open[fd].behind; }
 
 bool pending(const WriteBehind& w) { return w.used && w.start < w.len; }
 
@@ -408,6 +408,7 @@ void claim_behind(int64_t fd, const Identity& file) {
       w.file = file;
       w.start = w.len = 0;
       w.used = true;
+      g_open[fd].behind = &w;
       set_exit_flush(flush_for_exit);
       return;
     }
@@ -520,7 +521,7 @@ void forget_descriptor(int64_t fd) {
   if (ReadAhead* a = find_ahead(fd)) a->used = false;
   if (WriteBehind* w = find_behind(fd)) w->used = false;
   if (DirFrame* fr = find_frame(fd)) fr->used = false;
-  g_open[fd].owner = nullptr;
+  g_open[fd] = OpenFile{};
 }
 
 // Closes an open block's descriptor: what is read ahead goes back, what is
@@ -606,23 +607,31 @@ uint64_t edit_number(Number n, numbers::Picture pic, uint8_t* out, uint64_t room
   return len;
 }
 
-// True when byte b occurs among the n bytes at p (eight at a time).
+// True when byte b occurs among the n bytes at p: sixteen at a time, the
+// last sixteen ending at the last byte.
 bool holds_byte(const uint8_t* p, uint64_t n, uint8_t b) {
-  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
-  const uint64_t pattern = kOnes * b;
-  uint64_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const uint64_t x = static_cast<uint64_t>(load64(p + i)) ^ pattern;
-    if ((x - kOnes) & ~x & kHighs) return true;
+  typedef char Bytes16 __attribute__((vector_size(16)));
+  if (n < 16) {
+    for (uint64_t i = 0; i < n; ++i)
+      if (p[i] == b) return true;
+    return false;
   }
-  for (; i < n; ++i)
-    if (p[i] == b) return true;
-  return false;
+  const Bytes16 pattern = Bytes16{} + static_cast<char>(b);
+  auto any_in = [&](const uint8_t* q) {
+    Bytes16 v;
+    __builtin_memcpy(&v, q, 16);
+    return __builtin_ia32_pmovmskb128(v == pattern) != 0;
+  };
+  for (uint64_t i = 0; i + 16 < n; i += 16)
+    if (any_in(p + i)) return true;
+  return any_in(p + n - 16);
 }
 
-// A field of the line being built held the line's terminator: the write of
-// that line is refused (status 35).  A new line starts clean.
-bool g_line_refused = false;
+// A line that holds its terminator anywhere but at its end would read back
+// as two lines (a field held the byte).
+bool splits_on_reading(const uint8_t* line, uint64_t n, uint8_t term) {
+  return n > 1 && holds_byte(line, n - 1, term);
+}
 
 }  // namespace
 
@@ -670,7 +679,7 @@ void buffer_to_record(Record rec, uint8_t kind) {
 namespace {
 
 // A comma-separated word between double quotes, each quote inside doubled.
-uint8_t* put_quoted(uint8_t* at, const uint8_t* text, uint64_t n, const uint8_t* limit) {
+__attribute__((noinline)) uint8_t* put_quoted(uint8_t* at, const uint8_t* text, uint64_t n, const uint8_t* limit) {
   uint64_t quotes = 0;
   for (uint64_t i = 0; i < n; ++i) quotes += text[i] == '"';
   if (at + n + quotes + 3 > limit) fail(kLineTooLong);  // quotes and comma
@@ -699,7 +708,7 @@ const uint8_t* line_end(FileBlock f, const uint8_t* at) {
 // A quoted comma-separated word into the field: a doubled quote is one
 // quote, the closing quote ends it; the word is cut or blank-padded to the
 // field.  Returns the position after the closing quote.
-const uint8_t* quoted_to_word(Item field, uint64_t start, uint64_t length, const uint8_t* at,
+__attribute__((noinline)) const uint8_t* quoted_to_word(Item field, uint64_t start, uint64_t length, const uint8_t* at,
                               const uint8_t* stop) {
   validate_source(field.data(), start, length);
   uint8_t* dest = field.data() + start - 1;
@@ -720,13 +729,10 @@ const uint8_t* quoted_to_word(Item field, uint64_t start, uint64_t length, const
 }  // namespace
 
 uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at) {
-  const uint8_t kind = f.kind();
-  const bool csv = kind == kCsv;
+  const bool csv = f.kind() == kCsv;
   if (at < buffer() || at > buffer_end()) at = buffer();
-  if (at == buffer()) g_line_refused = false;
   const uint8_t* limit = buffer() + kMaxLine;  // room for the terminator
   if (field.length() == 0) return at;
-  uint8_t* const from = at;
   if (field.is_number()) {
     const Number n(field.data());
     numbers::Picture pic;
@@ -746,8 +752,6 @@ uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f,
       at += length;
     }
   }
-  if (holds_byte(from, static_cast<uint64_t>(at - from), line_terminator(kind)))
-    g_line_refused = true;
   if (csv) *at++ = ',';
   mark_dirty(static_cast<uint64_t>(at - buffer()));
   return at;
@@ -1027,7 +1031,6 @@ void read_file(FileBlock f, void* target) {
   } else if (kind == kSequential) {
     read_sequential(f, fd, Record(target));
   } else if (is_delimited(kind)) {
-    g_line_refused = false;
     read_line(f, fd);
   } else {
     read_random(f, fd, Record(target));
@@ -1047,13 +1050,12 @@ void write_file(FileBlock f, void* source) {
     behind = nullptr;
   }
   if (is_delimited(kind)) {
-    if (g_line_refused) {
-      g_line_refused = false;
+    uint64_t n = record_buffer().length();
+    if (n > kRecordBufferSize) n = kRecordBufferSize;
+    if (splits_on_reading(buffer(), n, line_terminator(kind))) {
       set_status(f, kFieldHoldsTerminator);
       return;
     }
-    uint64_t n = record_buffer().length();
-    if (n > kRecordBufferSize) n = kRecordBufferSize;
     put_bytes(behind, fd, buffer(), n);
     return;
   }
