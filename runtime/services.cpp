@@ -368,13 +368,18 @@ extern "C" void bridge_RUN_INTERACTIVE(qw::Regs& r) {
 }
 
 // _RUN_BATCH: r9 the command word, r10 the handle of the file block
-// (its name - 25) whose descriptor becomes the pipe's read end.
+// (its name - 25) whose descriptor becomes the pipe's read end; any other
+// address just receives the descriptor.
 QW_ENTRY(_RUN_BATCH, bridge_RUN_BATCH);
 extern "C" void bridge_RUN_BATCH(qw::Regs& r) {
   constexpr uint64_t kHandleToName = 25;
+  void* const name = reinterpret_cast<void*>(r.r10 + kHandleToName);
   int64_t read_end = -1;
   qw::services::run_program(qw::Word(reinterpret_cast<void*>(r.r9)), true, &read_end);
-  qw::files::take_pipe(qw::FileBlock(reinterpret_cast<void*>(r.r10 + kHandleToName)), read_end);
+  if (qw::files::is_file_block(name))
+    qw::files::take_pipe(qw::FileBlock(name), read_end);
+  else
+    qw::store64(reinterpret_cast<void*>(r.r10), read_end);
 }
 
 // _WAIT: r9 address of the child's process id (a number's value).

@@ -92,6 +92,9 @@ check "notopen: files" "$(cat log.txt data.txt victim.txt)" \
 check "xtables: statuses" "$(run xtables | tr '\n' ' ')" "closed 00 loaded 000000002 "
 check "xtables: file" "$(tr '\001' '#' < items.dat)" "#ONE   000000#TWO   000000"
 
+# The output of a program started with @RUN_BATCH is read through a block.
+check "batch: line" "$(run batch | tr -d ' ')" "piped|00"
+
 # On a terminal the fatal message ends by resetting the colour.
 check "terminal: colour reset" "$(script -qec './faults fullboth' /dev/null | tail -c 4 | od -An -c | tr -d ' ')" \
   '033[0m'
