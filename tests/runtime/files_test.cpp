@@ -635,20 +635,6 @@ TEST_F(Files, OpenModesAndWhatTheyAllow) {
   EXPECT_EXIT((dup2(2, 1), fl::read_file(FileBlock(f), nullptr)), ::testing::ExitedWithCode(1),
               "Read Error:The file is open for writing only");
   fl::close_file(FileBlock(f));
-
-  // A pipe's read end taken by an open block: the block is closed first
-  // and then reads the pipe.
-  int p[2];
-  ASSERT_EQ(pipe(p), 0);
-  ASSERT_EQ(write(p[1], "out\n", 4), 4);
-  close(p[1]);
-  fl::take_pipe(FileBlock(g), p[0]);
-  fl::read_file(FileBlock(g), nullptr);
-  EXPECT_EQ(delivered(g), "out");
-  fl::read_file(FileBlock(g), nullptr);
-  EXPECT_EQ(status(g), 10);
-  fl::close_file(FileBlock(g));
-  EXPECT_EQ(status(g), 0);
 }
 
 // ---------------------------------------------------------------------------
