@@ -1,6 +1,6 @@
-// The fatal exit, the program end and the operand normalisation of the
-// register convention.  The message tables and the block primitives are in
-// primitives.asm.
+// The ways a program ends (the fatal exit, the signal path, the normal end)
+// and the operand normalisation of the register convention.  The message
+// tables and the block primitives are in primitives.asm.
 #include "common.h"
 
 #include "bridge.h"
@@ -17,6 +17,14 @@ namespace {
 void (*g_fatal_cleanup)() = nullptr;
 void (*g_exit_flush)(bool quietly) = nullptr;
 
+// Runs the registered cleanup once; a fault inside it must not loop back.
+void run_fatal_cleanup() {
+  if (auto cleanup = g_fatal_cleanup) {
+    g_fatal_cleanup = nullptr;
+    cleanup();
+  }
+}
+
 // Runs the registered flush once; a fault inside it must not loop back here.
 void run_exit_flush(bool quietly) {
   if (auto flush = g_exit_flush) {
@@ -24,17 +32,27 @@ void run_exit_flush(bool quietly) {
     flush(quietly);
   }
 }
-}  // namespace
 
-void set_fatal_cleanup(void (*cleanup)()) { g_fatal_cleanup = cleanup; }
-void set_exit_flush(void (*flush)(bool quietly)) { g_exit_flush = flush; }
+// ---------------------------------------------------------------------------
+// Messages.
 
-void sys_error(long rax, const char* line) {
-  if (auto cleanup = g_fatal_cleanup) {
-    g_fatal_cleanup = nullptr;  // a fault inside the cleanup must not loop
-    cleanup();
-  }
-  run_exit_flush(true);
+constexpr char kResetColour[] = "\x1b[0m";
+constexpr char kAboutFile[] = "File: ";
+
+uint64_t text_length(const char* s) {
+  uint64_t n = 0;
+  while (s[n] != 0) ++n;
+  return n;
+}
+
+bool output_is_terminal() {
+  uint8_t settings[64];
+  return sys::call3(sys::kIoctl, 1, sys::kTcgets, reinterpret_cast<long>(settings)) >= 0;
+}
+
+// One fatal message: light red, the kernel line (rax != 0) or the library
+// line, the file it is about, and on a terminal the colour reset.
+void show_message(long rax, const char* line, const char* about) {
   sys::write(1, c_LightRedFG, 5);
   if (rax != 0) {
     // A kernel error number passed without its minus sign is still one.
@@ -49,23 +67,179 @@ void sys_error(long rax, const char* line) {
     sys::write(1, line, kLibraryLineLength);
     sys::write(1, LF, 1);
   }
+  if (about != nullptr) {
+    sys::write(1, kAboutFile, sizeof kAboutFile - 1);
+    sys::write(1, about, static_cast<long>(text_length(about)));
+    sys::write(1, LF, 1);
+  }
+  if (output_is_terminal()) sys::write(1, kResetColour, sizeof kResetColour - 1);
+}
+
+struct EndReport {
+  long error;
+  char path[256];
+};
+constexpr int kEndReports = 4;
+EndReport g_end_reports[kEndReports];
+int g_end_report_count = 0;
+
+void show_end_reports() {
+  for (int i = 0; i < g_end_report_count; ++i)
+    show_message(g_end_reports[i].error, nullptr, g_end_reports[i].path);
+  g_end_report_count = 0;
+}
+
+// ---------------------------------------------------------------------------
+// The signal path.
+
+constexpr int kEndingSignals[] = {sys::kSighup, sys::kSigint, sys::kSigpipe, sys::kSigterm};
+constexpr long kMaskBytes = 8;
+
+bool g_signals_caught = false;
+volatile int g_hold = 0;        // > 0: an ending signal waits
+volatile int g_pending = 0;     // the signal that waits
+volatile bool g_ending = false; // the signal path has begun
+
+unsigned long signal_bit(int sig) { return 1UL << (sig - 1); }
+
+void set_action(int sig, const sys::SigAction& a) {
+  sys::call4(sys::kRtSigaction, sig, reinterpret_cast<long>(&a), 0, kMaskBytes);
+}
+
+// Ends the process by `sig` with its default action: the caller sees the
+// signal, as if no handler had been there.
+[[noreturn]] void die_by(int sig) {
+  set_action(sig, sys::SigAction{});
+  const unsigned long bit = signal_bit(sig);
+  sys::call4(sys::kRtSigprocmask, sys::kSigUnblock, reinterpret_cast<long>(&bit), 0, kMaskBytes);
+  sys::call2(sys::kKill, sys::call0(sys::kGetpid), sig);
+  sys::call1(sys::kExitGroup, 128 + sig);
+  sys::exit(128 + sig);
+}
+
+[[noreturn]] void end_by_signal(int sig) {
+  g_ending = true;
+  run_fatal_cleanup();
+  run_exit_flush(true);
+  show_end_reports();
+  if (output_is_terminal()) sys::write(1, kResetColour, sizeof kResetColour - 1);
+  die_by(sig);
+}
+
+void on_ending_signal(int sig) {
+  if (g_ending) die_by(sig);  // a second signal while ending: no more waiting
+  if (g_hold > 0) {
+    g_pending = sig;
+    return;
+  }
+  end_by_signal(sig);
+}
+
+// The write that passed the limit fails with its error instead.
+void on_file_size_signal(int) {}
+
+}  // namespace
+
+// The kernel returns from a handler through this routine.
+extern "C" void qw_signal_restorer();
+asm(".text\n"
+    ".type qw_signal_restorer, @function\n"
+    "qw_signal_restorer:\n"
+    "  mov $" QW_STR(QW_NR_RT_SIGRETURN) ", %eax\n"
+    "  syscall\n"
+    ".size qw_signal_restorer, .-qw_signal_restorer\n");
+
+void catch_ending_signals() {
+  if (g_signals_caught) return;
+  g_signals_caught = true;
+  const sys::SigAction ending{on_ending_signal, sys::kSaRestorer | sys::kSaNodefer,
+                              qw_signal_restorer, 0};
+  for (int sig : kEndingSignals) {
+    sys::SigAction old{};
+    sys::call4(sys::kRtSigaction, sig, 0, reinterpret_cast<long>(&old), kMaskBytes);
+    if (reinterpret_cast<long>(old.handler) != sys::kSigIgnore) set_action(sig, ending);
+  }
+  set_action(sys::kSigxfsz, sys::SigAction{on_file_size_signal,
+                                           sys::kSaRestorer | sys::kSaRestart,
+                                           qw_signal_restorer, 0});
+}
+
+void hold_signals() { g_hold = g_hold + 1; }
+
+void release_signals() {
+  g_hold = g_hold - 1;
+  if (g_hold == 0 && g_pending != 0) end_by_signal(g_pending);
+}
+
+void default_signals_in_child() {
+  if (!g_signals_caught) return;
+  for (int sig : kEndingSignals) set_action(sig, sys::SigAction{});
+  set_action(sys::kSigxfsz, sys::SigAction{});
+  if (g_pending != 0) die_by(g_pending);
+}
+
+void set_fatal_cleanup(void (*cleanup)()) {
+  g_fatal_cleanup = cleanup;
+  if (cleanup != nullptr) catch_ending_signals();
+}
+
+void set_exit_flush(void (*flush)(bool quietly)) {
+  g_exit_flush = flush;
+  if (flush != nullptr) catch_ending_signals();
+}
+
+void report_at_end(long negative_errno, const char* path) {
+  if (g_end_report_count == kEndReports) return;
+  EndReport& r = g_end_reports[g_end_report_count++];
+  r.error = negative_errno;
+  uint64_t n = 0;
+  for (; path != nullptr && path[n] != 0 && n + 1 < sizeof r.path; ++n) r.path[n] = path[n];
+  r.path[n] = 0;
+}
+
+// ---------------------------------------------------------------------------
+// The fatal exit and the program end.
+
+namespace {
+
+[[noreturn]] void fatal_exit(long rax, const char* line, const char* about) {
+  // The signal came first and the failure is its effect (a write into a
+  // pipe whose reader has gone): the program ends by the signal.
+  if (g_pending != 0 && !g_ending) end_by_signal(g_pending);
+  hold_signals();  // from here on signals wait: the messages come out whole
+  run_fatal_cleanup();
+  run_exit_flush(true);
+  show_message(rax, line, about);
+  show_end_reports();
   sys::call1(sys::kExitGroup, 1);
   sys::exit(1);
 }
 
-void fatal_line(const char* line80) { sys_error(0, line80); }
+}  // namespace
+
+void sys_error(long rax, const char* line) { fatal_exit(rax, line, nullptr); }
+
+void fatal_line(const char* line80) { fatal_exit(0, line80, nullptr); }
 
 void fatal_library(LibraryMessage m) {
-  sys_error(0, QuillwrightErrorMessages + kLibraryLineLength * (m - 1));
+  fatal_exit(0, QuillwrightErrorMessages + kLibraryLineLength * (m - 1), nullptr);
 }
 
 void fatal_kernel(long negative_errno) {
-  sys_error(negative_errno < 0 ? negative_errno : -negative_errno, nullptr);
+  fatal_exit(negative_errno < 0 ? negative_errno : -negative_errno, nullptr, nullptr);
 }
+
+void fatal_kernel_about(long negative_errno, const char* path) {
+  fatal_exit(negative_errno < 0 ? negative_errno : -negative_errno, nullptr, path);
+}
+
+void fatal_line_about(const char* line80, const char* path) { fatal_exit(0, line80, path); }
 
 void end_program() {
   run_exit_flush(false);
-  long status = load64(ERROR_CODE);
+  const int64_t value = load64(ERROR_CODE);
+  // The kernel keeps only the low 8 bits: 256 would read as success.
+  const long status = value >= 0 && value <= 255 ? value : 255;
   sys::call1(sys::kExitGroup, status);
   sys::exit(status);
 }

@@ -32,25 +32,60 @@ inline constexpr int kKernelLines = 134;
 
 // _SYSERROR: light red, then "System Error is " + the 64-character kernel
 // line (rax < 0), or a line feed + the 80-character line at `line` + a line
-// feed (rax == 0).  Ends the process with status 1.
+// feed (rax == 0).  On a terminal the colour is reset after the message.
+// Ends the process with status 1.
 [[noreturn]] void sys_error(long rax, const char* line);
 // Shorthands for the two forms.
 [[noreturn]] void fatal_line(const char* line80);
 [[noreturn]] void fatal_library(LibraryMessage m);
 [[noreturn]] void fatal_kernel(long negative_errno);
+// The same, about a file: the message is followed by the line
+// "File: " + `path`.
+[[noreturn]] void fatal_kernel_about(long negative_errno, const char* path);
+[[noreturn]] void fatal_line_about(const char* line80, const char* path);
+
+// A failure met while the program is already ending (a write-behind flush
+// on the fatal or the signal path, which must not start a fatal exit of its
+// own): shown, in the kernel form about `path`, after the message that ends
+// the run.  Up to four are kept.
+void report_at_end(long negative_errno, const char* path);
 
 // A module that changes process-wide state which must not outlive the
 // program (the terminal's input mode) registers a routine here; the fatal
-// exit runs it once before printing.  nullptr clears it.
+// exit and the signal path run it once before printing.  nullptr clears it.
 void set_fatal_cleanup(void (*cleanup)());
 
 // A module that holds data the kernel has not seen yet (write-behind files)
 // registers a routine here.  The program end runs it before exiting; the
-// fatal exit runs it with `quietly` set, where a failing write must not
-// start a second fatal exit.  nullptr clears it.
+// fatal exit and the signal path run it with `quietly` set, where a failing
+// write must not start a second fatal exit (it goes to report_at_end).
+// nullptr clears it.
 void set_exit_flush(void (*flush)(bool quietly));
 
-// _ENDPROGRAM: exit with the value of ERROR_CODE.
+// The signal path: one handler for SIGINT, SIGTERM, SIGHUP and SIGPIPE runs
+// the exit flush and the fatal cleanup, resets the colour on a terminal and
+// ends the program by the same signal with its default action, so that the
+// caller sees the usual status (128 + the signal's number).  A signal that
+// was ignored when the path was installed stays ignored.  A write beyond the
+// file-size limit fails with the kernel's error instead of killing the
+// program.  Installed once, by set_fatal_cleanup and set_exit_flush (with a
+// routine) and by the first file opened for writing.
+void catch_ending_signals();
+
+// Between hold_signals() and release_signals() an ending signal waits
+// (nests): code that changes what the signal path reads (a write-behind
+// buffer being written) holds them.  Releasing the last hold ends the
+// program if a signal came meanwhile; so does a fatal exit during a hold.
+void hold_signals();
+void release_signals();
+
+// In a forked child that is about to become another program: the ending
+// signals take their default action again (a signal that waited kills the
+// child), so that the child never runs the parent's flush.
+void default_signals_in_child();
+
+// _ENDPROGRAM: exit with the value of ERROR_CODE; a value outside 0 to 255
+// ends with 255.
 [[noreturn]] void end_program();
 
 // Substring normalisation of the register convention (_VALIDATE_SRC and

@@ -5,17 +5,25 @@
 // records back to back; delimited files hold text lines ended by the
 // kind's terminator byte; kind 64 is a directory read entry by entry.
 //
+// The open-file table knows which file block each descriptor the module
+// opened belongs to.  An operation on a block that is not open (never
+// opened, closed, or its lock refused) touches no descriptor, whatever
+// number its handle holds, and gives status 31.
+//
 // Delimited and sequential reads go through a per-descriptor read-ahead so
 // that a line costs no system call of its own.  Every other operation on
 // the descriptor first seeks the file back over the bytes read ahead but
 // not yet delivered, so positions, copies, locks and writes see the file
 // exactly where the program has reached.
+//
+// Fatal messages of file operations name the file ("File: " and its path).
 #include "files.h"
 
 #include "bridge.h"
 #include "common.h"
-#include "numbers.h"
 #include "kernel.h"
+#include "numbers.h"
+#include "record.h"
 
 namespace qw::files {
 namespace {
@@ -38,6 +46,7 @@ constexpr Line80 line80(const char* s) {
 enum FilesMessage {
   kReadNeedsNumber, kWriteNeedsNumber, kDeleteNotRandom, kDeleteNeedsNumber,
   kStartNotRandom, kNextNotRandom, kLineTooLong, kRecordTooLong, kTooManyDirectories,
+  kOpenForReading, kOpenForWriting,
 };
 
 constexpr Line80 kMessages[] = {
@@ -50,16 +59,102 @@ constexpr Line80 kMessages[] = {
     line80("Write Error:The line is longer than the record buffer"),
     line80("Record Error:The record is longer than the record buffer"),
     line80("Open Error:Too many directories are open at once"),
+    line80("Write Error:The file is open for reading only"),
+    line80("Read Error:The file is open for writing only"),
 };
 
-[[noreturn]] void fail(FilesMessage m) { fatal_line(kMessages[m].text); }
+constexpr uint64_t kPathBytes = 4097;
+
+// The file block the current operation works on: fatal messages name it.
+const uint8_t* g_subject = nullptr;
+
+void working_on(FileBlock f) { g_subject = f.name().data(); }
+
+const char* subject_path(char* out) {
+  if (g_subject == nullptr) return nullptr;
+  make_path(Word(const_cast<uint8_t*>(g_subject)), out);
+  return out;
+}
+
+[[noreturn]] void fail(FilesMessage m) {
+  char path[kPathBytes];
+  fatal_line_about(kMessages[m].text, subject_path(path));
+}
+
+[[noreturn]] void fail_kernel(long r) {
+  char path[kPathBytes];
+  fatal_kernel_about(r, subject_path(path));
+}
 
 // _CALLSYS: a negative kernel result ends the program with its line.
 long checked(long r) {
-  if (r < 0) fatal_kernel(r);
+  if (r < 0) fail_kernel(r);
   return r;
 }
 
+// ---------------------------------------------------------------------------
+// The open-file table, indexed by descriptor.
+
+constexpr int64_t kDescriptors = 4096;
+constexpr int64_t kNoHandle = -1;
+constexpr uint8_t kAccessRead = 0, kAccessWrite = 1;
+
+struct ReadAhead;
+struct WriteBehind;
+
+struct OpenFile {
+  const uint8_t* owner;  // the name of the file block; null: not the module's
+  uint8_t access;        // 0 read, 1 write, 2 read and write
+  WriteBehind* behind;   // its write-behind buffer, if it has one
+  ReadAhead* ahead;      // the read-ahead it last had (it may have gone to another)
+};
+
+OpenFile g_open[kDescriptors];
+
+// The block's descriptor, or -1 when the block is not open.
+int64_t descriptor_of(FileBlock f) {
+  const int64_t fd = f.handle();
+  if (fd < 0 || fd >= kDescriptors || g_open[fd].owner != f.name().data()) return -1;
+  return fd;
+}
+
+void set_status(FileBlock f, int64_t s) { f.status().set_value(s); }
+
+// The descriptor of an open block; -1 with status 31 when it is not open.
+int64_t open_descriptor(FileBlock f) {
+  const int64_t fd = descriptor_of(f);
+  if (fd < 0) set_status(f, kNotOpen);
+  return fd;
+}
+
+// Every operation on a block starts here: fatal messages name the block,
+// its status is good, and its descriptor comes back (-1 with status 31
+// when the block is not open).
+int64_t begin_operation(FileBlock f) {
+  working_on(f);
+  set_status(f, kGood);
+  return open_descriptor(f);
+}
+
+void take_descriptor(FileBlock f, int64_t fd, uint8_t access) {
+  g_open[fd] = OpenFile{f.name().data(), access, nullptr, nullptr};
+  f.set_handle(fd);
+}
+
+void require_reading(int64_t fd) {
+  if (g_open[fd].access == kAccessWrite) fail(kOpenForWriting);
+}
+
+void require_writing(int64_t fd) {
+  if (g_open[fd].access == kAccessRead) fail(kOpenForReading);
+}
+
+// The path of the block a descriptor belongs to, for messages.
+const char* path_of_descriptor(int64_t fd, char* out) {
+  if (fd < 0 || fd >= kDescriptors || g_open[fd].owner == nullptr) return nullptr;
+  make_path(Word(const_cast<uint8_t*>(g_open[fd].owner)), out);
+  return out;
+}
 
 // ---------------------------------------------------------------------------
 // The record buffer.  A read leaves blanks after what it delivers (the
@@ -89,8 +184,6 @@ void blank_after(uint64_t from) {
   g_dirty_end = from;
 }
 
-void set_status(FileBlock f, int64_t s) { f.status().set_value(s); }
-
 // ---------------------------------------------------------------------------
 // Read-ahead, keyed by descriptor.
 
@@ -108,9 +201,8 @@ ReadAhead g_ahead[kAheadSlots];
 int g_ahead_victim = 0;
 
 ReadAhead* find_ahead(int64_t fd) {
-  for (auto& a : g_ahead)
-    if (a.used && a.fd == fd) return &a;
-  return nullptr;
+  ReadAhead* a = g_open[fd].ahead;
+  return a != nullptr && a->used && a->fd == fd ? a : nullptr;
 }
 
 // Seeks the file back over undelivered bytes and forgets the read-ahead.
@@ -126,32 +218,33 @@ bool settle(ReadAhead& a) {
   return true;
 }
 
-ReadAhead& claim_ahead(int64_t fd) {
-  if (ReadAhead* a = find_ahead(fd)) return *a;
+// A slot that holds nothing another descriptor still needs.
+ReadAhead& free_ahead() {
   for (auto& a : g_ahead)
-    if (!a.used) {
-      a = ReadAhead{true, fd, 0, 0, {}};
-      return a;
-    }
+    if (!a.used) return a;
   // All in use: hand over the next one in turn.
   for (int tries = 0; tries < kAheadSlots; ++tries) {
     ReadAhead& a = g_ahead[g_ahead_victim];
     g_ahead_victim = (g_ahead_victim + 1) % kAheadSlots;
-    if (settle(a)) {
-      a.used = true;
-      a.fd = fd;
-      a.pos = a.end = 0;
-      return a;
-    }
+    if (settle(a)) return a;
   }
   // Every slot holds unread bytes of a pipe, which cannot be put back:
   // the first slot is given up (only when eight pipes are read at once).
-  ReadAhead& a = g_ahead[0];
-  a = ReadAhead{true, fd, 0, 0, {}};
+  return g_ahead[0];
+}
+
+ReadAhead& claim_ahead(int64_t fd) {
+  if (ReadAhead* a = find_ahead(fd)) return *a;
+  ReadAhead& a = free_ahead();
+  a.used = true;
+  a.fd = fd;
+  a.pos = a.end = 0;
+  g_open[fd].ahead = &a;
   return a;
 }
 
-// Refills an empty read-ahead; false at end of file.
+// Refills an empty read-ahead; false at end of file.  The descriptor is a
+// blocking one: a pipe whose writer pauses is waited for.
 bool refill(ReadAhead& a) {
   const long r = checked(sys::read(a.fd, a.data, kAheadSize));
   a.pos = 0;
@@ -174,35 +267,6 @@ uint64_t read_ahead(ReadAhead& a, uint8_t* out, uint64_t n) {
 }
 
 // ---------------------------------------------------------------------------
-// Write-behind, for files opened with kModeWriteBehind: lines and
-// sequential records collect per descriptor and reach the kernel when the
-// buffer is full, before any other operation on the descriptor, at close,
-// and when the program ends (registered as the runtime's exit flush).
-
-struct WriteBehind {
-  bool used;
-  int64_t fd;
-  uint64_t len;
-  uint8_t data[kAheadSize];
-};
-
-WriteBehind g_behind[kAheadSlots];
-
-WriteBehind* find_behind(int64_t fd) {
-  for (auto& w : g_behind)
-    if (w.used && w.fd == fd) return &w;
-  return nullptr;
-}
-
-void write_full(int64_t fd, const uint8_t* p, uint64_t n);
-
-void flush_behind(WriteBehind& w) {
-  const uint64_t n = w.len;
-  w.len = 0;
-  write_full(w.fd, w.data, n);
-}
-
-// ---------------------------------------------------------------------------
 // Plain kernel transfers.
 
 uint64_t read_full(int64_t fd, uint8_t* out, uint64_t n) {
@@ -219,19 +283,133 @@ uint64_t read_full(int64_t fd, uint8_t* out, uint64_t n) {
 // unless every byte reached the kernel.
 void write_full(int64_t fd, const uint8_t* p, uint64_t n) {
   while (n > 0) {
-    const long r = checked(sys::write(fd, p, static_cast<long>(n)));
-    if (r == 0) fatal_kernel(sys::kEnospc);
+    const long r = sys::write(fd, p, static_cast<long>(n));
+    if (r == sys::kEintr) continue;
+    checked(r);
+    if (r == 0) fail_kernel(sys::kEnospc);
     p += r;
     n -= static_cast<uint64_t>(r);
   }
 }
 
-void claim_behind(int64_t fd) {
+struct Identity {
+  uint64_t dev, ino;
+  int64_t size;
+};
+
+Identity identity_at(const uint8_t* st) {
+  return Identity{static_cast<uint64_t>(load64(st + sys::kStatDevAt)),
+                  static_cast<uint64_t>(load64(st + sys::kStatInoAt)),
+                  load64(st + sys::kStatSizeAt)};
+}
+
+Identity identity_of(int64_t fd) {
+  uint8_t st[sys::kStatRecordSize];
+  checked(sys::call2(sys::kFstat, fd, reinterpret_cast<long>(st)));
+  return identity_at(st);
+}
+
+// Kernel record lock on a byte range; true when granted.
+bool set_lock(int64_t fd, int16_t type, int64_t start, int64_t length) {
+  struct {
+    int16_t type, whence;
+    int32_t pad;
+    int64_t start, len;
+    int32_t pid, pad2;
+  } fl{type, 0, 0, start, length, 0, 0};
+  const long r = sys::call3(sys::kFcntl, fd, sys::kFSetlk, reinterpret_cast<long>(&fl));
+  if (r == sys::kEagain || r == sys::kEacces) return false;
+  checked(r);
+  return true;
+}
+
+// A lock on a file opened for reading is a shared one: other readers may
+// hold it too, a writer cannot.
+int16_t lock_type(int64_t fd) {
+  return g_open[fd].access == kAccessRead ? sys::kFRdlck : sys::kFWrlck;
+}
+
+// ---------------------------------------------------------------------------
+// Write-behind, for files opened with kModeWriteBehind: lines and
+// sequential records collect per descriptor and reach the kernel when the
+// buffer is full, before any other operation on the descriptor, when the
+// file's path is opened again, at close, and when the program ends (the
+// runtime's exit flush, also run on the fatal and the signal path).
+
+struct WriteBehind {
+  bool used;
+  int64_t fd;
+  Identity file;
+  uint64_t start, len;  // data[start, len) is still to be written
+  uint8_t data[kAheadSize];
+};
+
+WriteBehind g_behind[kAheadSlots];
+
+WriteBehind* find_behind(int64_t fd) { return g_open[fd].behind; }
+
+bool pending(const WriteBehind& w) { return w.used && w.start < w.len; }
+
+// Writes what the buffer holds.  Signals wait meanwhile: the signal path
+// writes the same buffer, and must find it as far as the kernel has taken
+// it.  A failing write ends the program naming the file; its bytes are
+// then given up, so the fatal exit does not write them a second time.
+void flush_behind(WriteBehind& w) {
+  const uint8_t* const was_working_on = g_subject;
+  g_subject = g_open[w.fd].owner;
+  hold_signals();
+  while (w.start < w.len) {
+    const long r = sys::write(w.fd, w.data + w.start, static_cast<long>(w.len - w.start));
+    if (r == sys::kEintr) {  // a signal came: it ends the program here
+      release_signals();
+      hold_signals();
+      continue;
+    }
+    if (r <= 0) {
+      w.start = w.len = 0;
+      release_signals();
+      fail_kernel(r == 0 ? sys::kEnospc : r);
+    }
+    w.start += static_cast<uint64_t>(r);
+  }
+  w.start = w.len = 0;
+  release_signals();
+  g_subject = was_working_on;
+}
+
+// On the fatal or the signal path: as much as the kernel takes; a failure
+// is shown after the message that ends the program.
+void flush_quietly(WriteBehind& w) {
+  while (pending(w)) {
+    const long r = sys::write(w.fd, w.data + w.start, static_cast<long>(w.len - w.start));
+    if (r == sys::kEintr) continue;
+    if (r <= 0) {
+      char path[kPathBytes];
+      report_at_end(r == 0 ? sys::kEnospc : r, path_of_descriptor(w.fd, path));
+      break;
+    }
+    w.start += static_cast<uint64_t>(r);
+  }
+  w.start = w.len = 0;
+}
+
+void flush_for_exit(bool quietly) {
+  if (!quietly) {
+    flush_all_writes();
+    return;
+  }
+  for (auto& w : g_behind) flush_quietly(w);
+}
+
+void claim_behind(int64_t fd, const Identity& file) {
   for (auto& w : g_behind)
     if (!w.used) {
-      w.used = true;
       w.fd = fd;
-      w.len = 0;
+      w.file = file;
+      w.start = w.len = 0;
+      w.used = true;
+      g_open[fd].behind = &w;
+      set_exit_flush(flush_for_exit);
       return;
     }
   // All in use: this file writes straight through.
@@ -252,26 +430,26 @@ void put_bytes(WriteBehind* w, int64_t fd, const uint8_t* p, uint64_t n) {
   w->len += n;
 }
 
-void seek_to(int64_t fd, uint64_t offset) { checked(sys::lseek(fd, static_cast<long>(offset), 0)); }
-
-int64_t file_size(int64_t fd) {
-  uint8_t st[144];
-  checked(sys::call2(sys::kFstat, fd, reinterpret_cast<long>(st)));
-  return load64(st + 48);  // st_size
+// Opening a path that a write-behind file still holds bytes for: they are
+// written first, so the new block sees them (and an emptying open empties
+// them too).
+void flush_writes_to(const char* path) {
+  bool any = false;
+  for (auto& w : g_behind) any |= pending(w);
+  if (!any) return;
+  uint8_t st[sys::kStatRecordSize];
+  if (sys::call2(sys::kStat, reinterpret_cast<long>(path), reinterpret_cast<long>(st)) < 0)
+    return;  // not there yet: nobody holds bytes for it
+  const Identity id = identity_at(st);
+  for (auto& w : g_behind)
+    if (pending(w) && w.file.dev == id.dev && w.file.ino == id.ino) flush_behind(w);
 }
 
-// Kernel record lock on a byte range; true when granted.
-bool set_lock(int64_t fd, bool lock, int64_t start, int64_t length) {
-  struct {
-    int16_t type, whence;
-    int32_t pad;
-    int64_t start, len;
-    int32_t pid, pad2;
-  } fl{lock ? sys::kFWrlck : sys::kFUnlck, 0, 0, start, length, 0, 0};
-  const long r = sys::call3(sys::kFcntl, fd, sys::kFSetlk, reinterpret_cast<long>(&fl));
-  if (r == sys::kEagain || r == sys::kEacces) return false;
-  checked(r);
-  return true;
+// Puts back the read-ahead of a descriptor and writes what it holds
+// behind, before anything else uses the descriptor.
+void settle_descriptor(int64_t fd) {
+  if (ReadAhead* a = find_ahead(fd)) settle(*a);
+  if (WriteBehind* w = find_behind(fd)) flush_behind(*w);
 }
 
 // ---------------------------------------------------------------------------
@@ -311,8 +489,7 @@ DirFrame& claim_frame(int64_t fd) {
   fail(kTooManyDirectories);
 }
 
-void read_directory_entry(FileBlock f, Word dest) {
-  const int64_t fd = f.handle();
+void read_directory_entry(FileBlock f, int64_t fd, Word dest) {
   DirFrame* fr = find_frame(fd);
   if (fr == nullptr) fr = &claim_frame(fd);
   if (fr->next >= fr->count) {
@@ -338,8 +515,27 @@ void read_directory_entry(FileBlock f, Word dest) {
   for (; i < size; ++i) out[i] = ' ';
 }
 
+// A descriptor number the kernel hands out again starts with nothing read
+// ahead, held behind or listed, whatever its number held before.
+void forget_descriptor(int64_t fd) {
+  if (ReadAhead* a = find_ahead(fd)) a->used = false;
+  if (WriteBehind* w = find_behind(fd)) w->used = false;
+  if (DirFrame* fr = find_frame(fd)) fr->used = false;
+  g_open[fd] = OpenFile{};
+}
+
+// Closes an open block's descriptor: what is read ahead goes back, what is
+// held behind is written, and the handle says "not open".
+void close_descriptor(FileBlock f, int64_t fd) {
+  if (ReadAhead* a = find_ahead(fd)) settle(*a);
+  if (WriteBehind* w = find_behind(fd)) flush_behind(*w);
+  forget_descriptor(fd);
+  f.set_handle(kNoHandle);
+  checked(sys::close(fd));
+}
+
 // ---------------------------------------------------------------------------
-// Record layout helpers.
+// Records on disk: the flat form (record.h) behind a status prefix.
 
 uint64_t prefix_length(uint8_t kind, Record rec) {
   if (rec.record_no() == 0) return 0;
@@ -350,12 +546,91 @@ uint64_t prefix_length(uint8_t kind, Record rec) {
 
 uint64_t status_offset(uint8_t kind) { return kind == kRandomReserved ? 8 : 0; }
 
+uint64_t record_to_slot(Record rec, uint8_t kind, uint8_t* out, uint64_t capacity) {
+  const uint64_t prefix = prefix_length(kind, rec);
+  if (prefix > capacity) return 0;
+  if (prefix == 9) {
+    __builtin_memset(out, 0, 8);
+    out[8] = 1;
+  } else if (prefix == 1) {
+    out[0] = 1;
+  }
+  return prefix + record::to_flat(rec, out + prefix, capacity - prefix);
+}
+
+void slot_to_record(Record rec, uint8_t kind, const uint8_t* in, uint64_t available) {
+  const uint64_t prefix = prefix_length(kind, rec);
+  if (available < prefix) return;
+  record::from_flat(rec, in + prefix, available - prefix);
+}
+
+uint64_t checked_slot(uint8_t kind, Record rec) {
+  const uint64_t slot = slot_size(kind, rec);
+  if (slot > kRecordBufferSize) fail(kRecordTooLong);
+  return slot;
+}
+
+// Byte offset of record `no` (from 1); false when no file could hold the
+// record there (its slot would end past the largest file offset).
+bool record_offset(int64_t no, uint64_t slot, uint64_t& offset) {
+  constexpr uint64_t kLargestOffset = 0x7fffffffffffffffULL;
+  if (no < 1 || slot > kLargestOffset) return false;
+  const uint64_t before = static_cast<uint64_t>(no - 1);
+  if (slot != 0 && before > (kLargestOffset - slot) / slot) return false;
+  offset = before * slot;
+  return true;
+}
+
+// Positions the file at byte `extra` of record `no`; false with status 24
+// when the record lies beyond what a file can hold (the file system too
+// refuses offsets past its largest file).
+bool seek_record(FileBlock f, int64_t fd, int64_t no, uint64_t slot, uint64_t extra) {
+  uint64_t offset;
+  if (!record_offset(no, slot, offset)) {
+    set_status(f, kBeyondReach);
+    return false;
+  }
+  const long r = sys::lseek(fd, static_cast<long>(offset + extra), 0);
+  if (r == sys::kEinval) {
+    set_status(f, kBeyondReach);
+    return false;
+  }
+  checked(r);
+  return true;
+}
+
 // Edits a number through `pic` into `out`, writing at most `room` bytes of
 // its edited text; returns the full edited length.
 uint64_t edit_number(Number n, numbers::Picture pic, uint8_t* out, uint64_t room) {
   const uint64_t len = pic.text ? pic.length : n.picture_length();
   numbers::to_text_clipped(n, pic, reinterpret_cast<char*>(out), len < room ? len : room);
   return len;
+}
+
+// True when byte b occurs among the n bytes at p: sixteen at a time, the
+// last sixteen ending at the last byte.
+bool holds_byte(const uint8_t* p, uint64_t n, uint8_t b) {
+  typedef char Bytes16 __attribute__((vector_size(16)));
+  if (n < 16) {
+    for (uint64_t i = 0; i < n; ++i)
+      if (p[i] == b) return true;
+    return false;
+  }
+  const Bytes16 pattern = Bytes16{} + static_cast<char>(b);
+  auto any_in = [&](const uint8_t* q) {
+    Bytes16 v;
+    __builtin_memcpy(&v, q, 16);
+    return __builtin_ia32_pmovmskb128(v == pattern) != 0;
+  };
+  for (uint64_t i = 0; i + 16 < n; i += 16)
+    if (any_in(p + i)) return true;
+  return any_in(p + n - 16);
+}
+
+// A line that holds its terminator anywhere but at its end would read back
+// as two lines (a field held the byte).
+bool splits_on_reading(const uint8_t* line, uint64_t n, uint8_t term) {
+  return n > 1 && holds_byte(line, n - 1, term);
 }
 
 }  // namespace
@@ -386,100 +661,72 @@ uint64_t slot_size(uint8_t kind, Record rec) {
 }
 
 // ---------------------------------------------------------------------------
-// Records.
-
-// Short copies and blank fills in 8-byte steps: fields are mostly a few
-// bytes long, where a block instruction's start-up would dominate.
-inline void copy_bytes(uint8_t* d, const uint8_t* s, uint64_t n) {
-  if (n > 256) {
-    __builtin_memmove(d, s, n);
-    return;
-  }
-  if (n >= 8) {
-    // Whole 8-byte steps, then one last step that ends at the last byte
-    // (it may cover bytes already copied; source and destination never
-    // overlap here).
-    const uint64_t tail = load64(s + n - 8);
-    for (; n > 8; n -= 8, d += 8, s += 8) store64(d, load64(s));
-    store64(d + n - 8, tail);
-    return;
-  }
-  if (n >= 4) {
-    uint32_t head, last;
-    __builtin_memcpy(&head, s, 4);
-    __builtin_memcpy(&last, s + n - 4, 4);
-    __builtin_memcpy(d, &head, 4);
-    __builtin_memcpy(d + n - 4, &last, 4);
-    return;
-  }
-  for (; n > 0; --n) *d++ = *s++;
-}
-
-inline void fill_blanks(uint8_t* d, uint64_t n) {
-  for (; n >= 8; n -= 8, d += 8) store64(d, 0x2020202020202020);
-  for (; n > 0; --n) *d++ = ' ';
-}
-
-// The flat form is the words module's (fields side by side, words as they
-// are, numbers edited through their pictures; numbers read back without
-// changing their layout), so files, tables and text conversions agree
-// byte for byte.
-uint64_t record_to_flat(Record rec, uint8_t kind, uint8_t* out, uint64_t capacity) {
-  const uint64_t prefix = prefix_length(kind, rec);
-  if (prefix > capacity) return 0;
-  if (prefix == 9) {
-    __builtin_memset(out, 0, 8);
-    out[8] = 1;
-  } else if (prefix == 1) {
-    out[0] = 1;
-  }
-  uint64_t at = prefix;
-  for (Item f = rec.first_field(); !Record::is_end(f) && at < capacity; f = f.next()) {
-    const uint64_t room = capacity - at;
-    const uint64_t len = f.length();
-    const uint64_t c = len < room ? len : room;
-    if (f.is_number()) {
-      numbers::to_text_clipped(Number(f.data()), {}, reinterpret_cast<char*>(out + at), c);
-    } else {
-      copy_bytes(out + at, f.data(), c);
-    }
-    at += c;
-  }
-  return at;
-}
-
-void flat_to_record(Record rec, uint8_t kind, const uint8_t* in, uint64_t available) {
-  const uint64_t prefix = prefix_length(kind, rec);
-  if (available < prefix) return;
-  in += prefix;
-  available -= prefix;
-  uint64_t at = 0;
-  for (Item f = rec.first_field(); !Record::is_end(f); f = f.next()) {
-    const uint64_t len = f.length();
-    const uint64_t avail = at < available ? available - at : 0;
-    const uint64_t c = len < avail ? len : avail;
-    if (f.is_number()) {
-      numbers::from_text_fixed(Number(f.data()), reinterpret_cast<const char*>(in + at), c);
-    } else {
-      copy_bytes(f.data(), in + at, c);
-      if (c < len) fill_blanks(f.data() + c, len - c);
-    }
-    at += len;
-  }
-}
+// The record buffer entries.
 
 void record_to_buffer(Record rec, uint8_t kind) {
-  const uint64_t n = record_to_flat(rec, kind, buffer(), kRecordBufferSize);
+  const uint64_t n = record_to_slot(rec, kind, buffer(), kRecordBufferSize);
   record_buffer().set_length(n);
   mark_dirty(n);
 }
 
 void buffer_to_record(Record rec, uint8_t kind) {
-  flat_to_record(rec, kind, buffer(), kRecordBufferSize);
+  slot_to_record(rec, kind, buffer(), kRecordBufferSize);
 }
 
 // ---------------------------------------------------------------------------
 // Delimited lines.
+
+namespace {
+
+// A comma-separated word between double quotes, each quote inside doubled.
+__attribute__((noinline)) uint8_t* put_quoted(uint8_t* at, const uint8_t* text, uint64_t n, const uint8_t* limit) {
+  uint64_t quotes = 0;
+  for (uint64_t i = 0; i < n; ++i) quotes += text[i] == '"';
+  if (at + n + quotes + 3 > limit) fail(kLineTooLong);  // quotes and comma
+  *at++ = '"';
+  if (quotes == 0) {
+    __builtin_memcpy(at, text, n);
+    at += n;
+  } else {
+    for (uint64_t i = 0; i < n; ++i) {
+      *at++ = text[i];
+      if (text[i] == '"') *at++ = '"';
+    }
+  }
+  *at++ = '"';
+  return at;
+}
+
+// Where the line last read ends (its blanks follow); the buffer's end when
+// `at` lies beyond it.
+const uint8_t* line_end(FileBlock f, const uint8_t* at) {
+  const int64_t n = f.read_length().value();
+  if (n >= 0 && static_cast<uint64_t>(n) <= kMaxLine && at <= buffer() + n) return buffer() + n;
+  return buffer_end();
+}
+
+// A quoted comma-separated word into the field: a doubled quote is one
+// quote, the closing quote ends it; the word is cut or blank-padded to the
+// field.  Returns the position after the closing quote.
+__attribute__((noinline)) const uint8_t* quoted_to_word(Item field, uint64_t start, uint64_t length, const uint8_t* at,
+                              const uint8_t* stop) {
+  validate_source(field.data(), start, length);
+  uint8_t* dest = field.data() + start - 1;
+  uint64_t k = 0;
+  for (++at; at < stop;) {
+    const uint8_t c = *at++;
+    if (c == '"') {
+      if (at == stop || *at != '"') break;
+      ++at;
+    }
+    if (k < length) dest[k] = c;
+    ++k;
+  }
+  if (k < length) __builtin_memset(dest + k, ' ', length - k);
+  return at;
+}
+
+}  // namespace
 
 uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at) {
   const bool csv = f.kind() == kCsv;
@@ -496,11 +743,14 @@ uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f,
     at += len;
   } else {
     validate_source(field.data(), start, length);
-    if (at + length + (csv ? 3 : 0) > limit) fail(kLineTooLong);
-    if (csv) *at++ = '"';
-    __builtin_memcpy(at, field.data() + start - 1, length);
-    at += length;
-    if (csv) *at++ = '"';
+    const uint8_t* text = field.data() + start - 1;
+    if (csv) {
+      at = put_quoted(at, text, length, limit);
+    } else {
+      if (at + length > limit) fail(kLineTooLong);
+      __builtin_memcpy(at, text, length);
+      at += length;
+    }
   }
   if (csv) *at++ = ',';
   mark_dirty(static_cast<uint64_t>(at - buffer()));
@@ -511,8 +761,14 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
                              const uint8_t* at) {
   const uint8_t* end = buffer_end();
   if (at < buffer() || at > end) at = end;
-  if (f.kind() == kCsv)
-    while (at < end && (*at == ',' || *at == '"')) ++at;
+  if (f.kind() == kCsv) {
+    while (at < end && *at == ',') ++at;
+    if (field.is_number()) {
+      while (at < end && (*at == ',' || *at == '"')) ++at;
+    } else if (at < end && *at == '"') {
+      return quoted_to_word(field, start, length, at, line_end(f, at));
+    }
+  }
   const uint64_t avail = static_cast<uint64_t>(end - at);
   if (field.is_number()) {
     uint64_t len = field.length();
@@ -553,97 +809,94 @@ void make_path(Word w, char* out) {
   out[i] = 0;
 }
 
-void settle_descriptor(int64_t fd) {
-  if (ReadAhead* a = find_ahead(fd)) settle(*a);
-  if (WriteBehind* w = find_behind(fd)) flush_behind(*w);
-}
-
 void flush_all_writes() {
   for (auto& w : g_behind)
-    if (w.used && w.len > 0) flush_behind(w);
+    if (pending(w)) flush_behind(w);
 }
 
-// On the way to the fatal exit: as much as the kernel takes, no new fault.
-void flush_all_writes_quietly() {
-  for (auto& w : g_behind) {
-    const uint8_t* p = w.data;
-    while (w.used && w.len > 0) {
-      const long r = sys::write(w.fd, p, static_cast<long>(w.len));
-      if (r <= 0) break;
-      p += r;
-      w.len -= static_cast<uint64_t>(r);
-    }
-    w.len = 0;
+void settle_file(FileBlock f) {
+  flush_all_writes();
+  const int64_t fd = descriptor_of(f);
+  if (fd < 0) return;
+  if (ReadAhead* a = find_ahead(fd)) settle(*a);
+}
+
+void take_pipe(FileBlock f, int64_t fd) {
+  working_on(f);
+  if (const int64_t old = descriptor_of(f); old >= 0) close_descriptor(f, old);
+  set_status(f, kGood);
+  f.size().set_value(0);
+  f.set_handle(kNoHandle);
+  if (fd < 0) return;
+  if (fd >= kDescriptors) {
+    sys::close(fd);
+    fail_kernel(sys::kEmfile);
   }
-}
-
-// The program end writes what write-behind files still hold.
-void flush_for_exit(bool quietly) {
-  if (quietly)
-    flush_all_writes_quietly();
-  else
-    flush_all_writes();
+  forget_descriptor(fd);
+  take_descriptor(f, fd, kAccessRead);
 }
 
 // ---------------------------------------------------------------------------
 // Operations.
 
+namespace {
+
+// The kernel's open flags for a mode: the program's own bits pass, the
+// runtime's (lock request, write-behind) do not.  Files are always opened
+// as blocking streams, so a pipe whose writer comes late is waited for.
+long open_flags(uint8_t kind, int64_t mode) {
+  long flags = (mode & ~(kModeLockFile | kModeWriteBehind)) | sys::kOCreat;
+  if (is_random(kind)) flags &= ~sys::kOAppend;  // records keep their slots
+  return flags;
+}
+
+}  // namespace
+
 void open_file(FileBlock f, int64_t mode) {
+  working_on(f);
+  if (const int64_t old = descriptor_of(f); old >= 0) close_descriptor(f, old);
   set_status(f, kGood);
-  char path[4097];
+  char path[kPathBytes];
   make_path(f.name(), path);
-  if (f.kind() == kDirectory) {
-    const long fd = checked(sys::open(path, sys::kODirectory, 0));
-    if (ReadAhead* a = find_ahead(fd)) a->used = false;
-    f.set_handle(fd);
-    claim_frame(fd);
-    f.size().set_value(file_size(fd));
-    return;
-  }
-  const long flags = ((mode & ~kModeWriteBehind) ^ kModeLockFile) | sys::kOCreat;
-  const long fd = checked(sys::open(path, flags, 0666));
-  // A new descriptor has nothing read ahead or pending, whatever its number
-  // held before.
-  if (ReadAhead* a = find_ahead(fd)) a->used = false;
-  if (WriteBehind* w = find_behind(fd)) w->used = false;
-  f.set_handle(fd);
-  if (mode & kModeWriteBehind) {
-    claim_behind(fd);
-    set_exit_flush(flush_for_exit);
-  }
-  if ((mode & kModeLockFile) && !set_lock(fd, true, 0, 0)) {
+  flush_writes_to(path);
+  const bool directory = f.kind() == kDirectory;
+  const long fd = sys::open(path, directory ? sys::kODirectory : open_flags(f.kind(), mode), 0666);
+  if (fd < 0) fail_kernel(fd);
+  if (fd >= kDescriptors) {
     sys::close(fd);
-    // The number is free again and the next open may reuse it: a handle
-    // that no longer fails would let later operations reach another file.
-    f.set_handle(-1);
+    fail_kernel(sys::kEmfile);
+  }
+  forget_descriptor(fd);
+  const uint8_t access = directory ? kAccessRead : static_cast<uint8_t>(mode & sys::kOAccessMode);
+  take_descriptor(f, fd, access);
+  if (!directory && (mode & kModeLockFile) && !set_lock(fd, lock_type(fd), 0, 0)) {
+    forget_descriptor(fd);
+    f.set_handle(kNoHandle);
+    sys::close(fd);
     set_status(f, kLocked);
     return;
   }
-  f.size().set_value(file_size(fd));
+  const Identity id = identity_of(fd);
+  if (directory) claim_frame(fd);
+  if (!directory && (mode & kModeWriteBehind)) claim_behind(fd, id);
+  if (access != kAccessRead) catch_ending_signals();
+  f.size().set_value(id.size);
 }
 
 void close_file(FileBlock f) {
-  set_status(f, kGood);
-  const int64_t fd = f.handle();
-  if (fd < 0) return;  // not open: its whole-file lock was refused
-  if (ReadAhead* a = find_ahead(fd)) {
-    settle(*a);
-    a->used = false;
-  }
-  if (WriteBehind* w = find_behind(fd)) {
-    w->used = false;  // even when the flush ends the program
-    flush_behind(*w);
-  }
-  if (DirFrame* fr = find_frame(fd)) fr->used = false;
-  checked(sys::close(fd));
+  const int64_t fd = begin_operation(f);
+  if (fd >= 0) close_descriptor(f, fd);
 }
 
 namespace {
 
-void read_line(FileBlock f) {
+// Reads the next line into the buffer; the terminator never reaches it
+// (blanks follow the line), and for line-feed files neither does a
+// carriage return before the line feed.
+void read_line(FileBlock f, int64_t fd) {
   f.read_length().set_value(0);
   const uint8_t term = line_terminator(f.kind());
-  ReadAhead& a = claim_ahead(f.handle());
+  ReadAhead& a = claim_ahead(fd);
   uint8_t* out = buffer();
   uint64_t n = 0;
   bool ended = false, eof = false;
@@ -675,102 +928,120 @@ void read_line(FileBlock f) {
       break;
     }
   }
-  if (ended) out[n] = term;
-  blank_after(ended ? n + 1 : n);
+  const bool empty = n == 0 && !ended;
+  mark_dirty(n);
+  if (ended && term == '\n' && n > 0 && out[n - 1] == '\r') --n;
+  blank_after(n);
   f.read_length().set_value(static_cast<int64_t>(n));
-  if (n == 0 && !ended) {
+  if (empty) {
     set_status(f, kEndOfFile);
   } else if (!ended && !eof) {
     set_status(f, kLineTruncated);
   }
 }
 
-void read_sequential(FileBlock f, Record rec) {
-  const uint64_t slot = slot_size(kSequential, rec);
-  if (slot > kRecordBufferSize) fail(kRecordTooLong);
-  ReadAhead& a = claim_ahead(f.handle());
+void read_sequential(FileBlock f, int64_t fd, Record rec) {
+  const uint64_t slot = checked_slot(kSequential, rec);
+  ReadAhead& a = claim_ahead(fd);
   const uint64_t got = read_ahead(a, buffer(), slot);
   blank_after(got);
   if (got == 0) {
     set_status(f, kEndOfFile);
     return;
   }
-  if (buffer()[0] == 0) {
+  if (buffer()[0] == 0) {  // a hole in the file: no record here
     set_status(f, kInvalidKey);
     return;
   }
-  flat_to_record(rec, kSequential, buffer(), slot);
+  record::from_flat(rec, buffer(), got);
+  if (got < slot) set_status(f, kRecordCutOff);
 }
 
 // Reads slots from the file's position until one is in use; `no` is the
 // number of the first slot read.
-void scan_slots(FileBlock f, Record rec, int64_t no) {
+void scan_slots(FileBlock f, int64_t fd, Record rec, int64_t no) {
   const uint8_t kind = f.kind();
-  const uint64_t slot = slot_size(kind, rec);
-  if (slot > kRecordBufferSize) fail(kRecordTooLong);
+  const uint64_t slot = checked_slot(kind, rec);
   const uint64_t off = status_offset(kind);
   for (;; ++no) {
     rec.set_record_no(no);
-    const uint64_t got = read_full(f.handle(), buffer(), slot);
+    const uint64_t got = read_full(fd, buffer(), slot);
+    if (got > off && buffer()[off] != 0) {
+      blank_after(got);
+      slot_to_record(rec, kind, buffer(), got);
+      if (got < slot) set_status(f, kRecordCutOff);
+      return;
+    }
     if (got < slot) {
       blank_after(got);
       set_status(f, kEndOfFile);
       return;
     }
-    if (buffer()[off] != 0) {
-      blank_after(got);
-      flat_to_record(rec, kind, buffer(), slot);
-      return;
-    }
   }
+}
+
+void read_random(FileBlock f, int64_t fd, Record rec) {
+  const uint8_t kind = f.kind();
+  const int64_t no = rec.record_no();
+  if (no == 0) fail(kReadNeedsNumber);
+  settle_descriptor(fd);
+  if (no < 0) {
+    set_status(f, kInvalidKey);
+    return;
+  }
+  const uint64_t slot = checked_slot(kind, rec);
+  if (!seek_record(f, fd, no, slot, 0)) return;
+  const uint64_t got = read_full(fd, buffer(), slot);
+  blank_after(got);
+  const uint64_t off = status_offset(kind);
+  if (got == 0) {
+    set_status(f, kEndOfFile);
+    return;
+  }
+  if (got <= off || buffer()[off] == 0) {
+    set_status(f, kInvalidKey);
+    return;
+  }
+  slot_to_record(rec, kind, buffer(), got);
+  if (got < slot) set_status(f, kRecordCutOff);
+}
+
+// Writes one slot at the file's position.  A file system that cannot hold
+// a file this long refuses the first byte: status 24, nothing written.
+void write_slot(FileBlock f, int64_t fd, uint64_t slot) {
+  const long r = sys::write(fd, buffer(), static_cast<long>(slot));
+  if (r == sys::kEfbig || r == sys::kEinval) {
+    set_status(f, kBeyondReach);
+    return;
+  }
+  checked(r);
+  write_full(fd, buffer() + r, slot - static_cast<uint64_t>(r));
 }
 
 }  // namespace
 
 void read_file(FileBlock f, void* target) {
-  set_status(f, kGood);
+  const int64_t fd = begin_operation(f);
+  if (fd < 0) return;
+  require_reading(fd);
   const uint8_t kind = f.kind();
-  if (WriteBehind* w = find_behind(f.handle()); w && w->len > 0) flush_behind(*w);
+  if (WriteBehind* w = find_behind(fd); w && pending(*w)) flush_behind(*w);
   if (kind == kDirectory) {
-    read_directory_entry(f, Word(target));
-    return;
+    read_directory_entry(f, fd, Word(target));
+  } else if (kind == kSequential) {
+    read_sequential(f, fd, Record(target));
+  } else if (is_delimited(kind)) {
+    read_line(f, fd);
+  } else {
+    read_random(f, fd, Record(target));
   }
-  if (kind == kSequential) {
-    read_sequential(f, Record(target));
-    return;
-  }
-  if (!is_random(kind)) {
-    read_line(f);
-    return;
-  }
-  const Record rec(target);
-  const int64_t no = rec.record_no();
-  if (no == 0) fail(kReadNeedsNumber);
-  settle_descriptor(f.handle());
-  if (no < 0) {
-    set_status(f, kInvalidKey);
-    return;
-  }
-  const uint64_t slot = slot_size(kind, rec);
-  if (slot > kRecordBufferSize) fail(kRecordTooLong);
-  seek_to(f.handle(), static_cast<uint64_t>(no - 1) * slot);
-  const uint64_t got = read_full(f.handle(), buffer(), slot);
-  blank_after(got);
-  if (got == 0) {
-    set_status(f, kEndOfFile);
-    return;
-  }
-  if (got <= status_offset(kind) || buffer()[status_offset(kind)] == 0) {
-    set_status(f, kInvalidKey);
-    return;
-  }
-  flat_to_record(rec, kind, buffer(), got);
 }
 
 void write_file(FileBlock f, void* source) {
-  set_status(f, kGood);
+  const int64_t fd = begin_operation(f);
+  if (fd < 0) return;
+  require_writing(fd);
   const uint8_t kind = f.kind();
-  const int64_t fd = f.handle();
   WriteBehind* behind = find_behind(fd);
   if (behind && (is_delimited(kind) || kind == kSequential)) {
     if (ReadAhead* a = find_ahead(fd)) settle(*a);
@@ -781,85 +1052,108 @@ void write_file(FileBlock f, void* source) {
   if (is_delimited(kind)) {
     uint64_t n = record_buffer().length();
     if (n > kRecordBufferSize) n = kRecordBufferSize;
+    if (splits_on_reading(buffer(), n, line_terminator(kind))) {
+      set_status(f, kFieldHoldsTerminator);
+      return;
+    }
     put_bytes(behind, fd, buffer(), n);
     return;
   }
   const Record rec(source);
-  const uint64_t slot = slot_size(kind, rec);
-  if (slot > kRecordBufferSize) fail(kRecordTooLong);
+  const uint64_t slot = checked_slot(kind, rec);
+  const int64_t no = rec.record_no();
+  if (kind != kSequential && no == 0) fail(kWriteNeedsNumber);
+  if (!record::shows(rec)) {
+    set_status(f, kNumberNotShown);
+    return;
+  }
   if (kind == kSequential) {
-    const uint64_t n = record_to_flat(rec, kSequential, buffer(), slot);
+    const uint64_t n = record::to_flat(rec, buffer(), slot);
     mark_dirty(n);
     put_bytes(behind, fd, buffer(), slot);
     return;
   }
-  const int64_t no = rec.record_no();
-  if (no == 0) fail(kWriteNeedsNumber);
   if (no < 0) {
     set_status(f, kInvalidKey);
     return;
   }
-  record_to_flat(rec, kind, buffer(), slot);  // with the in-use prefix
+  if (!seek_record(f, fd, no, slot, 0)) return;
+  record_to_slot(rec, kind, buffer(), slot);  // with the in-use prefix
   mark_dirty(slot);
-  seek_to(fd, static_cast<uint64_t>(no - 1) * slot);
-  write_full(fd, buffer(), slot);
+  write_slot(f, fd, slot);
 }
 
 void start_file(FileBlock f, Record rec) {
+  const int64_t fd = begin_operation(f);
   if (!is_random(f.kind())) fail(kStartNotRandom);
-  set_status(f, kGood);
-  settle_descriptor(f.handle());
+  if (fd < 0) return;
+  settle_descriptor(fd);
   int64_t no = rec.record_no();
   if (no < 1) no = 1;
-  seek_to(f.handle(), static_cast<uint64_t>(no - 1) * slot_size(f.kind(), rec));
-  scan_slots(f, rec, no);
+  if (!seek_record(f, fd, no, checked_slot(f.kind(), rec), 0)) return;
+  scan_slots(f, fd, rec, no);
 }
 
 void next_record(FileBlock f, Record rec) {
+  const int64_t fd = begin_operation(f);
   if (!is_random(f.kind())) fail(kNextNotRandom);
-  set_status(f, kGood);
-  settle_descriptor(f.handle());
-  scan_slots(f, rec, rec.record_no() + 1);
+  if (fd < 0) return;
+  settle_descriptor(fd);
+  const int64_t no = rec.record_no();
+  if (no == 0x7fffffffffffffffLL) {
+    set_status(f, kBeyondReach);
+    return;
+  }
+  scan_slots(f, fd, rec, no + 1);
 }
 
 void delete_record(FileBlock f, Record rec) {
+  const int64_t fd = begin_operation(f);
   const uint8_t kind = f.kind();
   if (!is_random(kind)) fail(kDeleteNotRandom);
   const int64_t no = rec.record_no();
   if (no == 0) fail(kDeleteNeedsNumber);
-  set_status(f, kGood);
-  const int64_t fd = f.handle();
+  if (fd < 0) return;
+  require_writing(fd);
   settle_descriptor(fd);
   if (no < 0) {
     set_status(f, kInvalidKey);
     return;
   }
   const uint64_t slot = slot_size(kind, rec);
-  const uint64_t at = static_cast<uint64_t>(no - 1) * slot + status_offset(kind);
+  const uint64_t off = status_offset(kind);
   uint8_t flag = 0;
-  seek_to(fd, at);
+  if (!seek_record(f, fd, no, slot, off)) return;
   if (read_full(fd, &flag, 1) == 0 || flag == 0) {
     set_status(f, kInvalidKey);
     return;
   }
   flag = 0;
-  seek_to(fd, at);
+  seek_record(f, fd, no, slot, off);
   write_full(fd, &flag, 1);
-  seek_to(fd, static_cast<uint64_t>(no) * slot);  // after the slot, as a read leaves it
+  seek_record(f, fd, no, slot, slot);  // after the slot, as a read leaves it
 }
 
 namespace {
 
 void lock_or_unlock(FileBlock f, Record rec, bool lock) {
-  set_status(f, kGood);
-  settle_descriptor(f.handle());
+  const int64_t fd = begin_operation(f);
+  if (fd < 0) return;
+  settle_descriptor(fd);
   const int64_t no = rec.record_no();
   if (no < 1) {
     set_status(f, kInvalidKey);
     return;
   }
-  const int64_t slot = static_cast<int64_t>(slot_size(f.kind(), rec));
-  if (!set_lock(f.handle(), lock, (no - 1) * slot, slot)) set_status(f, kLocked);
+  const uint64_t slot = slot_size(f.kind(), rec);
+  uint64_t offset;
+  if (!record_offset(no, slot, offset)) {
+    set_status(f, kBeyondReach);
+    return;
+  }
+  const int16_t type = lock ? lock_type(fd) : static_cast<int16_t>(sys::kFUnlck);
+  if (!set_lock(fd, type, static_cast<int64_t>(offset), static_cast<int64_t>(slot)))
+    set_status(f, kLocked);
 }
 
 }  // namespace
@@ -869,20 +1163,29 @@ void unlock_record(FileBlock f, Record rec) { lock_or_unlock(f, rec, false); }
 
 // Sends the whole of `from` (as it is now) to `to` at its position.  The
 // count sent goes to from's _READLENGTH; RETURN_CODE is 0 or minus the
-// kernel's error.
+// kernel's error (-9 when either block is not open; that block's status
+// is then 31).
 void copy_file(FileBlock from, FileBlock to) {
-  settle_descriptor(from.handle());
-  settle_descriptor(to.handle());
+  working_on(from);
   return_code().set_value(0);
+  from.read_length().set_value(0);
+  const int64_t in = open_descriptor(from);
+  const int64_t out = open_descriptor(to);
+  if (in < 0 || out < 0) {
+    return_code().set_value(sys::kEbadf);
+    return;
+  }
+  settle_descriptor(in);
+  working_on(to);
+  settle_descriptor(out);
   int64_t sent = 0;
-  uint8_t st[144];
-  long r = sys::call2(sys::kFstat, from.handle(), reinterpret_cast<long>(st));
+  uint8_t st[sys::kStatRecordSize];
+  long r = sys::call2(sys::kFstat, in, reinterpret_cast<long>(st));
   if (r >= 0) {
-    const int64_t total = load64(st + 48);
+    const int64_t total = identity_at(st).size;
     int64_t offset = 0;
     while (sent < total) {
-      r = sys::call4(sys::kSendfile, to.handle(), from.handle(), reinterpret_cast<long>(&offset),
-                     total - sent);
+      r = sys::call4(sys::kSendfile, out, in, reinterpret_cast<long>(&offset), total - sent);
       if (r <= 0) break;
       sent += r;
     }
@@ -902,7 +1205,7 @@ bool is_file_block(const void* name) {
 // The result also goes to _READLENGTH when the path is a file block's (a
 // plain word or text has no such item in front of it).
 void rename_path(Word from, Word to, FileBlock from_block) {
-  char a[4097], b[4097];
+  char a[kPathBytes], b[kPathBytes];
   make_path(from, a);
   make_path(to, b);
   const long r = sys::call2(sys::kRename, reinterpret_cast<long>(a), reinterpret_cast<long>(b));
@@ -911,13 +1214,13 @@ void rename_path(Word from, Word to, FileBlock from_block) {
 }
 
 void remove_path(Word path) {
-  char a[4097];
+  char a[kPathBytes];
   make_path(path, a);
   return_code().set_value(sys::call1(sys::kUnlink, reinterpret_cast<long>(a)));
 }
 
 void change_directory(Word path) {
-  char a[4097];
+  char a[kPathBytes];
   make_path(path, a);
   return_code().set_value(sys::call1(sys::kChdir, reinterpret_cast<long>(a)));
 }

@@ -28,16 +28,37 @@ enum Kind : uint8_t {
 
 // Open mode bits beyond the access mode (0 read, 1 write, 2 read and write).
 inline constexpr int64_t kModeTruncate = 512;
+// Every write goes to the end of the file, as a growing log wants (line and
+// sequential files; records of random files keep their slots).
+inline constexpr int64_t kModeAppend = 1024;
+// The whole file locked against other processes: a write lock, or a shared
+// one when the file is opened for reading.
 inline constexpr int64_t kModeLockFile = 2048;
 // Write-behind (never passed to the kernel): lines and sequential records
 // are collected and written in large blocks, before any other operation on
-// the file, at close and at the end of the program.  A failing block write
-// ends the program with the kernel's line.
+// the file, when the file's path is opened again, at close, at the end of
+// the program and on the signal path.  A failing block write ends the
+// program with the kernel's line.
 inline constexpr int64_t kModeWriteBehind = 1 << 24;
 
+// Statuses of the files module beyond the shared ones (0, 10, 23, 90).
 // A delimited line longer than the record buffer can hold: the part that
-// fits is delivered with this status and the rest stays for the next read.
+// fits is delivered and the rest stays for the next read.
 inline constexpr int64_t kLineTruncated = 4;
+// The record number lies where no file can hold a record (its offset
+// passes what the file system allows): nothing is read or written.
+inline constexpr int64_t kBeyondReach = 24;
+// The file block is not open: nothing is read, written or closed.
+inline constexpr int64_t kNotOpen = 31;
+// The file ends inside the record: the part read is delivered, the rest of
+// the fields blank.
+inline constexpr int64_t kRecordCutOff = 34;
+// A field of the line holds the byte that ends the file's lines: the line
+// is not written.
+inline constexpr int64_t kFieldHoldsTerminator = 35;
+// A number of the record cannot be shown through its picture: the record
+// is not written.
+inline constexpr int64_t kNumberNotShown = 36;
 
 // Bytes a delimited read delivers at most (the terminator follows them).
 inline constexpr uint64_t kMaxLine = kRecordBufferSize - 1;
@@ -49,21 +70,17 @@ uint8_t line_terminator(uint8_t kind);
 // Bytes of one record on disk: $LENGTH, +1 for kind 16, +9 for kind 32.
 uint64_t slot_size(uint8_t kind, Record rec);
 
-// Record <-> flat form.  `kind` decides the status prefix (kinds 16 and 32,
-// only when the record number is non-zero); any other kind has none.
-// Writes at most `capacity` bytes; returns the bytes written.
-uint64_t record_to_flat(Record rec, uint8_t kind, uint8_t* out, uint64_t capacity);
-// Distributes `available` bytes of flat form into the fields; characters
-// past the available bytes count as blanks.
-void flat_to_record(Record rec, uint8_t kind, const uint8_t* in, uint64_t available);
-
-// The _FROMRECORD / _TORECORD entries: the record against w_RecordBuffer,
-// whose Length is set to the bytes in use.
+// The _FROMRECORD / _TORECORD entries: the record's flat form (record.h)
+// against w_RecordBuffer, with the status prefix of a random file of
+// `kind` when the record number is non-zero (any other kind has none).
+// record_to_buffer sets the buffer's Length to the bytes in use.
 void record_to_buffer(Record rec, uint8_t kind);
 void buffer_to_record(Record rec, uint8_t kind);
 
 // Delimited lines, built and taken apart field by field in w_RecordBuffer.
 // `at` is the next position; each returns the position after its work.
+// A comma-separated word is written between double quotes, a quote inside
+// it doubled, and read back the same way.
 uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at);
 const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBlock f,
                              const uint8_t* at);
@@ -91,13 +108,18 @@ void query_directory(Word dest);
 // Dispatch of _FILEIO.
 void file_io(int op, void* r9, void* r10);
 
-// Puts back the read-ahead of a descriptor (seeks the file to the position
-// the program has reached) and writes what it holds behind, before
-// anything else uses the descriptor.
-void settle_descriptor(int64_t fd);
+// Makes the pipe's read end `fd` the descriptor of the block, opened for
+// reading (the output of a program started with @RUN_BATCH); a block that
+// was open is closed first.  A negative fd leaves the block not open.
+void take_pipe(FileBlock f, int64_t fd);
+
+// Before the block's path is opened by other means (xtable load and
+// unload): writes what write-behind files hold and gives back the block's
+// read-ahead, so that the file is seen as the program left it.
+void settle_file(FileBlock f);
+
 // Writes every write-behind file's pending bytes.
 void flush_all_writes();
-void flush_all_writes_quietly();
 
 // True when the word is the name of a file block (so the file's items lie
 // in front of it).

@@ -5,78 +5,82 @@
 
 #include <stdint.h>
 
+// The signal return call is also named in the restorer's instructions.
+#define QW_NR_RT_SIGRETURN 15
+
 namespace qw::sys {
 
-enum : long {
-  kRead = 0, kWrite = 1, kOpen = 2, kClose = 3, kStat = 4, kFstat = 5,
-  kLseek = 8, kMmap = 9, kBrk = 12, kIoctl = 16, kPipe = 22, kDup2 = 33,
-  kNanosleep = 35, kGetpid = 39, kSendfile = 40, kSocket = 41, kConnect = 42,
-  kAccept = 43, kSendto = 44, kRecvfrom = 45, kShutdown = 48, kBind = 49,
-  kListen = 50, kSetsockopt = 54, kFork = 57, kExecve = 59, kExit = 60,
-  kWait4 = 61, kKill = 62, kFcntl = 72, kFtruncate = 77, kGetcwd = 79,
-  kChdir = 80, kRename = 82, kMkdir = 83, kRmdir = 84, kUnlink = 87,
-  kReadlink = 89, kGettimeofday = 96, kTime = 201, kGetdents64 = 217,
-  kExitGroup = 231, kOpenat = 257, kPoll = 7, kPipe2 = 293, kGetrandom = 318,
-  kOpenat2 = 437,
-};
+// System call numbers.
+constexpr long kRead = 0, kWrite = 1, kOpen = 2, kClose = 3, kStat = 4, kFstat = 5,
+               kPoll = 7, kLseek = 8, kMmap = 9, kMunmap = 11, kBrk = 12, kRtSigaction = 13,
+               kRtSigprocmask = 14, kRtSigreturn = QW_NR_RT_SIGRETURN, kIoctl = 16,
+               kWritev = 20, kPipe = 22, kMadvise = 28, kDup2 = 33, kNanosleep = 35,
+               kGetpid = 39, kSendfile = 40, kSocket = 41, kConnect = 42, kAccept = 43,
+               kSendto = 44, kRecvfrom = 45, kShutdown = 48, kBind = 49, kListen = 50,
+               kSetsockopt = 54, kFork = 57, kExecve = 59, kExit = 60, kWait4 = 61,
+               kKill = 62, kFcntl = 72, kFtruncate = 77, kGetcwd = 79, kChdir = 80,
+               kRename = 82, kMkdir = 83, kRmdir = 84, kUnlink = 87, kReadlink = 89,
+               kGettimeofday = 96, kTime = 201, kGetdents64 = 217, kClockGettime = 228,
+               kExitGroup = 231, kEpollWait = 232, kEpollCtl = 233, kOpenat = 257,
+               kAccept4 = 288, kEpollCreate1 = 291, kPipe2 = 293, kGetrandom = 318,
+               kOpenat2 = 437;
 
 // Errors, as the negative values the calls return.
-enum : long {
-  kEnoent = -2, kEintr = -4, kEbadf = -9, kEagain = -11, kEnomem = -12,
-  kEacces = -13, kEinval = -22, kEnfile = -23, kEmfile = -24, kEnospc = -28,
-  kEspipe = -29, kEnametoolong = -36, kEnosys = -38, kEproto = -71,
-  kEconnaborted = -103, kEconnreset = -104, kEnobufs = -105,
-};
+constexpr long kEnoent = -2, kEintr = -4, kEbadf = -9, kEagain = -11, kEnomem = -12,
+               kEacces = -13, kEinval = -22, kEnfile = -23, kEmfile = -24, kEfbig = -27,
+               kEnospc = -28, kEspipe = -29, kEnametoolong = -36, kEnosys = -38,
+               kEproto = -71, kEconnaborted = -103, kEconnreset = -104, kEnobufs = -105;
 
-// open and openat flags.
-enum : long {
-  kOCreat = 0100, kODirectory = 0200000, kONofollow = 0400000,
-  kOCloexec = 02000000,
-};
+// open and openat flags; openat2's resolve flags.
+constexpr long kOWriteOnly = 01, kOAccessMode = 03, kOCreat = 0100, kOTruncate = 01000,
+               kOAppend = 02000, kONonblock = 04000, kODirectory = 0200000,
+               kONofollow = 0400000, kOCloexec = 02000000;
 constexpr long kAtFdcwd = -100;
-// openat2 resolve flags.
-enum : long { kResolveNoMagiclinks = 0x02, kResolveBeneath = 0x08 };
+constexpr long kResolveNoMagiclinks = 0x02, kResolveBeneath = 0x08;
+
+// fstat: where the device, inode and size lie in the kernel's stat record,
+// and the file kinds of its mode.
+constexpr long kStatRecordSize = 144;
+constexpr int kStatDevAt = 0, kStatInoAt = 8, kStatSizeAt = 48;
+constexpr unsigned kSIfmt = 0170000, kSIfreg = 0100000;
 
 // fcntl record locks.
-enum : long { kFSetlk = 6 };
-enum : short { kFRdlck = 0, kFWrlck = 1, kFUnlck = 2 };
+constexpr long kFSetlk = 6;
+constexpr short kFRdlck = 0, kFWrlck = 1, kFUnlck = 2;
 
-// mmap.
-enum : long { kProtReadWrite = 3, kMapPrivateAnonymous = 0x22 };
-
-// Sockets.
-enum : long {
-  kAfInet = 2, kSockStream = 1, kSockDgram = 2, kSolSocket = 1,
-  kSoReuseaddr = 2, kSoRcvtimeo = 20, kSoSndtimeo = 21,
-  kMsgDontwait = 0x40, kMsgNosignal = 0x4000,
+// Signals, and the kernel's sigaction record (handler, flags, restorer,
+// one 64-bit mask).
+constexpr int kSighup = 1, kSigint = 2, kSigpipe = 13, kSigterm = 15, kSigxfsz = 25;
+constexpr unsigned long kSaRestart = 0x10000000, kSaNodefer = 0x40000000,
+                        kSaRestorer = 0x04000000;
+constexpr long kSigIgnore = 1, kSigUnblock = 1;
+struct SigAction {
+  void (*handler)(int);
+  unsigned long flags;
+  void (*restorer)();
+  unsigned long mask;
 };
 
-// The HTTP server's event loop: epoll, accept4, writev, sendfile, the
-// monotonic clock and TCP options.
-enum : long {
-  kMunmap = 11, kWritev = 20, kClockGettime = 228, kEpollWait = 232,
-  kEpollCtl = 233, kAccept4 = 288, kEpollCreate1 = 291,
-};
-enum : long {
-  kONonblock = 04000, kSockNonblock = 04000, kSockCloexec = 02000000,
-  kEpollCloexec = 02000000, kEpollCtlAdd = 1, kEpollCtlDel = 2,
-  kEpollCtlMod = 3, kEpollIn = 0x1, kEpollOut = 0x4, kEpollErr = 0x8,
-  kEpollHup = 0x10, kIpprotoTcp = 6, kTcpDeferAccept = 9, kMsgMore = 0x8000,
-  kShutWr = 1, kClockMonotonic = 1,
-};
-// fstat's file kinds.
-enum : unsigned { kSIfmt = 0170000, kSIfreg = 0100000 };
+// mmap and madvise.
+constexpr long kProtReadWrite = 3, kMapPrivateAnonymous = 0x22, kMadvHugepage = 14;
 
-// getrandom.
-enum : long { kGrndNonblock = 1 };
+// Sockets, epoll and the monotonic clock.
+constexpr long kAfInet = 2, kSockStream = 1, kSockDgram = 2, kSockNonblock = 04000,
+               kSockCloexec = 02000000, kSolSocket = 1, kSoReuseaddr = 2, kSoRcvtimeo = 20,
+               kSoSndtimeo = 21, kIpprotoTcp = 6, kTcpDeferAccept = 9, kMsgDontwait = 0x40,
+               kMsgNosignal = 0x4000, kMsgMore = 0x8000, kShutWr = 1;
+constexpr long kEpollCloexec = 02000000, kEpollCtlAdd = 1, kEpollCtlDel = 2, kEpollCtlMod = 3,
+               kEpollIn = 0x1, kEpollOut = 0x4, kEpollErr = 0x8, kEpollHup = 0x10;
+constexpr long kClockMonotonic = 1;
 
-// poll events.
-enum : short { kPollIn = 1 };
+// getrandom; poll.
+constexpr long kGrndNonblock = 1;
+constexpr short kPollIn = 1;
 
 // Terminal settings (ioctl) and the termios fields the runtime touches.
-enum : long { kTcgets = 0x5401, kTcsets = 0x5402 };
-enum : unsigned { kIcanon = 0x2, kEcho = 0x8 };
-enum : int { kVtime = 5, kVmin = 6 };
+constexpr long kTcgets = 0x5401, kTcsets = 0x5402;
+constexpr unsigned kIcanon = 0x2, kEcho = 0x8;
+constexpr int kVtime = 5, kVmin = 6;
 
 inline long call0(long n) {
   long r;

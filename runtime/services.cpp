@@ -4,6 +4,7 @@
 
 #include "bridge.h"
 #include "common.h"
+#include "files.h"
 #include "item.h"
 #include "kernel.h"
 
@@ -233,8 +234,13 @@ void run_program(Word command, bool batch, int64_t* read_end) {
     error_code().set_value(rc);
     return;
   }
+  // A signal that comes while the process is copied waits: the child must
+  // never run the parent's signal path (it would write the parent's
+  // buffered lines a second time).
+  hold_signals();
   const long pid = sys::call0(sys::kFork);
   if (pid == 0) {
+    default_signals_in_child();
     sys::close(status_pipe[0]);
     if (batch) {
       sys::close(out_pipe[0]);
@@ -251,6 +257,7 @@ void run_program(Word command, bool batch, int64_t* read_end) {
     sys::call1(sys::kExitGroup, 127);
     __builtin_unreachable();
   }
+  release_signals();
   sys::close(status_pipe[1]);
   if (batch) sys::close(out_pipe[1]);
   if (pid < 0) {
@@ -293,9 +300,11 @@ void wait_child(int64_t pid) {
     error_code().set_value(rc);
     return;
   }
+  // Ended by a signal: RETURN_CODE names it and ERROR_CODE holds the
+  // status a shell reports for it, 128 + its number.
   const int signal = status & 0x7f;
-  if (signal != 0) fatal_kernel(-signal);
-  error_code().set_value((status >> 8) & 0xff);
+  return_code().set_value(signal);
+  error_code().set_value(signal != 0 ? 128 + signal : (status >> 8) & 0xff);
 }
 
 // ---------------------------------------------------------------- random
@@ -358,10 +367,19 @@ extern "C" void bridge_RUN_INTERACTIVE(qw::Regs& r) {
   qw::services::run_program(qw::Word(reinterpret_cast<void*>(r.r9)), false, nullptr);
 }
 
+// _RUN_BATCH: r9 the command word, r10 the handle of the file block
+// (its name - 25) whose descriptor becomes the pipe's read end; any other
+// address just receives the descriptor.
 QW_ENTRY(_RUN_BATCH, bridge_RUN_BATCH);
 extern "C" void bridge_RUN_BATCH(qw::Regs& r) {
-  qw::services::run_program(qw::Word(reinterpret_cast<void*>(r.r9)), true,
-                            reinterpret_cast<int64_t*>(r.r10));
+  constexpr uint64_t kHandleToName = 25;
+  void* const name = reinterpret_cast<void*>(r.r10 + kHandleToName);
+  int64_t read_end = -1;
+  qw::services::run_program(qw::Word(reinterpret_cast<void*>(r.r9)), true, &read_end);
+  if (qw::files::is_file_block(name))
+    qw::files::take_pipe(qw::FileBlock(name), read_end);
+  else
+    qw::store64(reinterpret_cast<void*>(r.r10), read_end);
 }
 
 // _WAIT: r9 address of the child's process id (a number's value).

@@ -46,8 +46,9 @@ void date_request(int64_t request, int64_t* value, void* second);
 // error in ERROR_CODE (and CHILD_PID 0).
 void run_program(Word command, bool batch, int64_t* read_end);
 
-// Waits for the child; ERROR_CODE := its exit status.  A child ended by a
-// signal is fatal.
+// Waits for the child; ERROR_CODE := its exit status and RETURN_CODE := 0.
+// A child ended by a signal gives RETURN_CODE := the signal's number and
+// ERROR_CODE := 128 + that number.
 void wait_child(int64_t pid);
 
 // `count` random bytes (1, 2, 4, otherwise 8) as an unsigned value.

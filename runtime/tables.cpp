@@ -10,9 +10,9 @@
 
 #include "bridge.h"
 #include "common.h"
-#include "files.h"
 #include "numbers.h"
 #include "kernel.h"
+#include "record.h"
 
 namespace qw::tables {
 namespace {
@@ -20,13 +20,6 @@ namespace {
 constexpr int kSlots = 8;
 
 void set_status(FixedTable t, int64_t s) { t.status().set_value(s); }
-
-// Big-endian view of the first n (1..8) bytes at p, for ordering keys.
-inline uint64_t key_prefix(const uint8_t* p, uint64_t n) {
-  uint64_t v = 0;
-  for (uint64_t k = 0; k < n; ++k) v = (v << 8) | p[k];
-  return v << (8 * (8 - n));
-}
 
 inline uint64_t load_be64(const uint8_t* p) {
   return __builtin_bswap64(static_cast<uint64_t>(load64(p)));
@@ -76,7 +69,7 @@ struct FixedSortOps {
   }
   void take_pivot(int64_t m) {
     __builtin_memcpy(pivot, key(m), key_len);
-    pivot_head = key_prefix(pivot, head_len);
+    pivot_head = key_head(pivot, head_len);
   }
   bool below_pivot(int64_t i) const { return cmp(i) < 0; }
   bool above_pivot(int64_t j) const { return cmp(j) > 0; }
@@ -124,7 +117,7 @@ SearchIndex g_indexes[kIndexes];
 int g_index_victim = 0;
 
 void release(SearchIndex& x) {
-  if (x.map) sys::call2(11 /* munmap */, reinterpret_cast<long>(x.map),
+  if (x.map) sys::call2(sys::kMunmap, reinterpret_cast<long>(x.map),
                         static_cast<long>(x.map_bytes));
   x = SearchIndex{};
 }
@@ -190,7 +183,7 @@ void keep_search_index(const void* table, const KeyLayout& keys, int64_t n, uint
   drop_search_index(table);
   const uint64_t need = search_index_bytes(n, keys.entries != nullptr);
   if (n < 1 || (map == nullptr && keys.entries != nullptr) || (map && map_bytes < need)) {
-    if (map) sys::call2(11, reinterpret_cast<long>(map), static_cast<long>(map_bytes));
+    if (map) sys::call2(sys::kMunmap, reinterpret_cast<long>(map), static_cast<long>(map_bytes));
     return;
   }
   if (map == nullptr) {
@@ -198,8 +191,8 @@ void keep_search_index(const void* table, const KeyLayout& keys, int64_t n, uint
     map = map_memory(map_bytes);
     if (map == nullptr) return;
   }
-  sys::call3(28 /* madvise */, reinterpret_cast<long>(map), static_cast<long>(map_bytes),
-             14 /* huge pages */);
+  sys::call3(sys::kMadvise, reinterpret_cast<long>(map), static_cast<long>(map_bytes),
+             sys::kMadvHugepage);
   SearchIndex* x = nullptr;
   for (auto& slot : g_indexes)
     if (slot.table == nullptr) {
@@ -472,7 +465,7 @@ void record_to_entry(FixedTable t, Record rec) {
   if (e == nullptr) return;
   drop_search_index(t.label());
   const Record er = t.entry_record();
-  files::record_to_flat(rec, 0, e, er.flat_length());
+  record::to_flat(rec, e, er.flat_length());
 }
 
 void entry_to_record(FixedTable t, Record rec) {
@@ -482,7 +475,7 @@ void entry_to_record(FixedTable t, Record rec) {
     set_status(t, kInvalidKey);
     return;
   }
-  files::flat_to_record(rec, 0, e, t.entry_record().flat_length());
+  record::from_flat(rec, e, t.entry_record().flat_length());
 }
 
 void put(FixedTable t, uint64_t field_no, Item source, uint64_t start, uint64_t length) {
@@ -569,7 +562,7 @@ void find(FixedTable t, uint64_t key_start, uint64_t key_end, const uint8_t* key
   // The search stepped back from its first hit to the first of the run.
   if (f.probe != f.first) set_status(t, kDuplicates);
   set_whole_number(result, f.first + 1);
-  files::flat_to_record(er, 0, keys.entry(f.first), entry_len);
+  record::from_flat(er, keys.entry(f.first), entry_len);
 }
 
 }  // namespace qw::tables

@@ -1,11 +1,12 @@
 // The words module: moves with padding and case conversion, insert, find,
-// replace, environment lookup, and the conversions between records and
-// their flat text form.
+// replace, environment lookup; records to and from text go through the
+// record module.
 #include "words.h"
 
 #include "bridge.h"
 #include "common.h"
 #include "numbers.h"
+#include "record.h"
 #include "services.h"
 
 
@@ -194,77 +195,12 @@ void key_text(Item key, uint64_t start, uint64_t length, const char*& text,
 
 void text_within(Word src, uint64_t start, uint64_t length, Record rec) {
   validate_source(src.data(), start, length);
-  within({src.text() + start - 1, length, start}, [&](Word w) { text_to_record(w, 1, rec); });
+  within({src.text() + start - 1, length, start}, [&](Word w) { record::text_to_record(w, 1, rec); });
 }
 
 void record_within(Record rec, Word dest, uint64_t start, uint64_t length) {
   within(destination_range(dest, start, length, rec.flat_length()),
-         [&](Word w) { record_to_text(rec, w, 1); });
-}
-
-uint64_t record_to_buffer(Record rec, char* out, uint64_t capacity) {
-  uint64_t at = 0;
-  for (Item f = rec.first_field(); !Record::is_end(f) && at < capacity; f = f.next()) {
-    uint64_t room = capacity - at;
-    if (f.is_number()) {
-      Number n(f.data());
-      uint64_t L = n.picture_length();
-      numbers::to_text_clipped(n, {}, out + at, L < room ? L : room);
-      at += L < room ? L : room;
-    } else {
-      uint64_t L = f.length();
-      uint64_t c = L < room ? L : room;
-      __builtin_memmove(out + at, f.data(), c);
-      at += c;
-    }
-  }
-  return at;
-}
-
-void buffer_to_record(Record rec, const char* in, uint64_t length) {
-  uint64_t at = 0;
-  for (Item f = rec.first_field(); !Record::is_end(f); f = f.next()) {
-    uint64_t L = f.is_number() ? Number(f.data()).picture_length() : f.length();
-    uint64_t avail = at < length ? length - at : 0;
-    uint64_t c = L < avail ? L : avail;
-    if (f.is_number()) {
-      numbers::from_text_fixed(Number(f.data()), in + at, c);
-    } else {
-      char* d = reinterpret_cast<char*>(f.data());
-      __builtin_memmove(d, in + at, c);
-      __builtin_memset(d + c, ' ', L - c);
-    }
-    at += L;
-  }
-}
-
-void text_to_record(Word src, uint64_t start, Record rec) {
-  uint64_t flat = rec.flat_length();
-  if (flat > kRecordBufferSize) flat = kRecordBufferSize;
-  uint64_t len = src.length();
-  if (start == 0 || start >= 65536) start = 1;
-  uint64_t avail = start <= len ? len - start + 1 : 0;
-  uint64_t c = flat < avail ? flat : avail;
-  char* buf = reinterpret_cast<char*>(w_RecordBuffer);
-  __builtin_memmove(buf, src.text() + start - 1, c);
-  // A short text leaves the remaining fields blank rather than filled from
-  // whatever record the buffer held before.
-  __builtin_memset(buf + c, ' ', flat - c);
-  record_buffer().set_length(flat);
-  rec.set_record_no(0);
-  buffer_to_record(rec, buf, flat);
-}
-
-void record_to_text(Record rec, Word dest, uint64_t start) {
-  rec.set_record_no(0);
-  char* buf = reinterpret_cast<char*>(w_RecordBuffer);
-  uint64_t flat = record_to_buffer(rec, buf, kRecordBufferSize);
-  record_buffer().set_length(flat);
-  uint64_t len = dest.length();
-  if (start == 0 || start >= 65536) start = 1;
-  if (start > len) return;
-  uint64_t room = len - start + 1;
-  __builtin_memmove(dest.text() + start - 1, buf, flat < room ? flat : room);
+         [&](Word w) { record::record_to_text(rec, w, 1); });
 }
 
 }  // namespace qw::words

@@ -1,5 +1,5 @@
-// Text operations (_WORDS) and the conversions between records and their
-// flat form.
+// Text operations (_WORDS).  Records to and from text (_WORDS 129 and
+// 130) are the record module's (record.h).
 #pragma once
 
 #include <stdint.h>
@@ -46,25 +46,5 @@ void record_within(Record rec, Word dest, uint64_t start, uint64_t length);
 // and length).
 void key_text(Item key, uint64_t start, uint64_t length, const char*& text,
               uint64_t& text_length);
-
-// The flat form of a record: its fields side by side, words as they are,
-// numbers edited through their own pictures.  Writes at most `capacity`
-// bytes to `out` and returns the count written (the flat length when it
-// fits).
-uint64_t record_to_buffer(Record rec, char* out, uint64_t capacity);
-
-// Distributes a flat form into the record's fields: a word takes its Length
-// characters, a number converts its picture-length characters from text.
-// Characters beyond `length` count as blanks.  Field layouts never change
-// (a number with a blank picture is read as a whole number).
-void buffer_to_record(Record rec, const char* in, uint64_t length);
-
-// _WORDS 129: the word from `start` through w_RecordBuffer into the record;
-// the record's _NO becomes 0.
-void text_to_record(Word src, uint64_t start, Record rec);
-
-// _WORDS 130: the record's flat form (through w_RecordBuffer) into the word
-// at `start`; the rest of the word is unchanged.
-void record_to_text(Record rec, Word dest, uint64_t start);
 
 }  // namespace qw::words

@@ -12,6 +12,7 @@
 #include "files.h"
 #include "numbers.h"
 #include "kernel.h"
+#include "record.h"
 #include "tables.h"
 
 namespace qw::tables {
@@ -89,13 +90,6 @@ struct LinkOps {
   }
 };
 
-uint64_t head_of(const uint8_t* k, uint64_t len) {
-  const uint64_t n = len < 8 ? len : 8;
-  uint64_t v = 0;
-  for (uint64_t i = 0; i < n; ++i) v = (v << 8) | k[i];
-  return v << (8 * (8 - n));
-}
-
 }  // namespace
 
 uint64_t xslot_size(Xtable t) { return t.entry_record().flat_length() + 9; }
@@ -127,7 +121,7 @@ void xbind(Xtable t, Record entry_record, uint64_t bytes) {
   // pages (a hint; the kernel may ignore it).
   const long page_start = (start + 4095) & ~4095L, page_end = want & ~4095L;
   if (page_end - page_start >= (2L << 20))
-    sys::call3(28 /* madvise */, page_start, page_end - page_start, 14 /* huge pages */);
+    sys::call3(sys::kMadvise, page_start, page_end - page_start, sys::kMadvHugepage);
   w_TopOfBSS = start;
   w_BottomOfBSS = want;
 }
@@ -160,14 +154,14 @@ void xrecord_to_entry(Xtable t, int64_t position, Record rec) {
   drop_search_index(t.label());
   uint8_t* e = own_entry(slot_at(t, position));
   e[8] = 1;
-  files::record_to_flat(rec, 0, e + 9, t.entry_record().flat_length());
+  record::to_flat(rec, e + 9, t.entry_record().flat_length());
 }
 
 void xentry_to_record(Xtable t, int64_t position, Record rec) {
   const uint8_t* e = xlocate(t, position);
   if (e == nullptr) return;
   if (e[8] != 1) set_status(t, kInvalidKey);
-  files::flat_to_record(rec, 0, e + 9, t.entry_record().flat_length());
+  record::from_flat(rec, e + 9, t.entry_record().flat_length());
 }
 
 void xput(Xtable t, int64_t position, uint64_t field_no, Item source, uint64_t start,
@@ -227,11 +221,11 @@ void xsort(Xtable t, uint64_t key_start, uint64_t key_length) {
     partition_sort(ops, 0, n - 1);
     return;
   }
-  sys::call3(28 /* madvise */, map, static_cast<long>(bytes), 14 /* huge pages */);
+  sys::call3(sys::kMadvise, map, static_cast<long>(bytes), sys::kMadvHugepage);
   Ref* refs = reinterpret_cast<Ref*>(map);
   for (int64_t i = 0; i < n; ++i) {
     uint8_t* e = reinterpret_cast<uint8_t*>(load64(start + static_cast<uint64_t>(i) * size));
-    refs[i] = Ref{head_of(e + key_off, key_length), e};
+    refs[i] = Ref{key_head(e + key_off, key_length), e};
   }
   ScratchOps ops{refs, key_off, key_length, {}};
   partition_sort(ops, 0, n - 1);
@@ -283,7 +277,7 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
     const uint8_t* e = keys.entry(p);
     if (e[8] == 1) {
       set_whole_number(result, p + 1);
-      files::flat_to_record(t.entry_record(), 0, e + 9, len);
+      record::from_flat(t.entry_record(), e + 9, len);
       return;
     }
   }
@@ -293,38 +287,53 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
 
 namespace {
 
-[[noreturn]] void too_large() {
+// Load and unload reach the file through its path on a descriptor of their
+// own: whether the program has the block open does not matter, and an
+// open block keeps its handle and position.  Fatal messages name the file.
+struct TableFile {
+  long fd;
+  char path[4097];
+};
+
+[[noreturn]] void table_file_fails(const TableFile& tf, const char* line80) {
+  fatal_line_about(line80, tf.path);
+}
+
+[[noreturn]] void too_large(const TableFile& tf) {
   static constexpr char kLine[81] =
       "TABLES[error]:- the file is larger than the xtable's memory                     ";
-  fatal_line(kLine);
+  table_file_fails(tf, kLine);
 }
 
-[[noreturn]] void not_random() {
+[[noreturn]] void not_random(FileBlock f) {
   static constexpr char kLine[81] =
       "TABLES[error]:- load and unload need a random file (kind 16 or 32)              ";
-  fatal_line(kLine);
-}
-
-long open_path(FileBlock f, long flags) {
   char path[4097];
   files::make_path(f.name(), path);
-  const long fd = sys::open(path, flags, 0666);
-  if (fd < 0) fatal_kernel(fd);
-  f.set_handle(fd);
-  return fd;
+  fatal_line_about(kLine, path);
+}
+
+long checked(const TableFile& tf, long r) {
+  if (r < 0) fatal_kernel_about(r, tf.path);
+  return r;
+}
+
+void open_table_file(TableFile& tf, FileBlock f, long flags) {
+  files::settle_file(f);
+  files::make_path(f.name(), tf.path);
+  tf.fd = checked(tf, sys::open(tf.path, flags, 0666));
 }
 
 // Buffered writer of the unload: every byte reaches the file or the
 // program ends with the kernel's line.
 struct Writer {
-  long fd;
+  const TableFile& tf;
   uint64_t used = 0;
   void flush() {
     const uint8_t* p = g_chunk;
     while (used > 0) {
-      const long r = sys::write(fd, p, static_cast<long>(used));
-      if (r < 0) fatal_kernel(r);
-      if (r == 0) fatal_kernel(-28);
+      const long r = checked(tf, sys::write(tf.fd, p, static_cast<long>(used)));
+      if (r == 0) checked(tf, sys::kEnospc);
       p += r;
       used -= static_cast<uint64_t>(r);
     }
@@ -344,14 +353,13 @@ struct Writer {
 
 // Buffered reader of the kind 16 load; take(nullptr, n) skips n bytes.
 struct Reader {
-  long fd;
+  const TableFile& tf;
   uint64_t pos = 0, end = 0;
   uint64_t take(uint8_t* out, uint64_t n) {
     uint64_t got = 0;
     while (got < n) {
       if (pos == end) {
-        const long r = sys::read(fd, g_chunk, kChunk);
-        if (r < 0) fatal_kernel(r);
+        const long r = checked(tf, sys::read(tf.fd, g_chunk, kChunk));
         if (r == 0) break;
         pos = 0;
         end = static_cast<uint64_t>(r);
@@ -372,27 +380,23 @@ void xload(Xtable t, FileBlock f, bool keep_deleted) {
   set_status(t, kGood);
   drop_search_index(t.label());
   const uint8_t kind = f.kind();
-  if (!files::is_random(kind)) not_random();
-  const long fd = open_path(f, 0);
+  if (!files::is_random(kind)) not_random(f);
+  TableFile tf;
+  open_table_file(tf, f, 0);
   const uint64_t len = t.entry_record().flat_length();
   const uint64_t size = len + 9;
   uint8_t* const start = t.block_start();
   const uint64_t capacity = static_cast<uint64_t>(t.block_end() - start);
-  uint8_t st[144];
-  long r = sys::call2(sys::kFstat, fd, reinterpret_cast<long>(st));
-  if (r < 0) fatal_kernel(r);
-  const uint64_t file_bytes = static_cast<uint64_t>(load64(st + 48));
+  uint8_t st[sys::kStatRecordSize];
+  checked(tf, sys::call2(sys::kFstat, tf.fd, reinterpret_cast<long>(st)));
+  const uint64_t file_bytes = static_cast<uint64_t>(load64(st + sys::kStatSizeAt));
   f.size().set_value(static_cast<int64_t>(file_bytes));
   uint64_t count = 0;
   if (kind == files::kRandomReserved) {
-    if (file_bytes > capacity) {
-      sys::close(fd);
-      too_large();
-    }
+    if (file_bytes > capacity) too_large(tf);
     uint64_t got = 0;
     while (got < file_bytes) {
-      r = sys::read(fd, start + got, static_cast<long>(file_bytes - got));
-      if (r < 0) fatal_kernel(r);
+      const long r = checked(tf, sys::read(tf.fd, start + got, static_cast<long>(file_bytes - got)));
       if (r == 0) break;
       got += static_cast<uint64_t>(r);
     }
@@ -405,7 +409,7 @@ void xload(Xtable t, FileBlock f, bool keep_deleted) {
     // Kind 16: status byte and flat record per record, each into the next
     // slot after its link; dropped records give their slot to the next.
     // A partial record at the end of the file is not a record.
-    Reader rd{fd};
+    Reader rd{tf};
     for (;;) {
       uint8_t flag;
       if (rd.take(&flag, 1) == 0) break;
@@ -413,10 +417,7 @@ void xload(Xtable t, FileBlock f, bool keep_deleted) {
         if (rd.take(nullptr, len) < len) break;
         continue;
       }
-      if ((count + 1) * size > capacity) {
-        sys::close(fd);
-        too_large();
-      }
+      if ((count + 1) * size > capacity) too_large(tf);
       uint8_t* slot = start + count * size;
       if (rd.take(slot + 9, len) < len) break;
       slot[8] = flag;
@@ -425,22 +426,22 @@ void xload(Xtable t, FileBlock f, bool keep_deleted) {
     }
   }
   t.ubound().set_value(static_cast<int64_t>(count));
-  r = sys::close(fd);
-  if (r < 0) fatal_kernel(r);
+  checked(tf, sys::close(tf.fd));
 }
 
 void xunload(Xtable t, FileBlock f, bool with_deleted) {
   set_status(t, kGood);
   const uint8_t kind = f.kind();
-  if (!files::is_random(kind)) not_random();
-  const long fd = open_path(f, 1 | 64 | 512);  // write, create, truncate
+  if (!files::is_random(kind)) not_random(f);
+  TableFile tf;
+  open_table_file(tf, f, sys::kOWriteOnly | sys::kOCreat | sys::kOTruncate);
   const uint64_t len = t.entry_record().flat_length();
   const uint64_t size = len + 9;
   uint8_t* const start = t.block_start();
   int64_t n = t.ubound().value();
   const int64_t room = static_cast<int64_t>(static_cast<uint64_t>(t.block_end() - start) / size);
   if (n > room) n = room;
-  Writer w{fd};
+  Writer w{tf};
   for (int64_t p = 1; p <= n; ++p) {
     const uint8_t* e = entry_of(start + static_cast<uint64_t>(p - 1) * size);
     if (e[8] != 1 && !with_deleted) continue;
@@ -448,8 +449,7 @@ void xunload(Xtable t, FileBlock f, bool with_deleted) {
     else w.put(e + 8, len + 1);
   }
   w.flush();
-  const long r = sys::close(fd);
-  if (r < 0) fatal_kernel(r);
+  checked(tf, sys::close(tf.fd));
 }
 
 }  // namespace qw::tables

@@ -80,7 +80,8 @@ inline int64_t& value(uint8_t* number) { return *reinterpret_cast<int64_t*>(numb
 inline int64_t status_of_file(uint8_t* name) { return value(name - 36); }
 
 // A call of a runtime entry with r8..r15 loaded; rdi and rsi travel both
-// ways (the line entries hand them back advanced).
+// ways (the line entries hand them back advanced).  The entries keep the
+// general registers only: the vector registers are the caller's to save.
 struct Regs {
   uint64_t r8 = 0, r9 = 0, r10 = 0, r11 = 0, r12 = 0, r13 = 0, r14 = 0, r15 = 0;
   uint64_t rdi = 0, rsi = 0;
@@ -97,7 +98,8 @@ struct Regs {
         :                                                                             \
         : "b"(&r)                                                                     \
         : "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "rdi", "rsi",         \
-          "memory");                                                                  \
+          "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",       \
+          "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15", "memory");     \
   }
 
 extern "C" void _FILEIO();

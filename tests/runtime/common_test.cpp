@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -86,6 +87,15 @@ TEST(FatalExit, KernelAndLibraryForms) {
   // A number outside the table still ends the program, with line 000.
   EXPECT_EQ(fatal_output([] { qw::sys_error(-999, nullptr); }),
             "\x1b[91mSystem Error is " + padded("000:Quillwright error", 64) + "\n");
+  // About a file: its name follows; a failure met on the way out (a flush
+  // of held lines) is shown after the message that ended the run.
+  EXPECT_EQ(fatal_output([] {
+              qw::set_exit_flush([](bool) { qw::report_at_end(-28, "held.txt"); });
+              qw::fatal_line_about(err01, "data.txt");
+            }),
+            "\x1b[91m\n" + padded("NUMBERS[error]:- non numeric field", 80) +
+                "\nFile: data.txt\n\x1b[91mSystem Error is " +
+                padded("028:No space left on device", 64) + "\nFile: held.txt\n");
 }
 
 bool g_cleaned = false;
@@ -110,6 +120,28 @@ TEST(EndProgram, ExitsWithErrorCode) {
                 },
                 42),
             "");
+  // The kernel keeps 8 bits: a status it would cut to 0 ends with 255.
+  for (int64_t code : {256, 512, -2})
+    fatal_output([code] {
+      qw::store64(ERROR_CODE, code);
+      qw::end_program();
+    }, 255);
+}
+
+// An ending signal runs the cleanup and the flush (after a hold is
+// released), then ends the program by that signal.
+TEST(SignalPath, FlushesCleansUpAndEndsByTheSignal) {
+  EXPECT_EXIT(
+      {
+        qw::set_fatal_cleanup([] { (void)!write(2, "cleanup;", 8); });
+        qw::set_exit_flush([](bool quietly) { (void)!write(2, quietly ? "flush;" : "loud;", 6); });
+        qw::hold_signals();
+        kill(getpid(), SIGTERM);
+        (void)!write(2, "held;", 5);
+        qw::release_signals();
+        (void)!write(2, "not reached", 11);
+      },
+      ::testing::KilledBySignal(SIGTERM), "held;cleanup;flush;$");
 }
 
 TEST(Validate, SourceSubstring) {

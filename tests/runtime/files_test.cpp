@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "arena.h"
 #include "files.h"
@@ -242,6 +243,12 @@ TEST_F(Files, LocksHeldByAnotherProcessGiveStatus90) {
     char c = static_cast<char>(status(cf));
     (void)!write(ready[1], &c, 1);
     (void)!read(done[0], &c, 1);
+    // Then a shared lock on the whole file, as a reader takes it.
+    uint8_t* reader = a.file(path("lock.dat"), fl::kRandom);
+    fl::open_file(FileBlock(reader), 0 | fl::kModeLockFile);
+    c = static_cast<char>(status(reader));
+    (void)!write(ready[1], &c, 1);
+    (void)!read(done[0], &c, 1);
     _exit(0);
   }
   char c;
@@ -264,8 +271,16 @@ TEST_F(Files, LocksHeldByAnotherProcessGiveStatus90) {
   EXPECT_EQ(status(g), 90);
   EXPECT_EQ(FileBlock(g).handle(), -1);
   fl::close_file(FileBlock(g));
-  EXPECT_EQ(status(g), 0) << "closing a file that did not open is harmless";
+  EXPECT_EQ(status(g), fl::kNotOpen) << "closing a file that did not open touches nothing";
 
+  // Readers share the lock of the whole file; a writer cannot take it.
+  (void)!write(done[1], "x", 1);
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, 0) << "child's shared lock";
+  fl::open_file(FileBlock(g), 0 | fl::kModeLockFile);
+  EXPECT_EQ(status(g), 0);
+  fl::open_file(FileBlock(g), 2 | fl::kModeLockFile);
+  EXPECT_EQ(status(g), 90);
   (void)!write(done[1], "x", 1);
   int ws;
   waitpid(child, &ws, 0);
@@ -295,31 +310,36 @@ std::string delivered(uint8_t* f) {
                      FileBlock(f).read_length().value());
 }
 
-TEST_F(Files, CommaSeparatedLineAndReadBack) {
+// Words are quoted, a quote inside one doubled; words holding commas and
+// quotes read back as they were.
+TEST_F(Files, CommaSeparatedLinesAndReadBack) {
   Arena a;
   uint8_t* f = a.file(path("x.csv"), fl::kCsv);
   uint8_t* w1 = a.word("AB", 5);
   uint8_t* n = a.number(7, "99");
-  uint8_t* w2 = a.word("C", 3);
+  uint8_t* w2 = a.word("C", 4);
   fl::open_file(FileBlock(f), 1);
   write_line(f, {w1, n, w2});
+  set_text(w1, ",AB");
+  set_text(w2, "\"A\"");
+  write_line(f, {w1, n, w2});
   fl::close_file(FileBlock(f));
-  EXPECT_EQ(slurp(path("x.csv")), "\"AB   \",07,\"C  \"\n");
+  EXPECT_EQ(slurp(path("x.csv")), "\"AB   \",07,\"C   \"\n\",AB  \",07,\"\"\"A\"\" \"\n");
 
-  set_text(w1, "");
-  set_text(w2, "");
-  Number(n).set_value(0);
   fl::open_file(FileBlock(f), 0);
-  fl::read_file(FileBlock(f), nullptr);
-  EXPECT_EQ(status(f), 0);
-  EXPECT_EQ(FileBlock(f).read_length().value(), 16);
-  const uint8_t* at = w_RecordBuffer;
-  at = fl::line_to_field(Item(w1), 1, 5, FileBlock(f), at);
-  at = fl::line_to_field(Item(n), 0, 0, FileBlock(f), at);
-  at = fl::line_to_field(Item(w2), 1, 3, FileBlock(f), at);
-  EXPECT_EQ(text(w1), "AB   ");
-  EXPECT_EQ(value(n), 7);
-  EXPECT_EQ(text(w2), "C  ");
+  for (auto [word1, word2] : {std::pair{"AB   ", "C   "}, std::pair{",AB  ", "\"A\" "}}) {
+    set_text(w1, "");
+    set_text(w2, "");
+    Number(n).set_value(0);
+    fl::read_file(FileBlock(f), nullptr);
+    EXPECT_EQ(status(f), 0);
+    const uint8_t* at = fl::line_to_field(Item(w1), 1, 5, FileBlock(f), w_RecordBuffer);
+    at = fl::line_to_field(Item(n), 0, 0, FileBlock(f), at);
+    fl::line_to_field(Item(w2), 1, 4, FileBlock(f), at);
+    EXPECT_EQ(text(w1), word1);
+    EXPECT_EQ(value(n), 7);
+    EXPECT_EQ(text(w2), word2);
+  }
   fl::read_file(FileBlock(f), nullptr);
   EXPECT_EQ(status(f), 10);
   fl::close_file(FileBlock(f));
@@ -333,7 +353,7 @@ TEST_F(Files, LastLineWithoutLineFeedAndBlanksAfterShortLines) {
   fl::open_file(FileBlock(f), 0);
   fl::read_file(FileBlock(f), nullptr);
   EXPECT_EQ(delivered(f), "a much longer first line");
-  EXPECT_EQ(w_RecordBuffer[24], '\n') << "the terminator stays after the line";
+  EXPECT_EQ(w_RecordBuffer[24], ' ') << "the terminator never reaches a field";
   fl::read_file(FileBlock(f), nullptr);
   EXPECT_EQ(delivered(f), "short");
   // A field taken past the short line and its terminator comes out blank,
@@ -514,6 +534,107 @@ TEST_F(Files, WriteBehindFailureIsFatalAtTheFlush) {
   EXPECT_EQ(status(f), 0);
   EXPECT_EXIT((dup2(2, 1), fl::close_file(FileBlock(f))), ::testing::ExitedWithCode(1),
               "No space left on device");
+}
+
+// A file that ends inside a record delivers the part read with status 34.
+TEST_F(Files, RecordsCutOffAtTheEndOfTheFile) {
+  Item3 r;
+  Arena a;
+  spit(path("seq.dat"), "S1   001Q   S2   0");
+  uint8_t* s = a.file(path("seq.dat"), fl::kSequential);
+  fl::open_file(FileBlock(s), 0);
+  fl::read_file(FileBlock(s), r.rec);
+  EXPECT_EQ(status(s), 0);
+  fl::read_file(FileBlock(s), r.rec);
+  EXPECT_EQ(status(s), fl::kRecordCutOff);
+  EXPECT_EQ(text(r.key), "S2   ");
+  EXPECT_EQ(text(r.flag), "    ");
+  fl::read_file(FileBlock(s), r.rec);
+  EXPECT_EQ(status(s), 10);
+
+  spit(path("r.dat"), std::string("\x01K1   001F   \x01K2   0", 20));
+  uint8_t* f = a.file(path("r.dat"), fl::kRandom);
+  fl::open_file(FileBlock(f), 0);
+  r.set(2, "", 0, "");
+  fl::read_file(FileBlock(f), r.rec);
+  EXPECT_EQ(status(f), fl::kRecordCutOff);
+  EXPECT_EQ(text(r.key), "K2   ");
+  r.set(0, "", 0, "");
+  fl::start_file(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), 0);
+  fl::next_record(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), fl::kRecordCutOff);
+  EXPECT_EQ(r.no(), 2);
+  fl::next_record(FileBlock(f), Record(r.rec));
+  EXPECT_EQ(status(f), 10);
+}
+
+std::vector<std::string> first_words(uint8_t* f, uint8_t* w) {
+  std::vector<std::string> got;
+  fl::open_file(FileBlock(f), 0);
+  for (fl::read_file(FileBlock(f), nullptr); status(f) != 10; fl::read_file(FileBlock(f), nullptr)) {
+    fl::line_to_field(Item(w), 1, Word(w).length(), FileBlock(f), w_RecordBuffer);
+    got.push_back(text(w));
+  }
+  fl::close_file(FileBlock(f));
+  return got;
+}
+
+TEST_F(Files, FieldsNeverCollideWithTheLineFormat) {
+  using Words = std::vector<std::string>;
+  Arena a;
+  // The terminator never reaches a field, nor a carriage return before a
+  // line feed: "AB" read into five characters is "AB   ".
+  uint8_t* w = a.word("", 5);
+  spit(path("t.txt"), "AB\nAB\r\nAB");
+  spit(path("t.semi"), "AB;CD;");
+  EXPECT_EQ(first_words(a.file(path("t.txt"), fl::kLines), w), (Words{"AB   ", "AB   ", "AB   "}));
+  EXPECT_EQ(first_words(a.file(path("t.semi"), ';'), w), (Words{"AB   ", "CD   "}));
+
+  // A field holding the terminator is refused and nothing is written.
+  uint8_t* f = a.file(path("two.txt"), fl::kLines);
+  uint8_t* split = a.word("a\nb");
+  fl::open_file(FileBlock(f), 1);
+  write_line(f, {w});
+  write_line(f, {w, split});
+  EXPECT_EQ(status(f), fl::kFieldHoldsTerminator);
+  write_line(f, {w});
+  EXPECT_EQ(status(f), 0);
+  fl::close_file(FileBlock(f));
+  EXPECT_EQ(slurp(path("two.txt")), "CD   \nCD   \n");
+}
+
+TEST_F(Files, OpenModesAndWhatTheyAllow) {
+  Arena a;
+  uint8_t* w = a.word("new");
+  uint8_t* f = a.file(path("log.txt"), fl::kLines);
+  uint8_t* g = a.file(path("log.txt"), fl::kLines);
+  spit(path("log.txt"), "entry of the log\n");
+  // Appending grows the log; plain writing starts over the old text.
+  // Opening an open block closes it first.
+  fl::open_file(FileBlock(f), 1 | fl::kModeAppend);
+  write_line(f, {w});
+  fl::open_file(FileBlock(f), 1 | fl::kModeAppend);
+  write_line(f, {w});
+  fl::open_file(FileBlock(f), 1);
+  write_line(f, {w});
+  fl::close_file(FileBlock(f));
+  EXPECT_EQ(slurp(path("log.txt")), "new\ny of the log\nnew\nnew\n");
+  // A second block opening the path sees the lines held behind.
+  fl::open_file(FileBlock(f), 1 | fl::kModeAppend | fl::kModeWriteBehind);
+  write_line(f, {w});
+  fl::open_file(FileBlock(g), 0);
+  EXPECT_EQ(FileBlock(g).size().value(), 29);
+  fl::close_file(FileBlock(f));
+
+  // Writing to a file opened for reading, or reading one opened for
+  // writing, ends the program naming the file.
+  EXPECT_EXIT((dup2(2, 1), write_line(g, {w})), ::testing::ExitedWithCode(1),
+              "Write Error:The file is open for reading only *\nFile: .*/log.txt\n");
+  fl::open_file(FileBlock(f), 1);
+  EXPECT_EXIT((dup2(2, 1), fl::read_file(FileBlock(f), nullptr)), ::testing::ExitedWithCode(1),
+              "Read Error:The file is open for writing only");
+  fl::close_file(FileBlock(f));
 }
 
 // ---------------------------------------------------------------------------

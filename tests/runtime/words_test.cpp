@@ -1,5 +1,5 @@
-// Moves, insert, find, replace and the record conversions of the words
-// module.
+// Moves, insert, find and replace of the words module (records to and
+// from text: record_test.cpp).
 #include <sys/syscall.h>
 
 #include <gtest/gtest.h>
@@ -182,57 +182,6 @@ TEST(NumberSource, EditsAtStartAndClears) {
   uint8_t* t = a.word(std::string(20, ' '));
   words(wd::kPad, n, 0, 0, t, 1, 1);
   EXPECT_EQ(text(t), "1,234+");
-}
-
-TEST(Records, FlatFormRoundTrip) {
-  Arena a;
-  uint8_t* rec = a.begin_record();
-  a.word("KEY01");
-  uint8_t* qty = a.number(42, "9999");
-  uint8_t* price = a.number(-1250, "999.99-");
-  a.word("ok");
-  a.end_record(rec);
-  qw::Record r(rec);
-  EXPECT_EQ(r.flat_length(), 5u + 4 + 7 + 2);
-  char flat[64];
-  ASSERT_EQ(wd::record_to_buffer(r, flat, sizeof flat), 18u);
-  EXPECT_EQ(std::string(flat, 18), "KEY010042012.50-ok");
-  // Capacity limits what is written.
-  EXPECT_EQ(wd::record_to_buffer(r, flat, 7), 7u);
-
-  wd::buffer_to_record(r, "ABCDE0007 12.50+zz", 18);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(rec + 17), 5), "ABCDE");
-  EXPECT_EQ(Number(qty).value(), 7);
-  EXPECT_EQ(Number(price).value(), 1250);
-  // A short buffer leaves the remaining fields blank or zero.
-  wd::buffer_to_record(r, "XY", 2);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(rec + 17), 5), "XY   ");
-  EXPECT_EQ(Number(qty).value(), 0);
-}
-
-TEST(Records, TextToRecordAndBack) {
-  Arena a;
-  uint8_t* rec = a.begin_record();
-  uint8_t* key = a.word("     ");
-  uint8_t* qty = a.number(0, "999");
-  a.end_record(rec);
-  qw::Record r(rec);
-  r.set_record_no(5);
-  uint8_t* src = a.word("##KEY99123");
-  wd::text_to_record(Word(src), 3, r);
-  EXPECT_EQ(text(key), "KEY99");
-  EXPECT_EQ(Number(qty).value(), 123);
-  EXPECT_EQ(r.record_no(), 0);
-  EXPECT_EQ(qw::record_buffer().length(), 8u);
-  // A short source does not pick up the previous buffer contents.
-  wd::text_to_record(Word(a.word("AB")), 1, r);
-  EXPECT_EQ(text(key), "AB   ");
-  EXPECT_EQ(Number(qty).value(), 0);
-
-  Number(qty).set_value(7);
-  uint8_t* out = a.word("..........");
-  wd::record_to_text(r, Word(out), 4);
-  EXPECT_EQ(text(out), "...AB   00");
 }
 
 TEST(Dispatch, NumberDestinationIsFatal) {

@@ -1,0 +1,126 @@
+// The record's flat form, for every module that stores records.
+#include "record.h"
+
+#include "numbers.h"
+
+namespace qw::record {
+
+namespace {
+
+// Short copies and blank fills in 8-byte steps: fields are mostly a few
+// bytes long, where a block instruction's start-up would dominate.
+// Source and destination never overlap (the flat form always lies in a
+// buffer or table of its own).
+inline void copy_bytes(uint8_t* d, const uint8_t* s, uint64_t n) {
+  if (n > 256) {
+    __builtin_memmove(d, s, n);
+    return;
+  }
+  if (n >= 8) {
+    // Whole 8-byte steps, then one last step that ends at the last byte
+    // (it may cover bytes already copied).
+    const uint64_t tail = load64(s + n - 8);
+    for (; n > 8; n -= 8, d += 8, s += 8) store64(d, load64(s));
+    store64(d + n - 8, tail);
+    return;
+  }
+  if (n >= 4) {
+    uint32_t head, last;
+    __builtin_memcpy(&head, s, 4);
+    __builtin_memcpy(&last, s + n - 4, 4);
+    __builtin_memcpy(d, &head, 4);
+    __builtin_memcpy(d + n - 4, &last, 4);
+    return;
+  }
+  for (; n > 0; --n) *d++ = *s++;
+}
+
+inline void fill_blanks(uint8_t* d, uint64_t n) {
+  for (; n >= 8; n -= 8, d += 8) store64(d, 0x2020202020202020);
+  for (; n > 0; --n) *d++ = ' ';
+}
+
+// The character the numbers module shows in a picture's first position
+// when the value is too wide for it.
+constexpr uint8_t kOverflowMark = '*';
+
+// Whether the number can be shown through its own picture.  The numbers
+// module answers this (numbers::picture_shows); until it is asked here,
+// every value counts as shown.
+inline bool number_shows(Number) { return true; }
+
+uint8_t* buffer() { return opaque(w_RecordBuffer); }
+
+}  // namespace
+
+uint64_t to_flat(Record rec, uint8_t* out, uint64_t capacity) {
+  uint64_t at = 0;
+  for (Item f = rec.first_field(); !Record::is_end(f) && at < capacity; f = f.next()) {
+    const uint64_t room = capacity - at;
+    const uint64_t len = f.length();
+    const uint64_t c = len < room ? len : room;
+    if (f.is_number()) {
+      numbers::to_text_clipped(Number(f.data()), {}, reinterpret_cast<char*>(out + at), c);
+    } else {
+      copy_bytes(out + at, f.data(), c);
+    }
+    at += c;
+  }
+  return at;
+}
+
+void from_flat(Record rec, const uint8_t* in, uint64_t available) {
+  bool marked = false;
+  uint64_t at = 0;
+  for (Item f = rec.first_field(); !Record::is_end(f); f = f.next()) {
+    const uint64_t len = f.length();
+    const uint64_t avail = at < available ? available - at : 0;
+    const uint64_t c = len < avail ? len : avail;
+    if (f.is_number()) {
+      numbers::from_text_fixed(Number(f.data()), reinterpret_cast<const char*>(in + at), c);
+      marked |= c > 0 && in[at] == kOverflowMark;
+    } else {
+      copy_bytes(f.data(), in + at, c);
+      if (c < len) fill_blanks(f.data() + c, len - c);
+    }
+    at += len;
+  }
+  if (marked) return_code().set_value(9);
+}
+
+bool shows(Record rec) {
+  for (Item f = rec.first_field(); !Record::is_end(f); f = f.next())
+    if (f.is_number() && !number_shows(Number(f.data()))) return false;
+  return true;
+}
+
+void text_to_record(Word src, uint64_t start, Record rec) {
+  uint64_t flat = rec.flat_length();
+  if (flat > kRecordBufferSize) flat = kRecordBufferSize;
+  const uint64_t len = src.length();
+  if (start == 0 || start >= 65536) start = 1;
+  const uint64_t avail = start <= len ? len - start + 1 : 0;
+  const uint64_t c = flat < avail ? flat : avail;
+  uint8_t* buf = buffer();
+  __builtin_memmove(buf, src.text() + start - 1, c);
+  // A short text leaves the remaining fields blank rather than filled from
+  // whatever record the buffer held before.
+  __builtin_memset(buf + c, ' ', flat - c);
+  record_buffer().set_length(flat);
+  rec.set_record_no(0);
+  from_flat(rec, buf, flat);
+}
+
+void record_to_text(Record rec, Word dest, uint64_t start) {
+  rec.set_record_no(0);
+  uint8_t* buf = buffer();
+  const uint64_t flat = to_flat(rec, buf, kRecordBufferSize);
+  record_buffer().set_length(flat);
+  const uint64_t len = dest.length();
+  if (start == 0 || start >= 65536) start = 1;
+  if (start > len) return;
+  const uint64_t room = len - start + 1;
+  __builtin_memmove(dest.text() + start - 1, buf, flat < room ? flat : room);
+}
+
+}  // namespace qw::record

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Fault injection for the files module: signals while lines are held
+# behind, a reader that leaves a pipe, a file-size limit standing in for a
+# full disk, named pipes whose writer comes late, record numbers far
+# beyond any file, blocks that are not open, exit statuses past 255.
+# faults.QWR is built once with quill and run per case; every case checks
+# what reached the disk, not only the status.
+#   faults.sh QUILL
+set -u
+quill=$1
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'exec 3>&- 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work" || exit 1
+cp "$here/faults.QWR" .
+"$quill" build faults > build.out 2>&1 || { cat build.out; exit 1; }
+
+failures=0
+check() {  # what, actual, expected
+  if [ "$2" != "$3" ]; then
+    echo "FAIL $1: got [$2], expected [$3]"
+    failures=$((failures + 1))
+  fi
+}
+run() { timeout 60 env --default-signal=PIPE,INT ./faults "$@"; }
+line() { printf '%06d....+....1....+....2....+....3....' "$1"; }
+# The first n lines every case writes, as they must stand on disk.
+lines() { for ((i = 1; i <= $1; i++)); do line "$i"; echo; done; }
+lines 1000 > want_1000.txt
+
+# A signal while 1000 lines (41,000 bytes) are held behind: all reach the
+# disk and the program ends by that signal.
+mkfifo hold
+for sig in TERM INT HUP; do
+  rm -f out.txt run.out
+  exec 3<>hold  # standard input that never ends: the program waits
+  env --default-signal=INT ./faults behind < hold > run.out 2>&1 &
+  pid=$!
+  for ((i = 0; i < 100; i++)); do grep -q ready run.out && break; sleep 0.1; done
+  kill -"$sig" "$pid"
+  wait "$pid"
+  check "$sig: exit status" $? $((128 + $(kill -l "$sig")))
+  exec 3>&-
+  cmp -s out.txt want_1000.txt || check "$sig: lines on disk" "$(wc -c < out.txt) bytes" 41000
+done
+
+# The reader of standard output leaves: SIGPIPE ends the program, the lines
+# held behind are on disk.
+rm -f out.txt
+run pipe | head -n 1 > /dev/null
+check "pipe: exit status" "${PIPESTATUS[0]}" 141
+cmp -s out.txt want_1000.txt || check "pipe: lines on disk" "$(wc -c < out.txt) bytes" 41000
+
+# A file-size limit of 40 KiB: the write that passes it ends the program
+# with the kernel's line and the file's name; every line before is intact.
+(ulimit -f 40; run full > run.out)
+check "full: exit status" $? 1
+check "full: message" "$(tail -n 2 run.out | tr -d '\033')" \
+  "$(printf '[91mSystem Error is %-64s\nFile: out.txt' '027:File too large')"
+check "full: lines before the limit" "$(head -n 999 out.txt)" "$(lines 999)"
+# Another fatal error while the held lines cannot be written: both messages.
+(ulimit -f 8; run fullboth > run.out)
+check "fullboth: exit status" $? 1
+grep -q 'Read Error:You need a record number' run.out || check "fullboth: first message" missing shown
+grep -q 'System Error is 027:File too large' run.out || check "fullboth: flush message" missing shown
+check "fullboth: lines before the limit" "$(head -n 199 out.txt)" "$(lines 199)"
+
+# A named pipe whose writer comes late, then a standard input that pauses:
+# both are waited for, every line arrives.
+mkfifo fifo
+(sleep 0.3; echo a; sleep 0.3; echo b) > fifo &
+check "fifo: lines" "$( (echo c; sleep 0.3; echo d) | run fifo | tr -d ' ')" \
+  "$(printf 'a|\nb|\nc|\nd|')"
+wait
+
+# Record numbers whose offsets pass 2^63 change nothing (status 24); one
+# 5.2 GB into a sparse file works.
+check "far: statuses" "$(run far | tr '\n' ' ')" "24 24 24 00 00 FAR    "
+check "far: records 1 and 2" "$(head -c 26 items.dat | tr '\001' '#')" \
+  "#ONE   000000#TWO   000000"
+check "far: file size" "$(stat -c %s items.dat)" $((400000000 * 13))
+
+# A closed block and a never opened one (descriptor 0 open on a file) touch
+# no descriptor: status 31, every file as it was.
+echo precious > victim.txt
+check "notopen: statuses" "$(run notopen 0<> victim.txt | tr '\n' ' ')" \
+  "closed 31 never 31 read 31 "
+check "notopen: files" "$(cat log.txt data.txt victim.txt)" \
+  "$(printf 'log line\ndata line\nprecious')"
+
+# Load and unload work whether or not the program opened the block.
+check "xtables: statuses" "$(run xtables | tr '\n' ' ')" "closed 00 loaded 000000002 "
+check "xtables: file" "$(tr '\001' '#' < items.dat)" "#ONE   000000#TWO   000000"
+
+# The output of a program started with @RUN_BATCH is read through a block.
+check "batch: line" "$(run batch | tr -d ' ')" "piped|00"
+
+# On a terminal the fatal message ends by resetting the colour.
+check "terminal: colour reset" "$(script -qec './faults fullboth' /dev/null | tail -c 4 | od -An -c | tr -d ' ')" \
+  '033[0m'
+
+# Exit statuses: 256 at run time ends with 255, a literal 256 is refused
+# when built.
+run terminate
+check "terminate: exit status" $? 255
+printf '%s\n' '%include "include/BEGIN.DICTIONARY"' '%include "include/BEGIN.MATRIX"' \
+  '%include "include/BEGIN.INSTRUCTIONS"' '  @TERMINATE 256' '%include "include/END.PROGRAM"' \
+  > t256.QWR
+"$quill" build t256 > build.out 2>&1
+check "terminate 256: build status" $? 70
+grep -q 't256.QWR:4: error: @TERMINATE takes an exit status from 0 to 255' build.out ||
+  check "terminate 256: message" "$(cat build.out)" "the line and its reason"
+
+[ "$failures" = 0 ]
