@@ -248,8 +248,8 @@ void Calculation(Row& row, long eq, const Destination& dst, const DataNames& nam
 }  // namespace
 
 void RewriteAssignment(Row& row, const DataNames& names, const Temporaries& temporaries) {
-  long eq = row.text.find('=');
-  if (!eq || eq > row.commandLength) return;
+  long eq = long(row.text.first(row.commandLength).find('=')) + 1;
+  if (eq == 0) return;
   Destination dst = FindDestination(row);
   if (dst.length <= 0) return;
   dst.type = names.TypeOf(dst.in(row));

@@ -26,20 +26,23 @@ constexpr long kKeywordWindow = 40;
 
 void SetOperandCommas(std::span<char> text, long commandLength) {
   std::string_view line(text.data(), text.size());
-  long width = long(text.size());
-  long cl = std::min(commandLength, width);
+  long cl = std::min(commandLength, long(text.size()));
   long first = 1;
   while (first <= cl && IsBlankOrTab(At(line, first))) ++first;
   if (first > cl) return;
   const Keyword* found = nullptr;
   long at = 0;
   QuoteState q;
-  for (long i = first; i < first + kKeywordWindow && i <= width && !found; ++i) {
+  // A keyword begins inside the statement (it may end in the blank after it).
+  for (long i = first; i < first + kKeywordWindow && i <= cl && !found; ++i) {
     q.step(At(line, i));
+    if (q.inComment()) break;
     if (!q.outside()) continue;
     char c = Upper(At(line, i));
+    if (c != '%' && c != 'I' && c != '@' && c != 'W' && c != '_' && c != 'C') continue;
+    char next = Upper(At(line, i + 1));
     for (const Keyword& k : kKeywords) {
-      if (k.text[0] == c && ReadsUpper(line, i, k.text)) {
+      if (k.text[0] == c && k.text[1] == next && ReadsUpper(line, i, k.text)) {
         found = &k;
         at = i;
         break;

@@ -209,7 +209,7 @@ Rule RuleOf(std::string_view upperStatement) {
 Access ElementMacro::Direction(long nameStart) {
   Access a;
   bool later = elements_ > 1;
-  long end = RowParts(row_.text.view()).statementEnd();
+  long end = RowParts(row_.text.trimmed()).statementEnd();
   Line upper;
   upper.upperOf(row_.text);
   std::string_view u = upper.first(end);
@@ -385,7 +385,7 @@ void ElementMacro::Build(long firstBracket) {
   if (!g_.structure.bracketsBalanced()) Fatal(Msg::kBracketsUnbalanced, row_.line);
   AppendStatement();
   if (!handled_) return;
-  long at = std::max<long>(RowParts(source.view()).indent(), 1);
+  long at = std::max<long>(RowParts(source.trimmed()).indent(), 1);
   source.insert(at, "m" + Digits(macro, 3) + " ; ");
   row_.text = source;
   row_.commandLength = std::min<long>(row_.commandLength + 7, kLineWidth);

@@ -150,8 +150,7 @@ void RescaleDeclaredValue(Row& row) {
 }
 
 void ExpandDecimalLiterals(Row& row) {
-  long dot = row.text.find('.');
-  if (dot == 0 || dot > row.commandLength) return;
+  if (row.text.first(row.commandLength).find('.') == std::string_view::npos) return;
   QuoteState q;
   char brace = ' ';  // "{" inside a brace group, ">" on its closing character
   bool decision = false;

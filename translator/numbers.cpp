@@ -68,7 +68,7 @@ void CheckLiteral(const Literal& literal, long line) {
 }
 
 void CheckWholeNumbers(std::string_view text, long from, long to, long line) {
-  RowParts parts(text);
+  RowParts parts(text.substr(0, std::size_t(std::clamp<long>(to, 0, long(text.size())))));
   for (long i = std::max<long>(from, 1); i <= to; ++i) {
     if (!IsDigit(At(text, i)) || !parts.outside(i) || JoinsDigits(At(text, i - 1))) continue;
     long end = i;

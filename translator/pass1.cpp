@@ -14,7 +14,7 @@ bool HoldsOutsideQuotes(const Line& text, long end, std::string_view word) {
   std::string_view view = text.view();
   long p = FindUpper(view, word, end);
   if (!p) return false;
-  RowParts parts(view);
+  RowParts parts(view.substr(0, std::size_t(end)));
   while (p && !parts.outside(p)) {
     long next = FindUpper(view.substr(std::size_t(p)), word, end - p);
     p = next ? p + next : 0;
@@ -27,7 +27,7 @@ bool HoldsOutsideQuotes(const Line& text, long end, std::string_view word) {
 void RemoveRoundBrackets(Row& row) {
   std::string_view statement = row.text.first(row.commandLength);
   if (statement.find_first_of("()") == std::string_view::npos) return;
-  RowParts parts(row.text.view());
+  RowParts parts(row.text.first(row.commandLength));
   for (long i = 1; i <= row.commandLength; ++i)
     if ((row.text(i) == '(' || row.text(i) == ')') && parts.outside(i)) row.text(i) = ' ';
 }
@@ -35,7 +35,7 @@ void RemoveRoundBrackets(Row& row) {
 // The statement part of a row: what comes before its comment.
 long StatementEnd(const Row& row) {
   if (row.kind == RowKind::kStatement) return row.commandLength;
-  if (row.kind == RowKind::kDirective) return RowParts(row.text.view()).statementEnd();
+  if (row.kind == RowKind::kDirective) return RowParts(row.text.trimmed()).statementEnd();
   return 0;
 }
 
@@ -68,7 +68,7 @@ void SeeAssemblerMarkers(Row& row, Blocks& b) {
 void SeeMacroBlock(const Row& row, long end, Blocks& b) {
   std::string_view view = row.text.view();
   if (view.substr(0, std::size_t(std::max(end, 0L))).find('%') == std::string_view::npos) return;
-  RowParts parts(view);
+  RowParts parts(view.substr(0, std::size_t(end)));
   for (long i = 1; i <= end; ++i) {
     if (row.text(i) != '%' || !parts.outside(i)) continue;
     if (ReadsUpper(view, i, "%MACRO") || ReadsUpper(view, i, "%IMACRO")) b.macro = true;
@@ -81,7 +81,6 @@ void SeeMacroBlock(const Row& row, long end, Blocks& b) {
 void SeeAnchor(Row& row, long end, Blocks& b) {
   static constexpr std::string_view kAnchors[] = {"BEGIN.DICTIONARY", "BEGIN.MATRIX",
                                                   "BEGIN.INSTRUCTIONS"};
-  row.part = b.part;
   if (b.part == Part::kInstructions) return;
   if (FindUpper(row.text.view(), kAnchors[int(b.part)], end)) {
     row.anchor = true;
@@ -90,6 +89,8 @@ void SeeAnchor(Row& row, long end, Blocks& b) {
 }
 
 void DecideFacts(Row& row, Blocks& b) {
+  row.part = b.part;
+  row.anchor = false;
   bool inBlock = row.kind == RowKind::kAssembler || row.has(kOpensAssembler);
   if (!inBlock && row.kind != RowKind::kStatement && b.assembler) {
     row.facts |= kInAssembler;
@@ -121,7 +122,16 @@ void FirstPass(Translator& t) {
   Blocks blocks;
   Row row;
   for (long n = 1; n <= t.rows.size(); ++n) {
-    t.rows.get(n, row);
+    // Only statements and directives are read: the facts of the other rows
+    // need no text.
+    RowKind kind = t.rows.kind(n);
+    bool read = kind == RowKind::kStatement || kind == RowKind::kDirective;
+    if (read) {
+      t.rows.get(n, row);
+    } else {
+      row.kind = kind;
+      row.facts = 0;
+    }
     if (row.kind == RowKind::kStatement) {
       if (t.synonyms.ready())
         ApplySynonyms(t.synonyms.table(), row.text, row.commandLength, row.lineLength,
@@ -134,6 +144,9 @@ void FirstPass(Translator& t) {
       }
     }
     DecideFacts(row, blocks);
-    t.rows.set(n, row);
+    if (kind == RowKind::kStatement)
+      t.rows.set(n, row);
+    else
+      t.rows.setFacts(n, row);
   }
 }

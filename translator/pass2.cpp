@@ -16,22 +16,20 @@ namespace {
 // "FP_DEFAULTPICTURE 'picture'" sets the picture of fixed-point
 // temporaries; the row becomes a comment.  True when the row was it.
 bool DefaultPictureDirective(Row& row, qwt::Text<30>& defaultPicture) {
-  Line upper;
-  upper.upperOf(row.text);
-  long p = FindUpper(upper.view(), "FP_DEFAULTPICTURE", row.commandLength);
-  if (p == 0 || upper(p - 1) == '\'') return false;
+  long p = FindUpper(row.text.view(), "FP_DEFAULTPICTURE", row.commandLength);
+  if (p == 0 || row.text(p - 1) == '\'') return false;
   long open = 0, close = 0;
   for (long i = p; i <= row.commandLength && !close; ++i) {
-    char c = upper(i);
+    char c = row.text(i);
     if (!open && (c == '\'' || c == '"'))
       open = i;
-    else if (open && c == upper(open))
+    else if (open && c == row.text(open))
       close = i;
   }
   if (!close) Fatal(Msg::kNoDefaultPicture, row.line);
   long len = close - open + 1;
   if (len > 30) Fatal(Msg::kPictureTooLong, row.line);
-  defaultPicture.assign(upper.sub(open, len));
+  defaultPicture.assign(qwt::ToUpper(row.text.sub(open, len)));
   CheckPicture(defaultPicture, row.line);
   row.text(1) = ';';
   row.kind = RowKind::kComment;
@@ -65,7 +63,7 @@ void ArrayDecision(Row& row, const DataNames& names) {
 long FirstBracket(const Row& row) {
   std::string_view statement = row.text.first(row.commandLength);
   if (statement.find('[') == std::string_view::npos) return 0;
-  RowParts parts(row.text.view());
+  RowParts parts(row.text.first(row.commandLength));
   for (long i = 1; i <= row.commandLength; ++i)
     if (row.text(i) == '[' && parts.outside(i)) return i;
   return 0;
@@ -101,9 +99,11 @@ void Translate(Row& row, Translator& t) {
 void SecondPass(Translator& t) {
   Row row;
   for (long n = 1; n <= t.rows.size(); ++n) {
-    if (t.rows.kind(n) == RowKind::kAssembler) continue;
+    // Blank lines, comments and unclosed quotations hold no statement part.
+    RowKind kind = t.rows.kind(n);
+    if (kind != RowKind::kStatement && kind != RowKind::kDirective) continue;
+    if (t.rows.facts(n) & (kInAssembler | kOpensAssembler)) continue;
     t.rows.get(n, row);
-    if (row.assemblerLine()) continue;
     t.structure.CountRow(row.text, row.commandLength, row.line);
     if (row.kind != RowKind::kStatement) continue;
     Translate(row, t);

@@ -49,10 +49,6 @@ struct Row {
   Line text;
 
   bool has(RowFact f) const { return (facts & f) != 0; }
-  // Translated by the second pass: statement lines outside assembler blocks.
-  bool assemblerLine() const {
-    return kind == RowKind::kAssembler || has(kInAssembler) || has(kOpensAssembler);
-  }
 };
 
 // Storage of the rows: each keeps its text without the trailing blanks of
@@ -75,6 +71,7 @@ class ProgramRows {
     return true;
   }
   RowKind kind(long n) const { return rows_[std::size_t(n - 1)].kind; }
+  std::uint8_t facts(long n) const { return rows_[std::size_t(n - 1)].facts; }
   // Row n (from 1).
   Row get(long n) const {
     Row r;
@@ -91,6 +88,13 @@ class ProgramRows {
     out.commandLength = s.cl;
     out.lineLength = s.ll;
     out.text.assign(std::string_view(text_.data() + s.off, s.len));
+  }
+  // Stores what the first pass decides for row n, leaving its text alone.
+  void setFacts(long n, const Row& r) {
+    Stored& s = rows_[std::size_t(n - 1)];
+    s.facts = r.facts;
+    s.part = r.part;
+    s.anchor = r.anchor;
   }
   void set(long n, const Row& r) {
     Stored& s = rows_[std::size_t(n - 1)];

@@ -7,29 +7,50 @@ using qwt::IsSpaceLf;
 using qwt::Upper;
 
 RowParts::RowParts(std::string_view text) {
-  QuoteState q;
   long n = long(text.size());
-  long lastBeforeComment = 0;
-  for (long i = 1; i <= n; ++i) {
-    char c = text[std::size_t(i - 1)];
+  long i = 0;
+  while (i < n && IsBlankOrTab(text[std::size_t(i)])) ++i;
+  if (i == n) return;
+  indent_ = i + 1;
+  // Up to the first quotation mark or ";" every column lies outside.
+  std::size_t special = std::size_t(i);
+  while (special < text.size() && text[special] != '"' && text[special] != '\'' &&
+         text[special] != ';')
+    ++special;
+  if (special != std::size_t(i)) statementStart_ = indent_;
+  QuoteState q;
+  for (std::size_t k = special; k < text.size(); ++k) {
+    char c = text[k];
     q.step(c);
     if (q.inComment()) {
-      commentStart_ = i;
+      commentStart_ = long(k) + 1;
       break;
     }
-    if (!q.outside()) {
-      std::size_t k = std::size_t(i - 1);
-      if (quoted_.size() <= k / 64) quoted_.resize(k / 64 + 1);
-      quoted_[k / 64] |= std::uint64_t(1) << (k % 64);
-    }
-    if (IsBlankOrTab(c)) continue;
-    lastBeforeComment = i;
-    if (!indent_) indent_ = i;
-    if (!statementStart_ && q.outside()) statementStart_ = i;
+    if (!q.outside())
+      MarkQuoted(long(k) + 1);
+    else if (!statementStart_ && !IsBlankOrTab(c))
+      statementStart_ = long(k) + 1;
   }
-  // A line that opens a quotation at its first character and never closes
-  // it has no statement part.
-  statementEnd_ = statementStart_ ? lastBeforeComment : 0;
+  if (commentStart_ && indent_ >= commentStart_) indent_ = 0;  // a comment line
+  // The statement ends at its last non-blank column before the comment; a
+  // line that opens a quotation at its first character and never closes it
+  // has no statement part.
+  if (statementStart_) {
+    long end = commentStart_ ? commentStart_ - 1 : n;
+    while (end >= 1 && IsBlankOrTab(text[std::size_t(end - 1)])) --end;
+    statementEnd_ = end;
+  }
+}
+
+void RowParts::MarkQuoted(long col) {
+  std::size_t k = std::size_t(col - 1);
+  if (k < kNear) {
+    near_[k / 64] |= std::uint64_t(1) << (k % 64);
+    return;
+  }
+  k -= kNear;
+  if (far_.size() <= k / 64) far_.resize(k / 64 + 1);
+  far_[k / 64] |= std::uint64_t(1) << (k % 64);
 }
 
 bool ReadsUpper(std::string_view text, long c, std::string_view word) {
@@ -40,9 +61,19 @@ bool ReadsUpper(std::string_view text, long c, std::string_view word) {
 }
 
 long FindUpper(std::string_view text, std::string_view word, long last) {
-  last = std::min<long>(last, long(text.size()));
-  for (long i = 1; i + long(word.size()) - 1 <= last; ++i)
-    if (Upper(text[std::size_t(i - 1)]) == word[0] && ReadsUpper(text, i, word)) return i;
+  long starts = std::min<long>(last, long(text.size())) - long(word.size()) + 1;
+  if (starts <= 0 || word.empty()) return 0;
+  // Candidates are found by their first character in either letter case.
+  char first = word[0];
+  char lower = (first >= 'A' && first <= 'Z') ? char(first + 32) : first;
+  std::string_view range = text.substr(0, std::size_t(starts));
+  for (std::size_t i = 0; i < range.size(); ++i) {
+    std::size_t a = range.find(first, i);
+    std::size_t b = lower == first ? a : range.find(lower, i);
+    i = std::min(a, b);
+    if (i == std::string_view::npos) return 0;
+    if (ReadsUpper(text, long(i) + 1, word)) return long(i) + 1;
+  }
   return 0;
 }
 

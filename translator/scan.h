@@ -48,12 +48,18 @@ class RowParts {
   bool outside(long col) const {
     if (col < 1 || (commentStart_ && col >= commentStart_)) return false;
     std::size_t k = std::size_t(col - 1);
-    return k / 64 >= quoted_.size() || !(quoted_[k / 64] >> (k % 64) & 1);
+    if (k < kNear) return !(near_[k / 64] >> (k % 64) & 1);
+    k -= kNear;
+    return k / 64 >= far_.size() || !(far_[k / 64] >> (k % 64) & 1);
   }
 
  private:
+  static constexpr std::size_t kNear = 256;  // columns held without allocation
+  void MarkQuoted(long col);
+
   long indent_ = 0, statementStart_ = 0, commentStart_ = 0, statementEnd_ = 0;
-  std::vector<std::uint64_t> quoted_;
+  std::uint64_t near_[kNear / 64] = {};
+  std::vector<std::uint64_t> far_;  // columns past kNear (long source lines)
 };
 
 // Column c of text (from 1); a blank outside it.

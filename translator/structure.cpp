@@ -28,13 +28,16 @@ bool Holds(std::string_view upper, std::string_view word) {
 void StructureCounts::CountRow(const Line& text, long commandLength, long line) {
   long n = std::min<long>(commandLength, kLineWidth);
   if (n <= 0) return;
-  Line full;
-  full.upperOf(text);
-  std::string_view upper = full.first(n);
+  char buffer[kLineWidth];
+  for (long k = 0; k < n; ++k) buffer[k] = qwt::Upper(text.c[std::size_t(k)]);
+  std::string_view upper(buffer, std::size_t(n));
   QuoteState q;
   for (long i = 1; i <= n; ++i) {
-    q.step(upper[std::size_t(i - 1)]);
-    if (q.outside()) CountAt(upper, i, line);
+    char c = upper[std::size_t(i - 1)];
+    q.step(c);
+    if (q.inComment()) break;
+    bool counts = c == 'B' || c == 'E' || c == 'R' || c == 'I' || c == '@' || c == '{' || c == '}';
+    if (counts && q.outside()) CountAt(upper, i, line);
   }
 }
 

@@ -39,7 +39,7 @@ void ApplySynonyms(const std::vector<Synonym>& table, Line& text, long& commandL
       if (s.upperWord == "IF" && rules.inAssembler) continue;
     }
     if (p > 1 && !StartsAWord(text(p - 1))) continue;
-    if (!RowParts(text.view()).outside(p)) continue;
+    if (!RowParts(text.trimmed()).outside(p)) continue;
     long diff = long(s.replacement.size()) - long(s.word.size());
     if (diff > 0 && std::min(commandLength, text.lastNonBlank()) + diff > kLineWidth)
       Fatal(Msg::kStatementTooLong, sourceLine);
