@@ -125,12 +125,11 @@ void FirstPass(Translator& t) {
     // Only statements and directives are read: the facts of the other rows
     // need no text.
     RowKind kind = t.rows.kind(n);
-    bool read = kind == RowKind::kStatement || kind == RowKind::kDirective;
-    if (read) {
+    if (kind == RowKind::kStatement || kind == RowKind::kDirective) {
       t.rows.get(n, row);
     } else {
+      row = Row{};
       row.kind = kind;
-      row.facts = 0;
     }
     if (row.kind == RowKind::kStatement) {
       if (t.synonyms.ready())

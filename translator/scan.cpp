@@ -77,27 +77,14 @@ long FindUpper(std::string_view text, std::string_view word, long last) {
   return 0;
 }
 
-Word FirstWord(std::string_view text, long from, long last, char sep) {
-  Word w;
-  last = std::min<long>(last, long(text.size()));
-  for (long i = std::max<long>(from, 1); i <= last; ++i) {
-    char c = text[std::size_t(i - 1)];
-    if (IsSpaceLf(c) || c == sep) {
-      if (w.start) break;
-      continue;
-    }
-    if (!w.start) w.start = i;
-    ++w.length;
-  }
-  return w;
-}
+namespace {
 
-Word Token(std::string_view text, long from, long to, char sep) {
-  if (from <= to) return FirstWord(text, from, to, sep);
-  // Columns outside the text read as blanks, which the scan skips.
+// The first word met walking the columns from `from` to `to` by `step`
+// (columns outside the text read as blanks, which the walk skips).
+Word WalkToWord(std::string_view text, long from, long to, long step, char sep) {
   Word w;
-  for (long z = std::min<long>(from, long(text.size())); z >= std::max<long>(to, 1); --z) {
-    char c = text[std::size_t(z - 1)];
+  for (long z = from; step > 0 ? z <= to : z >= to; z += step) {
+    char c = At(text, z);
     if (IsSpaceLf(c) || c == sep) {
       if (w.start) break;
       continue;
@@ -106,4 +93,15 @@ Word Token(std::string_view text, long from, long to, char sep) {
     ++w.length;
   }
   return w;
+}
+
+}  // namespace
+
+Word FirstWord(std::string_view text, long from, long last, char sep) {
+  return WalkToWord(text, std::max<long>(from, 1), std::min<long>(last, long(text.size())), 1, sep);
+}
+
+Word Token(std::string_view text, long from, long to, char sep) {
+  if (from <= to) return FirstWord(text, from, to, sep);
+  return WalkToWord(text, std::min<long>(from, long(text.size())), std::max<long>(to, 1), -1, sep);
 }

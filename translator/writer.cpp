@@ -260,42 +260,35 @@ void Writer::WriteStatement(Row& row) {
 }
 
 void Writer::WriteRow(Row& row) {
-  BeginRow(row.line);
-  switch (row.kind) {
-    case RowKind::kBlank:
-      if (!t_.debug) Emit(" ");
-      break;
-    case RowKind::kComment:
-      if (!t_.debug) Emit(row.text.first(row.lineLength));
-      break;
-    case RowKind::kAssembler:
-      Emit(row.text.first(row.lineLength));
-      break;
-    default: {
-      // A line that opens a quotation it never closes is written whole, so
-      // that the assembler sees (and reports) it.
-      if (row.kind == RowKind::kUnclosed && row.commandLength == 0) row.commandLength = row.lineLength;
-      if (t_.windows) masm_.Convert(row.text, row.commandLength, row.line);
-      if (row.part == Part::kInstructions) {
-        WriteStatement(row);
-        break;
-      }
-      if (row.part == Part::kMatrix && row.anchor) {
-        EndRow();
-        WriteMacros();
-        BeginRow(row.line);
-      }
-      Emit(row.text.first(std::clamp<long>(row.commandLength, 0, kLineWidth)));
-      EndRow();
-      if (row.anchor && row.part == Part::kHead) WriteTemporaries('W');
-      if (row.anchor && row.part == Part::kDictionary) {
-        WriteTemporaries('I');
-        WriteTemporaries('N');
-      }
-      return;
-    }
+  if (row.kind == RowKind::kBlank || row.kind == RowKind::kComment ||
+      row.kind == RowKind::kAssembler) {
+    // Blank lines and comments vanish from a debug build; assembler lines
+    // are written as they stand, comment included.
+    BeginRow(row.line);
+    if (row.kind == RowKind::kBlank && !t_.debug) Emit(" ");
+    if (row.kind == RowKind::kComment && !t_.debug) Emit(row.text.first(row.lineLength));
+    if (row.kind == RowKind::kAssembler) Emit(row.text.first(row.lineLength));
+    EndRow();
+    return;
   }
+  // A line that opens a quotation it never closes is written whole, so that
+  // the assembler sees (and reports) it.
+  if (row.kind == RowKind::kUnclosed && row.commandLength == 0) row.commandLength = row.lineLength;
+  if (t_.windows) masm_.Convert(row.text, row.commandLength, row.line);
+  // The generated macros stand just before the instruction part's include.
+  if (row.part == Part::kMatrix && row.anchor) WriteMacros();
+  BeginRow(row.line);
+  if (row.part == Part::kInstructions)
+    WriteStatement(row);
+  else
+    Emit(row.text.first(std::clamp<long>(row.commandLength, 0, kLineWidth)));
   EndRow();
+  // The temporaries follow the dictionary's and the matrix's includes.
+  if (row.anchor && row.part == Part::kHead) WriteTemporaries('W');
+  if (row.anchor && row.part == Part::kDictionary) {
+    WriteTemporaries('I');
+    WriteTemporaries('N');
+  }
 }
 
 void Writer::Run() {
