@@ -5,7 +5,19 @@
 // statement and stores written elements back.
 #pragma once
 
-#include "rewrite.h"
+#include "generated.h"
+#include "names.h"
+#include "rows.h"
+#include "structure.h"
+
+// The tables an element macro reads and fills besides the row.
+struct Generation {
+  const DataNames& names;
+  Temporaries& temporaries;
+  MacroLines& macros;
+  StructureCounts& structure;
+  const qwt::Text<30>& defaultPicture;
+};
 
 // `firstBracket` is the column of the statement's first "[".
 void BuildElementMacro(Row& row, long firstBracket, Generation& g);

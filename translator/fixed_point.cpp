@@ -3,7 +3,6 @@
 #include <string>
 
 #include "numbers.h"
-#include "rewrite.h"
 #include "scan.h"
 
 using qwt::IsBlankOrTab;

@@ -30,12 +30,6 @@ constexpr std::string_view kKeywords[][2] = {
 
 void Clamp(long& cl) { cl = std::clamp<long>(cl, 0, kLineWidth); }
 
-// What is written must not be pushed past column 249.
-void MakeRoom(const Line& text, long cl, long extra, long sourceLine) {
-  if (std::min(cl, text.lastNonBlank()) + extra > kLineWidth)
-    Fatal(Msg::kStatementTooLong, sourceLine);
-}
-
 // The first quotation mark `q` of the line becomes "<", the next ">".
 void Bracket(Line& text, char q) {
   long open = text.find(q);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "messages.h"
 #include "text.h"
 
 inline constexpr long kLineWidth = 249;       // a row's text
@@ -50,6 +51,17 @@ struct Row {
 
   bool has(RowFact f) const { return (facts & f) != 0; }
 };
+
+// Ends the run with message 07 when `extra` more columns would push the
+// written part of a line (columns 1..commandLength: its statement, or a
+// directive's whole text; a comment may be cut) past column 249.
+inline void MakeRoom(const Line& text, long commandLength, long extra, long sourceLine) {
+  if (extra > 0 && std::min(commandLength, text.lastNonBlank()) + extra > kLineWidth)
+    Fatal(Msg::kStatementTooLong, sourceLine);
+}
+inline void MakeRoom(const Row& row, long extra) {
+  MakeRoom(row.text, row.commandLength, extra, row.line);
+}
 
 // Storage of the rows: each keeps its text without the trailing blanks of
 // the 249-column field, so a large source costs about its own size.  Rows
