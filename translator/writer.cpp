@@ -301,7 +301,10 @@ void Writer::Run() {
     Emit("%assign debug 1");
   else if (!t_.windows)
     Emit("%assign debug 0");
-  if (srcDefines_) Emit("%define QW_SRCFILE '" + t_.inFile + "'");
+  if (srcDefines_) {
+    char quote = t_.inFile.find('\'') == std::string::npos ? '\'' : '"';
+    Emit("%define QW_SRCFILE " + (quote + t_.inFile + quote));
+  }
   Row row;
   for (long n = 1; n <= t_.rows.size(); ++n) {
     t_.rows.get(n, row);
