@@ -294,6 +294,11 @@ TEST(Positions, LineMarkersTieEveryStatementToItsSourceLine) {
   Result plain = Translate(source);
   EXPECT_EQ(plain.output().find("%line"), std::string::npos);
   EXPECT_EQ(plain.messages(), "    13: Begin/End Ifs are not balanced\n");
+  // A closer before any opener is the first unmatched one.
+  Result closer = Translate(Program("", " @END_IF\n @IF 1 = 1\n @IF 2 = 2\n"), "-l input");
+  EXPECT_EQ(closer.messages(),
+            "    13: Begin/End Ifs are not balanced\n"
+            "    13: First unmatched closer on line no=000004\n");
 }
 
 std::string Repeat(int n, const std::function<std::string(int)>& line) {
