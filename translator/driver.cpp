@@ -1,117 +1,19 @@
-// The translator's spine: start-up checks and file names, the order of the
-// passes, the numbered messages and the single way out of a run.
+// The translator's spine: the command line, the order of the stages, the
+// one way out of a run, and writing NAME.ASM.
 #include <cerrno>
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
 
-#include "pass2.h"
+#include "files.h"
 #include "translator.h"
 
 namespace {
 
-// Writes all of `data` to descriptor fd; false on a failed write.
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= std::size_t(n);
-  }
-  return true;
+// An option stands alone as an argument of its own.
+bool OptionAt(const qwt::Text<256>& line, long i, std::string_view option) {
+  return line.at(i, option) && line(i + long(option.size())) == ' ';
 }
-
-}  // namespace
-
-void Translator::Message(std::string_view line) {
-  if (b_CaptureMessages) {
-    w_Messages.append(line);
-    w_Messages.push_back('\n');
-    return;
-  }
-  std::string out(line);
-  out.push_back('\n');
-  WriteAll(1, out.data(), out.size());
-}
-
-void Translator::Fatal(std::string_view line, int status) {
-  Message(line);
-  ERROR_CODE = status;
-  throw EndRun{};
-}
-
-bool Translator::AppendRow() {
-  if (ProgramTable_UBOUND() >= kProgramTableCapacity) return false;
-  ProgramTable.push_back(PR);
-  return true;
-}
-
-void SetCommandLine(Translator& t, int argc, const char* const* argv) {
-  std::string line;
-  for (int i = 1; i < argc && line.size() < std::size_t(kBufferWidth); ++i) {
-    if (i > 1) line.push_back(' ');
-    line.append(argv[i]);
-  }
-  t.w_CommandLine.assign(line);  // the first 256 characters, blank-padded
-}
-
-void A_Initialise(Translator& t) {
-  if (t.w_CommandLine(1) == ' ')
-    t.Fatal("01: Quillwright reWriter requires a file name", 1);
-  long I = 1;
-  // The option stands alone: a name that merely begins with "-d" is a name.
-  if ((t.w_CommandLine.at(1, "-D") || t.w_CommandLine.at(1, "-d")) && t.w_CommandLine(3) == ' ') {
-    t.b_Debug = 1;
-    I = 4;
-  } else {
-    t.b_Debug = 0;
-  }
-  long J = I;
-  while (J <= kBufferWidth && t.w_CommandLine(J) != ' ') ++J;
-  if (J > kBufferWidth) t.Fatal("02: File name is too long", 2);
-  // The name is kept whole; the extension goes directly after it.
-  std::string name(t.w_CommandLine.sub(I, J - I));
-  t.in_File = t.w_Directory + name + ".QWR";
-  t.out_File = t.w_Directory + name + ".ASM";
-
-  t.ProgramTable.clear();
-  t.SynonymTable.clear();
-  t.DataNameTable.clear();
-  t.DataNameIndex.clear();
-  t.w_ConstantRows.clear();
-  t.NewDataTable.clear();
-  t.MacroTable.clear();
-}
-
-int EndInstructions(Translator& t) {
-  if (t.b_OutputComplete && !t.b_NoFiles) {
-    int fd = ::open(t.out_File.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      if (errno == ENAMETOOLONG) {
-        t.Message("02: File name is too long");
-        t.ERROR_CODE = 2;
-      } else {
-        t.Message("FILES[error]:- cannot create the output file " + t.out_File);
-        t.ERROR_CODE = 1;
-      }
-      return t.ERROR_CODE;
-    }
-    bool ok = WriteAll(fd, t.w_Output.data(), t.w_Output.size());
-    if (::close(fd) != 0) ok = false;
-    if (!ok) {
-      // Never leave a cut-off assembly file behind.
-      ::unlink(t.out_File.c_str());
-      t.Message("FILES[error]:- cannot write the output file " + t.out_File);
-      t.ERROR_CODE = 1;
-    }
-  }
-  return t.ERROR_CODE;
-}
-
-namespace {
 
 double CpuMs() {
   timespec ts;
@@ -119,18 +21,72 @@ double CpuMs() {
   return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
+// Writes NAME.ASM whole; a failed write leaves no cut-off file behind.
+void WriteOutputFile(Translator& t) {
+  int fd = ::open(t.outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    Msg kind = errno == ENAMETOOLONG ? Msg::kNameTooLong : Msg::kCannotCreateOutput;
+    t.messages.Print(MessageLine(kind, 0, t.outFile));
+    t.status = StatusOf(kind);
+    return;
+  }
+  bool ok = WriteAll(fd, t.output.data(), t.output.size());
+  if (::close(fd) != 0) ok = false;
+  if (!ok) {
+    ::unlink(t.outFile.c_str());
+    t.messages.Print(MessageLine(Msg::kCannotWriteOutput, 0, t.outFile));
+    t.status = StatusOf(Msg::kCannotWriteOutput);
+  }
+}
+
 }  // namespace
 
+void SetCommandLine(Translator& t, int argc, const char* const* argv) {
+  std::string line;
+  for (int i = 1; i < argc && line.size() < 256; ++i) {
+    if (i > 1) line.push_back(' ');
+    line.append(argv[i]);
+  }
+  t.commandLine.assign(line);  // the first 256 characters, blank-padded
+}
+
+// The options -d (or -D) and -l come first, each standing alone; the name
+// follows and ends at the first blank.
+void StartUp(Translator& t) {
+  const qwt::Text<256>& line = t.commandLine;
+  if (line(1) == ' ') Fatal(Msg::kNoFileName);
+  long i = 1;
+  for (;;) {
+    if (OptionAt(line, i, "-d") || OptionAt(line, i, "-D"))
+      t.debug = true;
+    else if (OptionAt(line, i, "-l"))
+      t.positions = true;
+    else
+      break;
+    i += 3;
+  }
+  long end = i;
+  while (end <= 256 && line(end) != ' ') ++end;
+  if (end > 256) Fatal(Msg::kNameTooLong);
+  // The name is kept whole; each extension goes directly after it.
+  std::string name(line.sub(i, end - i));
+  t.inFile = t.directory + name + ".QWR";
+  t.outFile = t.directory + name + ".ASM";
+}
+
 int RunTranslator(Translator& t) {
-  void (*const phases[4])(Translator&) = {A_Initialise, B_1stPass, C_2ndPass, D_3rdPass};
+  void (*const stages[4])(Translator&) = {StartUp, FirstPass, SecondPass, WriteAssembly};
   try {
     for (int k = 0; k < 4; ++k) {
       double start = CpuMs();
-      phases[k](t);
-      t.w_PhaseMs[k] = CpuMs() - start;
+      stages[k](t);
+      t.phaseMs[k] = CpuMs() - start;
     }
-  } catch (const EndRun&) {
-    t.b_OutputComplete = false;
+  } catch (const EndRun& e) {
+    t.outputComplete = false;
+    t.messages.Print(MessageLine(e.kind, e.value));
+    t.status = StatusOf(e.kind);
   }
-  return EndInstructions(t);
+  if (t.outputComplete && !t.noFiles) WriteOutputFile(t);
+  return t.status;
 }

@@ -1,4 +1,4 @@
-// rewriter [-d|-D] NAME: translates NAME.QWR into NAME.ASM.
+// rewriter [-d|-D] [-l] NAME: translates NAME.QWR into NAME.ASM.
 // rewriter --version: prints the toolchain's version.
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   int status = RunTranslator(t);
   // REWRITER_TIMINGS=1 reports the processor time of each pass on stderr.
   if (const char* v = std::getenv("REWRITER_TIMINGS"); v && *v == '1')
-    std::fprintf(stderr, "timings ms: start %.1f pass1 %.1f pass2 %.1f pass3 %.1f\n", t.w_PhaseMs[0],
-                 t.w_PhaseMs[1], t.w_PhaseMs[2], t.w_PhaseMs[3]);
+    std::fprintf(stderr, "timings ms: start %.1f pass1 %.1f pass2 %.1f pass3 %.1f\n", t.phaseMs[0],
+                 t.phaseMs[1], t.phaseMs[2], t.phaseMs[3]);
   return status;
 }

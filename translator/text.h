@@ -172,9 +172,12 @@ struct Text {
 
  private:
   // Length of the first n columns once trailing blanks are dropped; looks at
-  // eight columns at a time, since fields are mostly blank padding.
+  // 32 and then 8 columns at a time, since fields are mostly blank padding.
   long blankTail(long n) const {
-    static constexpr char kBlanks[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    static constexpr char kBlanks[32] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                         ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                         ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    while (n >= 32 && std::memcmp(c.data() + n - 32, kBlanks, 32) == 0) n -= 32;
     while (n >= 8 && std::memcmp(c.data() + n - 8, kBlanks, 8) == 0) n -= 8;
     while (n > 0 && c[std::size_t(n - 1)] == ' ') --n;
     return n;

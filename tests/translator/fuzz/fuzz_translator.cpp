@@ -1,7 +1,7 @@
 // Feeds arbitrary sources to the whole translator in-process: a fresh
 // Translator per input, messages and the assembly kept in memory, no file
-// read or written.  The first byte chooses the debug option and the dialect
-// prefix so that both output paths are reached.
+// read or written.  The first byte chooses the debug option, the positions
+// mode and the dialect prefix so that every output path is reached.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,21 +11,22 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto t = std::make_unique<Translator>();
-  t->b_CaptureMessages = true;
-  t->b_NoFiles = true;
-  t->b_UseSourceText = true;
+  t->messages.capture = true;
+  t->noFiles = true;
+  t->useSourceText = true;
   std::uint8_t mode = size ? data[0] : 0;
   if (size) {
     ++data;
     --size;
   }
-  t->w_CommandLine.assign((mode & 1) ? "-d fuzz" : "fuzz");
+  std::string args = (mode & 4) ? "-l fuzz" : "fuzz";
+  t->commandLine.assign((mode & 1) ? "-d " + args : args);
   std::string source;
   if (mode & 2) source = "WINDOWS\n";
   source.append(reinterpret_cast<const char*>(data), size);
-  t->w_SourceText = std::move(source);
+  t->sourceText = std::move(source);
   int status = RunTranslator(*t);
   // A run either writes its output or ends with a non-zero status.
-  if (t->b_OutputComplete == false && status == 0) __builtin_trap();
+  if (!t->outputComplete && status == 0) __builtin_trap();
   return 0;
 }

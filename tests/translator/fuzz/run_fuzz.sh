@@ -13,8 +13,8 @@ n=0
 for f in "$cases"/*/input.QWR; do
   [ -f "$f" ] || continue
   n=$((n + 1))
-  # First byte: 0 normal, 1 debug, 2 dialect, 3 both.
-  { printf '\x0%d' $((n % 4)); head -c 4000 "$f"; } > "$work/corpus/seed$n"
+  # First byte: bit 0 debug, bit 1 dialect, bit 2 positions.
+  { printf "\\x0%d" $((n % 8)); head -c 4000 "$f"; } > "$work/corpus/seed$n"
 done
 cd "$work" && "$fuzzer" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
   -print_final_stats=1 "$work/corpus" 2>&1 | tail -25

@@ -1,0 +1,12 @@
+// The operand-comma step: after a decision or call keyword (or the keyword
+// of a calculation), the blank-separated operands become a comma list.
+#pragma once
+
+#include <span>
+
+// Columns 1..text.size() hold the line; the statement ends at column
+// `commandLength`.  The keyword is looked for in the first 40 columns of
+// the statement, wherever it begins; "%IF" (an assembler conditional)
+// leaves the line as it is.  The first blank or tab of every run outside
+// quotations after the operands begin becomes a comma.
+void SetOperandCommas(std::span<char> text, long commandLength);

@@ -1,0 +1,13 @@
+// Fixed point (fixed_point.cpp): no decimal point reaches the assembler.
+#pragma once
+
+#include "rows.h"
+
+// "@INSERTNUMBER name, value, picture": a decimal value is written as a
+// count of the picture's smallest units (message 04 without a picture);
+// the value must fit 64 bits (message 50).
+void RescaleDeclaredValue(Row& row);
+// Every decimal literal of a statement (outside quotations, and outside
+// braces except in the first brace group of a decision) becomes
+// "{digits,'picture'}" (message 50 when it does not fit 64 bits).
+void ExpandDecimalLiterals(Row& row);

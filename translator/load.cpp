@@ -1,0 +1,183 @@
+// Loading the source: every line of NAME.QWR becomes a row (or, when "|"
+// separates statements on it, a row per statement), classified as blank,
+// directive, comment, statement or unclosed quotation.  Comment lines feed
+// the synonym definitions; package includes feed the data names.
+#include "load.h"
+
+#include <cerrno>
+
+#include "files.h"
+#include "scan.h"
+
+using qwt::IsBlankOrTab;
+
+namespace {
+
+enum class Directive { kNone, kDefine, kIdefine, kAssign, kInclude, kLine };
+
+// Last column at or before `upTo` of text that is neither blank nor tab.
+long LastNonBlank(std::string_view text, long upTo) {
+  long i = std::min<long>(upTo, long(text.size()));
+  while (i >= 1 && IsBlankOrTab(text[std::size_t(i - 1)])) --i;
+  return i;
+}
+
+// The directive keyword a line holds outside quotations before its
+// comment; it may stand anywhere there, also as the start of a longer word.
+Directive FindDirective(std::string_view line, const RowParts& parts) {
+  struct Keyword {
+    std::string_view text;
+    Directive kind;
+  };
+  static constexpr Keyword kKeywords[] = {{"%DEFINE", Directive::kDefine},
+                                          {"%IDEFINE", Directive::kIdefine},
+                                          {"%ASSIGN", Directive::kAssign},
+                                          {"%INCLUDE", Directive::kInclude},
+                                          {"%LINE", Directive::kLine}};
+  long last = parts.commentStart() ? parts.commentStart() - 1 : long(line.size());
+  for (long p = long(line.find('%')) + 1; p >= 1 && p <= last;
+       p = long(line.find('%', std::size_t(p))) + 1) {
+    if (!parts.outside(p)) continue;
+    for (const Keyword& k : kKeywords)
+      if (ReadsUpper(line, p, k.text)) return k.kind;
+  }
+  return Directive::kNone;
+}
+
+// "%INCLUDE" of a package (".PKG" in any letter case): the declarations of
+// the file named between the first two quotation marks become known.  The
+// include itself stays a directive for the assembler.
+void ReadPackage(Translator& t, std::string_view line, const RowParts& parts, long sourceLine) {
+  long last = parts.commentStart() ? parts.commentStart() - 1 : long(line.size());
+  if (!FindUpper(line, ".PKG", last)) return;
+  long q1 = 0, q2 = 0;
+  for (long i = 1; i <= last && !q2; ++i) {
+    char c = line[std::size_t(i - 1)];
+    if (c == '"' || c == '\'') (q1 ? q2 : q1) = i;
+  }
+  if (!q2 || t.noFiles) return;
+  FileText pkg = ReadWholeFile(std::string(line.substr(std::size_t(q1), std::size_t(q2 - q1 - 1))));
+  if (!pkg.ok) return;  // a missing package declares nothing
+  ForEachLine(pkg.text, [&](std::string_view pkgLine) {
+    RowParts p(pkgLine);
+    t.declarations.See(t.names, Line(pkgLine), std::min(p.statementEnd(), kLineWidth), sourceLine);
+  });
+}
+
+void Append(Translator& t, const Row& row) {
+  if (!t.rows.push_back(row)) Fatal(Msg::kProgramTableFull);
+}
+
+// A row's text may hold 249 columns: what it writes must fit them.
+void EnsureFits(long lastWrittenColumn, long sourceLine) {
+  if (lastWrittenColumn > kLineWidth) Fatal(Msg::kStatementPastColumn249, sourceLine);
+}
+
+// Statements separated by "|" outside quotations: each becomes a row that
+// keeps the line's indentation; the line's comment stays with none of
+// them.  Empty statements (two separators, a separator at either end) give
+// no row.  Returns false when the line holds no separator.
+bool SplitStatements(Translator& t, std::string_view line, const RowParts& parts, long sourceLine) {
+  long cl = parts.statementEnd();
+  long origin = parts.indent();
+  auto store = [&](long from, long to) {
+    if (from < 1 || to < from) return;
+    long len = to - from + 1;
+    EnsureFits(origin + len - 1, sourceLine);
+    Row row;
+    row.kind = RowKind::kStatement;
+    row.line = sourceLine;
+    row.text.assign(line.substr(0, std::size_t(origin - 1)));
+    row.text.put(origin, line.substr(std::size_t(from - 1), std::size_t(len)));
+    row.commandLength = row.lineLength = origin + len - 1;
+    Append(t, row);
+  };
+  long start = origin;
+  bool separated = false;
+  for (long i = origin; i <= cl; ++i) {
+    if (line[std::size_t(i - 1)] != '|' || !parts.outside(i)) continue;
+    separated = true;
+    store(start, LastNonBlank(line, i - 1));
+    start = i + 1;
+    while (start <= cl && IsBlankOrTab(line[std::size_t(start - 1)])) ++start;
+    if (start >= cl) break;
+    i = start - 1;
+  }
+  if (!separated) return false;
+  // A separator in the last column ends the statement; it is no statement.
+  if (!(start == cl && line[std::size_t(cl - 1)] == '|')) store(start, cl);
+  return true;
+}
+
+void LoadLine(Translator& t, std::string_view line, long sourceLine) {
+  Row row;
+  row.line = sourceLine;
+  RowParts parts(line);
+  if (!parts.indent() && !parts.commentStart()) {
+    row.kind = RowKind::kBlank;
+    Append(t, row);
+    return;
+  }
+  row.text.assign(line);
+  // Only a comment may be cut at column 249.
+  row.lineLength = LastNonBlank(line, kLineWidth);
+  Directive directive = FindDirective(line, parts);
+  if (directive != Directive::kNone) {
+    if (directive == Directive::kInclude) ReadPackage(t, line, parts, sourceLine);
+    // The MASM dialect has no use for these.
+    if (t.windows && (directive == Directive::kAssign || directive == Directive::kLine)) return;
+    EnsureFits(parts.statementEnd(), sourceLine);
+    row.kind = RowKind::kDirective;
+    row.commandLength = row.lineLength;
+  } else if (parts.hasStatement()) {
+    if (SplitStatements(t, line, parts, sourceLine)) return;
+    EnsureFits(parts.statementEnd(), sourceLine);
+    row.kind = RowKind::kStatement;
+    row.commandLength = parts.statementEnd();
+  } else if (parts.commentStart()) {
+    row.kind = RowKind::kComment;
+    t.synonyms.SeeComment(row.text.first(row.lineLength), t.messages, t.noFiles);
+  } else {
+    // Opens a quotation it never closes: written whole for the assembler.
+    EnsureFits(LastNonBlank(line, long(line.size())), sourceLine);
+    row.kind = RowKind::kUnclosed;
+  }
+  Append(t, row);
+}
+
+}  // namespace
+
+void LoadSource(Translator& t) {
+  FileText src;
+  if (t.useSourceText) {
+    src.ok = true;
+    src.text = t.sourceText;
+  } else {
+    src = ReadWholeFile(t.inFile);
+    if (!src.ok && src.err == ENAMETOOLONG) Fatal(Msg::kNameTooLong);
+  }
+  if (!src.ok || src.text.empty()) Fatal(Msg::kNoSource);
+  t.sourceBytes = src.text.size();
+
+  // A line gives one row, plus one for each separator it splits at: room
+  // for that many is set aside (address space only), so the table never
+  // moves while it is loaded.
+  std::size_t lines = 1, bars = 0;
+  for (char c : src.text) {
+    lines += c == '\n';
+    bars += c == '|';
+  }
+  t.rows.reserve(std::min<std::size_t>(lines + bars, std::size_t(kProgramTableCapacity)),
+                 src.text.size() + bars * 8);
+
+  long sourceLine = 0;
+  ForEachLine(src.text, [&](std::string_view line) {
+    ++sourceLine;
+    // A first line holding WINDOWS asks for the MASM dialect; it is no row.
+    if (sourceLine == 1 && qwt::ToUpper(line).find("WINDOWS") != std::string::npos) {
+      t.windows = true;
+      return;
+    }
+    LoadLine(t, line, sourceLine);
+  });
+}

@@ -1,0 +1,120 @@
+// The message table.  The texts are the translator's own and never change:
+// users and tools match them.
+#include "messages.h"
+
+#include <iterator>
+
+#include "files.h"
+
+#include "text.h"
+
+namespace {
+
+// What follows the text: nothing, a source line, a macro number, a name.
+enum class Detail : unsigned char { kNone, kLine, kMacro, kName };
+
+struct MessageRule {
+  Msg kind;
+  int number;
+  int status;
+  Detail detail;
+  std::string_view text;
+  std::string_view after = {};
+};
+
+constexpr MessageRule kMessages[] = {
+    {Msg::kNoFileName, 1, 1, Detail::kNone, "Quillwright reWriter requires a file name"},
+    {Msg::kNameTooLong, 2, 2, Detail::kNone, "File name is too long"},
+    {Msg::kNoSource, 3, 3, Detail::kNone, "[reWriter]:Input File does not exist"},
+    {Msg::kNoSynonymsFile, 4, 4, Detail::kNone, "Include Synonyms file not found"},
+    {Msg::kNoPicture, 4, 4, Detail::kLine, "Line No=", " Fixed Point number must provide a picture"},
+    {Msg::kNoDefaultPicture, 4, 4, Detail::kLine, "Line No=",
+     " FP_DEFAULTPICTURE must provide a quoted picture"},
+    {Msg::kBracketsUnbalanced, 6, 5, Detail::kLine, "Square brackets are not balanced on line no="},
+    {Msg::kBracketsTooDeep, 6, 5, Detail::kLine,
+     "Square brackets are nested more than 32 deep on line no="},
+    {Msg::kStatementTooLong, 7, 6, Detail::kLine, "Statement is too long to rewrite on line no="},
+    {Msg::kStatementPastColumn249, 7, 6, Detail::kLine,
+     "Statement runs past column 249 on line no="},
+    {Msg::kMacroLineTooLong, 7, 6, Detail::kMacro, "Macro line is too long to rewrite in m"},
+    {Msg::kTemporariesFull, 8, 7, Detail::kNone, "D_X1_NextNewDataSlot:New Data Table Overflow"},
+    {Msg::kTooManyMacros, 9, 8, Detail::kLine, "More than 999 generated macros on line no="},
+    {Msg::kMacroLinesFull, 9, 8, Detail::kNone, "X10_NextTextSlot:MacroRecord Table Overflow"},
+    {Msg::kDataNamesFull, 10, 9, Detail::kNone, "X3_PutXtable:DataNameRecord Table Overflow"},
+    {Msg::kSynonymsFull, 10, 10, Detail::kNone, "X4_PutXtable:SynonymRecord Table Overflow"},
+    {Msg::kProgramTableFull, 10, 19, Detail::kNone,
+     "B1_LoadProgramTable:ProgramRecord Table Overflow"},
+    {Msg::kSubsUnbalanced, 11, 11, Detail::kNone, "Begin/End Subs are not balanced"},
+    {Msg::kRepeatsUnbalanced, 12, 12, Detail::kNone, "Begin/End Repeats are not balanced"},
+    {Msg::kIfsUnbalanced, 13, 13, Detail::kNone, "Begin/End Ifs are not balanced"},
+    {Msg::kDotCommandsUnbalanced, 14, 14, Detail::kNone, "Begin/End dot commands are not balanced"},
+    {Msg::kTestsUnbalanced, 15, 15, Detail::kNone, "Begin/End Tests are not balanced"},
+    {Msg::kWhensUnbalanced, 16, 16, Detail::kNone, "@when/@wends are not balanced"},
+    {Msg::kBracesUnbalanced, 17, 17, Detail::kNone, "Braces are not balanced"},
+    {Msg::kSquareBracketsUnbalanced, 18, 18, Detail::kNone, "Square Brackets are not balanced"},
+    {Msg::kFirstUnmatchedOpener, 0, 0, Detail::kLine, "First unmatched opener on line no="},
+    {Msg::kFirstUnmatchedCloser, 0, 0, Detail::kLine, "First unmatched closer on line no="},
+    {Msg::kPictureDigits, 50, 50, Detail::kLine, "Picture contains more than 19 digits="},
+    {Msg::kPicturePlaces, 50, 50, Detail::kLine, "Picture contains more than 18 decimal places="},
+    {Msg::kPictureTooLong, 50, 50, Detail::kLine, "Picture is longer than 30 characters="},
+    {Msg::kLiteralDigits, 50, 50, Detail::kLine, "Literal contains more than 19 digits="},
+    {Msg::kLiteralTooLarge, 50, 50, Detail::kLine, "Literal is larger than 9223372036854775807="},
+    {Msg::kSynonymTooLong, 0, 0, Detail::kName, "Synonym ignored, longer than 30 characters: "},
+    {Msg::kSynonymWithoutOriginal, 0, 0, Detail::kName, "Synonym ignored, no word after ':' for "},
+    {Msg::kCannotCreateOutput, 0, 1, Detail::kName, "FILES[error]:- cannot create the output file "},
+    {Msg::kCannotWriteOutput, 0, 1, Detail::kName, "FILES[error]:- cannot write the output file "},
+};
+
+static_assert(std::size(kMessages) == std::size_t(Msg::kCannotWriteOutput) + 1);
+
+constexpr bool TableInOrder() {
+  for (std::size_t k = 0; k < std::size(kMessages); ++k)
+    if (kMessages[k].kind != Msg(k)) return false;
+  return true;
+}
+static_assert(TableInOrder(), "kMessages is indexed by Msg");
+
+const MessageRule& RuleOf(Msg kind) { return kMessages[std::size_t(kind)]; }
+
+// The balance messages stand four blanks in.
+bool Indented(const MessageRule& m) { return m.number >= 11 && m.number <= 18; }
+
+// The text and what follows it.
+std::string Body(const MessageRule& m, long value, std::string_view name) {
+  std::string body(m.text);
+  switch (m.detail) {
+    case Detail::kLine: body += qwt::Digits(value, 6); break;
+    case Detail::kMacro: body += qwt::Digits(value, 3); break;
+    case Detail::kName: body += name; break;
+    case Detail::kNone: break;
+  }
+  body += m.after;
+  return body;
+}
+
+}  // namespace
+
+std::string MessageLine(Msg kind, long value, std::string_view name) {
+  const MessageRule& m = RuleOf(kind);
+  std::string line = Indented(m) ? "    " : "";
+  if (m.number > 0) line += qwt::Digits(m.number, 2) + ": ";
+  return line + Body(m, value, name);
+}
+
+std::string UnmatchedLine(Msg balance, Msg which, long line) {
+  return "    " + qwt::Digits(RuleOf(balance).number, 2) + ": " + Body(RuleOf(which), line, {});
+}
+
+int StatusOf(Msg kind) { return RuleOf(kind).status; }
+
+void Fatal(Msg kind, long value) { throw EndRun{kind, value}; }
+
+void Reporter::Print(std::string_view line) {
+  std::string out(line);
+  out.push_back('\n');
+  if (capture) {
+    captured += out;
+    return;
+  }
+  WriteAll(1, out.data(), out.size());
+}

@@ -1,0 +1,75 @@
+// The translator's messages: one table of every message with its number,
+// the exit status that goes with it and its text, and the one way a fatal
+// message ends a run.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+enum class Msg : unsigned char {
+  kNoFileName,
+  kNameTooLong,
+  kNoSource,
+  kNoSynonymsFile,
+  kNoPicture,
+  kNoDefaultPicture,
+  kBracketsUnbalanced,
+  kBracketsTooDeep,
+  kStatementTooLong,
+  kStatementPastColumn249,
+  kMacroLineTooLong,
+  kTemporariesFull,
+  kTooManyMacros,
+  kMacroLinesFull,
+  kDataNamesFull,
+  kSynonymsFull,
+  kProgramTableFull,
+  kSubsUnbalanced,
+  kRepeatsUnbalanced,
+  kIfsUnbalanced,
+  kDotCommandsUnbalanced,
+  kTestsUnbalanced,
+  kWhensUnbalanced,
+  kBracesUnbalanced,
+  kSquareBracketsUnbalanced,
+  kFirstUnmatchedOpener,
+  kFirstUnmatchedCloser,
+  kPictureDigits,
+  kPicturePlaces,
+  kPictureTooLong,
+  kLiteralDigits,
+  kLiteralTooLarge,
+  kSynonymTooLong,
+  kSynonymWithoutOriginal,
+  kCannotCreateOutput,
+  kCannotWriteOutput,
+};
+
+// The message's line as printed.  `value` is the source line for messages
+// that name one (six digits) and the macro number for the macro-line message
+// (three digits); `name` completes the messages that end in a name.
+std::string MessageLine(Msg kind, long value = 0, std::string_view name = {});
+// The line that follows a balance message in positions mode: where the
+// first unmatched opener or closer (`which`) of that pair stands.
+std::string UnmatchedLine(Msg balance, Msg which, long line);
+// The exit status that goes with the message.
+int StatusOf(Msg kind);
+
+// Where messages go: standard output, one write per line, or a string
+// when captured (tests, fuzzing).
+class Reporter {
+ public:
+  bool capture = false;
+  std::string captured;
+  void Print(std::string_view line);
+};
+
+// Thrown by Fatal; only the driver catches it.
+struct EndRun {
+  Msg kind;
+  long value;
+};
+
+// Ends the run with the message: the driver prints it, makes its status
+// the exit status, and writes no NAME.ASM.
+[[noreturn]] void Fatal(Msg kind, long value = 0);

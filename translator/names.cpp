@@ -1,0 +1,28 @@
+#include "names.h"
+
+#include "messages.h"
+
+void DataNames::Add(const DataName& d) {
+  std::string_view name = d.name.trimmed();
+  if (name.empty()) return;
+  if (size() >= kDataNameTableCapacity) Fatal(Msg::kDataNamesFull);
+  rows_.push_back(d);
+  first_.emplace(std::string(name), size());
+}
+
+const DataName* DataNames::Find(std::string_view name) const {
+  // Names are held in 30 columns: a longer one is no declared name.
+  if (name.empty() || name.size() > 30) return nullptr;
+  auto it = first_.find(std::string(qwt::TrimRight(name)));
+  return it == first_.end() ? nullptr : &rows_[std::size_t(it->second - 1)];
+}
+
+void DataNames::Bind(std::string_view record, char tableType, std::string_view table) {
+  if (record.empty()) return;
+  for (DataName& d : rows_) {
+    if (d.record.trimmed() == record) {
+      d.tableType = tableType;
+      d.table.assign(table);
+    }
+  }
+}

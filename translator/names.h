@@ -1,0 +1,46 @@
+// The data-name table: every name the program declares, with its kind,
+// length or picture, the record it belongs to and the table that record is
+// bound to.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "text.h"
+
+inline constexpr long kDataNameTableCapacity = 1024;
+
+struct DataName {
+  char tableType = ' ';  // "X" when the record is bound to an xtable
+  qwt::Text<30> table;   // the table or xtable the record is bound to
+  qwt::Text<30> record;  // the record the field belongs to
+  long no = 0;           // the field's position in its record
+  char type = ' ';       // I, N, W, A, s (sub), f (function)
+  qwt::Text<30> name;
+  long length = 0;
+  qwt::Text<30> picture;  // as written, quotation marks included
+};
+
+class DataNames {
+ public:
+  // Appends a name (message 10 at the capacity).  A blank name is not
+  // stored: it would answer lookups of blank text.
+  void Add(const DataName& d);
+  // The first row declaring `name` (letter case counts); null if none.
+  const DataName* Find(std::string_view name) const;
+  // The kind of `name`, or a blank when it is not declared.
+  char TypeOf(std::string_view name) const {
+    const DataName* d = Find(name);
+    return d ? d->type : ' ';
+  }
+  // Marks every field declared so far for `record` as bound to `table`.
+  void Bind(std::string_view record, char tableType, std::string_view table);
+  long size() const { return long(rows_.size()); }
+  const DataName& row(long n) const { return rows_[std::size_t(n - 1)]; }
+
+ private:
+  std::vector<DataName> rows_;
+  std::unordered_map<std::string, long> first_;  // name -> its first row
+};

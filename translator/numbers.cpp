@@ -1,0 +1,79 @@
+#include "numbers.h"
+
+#include "messages.h"
+#include "scan.h"
+
+using qwt::IsDigit;
+
+namespace {
+
+// The literal's text is held in 26 columns; a value holds 19 digits.
+constexpr std::size_t kLiteralWidth = 26;
+constexpr long kMaxDigits = 19;
+constexpr std::string_view kLargest = "9223372036854775807";
+
+// True when the digits of `text` (signs ignored) make a value above the
+// largest signed 64-bit number.
+bool TooLarge(std::string_view text) {
+  std::string digits;
+  for (char c : text)
+    if (IsDigit(c) && !(digits.empty() && c == '0')) digits.push_back(c);
+  if (digits.size() != kLargest.size()) return digits.size() > kLargest.size();
+  return digits > kLargest;
+}
+
+// Characters that continue a name or a number next to a run of digits.
+bool JoinsDigits(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || IsDigit(c) || c == '_' ||
+         c == '.' || c == '$' || c == '#' || c == '@' || c == '?' || c == '~';
+}
+
+}  // namespace
+
+void CheckPicture(const qwt::Text<30>& picture, long line) {
+  long digits = 0, places = 0;
+  bool point = false;
+  for (long i = 1; i <= 30; ++i) {
+    char c = picture(i);
+    if (c == '9' || c == '#') ++digits;
+    if (c == '9' && point) ++places;
+    if (c == '.') point = true;
+  }
+  if (digits > kMaxDigits) Fatal(Msg::kPictureDigits, line);
+  if (places > 18) Fatal(Msg::kPicturePlaces, line);
+}
+
+Literal StripLiteral(std::string_view text, long start, long end) {
+  Literal lit;
+  bool point = false;
+  for (long i = start; i <= end; ++i) {
+    char c = At(text, i);
+    if (c == '-') {
+      lit.text.push_back('-');
+    } else if (c == '.') {
+      point = true;
+    } else if (IsDigit(c)) {
+      lit.text.push_back(c);
+      ++lit.digits;
+      if (point) ++lit.places;
+    }
+  }
+  return lit;
+}
+
+void CheckLiteral(const Literal& literal, long line) {
+  if (literal.digits > kMaxDigits || literal.text.size() > kLiteralWidth)
+    Fatal(Msg::kLiteralDigits, line);
+  if (TooLarge(literal.text)) Fatal(Msg::kLiteralTooLarge, line);
+}
+
+void CheckWholeNumbers(std::string_view text, long from, long to, long line) {
+  RowParts parts(text.substr(0, std::size_t(std::clamp<long>(to, 0, long(text.size())))));
+  for (long i = std::max<long>(from, 1); i <= to; ++i) {
+    if (!IsDigit(At(text, i)) || !parts.outside(i) || JoinsDigits(At(text, i - 1))) continue;
+    long end = i;
+    while (IsDigit(At(text, end + 1))) ++end;
+    if (!JoinsDigits(At(text, end + 1))) CheckLiteral(StripLiteral(text, i, end), line);
+    i = end;
+  }
+}

@@ -1,0 +1,142 @@
+#include "structure.h"
+
+#include <string>
+
+#include "scan.h"
+
+using qwt::IsBlankOrTab;
+
+namespace {
+
+// Counters are shown with at least six digits; a count that outgrows them
+// is shown whole rather than cut to its low digits.
+std::string Counter(long v) {
+  std::string s = std::to_string(v < 0 ? 0 : v);
+  return s.size() >= 6 ? s : std::string(6 - s.size(), '0') + s;
+}
+
+bool Reads(std::string_view upper, long i, std::string_view word) {
+  return i >= 1 && upper.substr(std::size_t(i - 1), word.size()) == word;
+}
+
+bool Holds(std::string_view upper, std::string_view word) {
+  return upper.find(word) != std::string_view::npos;
+}
+
+}  // namespace
+
+void StructureCounts::CountRow(const Line& text, long commandLength, long line) {
+  long n = std::min<long>(commandLength, kLineWidth);
+  if (n <= 0) return;
+  char buffer[kLineWidth];
+  for (long k = 0; k < n; ++k) buffer[k] = qwt::Upper(text.c[std::size_t(k)]);
+  std::string_view upper(buffer, std::size_t(n));
+  QuoteState q;
+  for (long i = 1; i <= n; ++i) {
+    char c = upper[std::size_t(i - 1)];
+    q.step(c);
+    if (q.inComment()) break;
+    bool counts = c == 'B' || c == 'E' || c == 'R' || c == 'I' || c == '@' || c == '{' || c == '}';
+    if (counts && q.outside()) CountAt(upper, i, line);
+  }
+}
+
+// One column of the statement.  "Line holds" looks at the whole statement,
+// so a line holding @END_IF counts a closer for every IF on it.
+void StructureCounts::CountAt(std::string_view u, long i, long line) {
+  // A keyword opens a block only when a one-character prefix starts a word.
+  auto opener = [&] { return i == 2 || (i > 2 && IsBlankOrTab(u[std::size_t(i - 3)])); };
+  switch (u[std::size_t(i - 1)]) {
+    case 'B':
+      if (Reads(u, i, "BEGIN_SUB"))
+        subs_.Open(line);
+      else if (Reads(u, i, "BEGIN_TEST"))
+        tests_.Open(line);
+      return;
+    case 'E':
+      if (Reads(u, i, "END_SUB"))
+        subs_.Close(line);
+      else if (Reads(u, i, "END_TEST"))
+        tests_.Close(line);
+      return;
+    case 'R':
+      if (!Reads(u, i, "REPEAT")) return;
+      if (Holds(u, "@END_REPEAT"))
+        repeats_.Close(line);
+      else if (!Holds(u, "@EXIT_REPEAT") && !Holds(u, "EXITREPEAT") && opener())
+        repeats_.Open(line);
+      return;
+    case 'I':
+      if (!Reads(u, i, "IF") || Holds(u, "@REPEAT_IF")) return;
+      if (Holds(u, "@END_IF")) {
+        ifs_.Close(line);
+      } else if (Holds(u, "@ARRAYS_IF")) {
+        ifs_.Open(line);
+      } else if (Holds(u, "@_IF")) {
+        dots_.Open(line);
+        ifs_.Open(line);
+      } else if (!Reads(u, i - 1, "%IF") && opener()) {
+        ifs_.Open(line);
+      }
+      return;
+    case '@':
+      if (Reads(u, i, "@_WHEN")) {
+        whens_.Open(line);
+        dots_.Open(line);
+      } else if (Reads(u, i, "@_END")) {
+        dots_.Close(line);
+      } else if (Reads(u, i, "@WHEN")) {
+        whens_.Open(line);
+      } else if (Reads(u, i, "@WEND")) {
+        whens_.Close(line);
+      }
+      return;
+    case '{':
+      braces_.Open(line);
+      return;
+    case '}':
+      braces_.Close(line);
+      return;
+    default:
+      return;
+  }
+}
+
+int StructureCounts::Report(Reporter& out, bool positions) const {
+  struct Summary {
+    const Pair& pair;
+    const char* opened;
+    const char* closed;
+    Msg unbalanced;
+  };
+  const Summary kSummary[] = {
+      {subs_, "] Begin Subs      [", "] End Subs", Msg::kSubsUnbalanced},
+      {repeats_, "] Begin Repeats   [", "] End Repeats", Msg::kRepeatsUnbalanced},
+      {ifs_, "] IF's            [", "] End Ifs", Msg::kIfsUnbalanced},
+      {dots_, "] Dot Commands    [", "] Dot Ends", Msg::kDotCommandsUnbalanced},
+      {tests_, "] Begin Test's    [", "] End Tests", Msg::kTestsUnbalanced},
+      {whens_, "] when's          [", "] Wend's", Msg::kWhensUnbalanced},
+      {braces_, "] Open Braces     [", "] Close Braces", Msg::kBracesUnbalanced},
+      {brackets_, "] Open SqBrackets [", "] Close SqBrackets", Msg::kSquareBracketsUnbalanced},
+  };
+  for (const Summary& s : kSummary)
+    out.Print("  [" + Counter(s.pair.opened) + s.opened + Counter(s.pair.closed) + s.closed);
+  out.Print(" ");
+  int status = 0;
+  for (const Summary& s : kSummary) {
+    const Pair& p = s.pair;
+    if (p.opened == p.closed) continue;
+    out.Print(MessageLine(s.unbalanced));
+    status = StatusOf(s.unbalanced);
+    if (!positions) continue;
+    // The earlier of the first closer without an opener and the first
+    // opener never closed.
+    long opener = p.open.empty() ? 0 : p.open.front();
+    long closer = p.firstUnmatchedCloser;
+    if (closer && (!opener || closer <= opener))
+      out.Print(UnmatchedLine(s.unbalanced, Msg::kFirstUnmatchedCloser, closer));
+    else
+      out.Print(UnmatchedLine(s.unbalanced, Msg::kFirstUnmatchedOpener, opener));
+  }
+  return status;
+}

@@ -1,0 +1,46 @@
+// The structure counts: how many blocks of each kind the program opens and
+// closes, printed as a summary after the second pass with a message for
+// every pair that does not balance.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "messages.h"
+#include "rows.h"
+
+class StructureCounts {
+ public:
+  // Counts the openers and closers in columns 1..commandLength of a row
+  // (outside quotations).  `line` is the row's source line.
+  void CountRow(const Line& text, long commandLength, long line);
+  // Square brackets are counted by the element step, as it meets them.
+  void OpenBracket(long line) { brackets_.Open(line); }
+  void CloseBracket(long line) { brackets_.Close(line); }
+  bool bracketsBalanced() const { return brackets_.opened == brackets_.closed; }
+  // Prints the summary and a message for every pair that does not balance
+  // (in positions mode followed by the line of its first unmatched opener or
+  // closer); returns the number of the last such message, else 0.
+  int Report(Reporter& out, bool positions) const;
+
+ private:
+  struct Pair {
+    long opened = 0, closed = 0;
+    std::vector<long> open;        // lines of the openers not closed yet
+    long firstUnmatchedCloser = 0;
+    void Open(long line) {
+      ++opened;
+      open.push_back(line);
+    }
+    void Close(long line) {
+      ++closed;
+      if (!open.empty())
+        open.pop_back();
+      else if (!firstUnmatchedCloser)
+        firstUnmatchedCloser = line;
+    }
+  };
+  void CountAt(std::string_view upper, long i, long line);
+
+  Pair subs_, repeats_, ifs_, dots_, tests_, whens_, braces_, brackets_;
+};
