@@ -50,9 +50,15 @@ __attribute__((always_inline)) inline int places_of_scale(int64_t s) {
   return -1;
 }
 
+// The sign position: the last picture character whenever it is not "9".
+inline bool has_sign_position(const char* p, uint64_t n) { return n > 0 && p[n - 1] != '9'; }
+
 // The scale scan: from the last picture character to the first, skipping
 // "-", "+" and ","; a "." sets the places to the positions seen so far.
+// The sign position is never a place: editing puts the sign there, not a
+// digit, so "#,##9.##" has one place.
 int scan_places(const char* p, uint64_t n) {
+  if (has_sign_position(p, n)) --n;
   int positions = 0, places = 0;
   for (uint64_t i = n; i-- > 0;) {
     char c = p[i];
@@ -391,29 +397,32 @@ bool text_value(const char* text, uint64_t length, const TextNumber& t, int plac
   return true;
 }
 
-// Text to number.  A value that does not fit 64 bits is not an error of
-// the program: the number becomes 0 and RETURN_CODE kTextOverflow.
-void from_text_impl(Number target, const char* text, uint64_t length, bool may_build) {
+// Text to number; answers the RETURN_CODE of the conversion.  A value that
+// does not fit 64 bits is not an error of the program: the number becomes
+// 0 and the code is kTextOverflow.
+int convert_text(Number target, const char* text, uint64_t length, bool may_build) {
   TextNumber t = read_text(text, length);
   if (may_build && blank_picture(target)) build_picture(target, text, length, t.negative);
   target.set_scale(0);
   uint64_t v;
   if (!text_value(text, length, t, own_places(target), v)) {
     target.set_value(0);
-    set_return_code(kTextOverflow);
-    return;
+    return kTextOverflow;
   }
   target.set_value(t.negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v));
-  set_return_code(t.malformed ? 9 : 0);
+  return t.malformed ? 9 : 0;
 }
 
 // The editor.  Writes the edited text of `v` through `pic` (L characters)
-// into out[0 .. limit).
-void edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
-  if (L == 0) return;
+// into out[0 .. limit) and answers whether it shows the value: no digits
+// are left over and a negative value has a sign position.  A text that
+// does not show its value carries the "*" mark in its first position.
+bool edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
+  if (L == 0) return v == 0;
   uint64_t mag = magnitude(v);
   uint64_t i = L;
-  if (pic[L - 1] != '9') {
+  const bool sign = has_sign_position(pic, L);
+  if (sign) {
     --i;
     if (i < limit) out[i] = v < 0 ? '-' : '+';
   }
@@ -435,8 +444,14 @@ void edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
     if (o > '0' || o == '.') break;
     if (pic[j] == '#' || (j > 0 && pic[j - 1] == '#')) out[j] = ' ';
   }
-  if (mag != 0 && limit > 0) out[0] = '*';
+  const bool shown = mag == 0 && (v >= 0 || sign);
+  if (!shown && limit > 0) out[0] = '*';
+  return shown;
 }
+
+// The longest picture whose edited form a field read compares with its
+// text; pictures of the language are far shorter.
+constexpr uint64_t kLongestCompared = 128;
 
 }  // namespace
 
@@ -448,25 +463,24 @@ void store_integer(Number target, int64_t v) {
 }
 
 void from_text(Number target, const char* text, uint64_t length) {
-  from_text_impl(target, text, length, true);
+  set_return_code(convert_text(target, text, length, true));
 }
 
-void from_text_fixed(Number target, const char* text, uint64_t length) {
-  from_text_impl(target, text, length, false);
+int from_field(Number target, const char* text, uint64_t length) {
+  const int code = convert_text(target, text, length, false);
+  const uint64_t L = target.picture_length();
+  if (code == kTextOverflow || blank_picture(target) || L > kLongestCompared) return code;
+  // Exactly the text editing gives the value read, or something else.
+  char edited[kLongestCompared];
+  if (length != L) return 9;
+  edit(target.value(), target.picture(), L, edited, L);
+  return __builtin_memcmp(edited, text, L) == 0 ? 0 : 9;
 }
 
 uint64_t edited_length(Number source, Picture pic) { return picture_length(source, pic); }
 
 bool picture_shows(Number n, Picture pic) {
-  const char* p = picture_text(n, pic);
-  uint64_t len = picture_length(n, pic);
-  int64_t v = n.value();
-  bool signed_position = len > 0 && p[len - 1] != '9';
-  if (v < 0 && !signed_position) return false;
-  int positions = 0;
-  for (uint64_t i = 0; i < len - (signed_position ? 1 : 0); ++i)
-    if (p[i] != '.' && p[i] != ',') ++positions;
-  return positions >= 19 || magnitude(v) < kPow10[positions];
+  return edit(n.value(), picture_text(n, pic), picture_length(n, pic), nullptr, 0);
 }
 
 void to_text(Number source, Picture pic, char* dest) {
@@ -474,16 +488,12 @@ void to_text(Number source, Picture pic, char* dest) {
   edit(source.value(), picture_text(source, pic), L, dest, L);
 }
 
-void to_text_clipped(Number source, Picture pic, char* dest, uint64_t limit) {
-  edit(source.value(), picture_text(source, pic), picture_length(source, pic), dest, limit);
-}
-
-uint64_t to_text_marked(Number source, Picture pic, char* dest, uint64_t room) {
+Edited to_text_marked(Number source, Picture pic, char* dest, uint64_t room) {
   const uint64_t L = picture_length(source, pic);
   const uint64_t count = room < L ? room : L;
-  edit(source.value(), picture_text(source, pic), L, dest, count);
+  const bool shown = edit(source.value(), picture_text(source, pic), L, dest, count);
   if (count < L && count > 0) dest[0] = '*';  // marked as a too-narrow picture is
-  return count;
+  return {count, shown && count == L};
 }
 
 void to_word(Number source, Picture pic, Word dest, uint64_t start, bool set_length) {

@@ -28,10 +28,10 @@ TEST(Records, FlatFormRoundTrip) {
   qw::Record r(rec);
   EXPECT_EQ(r.flat_length(), 5u + 4 + 7 + 2);
   uint8_t flat[64];
-  ASSERT_EQ(rc::to_flat(r, flat, sizeof flat), 18u);
+  ASSERT_EQ(rc::to_flat(r, flat, sizeof flat).length, 18u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(flat), 18), "KEY010042012.50-ok");
   // Capacity limits what is written.
-  EXPECT_EQ(rc::to_flat(r, flat, 7), 7u);
+  EXPECT_EQ(rc::to_flat(r, flat, 7).length, 7u);
 
   rc::from_flat(r, reinterpret_cast<const uint8_t*>("ABCDE0007 12.50+zz"), 18);
   EXPECT_EQ(text(key), "ABCDE");
