@@ -57,7 +57,7 @@ inline bool has_sign_position(const char* p, uint64_t n) { return n > 0 && p[n -
 // "-", "+" and ","; a "." sets the places to the positions seen so far.
 // The sign position is never a place: editing puts the sign there, not a
 // digit, so "#,##9.##" has one place.
-int scan_places(const char* p, uint64_t n) {
+__attribute__((always_inline)) inline int scan_places(const char* p, uint64_t n) {
   if (has_sign_position(p, n)) --n;
   int positions = 0, places = 0;
   for (uint64_t i = n; i-- > 0;) {
@@ -397,20 +397,28 @@ bool text_value(const char* text, uint64_t length, const TextNumber& t, int plac
   return true;
 }
 
-// Text to number; answers the RETURN_CODE of the conversion.  A value that
-// does not fit 64 bits is not an error of the program: the number becomes
-// 0 and the code is kTextOverflow.
-int convert_text(Number target, const char* text, uint64_t length, bool may_build) {
+// What converting a text gave: the RETURN_CODE of the conversion, and
+// whether the text was digits alone.
+struct Converted {
+  int code;
+  bool digits_only;
+};
+
+// Text to number.  A value that does not fit 64 bits is not an error of the
+// program: the number becomes 0 and the code is kTextOverflow.
+__attribute__((always_inline)) inline Converted convert_text(Number target, const char* text,
+                                                           uint64_t length, bool may_build) {
   TextNumber t = read_text(text, length);
   if (may_build && blank_picture(target)) build_picture(target, text, length, t.negative);
   target.set_scale(0);
+  const bool digits_only = static_cast<uint64_t>(t.digits) == length;
   uint64_t v;
   if (!text_value(text, length, t, own_places(target), v)) {
     target.set_value(0);
-    return kTextOverflow;
+    return {kTextOverflow, digits_only};
   }
   target.set_value(t.negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v));
-  return t.malformed ? 9 : 0;
+  return {t.malformed ? 9 : 0, digits_only};
 }
 
 // The editor.  Writes the edited text of `v` through `pic` (L characters)
@@ -444,14 +452,34 @@ bool edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
     if (o > '0' || o == '.') break;
     if (pic[j] == '#' || (j > 0 && pic[j - 1] == '#')) out[j] = ' ';
   }
-  const bool shown = mag == 0 && (v >= 0 || sign);
-  if (!shown && limit > 0) out[0] = '*';
-  return shown;
+  if (mag == 0 && (v >= 0 || sign)) return true;
+  if (limit > 0) out[0] = '*';
+  return false;
 }
 
 // The longest picture whose edited form a field read compares with its
 // text; pictures of the language are far shorter.
 constexpr uint64_t kLongestCompared = 128;
+
+// True when the n characters at p are all "9": eight (or four) at a time,
+// the last group ending at the last character.
+inline bool all_nines(const char* p, uint64_t n) {
+  constexpr uint64_t kNines = 0x3939393939393939ULL;
+  if (n >= 8) {
+    for (uint64_t i = 0; i + 8 < n; i += 8)
+      if (static_cast<uint64_t>(load64(p + i)) != kNines) return false;
+    return static_cast<uint64_t>(load64(p + n - 8)) == kNines;
+  }
+  if (n >= 4) {
+    uint32_t head, last;
+    __builtin_memcpy(&head, p, 4);
+    __builtin_memcpy(&last, p + n - 4, 4);
+    return head == static_cast<uint32_t>(kNines) && last == static_cast<uint32_t>(kNines);
+  }
+  for (uint64_t i = 0; i < n; ++i)
+    if (p[i] != '9') return false;
+  return true;
+}
 
 }  // namespace
 
@@ -463,16 +491,19 @@ void store_integer(Number target, int64_t v) {
 }
 
 void from_text(Number target, const char* text, uint64_t length) {
-  set_return_code(convert_text(target, text, length, true));
+  set_return_code(convert_text(target, text, length, true).code);
 }
 
 int from_field(Number target, const char* text, uint64_t length) {
-  const int code = convert_text(target, text, length, false);
+  const Converted read = convert_text(target, text, length, false);
+  const int code = read.code;
   const uint64_t L = target.picture_length();
   if (code == kTextOverflow || blank_picture(target) || L > kLongestCompared) return code;
+  if (length != L) return 9;
+  // A picture of nines shows every value it can as its digits alone.
+  if (all_nines(target.picture(), L)) return read.digits_only ? 0 : 9;
   // Exactly the text editing gives the value read, or something else.
   char edited[kLongestCompared];
-  if (length != L) return 9;
   edit(target.value(), target.picture(), L, edited, L);
   return __builtin_memcmp(edited, text, L) == 0 ? 0 : 9;
 }
@@ -483,17 +514,18 @@ bool picture_shows(Number n, Picture pic) {
   return edit(n.value(), picture_text(n, pic), picture_length(n, pic), nullptr, 0);
 }
 
-void to_text(Number source, Picture pic, char* dest) {
+bool to_text(Number source, Picture pic, char* dest) {
   uint64_t L = picture_length(source, pic);
-  edit(source.value(), picture_text(source, pic), L, dest, L);
+  return edit(source.value(), picture_text(source, pic), L, dest, L);
 }
 
 Edited to_text_marked(Number source, Picture pic, char* dest, uint64_t room) {
   const uint64_t L = picture_length(source, pic);
-  const uint64_t count = room < L ? room : L;
-  const bool shown = edit(source.value(), picture_text(source, pic), L, dest, count);
-  if (count < L && count > 0) dest[0] = '*';  // marked as a too-narrow picture is
-  return {count, shown && count == L};
+  const char* p = picture_text(source, pic);
+  if (room >= L) return {L, edit(source.value(), p, L, dest, L)};
+  edit(source.value(), p, L, dest, room);
+  if (room > 0) dest[0] = '*';  // marked as a too-narrow picture is
+  return {room, false};
 }
 
 void to_word(Number source, Picture pic, Word dest, uint64_t start, bool set_length) {

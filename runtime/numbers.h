@@ -68,7 +68,8 @@ int from_field(Number target, const char* text, uint64_t length);
 // position is the last picture character when it is not "9"; a value the
 // picture cannot show - too wide for its digit positions, or negative
 // without a sign position - is marked with "*" in the first position.
-void to_text(Number source, Picture pic, char* dest);
+// Answers whether the text shows the value.
+bool to_text(Number source, Picture pic, char* dest);
 
 // What an edit into a destination wrote: `count` characters, and whether
 // they show the value exactly (not marked, not cut).
