@@ -379,8 +379,9 @@ bool long_text_value(const char* text, uint64_t length, int drop, uint64_t& out)
 
 // The magnitude of a read text at `places` places; false when it does not
 // fit 63 bits.
-bool text_value(const char* text, uint64_t length, const TextNumber& t, int places,
-                uint64_t& out) {
+__attribute__((always_inline)) inline bool text_value(const char* text, uint64_t length,
+                                                     const TextNumber& t, int places,
+                                                     uint64_t& out) {
   uint64_t v = t.value;
   if (t.digits > 18) {
     if (!long_text_value(text, length, t.decimals > places ? t.decimals - places : 0, v))
@@ -429,8 +430,7 @@ bool edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
   if (L == 0) return v == 0;
   uint64_t mag = magnitude(v);
   uint64_t i = L;
-  const bool sign = has_sign_position(pic, L);
-  if (sign) {
+  if (has_sign_position(pic, L)) {
     --i;
     if (i < limit) out[i] = v < 0 ? '-' : '+';
   }
@@ -452,7 +452,7 @@ bool edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
     if (o > '0' || o == '.') break;
     if (pic[j] == '#' || (j > 0 && pic[j - 1] == '#')) out[j] = ' ';
   }
-  if (mag == 0 && (v >= 0 || sign)) return true;
+  if (mag == 0 && (v >= 0 || has_sign_position(pic, L))) return true;
   if (limit > 0) out[0] = '*';
   return false;
 }
@@ -494,18 +494,27 @@ void from_text(Number target, const char* text, uint64_t length) {
   set_return_code(convert_text(target, text, length, true).code);
 }
 
+namespace {
+// The code of a field read whose text is not digits through a picture of
+// nines: 0 when it is exactly what editing the value read gives.
+__attribute__((noinline)) int edited_form_code(Number n, const char* text, uint64_t length,
+                                               int code) {
+  const uint64_t L = n.picture_length();
+  if (code == kTextOverflow || blank_picture(n) || L > kLongestCompared) return code;
+  if (length != L) return 9;
+  char edited[kLongestCompared];
+  edit(n.value(), n.picture(), L, edited, L);
+  return __builtin_memcmp(edited, text, L) == 0 ? 0 : 9;
+}
+}  // namespace
+
 int from_field(Number target, const char* text, uint64_t length) {
   const Converted read = convert_text(target, text, length, false);
-  const int code = read.code;
-  const uint64_t L = target.picture_length();
-  if (code == kTextOverflow || blank_picture(target) || L > kLongestCompared) return code;
-  if (length != L) return 9;
-  // A picture of nines shows every value it can as its digits alone.
-  if (all_nines(target.picture(), L)) return read.digits_only ? 0 : 9;
-  // Exactly the text editing gives the value read, or something else.
-  char edited[kLongestCompared];
-  edit(target.value(), target.picture(), L, edited, L);
-  return __builtin_memcmp(edited, text, L) == 0 ? 0 : 9;
+  // A picture of nines shows every value it can as its digits alone (a
+  // value beyond 64 bits keeps its code).
+  if (read.digits_only && length == target.picture_length() && all_nines(target.picture(), length))
+    return read.code;
+  return edited_form_code(target, text, length, read.code);
 }
 
 uint64_t edited_length(Number source, Picture pic) { return picture_length(source, pic); }
