@@ -76,7 +76,8 @@ Flat to_flat(Record rec, uint8_t* out, uint64_t capacity) {
     if (f.is_number()) {
       char* text = reinterpret_cast<char*>(out + at);
       const Number n(f.data());
-      shown &= c == len ? numbers::to_text(n, {}, text) : numbers::to_text_marked(n, {}, text, c).shown;
+      shown &= c == len ? numbers::to_text(n, {}, text)
+                        : numbers::to_text_marked(n, {}, text, c).shown;
     } else {
       copy_bytes(out + at, f.data(), c);
     }

@@ -1,8 +1,9 @@
 // Numbers against a decimal model of the language's rules, over random
 // values and pictures, through every path a program reaches: the numbers
 // module (assignment, the four operations, wide products, explicit
-// pictures), text to number, editing, and real assembled programs whose
-// calculations the macro package works out inline or hands to the module.
+// pictures), text to number, editing, fields read back through their
+// pictures, and real assembled programs whose calculations the macro
+// package works out inline or hands to the module.
 //
 // The model knows nothing of the module's workings.  A number is a count of
 // units of 10^-places; a step's exact result is rounded half up on the
