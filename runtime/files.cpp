@@ -546,16 +546,19 @@ uint64_t prefix_length(uint8_t kind, Record rec) {
 
 uint64_t status_offset(uint8_t kind) { return kind == kRandomReserved ? 8 : 0; }
 
-uint64_t record_to_slot(Record rec, uint8_t kind, uint8_t* out, uint64_t capacity) {
+// The slot's bytes and whether every number of the record shows its
+// value (a slot that does not is never written).
+record::Flat record_to_slot(Record rec, uint8_t kind, uint8_t* out, uint64_t capacity) {
   const uint64_t prefix = prefix_length(kind, rec);
-  if (prefix > capacity) return 0;
+  if (prefix > capacity) return {0, true};
   if (prefix == 9) {
     __builtin_memset(out, 0, 8);
     out[8] = 1;
   } else if (prefix == 1) {
     out[0] = 1;
   }
-  return prefix + record::to_flat(rec, out + prefix, capacity - prefix);
+  const record::Flat flat = record::to_flat(rec, out + prefix, capacity - prefix);
+  return {prefix + flat.length, flat.shown};
 }
 
 void slot_to_record(Record rec, uint8_t kind, const uint8_t* in, uint64_t available) {
@@ -597,14 +600,6 @@ bool seek_record(FileBlock f, int64_t fd, int64_t no, uint64_t slot, uint64_t ex
   }
   checked(r);
   return true;
-}
-
-// Edits a number through `pic` into `out`, writing at most `room` bytes of
-// its edited text; returns the full edited length.
-uint64_t edit_number(Number n, numbers::Picture pic, uint8_t* out, uint64_t room) {
-  const uint64_t len = pic.text ? pic.length : n.picture_length();
-  numbers::to_text_clipped(n, pic, reinterpret_cast<char*>(out), len < room ? len : room);
-  return len;
 }
 
 // True when byte b occurs among the n bytes at p: sixteen at a time, the
@@ -663,10 +658,13 @@ uint64_t slot_size(uint8_t kind, Record rec) {
 // ---------------------------------------------------------------------------
 // The record buffer entries.
 
+// A record with a number its picture cannot show leaves the buffer empty
+// and RETURN_CODE 36, so that a write of the buffer writes nothing.
 void record_to_buffer(Record rec, uint8_t kind) {
-  const uint64_t n = record_to_slot(rec, kind, buffer(), kRecordBufferSize);
-  record_buffer().set_length(n);
-  mark_dirty(n);
+  const record::Flat slot = record_to_slot(rec, kind, buffer(), kRecordBufferSize);
+  mark_dirty(slot.length);
+  record_buffer().set_length(slot.shown ? slot.length : 0);
+  return_code().set_value(slot.shown ? 0 : record::kNumberNotShown);
 }
 
 void buffer_to_record(Record rec, uint8_t kind) {
@@ -726,6 +724,15 @@ __attribute__((noinline)) const uint8_t* quoted_to_word(Item field, uint64_t sta
   return at;
 }
 
+// A number field of the line last read.  RETURN_CODE tells about the
+// line's number fields so far, as a record read tells about the record's:
+// 0 when each held exactly its edited form, else the worst of 9 and 99
+// (numbers::from_field).
+void take_number(Number n, const uint8_t* at, uint64_t len) {
+  const int code = numbers::from_field(n, reinterpret_cast<const char*>(at), len);
+  if (code > return_code().value()) return_code().set_value(code);
+}
+
 }  // namespace
 
 uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at) {
@@ -739,7 +746,7 @@ uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f,
     if (start != 0) pic = {reinterpret_cast<const char*>(start), length};
     const uint64_t len = pic.text ? pic.length : n.picture_length();
     if (at + len + (csv ? 1 : 0) > limit) fail(kLineTooLong);
-    edit_number(n, pic, at, len);
+    numbers::to_text(n, pic, reinterpret_cast<char*>(at));
     at += len;
   } else {
     validate_source(field.data(), start, length);
@@ -761,6 +768,7 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
                              const uint8_t* at) {
   const uint8_t* end = buffer_end();
   if (at < buffer() || at > end) at = end;
+  if (at == buffer()) return_code().set_value(0);  // the line's first field
   if (f.kind() == kCsv) {
     while (at < end && *at == ',') ++at;
     if (field.is_number()) {
@@ -773,7 +781,7 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
   if (field.is_number()) {
     uint64_t len = field.length();
     if (len > avail) len = avail;
-    numbers::from_text_fixed(Number(field.data()), reinterpret_cast<const char*>(at), len);
+    take_number(Number(field.data()), at, len);
     return at + len;
   }
   validate_source(field.data(), start, length);
@@ -1063,13 +1071,15 @@ void write_file(FileBlock f, void* source) {
   const uint64_t slot = checked_slot(kind, rec);
   const int64_t no = rec.record_no();
   if (kind != kSequential && no == 0) fail(kWriteNeedsNumber);
-  if (!record::shows(rec)) {
-    set_status(f, kNumberNotShown);
+  // The slot (with the in-use prefix of a random file) is built first: a
+  // record with a number its picture cannot show is not written.
+  const record::Flat built = record_to_slot(rec, kind, buffer(), slot);
+  mark_dirty(built.length);
+  if (!built.shown) {
+    set_status(f, record::kNumberNotShown);
     return;
   }
   if (kind == kSequential) {
-    const uint64_t n = record::to_flat(rec, buffer(), slot);
-    mark_dirty(n);
     put_bytes(behind, fd, buffer(), slot);
     return;
   }
@@ -1078,8 +1088,6 @@ void write_file(FileBlock f, void* source) {
     return;
   }
   if (!seek_record(f, fd, no, slot, 0)) return;
-  record_to_slot(rec, kind, buffer(), slot);  // with the in-use prefix
-  mark_dirty(slot);
   write_slot(f, fd, slot);
 }
 

@@ -56,9 +56,8 @@ inline constexpr int64_t kRecordCutOff = 34;
 // A field of the line holds the byte that ends the file's lines: the line
 // is not written.
 inline constexpr int64_t kFieldHoldsTerminator = 35;
-// A number of the record cannot be shown through its picture: the record
-// is not written.
-inline constexpr int64_t kNumberNotShown = 36;
+// 36: a number of the record cannot be shown through its picture, the
+// record is not written (record::kNumberNotShown, shared with the tables).
 
 // Bytes a delimited read delivers at most (the terminator follows them).
 inline constexpr uint64_t kMaxLine = kRecordBufferSize - 1;

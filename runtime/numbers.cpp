@@ -50,9 +50,15 @@ __attribute__((always_inline)) inline int places_of_scale(int64_t s) {
   return -1;
 }
 
+// The sign position: the last picture character whenever it is not "9".
+inline bool has_sign_position(const char* p, uint64_t n) { return n > 0 && p[n - 1] != '9'; }
+
 // The scale scan: from the last picture character to the first, skipping
 // "-", "+" and ","; a "." sets the places to the positions seen so far.
-int scan_places(const char* p, uint64_t n) {
+// The sign position is never a place: editing puts the sign there, not a
+// digit, so "#,##9.##" has one place.
+__attribute__((always_inline)) inline int scan_places(const char* p, uint64_t n) {
+  if (has_sign_position(p, n)) --n;
   int positions = 0, places = 0;
   for (uint64_t i = n; i-- > 0;) {
     char c = p[i];
@@ -373,8 +379,9 @@ bool long_text_value(const char* text, uint64_t length, int drop, uint64_t& out)
 
 // The magnitude of a read text at `places` places; false when it does not
 // fit 63 bits.
-bool text_value(const char* text, uint64_t length, const TextNumber& t, int places,
-                uint64_t& out) {
+__attribute__((always_inline)) inline bool text_value(const char* text, uint64_t length,
+                                                     const TextNumber& t, int places,
+                                                     uint64_t& out) {
   uint64_t v = t.value;
   if (t.digits > 18) {
     if (!long_text_value(text, length, t.decimals > places ? t.decimals - places : 0, v))
@@ -391,29 +398,39 @@ bool text_value(const char* text, uint64_t length, const TextNumber& t, int plac
   return true;
 }
 
-// Text to number.  A value that does not fit 64 bits is not an error of
-// the program: the number becomes 0 and RETURN_CODE kTextOverflow.
-void from_text_impl(Number target, const char* text, uint64_t length, bool may_build) {
+// What converting a text gave: the RETURN_CODE of the conversion, and
+// whether the text was digits alone.
+struct Converted {
+  int code;
+  bool digits_only;
+};
+
+// Text to number.  A value that does not fit 64 bits is not an error of the
+// program: the number becomes 0 and the code is kTextOverflow.
+__attribute__((always_inline)) inline Converted convert_text(Number target, const char* text,
+                                                           uint64_t length, bool may_build) {
   TextNumber t = read_text(text, length);
   if (may_build && blank_picture(target)) build_picture(target, text, length, t.negative);
   target.set_scale(0);
+  const bool digits_only = static_cast<uint64_t>(t.digits) == length;
   uint64_t v;
   if (!text_value(text, length, t, own_places(target), v)) {
     target.set_value(0);
-    set_return_code(kTextOverflow);
-    return;
+    return {kTextOverflow, digits_only};
   }
   target.set_value(t.negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v));
-  set_return_code(t.malformed ? 9 : 0);
+  return {t.malformed ? 9 : 0, digits_only};
 }
 
 // The editor.  Writes the edited text of `v` through `pic` (L characters)
-// into out[0 .. limit).
-void edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
-  if (L == 0) return;
+// into out[0 .. limit) and answers whether it shows the value: no digits
+// are left over and a negative value has a sign position.  A text that
+// does not show its value carries the "*" mark in its first position.
+bool edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
+  if (L == 0) return v == 0;
   uint64_t mag = magnitude(v);
   uint64_t i = L;
-  if (pic[L - 1] != '9') {
+  if (has_sign_position(pic, L)) {
     --i;
     if (i < limit) out[i] = v < 0 ? '-' : '+';
   }
@@ -435,7 +452,33 @@ void edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
     if (o > '0' || o == '.') break;
     if (pic[j] == '#' || (j > 0 && pic[j - 1] == '#')) out[j] = ' ';
   }
-  if (mag != 0 && limit > 0) out[0] = '*';
+  if (mag == 0 && (v >= 0 || has_sign_position(pic, L))) return true;
+  if (limit > 0) out[0] = '*';
+  return false;
+}
+
+// The longest picture whose edited form a field read compares with its
+// text; pictures of the language are far shorter.
+constexpr uint64_t kLongestCompared = 128;
+
+// True when the n characters at p are all "9": eight (or four) at a time,
+// the last group ending at the last character.
+inline bool all_nines(const char* p, uint64_t n) {
+  constexpr uint64_t kNines = 0x3939393939393939ULL;
+  if (n >= 8) {
+    for (uint64_t i = 0; i + 8 < n; i += 8)
+      if (static_cast<uint64_t>(load64(p + i)) != kNines) return false;
+    return static_cast<uint64_t>(load64(p + n - 8)) == kNines;
+  }
+  if (n >= 4) {
+    uint32_t head, last;
+    __builtin_memcpy(&head, p, 4);
+    __builtin_memcpy(&last, p + n - 4, 4);
+    return head == static_cast<uint32_t>(kNines) && last == static_cast<uint32_t>(kNines);
+  }
+  for (uint64_t i = 0; i < n; ++i)
+    if (p[i] != '9') return false;
+  return true;
 }
 
 }  // namespace
@@ -448,42 +491,50 @@ void store_integer(Number target, int64_t v) {
 }
 
 void from_text(Number target, const char* text, uint64_t length) {
-  from_text_impl(target, text, length, true);
+  set_return_code(convert_text(target, text, length, true).code);
 }
 
-void from_text_fixed(Number target, const char* text, uint64_t length) {
-  from_text_impl(target, text, length, false);
+namespace {
+// The code of a field read whose text is not digits through a picture of
+// nines: 0 when it is exactly what editing the value read gives.
+__attribute__((noinline)) int edited_form_code(Number n, const char* text, uint64_t length,
+                                               int code) {
+  const uint64_t L = n.picture_length();
+  if (code == kTextOverflow || blank_picture(n) || L > kLongestCompared) return code;
+  if (length != L) return 9;
+  char edited[kLongestCompared];
+  edit(n.value(), n.picture(), L, edited, L);
+  return __builtin_memcmp(edited, text, L) == 0 ? 0 : 9;
+}
+}  // namespace
+
+int from_field(Number target, const char* text, uint64_t length) {
+  const Converted read = convert_text(target, text, length, false);
+  // A picture of nines shows every value it can as its digits alone (a
+  // value beyond 64 bits keeps its code).
+  if (read.digits_only && length == target.picture_length() && all_nines(target.picture(), length))
+    return read.code;
+  return edited_form_code(target, text, length, read.code);
 }
 
 uint64_t edited_length(Number source, Picture pic) { return picture_length(source, pic); }
 
 bool picture_shows(Number n, Picture pic) {
-  const char* p = picture_text(n, pic);
-  uint64_t len = picture_length(n, pic);
-  int64_t v = n.value();
-  bool signed_position = len > 0 && p[len - 1] != '9';
-  if (v < 0 && !signed_position) return false;
-  int positions = 0;
-  for (uint64_t i = 0; i < len - (signed_position ? 1 : 0); ++i)
-    if (p[i] != '.' && p[i] != ',') ++positions;
-  return positions >= 19 || magnitude(v) < kPow10[positions];
+  return edit(n.value(), picture_text(n, pic), picture_length(n, pic), nullptr, 0);
 }
 
-void to_text(Number source, Picture pic, char* dest) {
+bool to_text(Number source, Picture pic, char* dest) {
   uint64_t L = picture_length(source, pic);
-  edit(source.value(), picture_text(source, pic), L, dest, L);
+  return edit(source.value(), picture_text(source, pic), L, dest, L);
 }
 
-void to_text_clipped(Number source, Picture pic, char* dest, uint64_t limit) {
-  edit(source.value(), picture_text(source, pic), picture_length(source, pic), dest, limit);
-}
-
-uint64_t to_text_marked(Number source, Picture pic, char* dest, uint64_t room) {
+Edited to_text_marked(Number source, Picture pic, char* dest, uint64_t room) {
   const uint64_t L = picture_length(source, pic);
-  const uint64_t count = room < L ? room : L;
-  edit(source.value(), picture_text(source, pic), L, dest, count);
-  if (count < L && count > 0) dest[0] = '*';  // marked as a too-narrow picture is
-  return count;
+  const char* p = picture_text(source, pic);
+  if (room >= L) return {L, edit(source.value(), p, L, dest, L)};
+  edit(source.value(), p, L, dest, room);
+  if (room > 0) dest[0] = '*';  // marked as a too-narrow picture is
+  return {room, false};
 }
 
 void to_word(Number source, Picture pic, Word dest, uint64_t start, bool set_length) {

@@ -53,23 +53,35 @@ inline constexpr int64_t kTextOverflow = 99;
 // is blank.
 void from_text(Number target, const char* text, uint64_t length);
 
-// The same conversion for a field whose layout must not change (a record
-// field): a blank picture is read as a whole number and is not rebuilt.
-void from_text_fixed(Number target, const char* text, uint64_t length);
+// A field's text into its number: a field of a record, a table entry or a
+// line, as wide as the number's own picture.  Converted as from_text does,
+// except that a blank picture is read as a whole number and never rebuilt.
+// Answers the RETURN_CODE the read stands for (the caller stores it): 0
+// when the text is exactly what editing the value through the number's own
+// picture gives (blanks of zero suppression, the sign position's "+" or
+// "-", commas, the point), 9 for any other text - the "*" mark among them
+// - and kTextOverflow (the value 0) for a value beyond 64 bits.
+int from_field(Number target, const char* text, uint64_t length);
 
 // Number to text (_TOALPHA): edit `source` through `pic` (own picture when
-// empty) into `dest` (the picture's length in characters).
-void to_text(Number source, Picture pic, char* dest);
+// empty) into `dest` (the picture's length in characters).  The sign
+// position is the last picture character when it is not "9"; a value the
+// picture cannot show - too wide for its digit positions, or negative
+// without a sign position - is marked with "*" in the first position.
+// Answers whether the text shows the value.
+bool to_text(Number source, Picture pic, char* dest);
 
-// Edits only the first `limit` characters of the text to_text would write;
-// the rest is not stored and nothing marks the cut.  Used for records' flat
-// forms, where the destination is shorter.
-void to_text_clipped(Number source, Picture pic, char* dest, uint64_t limit);
+// What an edit into a destination wrote: `count` characters, and whether
+// they show the value exactly (not marked, not cut).
+struct Edited {
+  uint64_t count;
+  bool shown;
+};
 
 // Edits into at most `room` characters: the whole edited text when it fits;
 // otherwise its first `room` characters, the first of them the "*" mark
-// that a too-narrow picture shows.  Returns the count written.
-uint64_t to_text_marked(Number source, Picture pic, char* dest, uint64_t room);
+// that a too-narrow picture shows.
+Edited to_text_marked(Number source, Picture pic, char* dest, uint64_t room);
 
 // Number to text into a word at `start` (1-based), as _NUMBERS with r8 = 0
 // and _WORDS with a number source do.  With `set_length` the word's Length
@@ -82,8 +94,8 @@ uint64_t edited_length(Number source, Picture pic);
 
 // True when editing `n` through `pic` (own picture when empty) shows its
 // value exactly: the value fits the picture's digit positions, and a
-// negative value has a sign position.  A record field for which this is
-// false would be read back as another value.
+// negative value has a sign position.  Otherwise the edited text carries
+// the "*" mark.
 bool picture_shows(Number n, Picture pic);
 
 // _COMPARE_NO: 1 when left > right, 0 when equal, -1 when less.

@@ -7,13 +7,26 @@ namespace qw::record {
 
 namespace {
 
-// Short copies and blank fills in 8-byte steps: fields are mostly a few
-// bytes long, where a block instruction's start-up would dominate.
-// Source and destination never overlap (the flat form always lies in a
-// buffer or table of its own).
+// Short copies and blank fills in 16- and 8-byte steps: fields and
+// entries are mostly a few dozen bytes long, where a block instruction's
+// start-up would dominate.  Source and destination never overlap (the flat
+// form always lies in a buffer or table of its own).
 inline void copy_bytes(uint8_t* d, const uint8_t* s, uint64_t n) {
+  typedef char Bytes16 __attribute__((vector_size(16)));
   if (n > 256) {
     __builtin_memmove(d, s, n);
+    return;
+  }
+  if (n >= 16) {
+    // Whole 16-byte steps, then one last step that ends at the last byte
+    // (it may cover bytes already copied).
+    Bytes16 v, tail;
+    __builtin_memcpy(&tail, s + n - 16, 16);
+    for (; n > 16; n -= 16, d += 16, s += 16) {
+      __builtin_memcpy(&v, s, 16);
+      __builtin_memcpy(d, &v, 16);
+    }
+    __builtin_memcpy(d + n - 16, &tail, 16);
     return;
   }
   if (n >= 8) {
@@ -41,57 +54,83 @@ inline void fill_blanks(uint8_t* d, uint64_t n) {
 }
 
 // The character the numbers module shows in a picture's first position
-// when the value is too wide for it.
+// when the value cannot be shown.
 constexpr uint8_t kOverflowMark = '*';
-
-// Whether the number can be shown through its own picture.  The numbers
-// module answers this (numbers::picture_shows); until it is asked here,
-// every value counts as shown.
-inline bool number_shows(Number) { return true; }
 
 uint8_t* buffer() { return opaque(w_RecordBuffer); }
 
+// Entries of up to this length are built here first and copied only when
+// every number shows; longer ones are checked number by number first.
+constexpr uint64_t kStagingSize = 65536;
+uint8_t g_staging[kStagingSize];
+
 }  // namespace
 
-uint64_t to_flat(Record rec, uint8_t* out, uint64_t capacity) {
+Flat to_flat(Record rec, uint8_t* out, uint64_t capacity) {
   uint64_t at = 0;
+  bool shown = true;
   for (Item f = rec.first_field(); !Record::is_end(f) && at < capacity; f = f.next()) {
     const uint64_t room = capacity - at;
     const uint64_t len = f.length();
     const uint64_t c = len < room ? len : room;
     if (f.is_number()) {
-      numbers::to_text_clipped(Number(f.data()), {}, reinterpret_cast<char*>(out + at), c);
+      char* text = reinterpret_cast<char*>(out + at);
+      const Number n(f.data());
+      shown &= c == len ? numbers::to_text(n, {}, text)
+                        : numbers::to_text_marked(n, {}, text, c).shown;
     } else {
       copy_bytes(out + at, f.data(), c);
     }
     at += c;
   }
-  return at;
+  return {at, shown};
+}
+
+bool shows(Record rec) {
+  for (Item f = rec.first_field(); !Record::is_end(f); f = f.next())
+    if (f.is_number() && !numbers::picture_shows(Number(f.data()), {})) return false;
+  return true;
+}
+
+bool to_entry(Record rec, uint8_t* entry, uint64_t length) {
+  if (length > kStagingSize) {
+    if (!shows(rec)) return false;
+    to_flat(rec, entry, length);
+    return true;
+  }
+  const Flat flat = to_flat(rec, g_staging, length);
+  if (!flat.shown) return false;
+  copy_bytes(entry, g_staging, flat.length);
+  return true;
 }
 
 void from_flat(Record rec, const uint8_t* in, uint64_t available) {
-  bool marked = false;
+  int code = 0;
   uint64_t at = 0;
   for (Item f = rec.first_field(); !Record::is_end(f); f = f.next()) {
     const uint64_t len = f.length();
     const uint64_t avail = at < available ? available - at : 0;
     const uint64_t c = len < avail ? len : avail;
     if (f.is_number()) {
-      numbers::from_text_fixed(Number(f.data()), reinterpret_cast<const char*>(in + at), c);
-      marked |= c > 0 && in[at] == kOverflowMark;
+      const int read =
+          numbers::from_field(Number(f.data()), reinterpret_cast<const char*>(in + at), c);
+      if (read > code) code = read;
     } else {
       copy_bytes(f.data(), in + at, c);
       if (c < len) fill_blanks(f.data() + c, len - c);
     }
     at += len;
   }
-  if (marked) return_code().set_value(9);
+  return_code().set_value(code);
 }
 
-bool shows(Record rec) {
-  for (Item f = rec.first_field(); !Record::is_end(f); f = f.next())
-    if (f.is_number() && !number_shows(Number(f.data()))) return false;
-  return true;
+bool holds_mark(Record rec, const uint8_t* in, uint64_t available) {
+  uint64_t at = 0;
+  for (Item f = rec.first_field(); !Record::is_end(f) && at < available; f = f.next()) {
+    if (f.is_number() && f.length() > 0 && in[at] == kOverflowMark) return true;
+    at += f.length();
+  }
+  return false;
 }
 
 void text_to_record(Word src, uint64_t start, Record rec) {
@@ -114,7 +153,14 @@ void text_to_record(Word src, uint64_t start, Record rec) {
 void record_to_text(Record rec, Word dest, uint64_t start) {
   rec.set_record_no(0);
   uint8_t* buf = buffer();
-  const uint64_t flat = to_flat(rec, buf, kRecordBufferSize);
+  const Flat made = to_flat(rec, buf, kRecordBufferSize);
+  if (!made.shown) {
+    record_buffer().set_length(0);
+    return_code().set_value(kNumberNotShown);
+    return;
+  }
+  return_code().set_value(0);
+  const uint64_t flat = made.length;
   record_buffer().set_length(flat);
   const uint64_t len = dest.length();
   if (start == 0 || start >= 65536) start = 1;

@@ -11,30 +11,55 @@
 
 namespace qw::record {
 
-// Writes the flat form, at most `capacity` bytes of it, to `out`; returns
-// the bytes written (the flat length when it fits).
-uint64_t to_flat(Record rec, uint8_t* out, uint64_t capacity);
+// A record with a number its picture cannot show (too wide for it, or
+// negative without a sign position) is never written: its flat form would
+// hold the "*" mark instead of the value.  The refusal is this status in
+// files and tables, and this RETURN_CODE where there is no status.
+inline constexpr int64_t kNumberNotShown = 36;
+
+// What to_flat wrote: `length` bytes, and whether every number of the
+// record shows its value (otherwise its text carries the "*" mark).
+struct Flat {
+  uint64_t length;
+  bool shown;
+};
+
+// Writes the flat form, at most `capacity` bytes of it (the flat length
+// when it fits), to `out`.  A number cut by the capacity counts as not
+// shown.
+Flat to_flat(Record rec, uint8_t* out, uint64_t capacity);
+
+// True when every number of the record shows its value through its
+// picture, so that its flat form can be written.
+bool shows(Record rec);
+
+// Writes the flat form over the `length` bytes at `entry` (a table entry)
+// only when every number shows its value; false, the entry untouched,
+// otherwise.
+bool to_entry(Record rec, uint8_t* entry, uint64_t length);
 
 // Distributes `available` bytes of flat form into the fields: a word takes
 // its Length characters, a number converts its picture-length characters
-// from text.  Characters past the available bytes count as blanks.  Field
-// layouts never change (a number with a blank picture is read as a whole
-// number).  A number field that holds the overflow mark ("*" in its first
-// position: the value did not fit its picture when it was written) leaves
-// RETURN_CODE 9 behind.
+// (numbers::from_field).  Characters past the available bytes count as
+// blanks.  Field layouts never change (a number with a blank picture is
+// read as a whole number).  RETURN_CODE: 0 when every number field held
+// exactly what editing its value through its picture gives, 9 when one
+// held anything else (the "*" mark of a value that was not shown among
+// them), 99 when one held a value beyond 64 bits (read as 0).
 void from_flat(Record rec, const uint8_t* in, uint64_t available);
 
-// True when every number of the record can be shown through its picture,
-// so that its flat form holds the value and not the overflow mark.  Writers
-// of records refuse (and write nothing) when it is false.
-bool shows(Record rec);
+// True when a number field of the flat form (`available` bytes of it)
+// holds the "*" mark: the form does not hold the record's values.
+bool holds_mark(Record rec, const uint8_t* in, uint64_t available);
 
 // _WORDS 129: the word from `start` through w_RecordBuffer into the record;
-// the record's _NO becomes 0.
+// the record's _NO becomes 0; RETURN_CODE as from_flat leaves it.
 void text_to_record(Word src, uint64_t start, Record rec);
 
 // _WORDS 130: the record's flat form (through w_RecordBuffer) into the word
-// at `start`; the rest of the word is unchanged.
+// at `start`; the rest of the word is unchanged.  RETURN_CODE 0, or
+// kNumberNotShown when a number cannot be shown: the word is then
+// unchanged and the buffer empty.
 void record_to_text(Record rec, Word dest, uint64_t start);
 
 }  // namespace qw::record

@@ -346,29 +346,32 @@ bool field_place(Record rec, uint64_t field_no, uint64_t& offset, Item& field) {
   return true;
 }
 
-bool put_field(uint8_t* entry, Record rec, uint64_t field_no, Item source, uint64_t start,
-               uint64_t length) {
+int64_t put_field(uint8_t* entry, Record rec, uint64_t field_no, Item source, uint64_t start,
+                  uint64_t length) {
   uint64_t offset;
   Item field(entry);
-  if (!field_place(rec, field_no, offset, field)) return false;
+  if (!field_place(rec, field_no, offset, field)) return kInvalidKey;
   const uint64_t entry_len = rec.flat_length();
-  if (offset >= entry_len) return false;
+  if (offset >= entry_len) return kInvalidKey;
   uint64_t room = field.length();
   if (room > entry_len - offset) room = entry_len - offset;
   uint8_t* at = entry + offset;
   if (source.is_number()) {
     const Number n(source.data());
-    numbers::Picture pic;
-    if (start != 0) pic = {reinterpret_cast<const char*>(start), length};
-    const uint64_t len = pic.text ? pic.length : n.picture_length();
-    numbers::to_text_clipped(n, pic, reinterpret_cast<char*>(at), len < room ? len : room);
-    return true;
+    const numbers::Picture pic = numbers::picture_at(start, length);
+    // A number field must hold the value; a word field holds the edited
+    // text, cut at the field and then marked.
+    if (field.is_number() &&
+        (numbers::edited_length(n, pic) > room || !numbers::picture_shows(n, pic)))
+      return record::kNumberNotShown;
+    numbers::to_text_marked(n, pic, reinterpret_cast<char*>(at), room);
+    return kGood;
   }
   if (length == 0) length = source.length();
   validate_source(source.data(), start, length);
   // A longer word is cut at the field: the following fields stay intact.
   __builtin_memcpy(at, source.data() + start - 1, length < room ? length : room);
-  return true;
+  return kGood;
 }
 
 bool get_field(const uint8_t* entry, Record rec, uint64_t field_no, Item target) {
@@ -383,7 +386,8 @@ bool get_field(const uint8_t* entry, Record rec, uint64_t field_no, Item target)
   if (target.is_number()) {
     uint64_t len = target.length();
     if (len > room) len = room;
-    numbers::from_text_fixed(Number(target.data()), reinterpret_cast<const char*>(at), len);
+    return_code().set_value(
+        numbers::from_field(Number(target.data()), reinterpret_cast<const char*>(at), len));
     return true;
   }
   // The word takes the field; a word longer than the field is blank padded
@@ -464,8 +468,8 @@ void record_to_entry(FixedTable t, Record rec) {
   uint8_t* e = locate(t);
   if (e == nullptr) return;
   drop_search_index(t.label());
-  const Record er = t.entry_record();
-  record::to_flat(rec, e, er.flat_length());
+  if (!record::to_entry(rec, e, t.entry_record().flat_length()))
+    set_status(t, record::kNumberNotShown);
 }
 
 void entry_to_record(FixedTable t, Record rec) {
@@ -482,8 +486,7 @@ void put(FixedTable t, uint64_t field_no, Item source, uint64_t start, uint64_t 
   uint8_t* e = locate(t);
   if (e == nullptr) return;
   drop_search_index(t.label());
-  if (!put_field(e, t.entry_record(), field_no, source, start, length))
-    set_status(t, kInvalidKey);
+  set_status(t, put_field(e, t.entry_record(), field_no, source, start, length));
 }
 
 void get(FixedTable t, uint64_t field_no, Item target) {

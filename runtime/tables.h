@@ -2,7 +2,8 @@
 // _TABLES, _XTABLES and _ARRAYS.
 //
 // Outcomes a program tests land in the table's _STATUS (0 good, 10 beyond
-// _UBOUND, 22 duplicate key, 23 not found / outside / deleted / unwritten);
+// _UBOUND, 22 duplicate key, 23 not found / outside / deleted / unwritten,
+// 36 a record or number not written: a number its picture cannot show);
 // a label that is not a table and sorting a multi-dimensional table end
 // the program through the fatal path.
 #pragma once
@@ -108,9 +109,15 @@ uint8_t* const* indexed_entries(const void* table, int64_t n);
 bool field_place(Record rec, uint64_t field_no, uint64_t& offset, Item& field);
 
 // One field of a flat entry from an item (put) or into one (get).  Nothing
-// is written outside the field's place; false for a bad field number.
-bool put_field(uint8_t* entry, Record rec, uint64_t field_no, Item source, uint64_t start,
-               uint64_t length);
+// is written outside the field's place.  Put answers the status: 0, 23 for
+// a bad field number, 36 (record::kNumberNotShown, nothing written) for a
+// number that a number field would not hold as its value - its picture
+// cannot show it, or its edited text is longer than the field.  Into a
+// word field a number is text: cut at the field, and then marked.  Get
+// answers false for a bad field number; a number read leaves RETURN_CODE
+// as numbers::from_field answers it.
+int64_t put_field(uint8_t* entry, Record rec, uint64_t field_no, Item source, uint64_t start,
+                  uint64_t length);
 bool get_field(const uint8_t* entry, Record rec, uint64_t field_no, Item target);
 
 // Stores a whole number (a position) into a number item at its scale.

@@ -121,7 +121,7 @@ void within(Range r, Op op) {
 }
 
 void number_into(uint64_t flags, Number n, numbers::Picture pic, Range to) {
-  const uint64_t count = numbers::to_text_marked(n, pic, to.text, to.length);
+  const uint64_t count = numbers::to_text_marked(n, pic, to.text, to.length).count;
   if (flags & kPad) __builtin_memset(to.text + count, ' ', to.length - count);
 }
 
@@ -181,9 +181,7 @@ void key_text(Item key, uint64_t start, uint64_t length, const char*& text,
   if (key.is_number()) {
     Number n(key.data());
     numbers::Picture pic = numbers::picture_at(start, length);
-    const uint64_t L = numbers::edited_length(n, pic);
-    text_length = L < sizeof edited ? L : sizeof edited;
-    numbers::to_text_clipped(n, pic, edited, text_length);
+    text_length = numbers::to_text_marked(n, pic, edited, sizeof edited).count;
     text = edited;
     return;
   }

@@ -26,6 +26,14 @@ uint8_t* slot_at(Xtable t, int64_t position) {
   return t.block_start() + static_cast<uint64_t>(position - 1) * xslot_size(t);
 }
 
+// Positions 1 to _UBOUND, never more than the memory block holds.
+int64_t positions(Xtable t) {
+  const int64_t n = t.ubound().value();
+  const int64_t room =
+      static_cast<int64_t>(static_cast<uint64_t>(t.block_end() - t.block_start()) / xslot_size(t));
+  return n < room ? n : room;
+}
+
 uint8_t* entry_of(uint8_t* slot) {
   const int64_t link = load64(slot);
   return link ? reinterpret_cast<uint8_t*>(link) : slot;
@@ -153,8 +161,11 @@ void xrecord_to_entry(Xtable t, int64_t position, Record rec) {
   if (xlocate(t, position) == nullptr) return;
   drop_search_index(t.label());
   uint8_t* e = own_entry(slot_at(t, position));
+  if (!record::to_entry(rec, e + 9, t.entry_record().flat_length())) {
+    set_status(t, record::kNumberNotShown);
+    return;
+  }
   e[8] = 1;
-  record::to_flat(rec, e + 9, t.entry_record().flat_length());
 }
 
 void xentry_to_record(Xtable t, int64_t position, Record rec) {
@@ -169,8 +180,9 @@ void xput(Xtable t, int64_t position, uint64_t field_no, Item source, uint64_t s
   if (xlocate(t, position) == nullptr) return;
   drop_search_index(t.label());
   uint8_t* e = own_entry(slot_at(t, position));
-  if (!put_field(e + 9, t.entry_record(), field_no, source, start, length)) {
-    set_status(t, kInvalidKey);
+  const int64_t status = put_field(e + 9, t.entry_record(), field_no, source, start, length);
+  if (status != kGood) {
+    set_status(t, status);
     return;
   }
   e[8] = 1;
@@ -201,9 +213,7 @@ void xsort(Xtable t, uint64_t key_start, uint64_t key_length) {
   const uint64_t len = t.entry_record().flat_length();
   const uint64_t size = len + 9;
   uint8_t* const start = t.block_start();
-  int64_t n = t.ubound().value();
-  const int64_t room = static_cast<int64_t>(static_cast<uint64_t>(t.block_end() - start) / size);
-  if (n > room) n = room;
+  const int64_t n = positions(t);
   if (key_start < 1 || key_length < 1 || key_start - 1 + key_length > len) {
     set_status(t, kInvalidKey);
     return;
@@ -254,9 +264,7 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
   const uint64_t off = 9 + key_start - 1;
   const uint64_t size = len + 9;
   uint8_t* const start = t.block_start();
-  int64_t n = t.ubound().value();
-  const int64_t room = static_cast<int64_t>(static_cast<uint64_t>(t.block_end() - start) / size);
-  if (n > room) n = room;
+  const int64_t n = positions(t);
   KeyLayout keys;
   keys.entries = indexed_entries(t.label(), n);
   keys.entries_stride = 2;
@@ -429,23 +437,49 @@ void xload(Xtable t, FileBlock f, bool keep_deleted) {
   checked(tf, sys::close(tf.fd));
 }
 
+namespace {
+
+// The entry at position p that an unload writes; null when it passes over
+// a deleted one.
+const uint8_t* unloaded_entry(Xtable t, int64_t p, bool with_deleted) {
+  const uint8_t* e = entry_of(slot_at(t, p));
+  return e[8] == 1 || with_deleted ? e : nullptr;
+}
+
+// An entry holding the "*" mark in a number field (loaded from a file
+// written elsewhere, or a word put into the field) does not hold its
+// record's values.
+bool unload_holds_mark(Xtable t, int64_t n, bool with_deleted) {
+  const Record er = t.entry_record();
+  for (int64_t p = 1; p <= n; ++p) {
+    const uint8_t* e = unloaded_entry(t, p, with_deleted);
+    if (e && record::holds_mark(er, e + 9, er.flat_length())) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// An entry that does not hold its record's values refuses the whole
+// unload with status 36: the file is not even opened, so it keeps what it
+// held.
 void xunload(Xtable t, FileBlock f, bool with_deleted) {
   set_status(t, kGood);
   const uint8_t kind = f.kind();
   if (!files::is_random(kind)) not_random(f);
+  const int64_t n = positions(t);
+  if (unload_holds_mark(t, n, with_deleted)) {
+    set_status(t, record::kNumberNotShown);
+    return;
+  }
   TableFile tf;
   open_table_file(tf, f, sys::kOWriteOnly | sys::kOCreat | sys::kOTruncate);
   const uint64_t len = t.entry_record().flat_length();
-  const uint64_t size = len + 9;
-  uint8_t* const start = t.block_start();
-  int64_t n = t.ubound().value();
-  const int64_t room = static_cast<int64_t>(static_cast<uint64_t>(t.block_end() - start) / size);
-  if (n > room) n = room;
   Writer w{tf};
   for (int64_t p = 1; p <= n; ++p) {
-    const uint8_t* e = entry_of(start + static_cast<uint64_t>(p - 1) * size);
-    if (e[8] != 1 && !with_deleted) continue;
-    if (kind == files::kRandomReserved) w.put(e, size);
+    const uint8_t* e = unloaded_entry(t, p, with_deleted);
+    if (e == nullptr) continue;
+    if (kind == files::kRandomReserved) w.put(e, len + 9);
     else w.put(e + 8, len + 1);
   }
   w.flush();

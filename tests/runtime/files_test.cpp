@@ -161,6 +161,14 @@ TEST_F(Files, SequentialRecordsBackToBack) {
     r.set(i, "S" + std::to_string(i), i, "Q");
     fl::write_file(FileBlock(f), r.rec);
   }
+  // A record with a number its picture cannot show is not written, nor
+  // made into the record buffer.
+  r.set(4, "S4", -4, "Q");
+  fl::write_file(FileBlock(f), r.rec);
+  EXPECT_EQ(status(f), 36);
+  fl::record_to_buffer(Record(r.rec), fl::kSequential);
+  EXPECT_EQ(Word(w_RecordBuffer).length(), 0u);
+  EXPECT_EQ(qw::return_code().value(), 36);
   fl::close_file(FileBlock(f));
   EXPECT_EQ(slurp(path("seq.dat")), "S1   001Q   S2   002Q   S3   003Q   ");
   fl::open_file(FileBlock(f), 0);

@@ -1,8 +1,9 @@
 // Numbers against a decimal model of the language's rules, over random
 // values and pictures, through every path a program reaches: the numbers
 // module (assignment, the four operations, wide products, explicit
-// pictures), text to number, editing, and real assembled programs whose
-// calculations the macro package works out inline or hands to the module.
+// pictures), text to number, editing, fields read back through their
+// pictures, and real assembled programs whose calculations the macro
+// package works out inline or hands to the module.
 //
 // The model knows nothing of the module's workings.  A number is a count of
 // units of 10^-places; a step's exact result is rounded half up on the
@@ -52,13 +53,16 @@ i128 rescale(i128 x, int from, int to) {
   return x < 0 ? -q : q;
 }
 
+// The sign position: a last picture character other than "9".
+bool signed_picture(const std::string& pic) { return pic.back() != '9'; }
+
 // Places of a picture: positions right of its ".", where "," "+" "-" are
-// not positions.
+// not positions and neither is the sign position.
 int places_of(const std::string& pic) {
   size_t dot = pic.find('.');
   if (dot == std::string::npos) return 0;
   int n = 0;
-  for (size_t i = dot + 1; i < pic.size(); ++i)
+  for (size_t i = dot + 1; i < pic.size() - (signed_picture(pic) ? 1 : 0); ++i)
     if (pic[i] != ',' && pic[i] != '+' && pic[i] != '-') ++n;
   return n;
 }
@@ -94,13 +98,14 @@ std::optional<int64_t> step(int op, i128 acc, int pd, Num x) {
 
 // Editing: digits from the right, "." and "," copied, a last character other
 // than "9" is the sign; leading zeros under "#" (and the position after a
-// "#") become blanks; "*" first when digits are left over.
+// "#") become blanks; "*" first when digits are left over or the value is
+// negative without a sign position.
 std::string edit_model(int64_t v, const std::string& pic) {
   size_t n = pic.size();
   std::string out(n, '?');
   i128 mag = abs128(v);
   size_t i = n;
-  if (pic[n - 1] != '9') out[--i] = v < 0 ? '-' : '+';
+  if (signed_picture(pic)) out[--i] = v < 0 ? '-' : '+';
   while (i-- > 0) {
     if (pic[i] == '.' || pic[i] == ',') {
       out[i] = pic[i];
@@ -113,7 +118,7 @@ std::string edit_model(int64_t v, const std::string& pic) {
     if (out[j] > '0' || out[j] == '.') break;
     if (pic[j] == '#' || (j > 0 && pic[j - 1] == '#')) out[j] = ' ';
   }
-  if (mag != 0) out[0] = '*';
+  if (mag != 0 || (v < 0 && !signed_picture(pic))) out[0] = '*';
   return out;
 }
 
@@ -161,6 +166,15 @@ bool shows_model(int64_t v, const std::string& pic) {
   return text.find('*') == std::string::npos && text_model(text, places_of(pic)).value == v;
 }
 
+// A field (of a record, a table entry, a line) read through its own
+// picture: its value as text to number gives it; RETURN_CODE 0 when the
+// text is exactly what editing that value gives, 9 for any other text.
+TextValue field_model(const std::string& text, const std::string& pic) {
+  TextValue t = text_model(text, places_of(pic));
+  if (t.rc != nb::kTextOverflow) t.rc = edit_model(t.value, pic) == text ? 0 : 9;
+  return t;
+}
+
 // ---- random values and pictures -------------------------------------------------
 
 struct Gen {
@@ -171,8 +185,9 @@ struct Gen {
 
   int places() { return one_in(3) ? static_cast<int>(below(19)) : static_cast<int>(below(5)); }
 
-  // `whole` integer positions ("#" runs and "," among them), `pl` places,
-  // sometimes a sign position; at most 19 digit positions.
+  // `whole` integer positions ("#" runs and "," among them), `pl` places
+  // (written "9" or "#"), mostly a sign position: "-", "+" or another "#".
+  // At most 19 digit positions.
   std::string picture(int pl, int whole = -1) {
     if (whole < 0) whole = static_cast<int>(below(20 - pl));
     if (whole + pl == 0) whole = 1;
@@ -182,8 +197,9 @@ struct Gen {
       pic += k < hashes ? '#' : '9';
       if (k + 1 < whole && (whole - 1 - k) % 3 == 0 && one_in(3)) pic += ',';
     }
-    if (pl) pic += '.' + std::string(pl, '9');
-    if (!one_in(3)) pic += '-';
+    if (pl) pic += '.' + std::string(pl, one_in(4) ? '#' : '9');
+    // A "#" place last would be the sign position and no place.
+    if ((pl && pic.back() == '#') || !one_in(3)) pic += "-+#-"[below(4)];
     return pic;
   }
 
@@ -310,6 +326,17 @@ TEST(NumbersModel, EditingAgreesWithTheRules) {
     nb::to_text(Number(n), {}, out.data());
     ASSERT_EQ(out, want) << v << " through '" << pic << "'";
     ASSERT_EQ(nb::picture_shows(Number(n), {}), shows_model(v, pic)) << v << " '" << pic << "'";
+    // Read back as a field of its own picture, the edited text, and the
+    // text with one character changed.
+    std::string changed = want;
+    changed[gen.below(changed.size())] = "0123456789 +-.,*x"[gen.below(17)];
+    for (const std::string& field : {want, changed}) {
+      uint8_t* back = a.number(0, pic);
+      int rc = nb::from_field(Number(back), field.data(), field.size());
+      TextValue model = field_model(field, pic);
+      ASSERT_EQ(rc, model.rc) << "'" << field << "' through '" << pic << "'";
+      ASSERT_EQ(Number(back).value(), model.value) << "'" << field << "' through '" << pic << "'";
+    }
     // Into a word that ends before the picture does: the cut text is marked.
     uint64_t len = 1 + gen.below(pic.size() + 2), start = 1 + gen.below(3);
     uint8_t* w = a.word(std::string(len, '~'));
@@ -408,6 +435,9 @@ std::optional<int64_t> calculation(Gen& gen, const std::vector<Operand>& names, 
     if (!gen.one_in(4)) return names[gen.below(names.size())];
     int p = gen.one_in(2) ? 0 : 1 + static_cast<int>(gen.below(6));
     int64_t v = std::abs(gen.value(12));
+    // A literal that does not fit 64 bits at the destination's places is
+    // refused while assembling.
+    while (v * pow10(std::max(pd - p, 0)) > kMax) v /= 10;
     return {literal(v, p), "", {v, p}};
   };
   auto write = [&](const Operand& x) {
@@ -436,13 +466,21 @@ TEST(NumbersModel, ProgramsAgreeWithTheRules) {
     int p = gen.places();
     std::string pic = gen.picture(p), name = "n_V" + std::to_string(k);
     int64_t v = gen.value(k < 10 ? 19 : 10);
-    prog.declare("@INSERTNUMBER " + name + ", " + literal(v, p) + ", '" + pic + "'");
+    // The translator rescales a declared literal by every "9" and "#" after
+    // the point, a "#" sign position too: such a number gets its value by
+    // a statement.
+    const bool hash_sign = p > 0 && pic.back() == '#';
+    prog.declare("@INSERTNUMBER " + name + ", " + (hash_sign ? "0" : literal(v, p)) + ", '" +
+                 pic + "'");
+    if (hash_sign) prog.statements += "    " + name + " = " + literal(v, p) + "\n";
     names.push_back({name, pic, {v, p}});
   }
   // Destinations of every number of places, wide enough to show any value.
   std::vector<std::string> wide;
   for (int p = 0; p <= 18; ++p) {
     wide.push_back(gen.picture(p, 19 - p));
+    // (The translator counts a "#" sign position among the 19 digits.)
+    if (wide.back().back() == '#') wide.back().back() = '-';
     prog.declare("@INSERTNUMBER n_D" + std::to_string(p) + ", 0, '" + wide[p] + "'");
   }
   for (int done = 0; done < 450;) {

@@ -2,7 +2,8 @@
 # Fault injection for the files module: signals while lines are held
 # behind, a reader that leaves a pipe, a file-size limit standing in for a
 # full disk, named pipes whose writer comes late, record numbers far
-# beyond any file, blocks that are not open, exit statuses past 255.
+# beyond any file, blocks that are not open, exit statuses past 255,
+# records with numbers their pictures cannot show.
 # faults.QWR is built once with quill and run per case; every case checks
 # what reached the disk, not only the status.
 #   faults.sh QUILL
@@ -98,6 +99,19 @@ check "batch: line" "$(run batch | tr -d ' ')" "piped|00"
 # On a terminal the fatal message ends by resetting the colour.
 check "terminal: colour reset" "$(script -qec './faults fullboth' /dev/null | tail -c 4 | od -An -c | tr -d ' ')" \
   '033[0m'
+
+# A record whose amount '9999.99' cannot show (-12.50, 12345.67) is
+# refused by a file, a table, an xtable and record to text (36), and the
+# good record stays everywhere; a field holding the mark reads with
+# RETURN_CODE 9 and is not unloaded.  Lines read back their own fields
+# with RETURN_CODE 0.
+check "unshown: statuses" "$(run unshown | sed 's/ *$//')" "$(printf '%s\n' \
+  'ONE 0000000000+ ONE0012.50    5.0-' 'NEG 3636360036+ -' 'BIG 3636360036+ -' \
+  'file 000000+ ONE0012.50    5.0-' 'table 000000+ ONE0012.50    5.0-' \
+  'xtable 000000+ ONE0012.50    5.0-' 'marked 000009+ 0345.67' 'unload 36' \
+  'line 0000+    5.0-' 'line 0009+  345.0+')"
+check "unshown: file" "$(tr '\001' '#' < pay.dat)" "#ONE0012.50    5.0-"
+check "unshown: lines" "$(cat out.txt)" "$(printf '    5.0-\n*,345.0+')"
 
 # Exit statuses: 256 at run time ends with 255, a literal 256 is refused
 # when built.
