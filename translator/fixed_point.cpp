@@ -118,12 +118,18 @@ void RescaleDeclaredValue(Row& row) {
     char c = row.text(i);
     if (!(IsDigit(c) || c == '.' || c == '-' || c == '+' || IsBlankOrTab(c))) return;
   }
-  // The picture's places: its nines and hashes after its point.
+  // The picture's places: its nines and hashes after its point, but not its
+  // last character when that is the sign position (anything but a nine).
   long places = 0;
   long dp = row.text.find('.', comma2);
-  if (dp && dp <= end)
-    for (long i = dp; i <= end; ++i)
+  if (dp && dp <= end) {
+    long last = end;
+    long quote = row.text.find('\'', dp);
+    if (quote && quote <= end) last = quote - 1;
+    if (row.text(last) != '9') --last;
+    for (long i = dp; i <= last; ++i)
       if (row.text(i) == '9' || row.text(i) == '#') ++places;
+  }
   Literal lit = StripLiteral(row.text.view(), vs, ve);
   if (lit.digits == 0) return;
   // Places missing are appended as zeros; surplus places are cut.

@@ -31,9 +31,15 @@ bool JoinsDigits(char c) {
 }  // namespace
 
 void CheckPicture(const qwt::Text<30>& picture, long line) {
+  // The picture's last character (inside its quotes) is the sign position
+  // unless it is a nine.
+  long last = 30;
+  while (last > 0 && picture(last) == ' ') --last;
+  if (last > 0 && (picture(last) == '\'' || picture(last) == '"')) --last;
+  if (last > 0 && picture(last) != '9') --last;
   long digits = 0, places = 0;
   bool point = false;
-  for (long i = 1; i <= 30; ++i) {
+  for (long i = 1; i <= last; ++i) {
     char c = picture(i);
     if (c == '9' || c == '#') ++digits;
     if (c == '9' && point) ++places;

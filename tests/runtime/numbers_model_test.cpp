@@ -466,13 +466,7 @@ TEST(NumbersModel, ProgramsAgreeWithTheRules) {
     int p = gen.places();
     std::string pic = gen.picture(p), name = "n_V" + std::to_string(k);
     int64_t v = gen.value(k < 10 ? 19 : 10);
-    // The translator rescales a declared literal by every "9" and "#" after
-    // the point, a "#" sign position too: such a number gets its value by
-    // a statement.
-    const bool hash_sign = p > 0 && pic.back() == '#';
-    prog.declare("@INSERTNUMBER " + name + ", " + (hash_sign ? "0" : literal(v, p)) + ", '" +
-                 pic + "'");
-    if (hash_sign) prog.statements += "    " + name + " = " + literal(v, p) + "\n";
+    prog.declare("@INSERTNUMBER " + name + ", " + literal(v, p) + ", '" + pic + "'");
     names.push_back({name, pic, {v, p}});
   }
   // Destinations of every number of places, wide enough to show any value.
