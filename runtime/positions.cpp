@@ -18,7 +18,10 @@ namespace qw {
 namespace {
 
 constexpr uint8_t kBlock = 0xFE;
-constexpr uint8_t kAbsoluteLine = 248, kNoLine = 249, kFileAndLine = 250;
+constexpr uint8_t kAbsoluteLine = 248, kNoLine = 249, kFileAndLine = 250, kStubs = 251;
+constexpr uint8_t kStubLineFollows = 255;
+constexpr uint8_t kDistanceFollows = 0xFF;
+constexpr uint64_t kStubSize = 5;  // a call with a 32-bit distance
 constexpr uint64_t kPage = 4096;
 // Without the start's stack pointer, the scan stops after this much.
 constexpr uint64_t kFarthest = 1 << 20;
@@ -37,86 +40,103 @@ bool mapped(const void* p) {
                     reinterpret_cast<long>(&in_core)) == 0;
 }
 
-}  // namespace
-
-bool position_of(uint64_t address, const uint8_t* p, const uint8_t* end, SourcePosition& at) {
+// Reads the table from `p` to `end`, stretch by stretch: visit(from, to,
+// open, at) for the code (from, to], whose return addresses belong to line
+// `at` when `open`.  Stops early when visit answers true (and answers true
+// then); a damaged table ends the walk.
+template <typename Visit>
+bool walk(const uint8_t* p, const uint8_t* end, Visit visit) {
   uint64_t position = 0;
-  SourcePosition now;  // the line of the stretch from `position` on
-  bool open = false;   // (the last one, when no line is open)
+  SourcePosition now;
+  bool open = false;
+  auto take32 = [&](uint32_t& v) {
+    if (end - p < 4) return false;
+    v = load32(p);
+    p += 4;
+    return true;
+  };
   while (p < end) {
     if (*p == kBlock) {
-      if (end - p < 5) return false;
-      position = reinterpret_cast<uint64_t>(p + 1) + static_cast<int32_t>(load32(p + 1));
+      uint32_t base;
+      ++p;
+      const uint8_t* field = p;
+      if (!take32(base)) return false;
+      position = reinterpret_cast<uint64_t>(field) + static_cast<int32_t>(base);
       now = SourcePosition();
       open = false;
-      p += 5;
       continue;
     }
-    if (end - p < 4) return false;
-    const uint32_t record = load32(p);
-    p += 4;
-    const uint64_t next = position + (record >> 8);
-    // A return address lies after its call: the stretch (position, next].
-    if (open && address > position && address <= next) {
-      at = now;
-      return true;
+    if (end - p < 2) return false;
+    const uint8_t c = p[0];
+    uint32_t distance = p[1];
+    p += 2;
+    if (distance == kDistanceFollows && !take32(distance)) return false;
+    if (visit(position, position + distance, open, now)) return true;
+    position += distance;
+    uint32_t line = 0;
+    if (c == kFileAndLine) {
+      if (p >= end || end - p < 1 + *p) return false;
+      now.file_length = *p;
+      now.file = reinterpret_cast<const char*>(p + 1);
+      p += 1 + *p;
     }
-    position = next;
-    const uint8_t c = record & 0xFF;
-    open = c != kNoLine;
-    if (c == kAbsoluteLine || c == kFileAndLine) {
-      if (c == kFileAndLine) {
-        if (p >= end || end - p < 1 + *p) return false;
-        now.file_length = *p;
-        now.file = reinterpret_cast<const char*>(p + 1);
-        p += 1 + *p;
+    if (c == kNoLine) {
+      open = false;
+    } else if (c == kAbsoluteLine || c == kFileAndLine) {
+      if (!take32(line)) return false;
+      now.line = line;
+      open = true;
+    } else if (c == kStubs) {
+      if (p >= end) return false;
+      uint32_t stubs = *p++;
+      if (!take32(line)) return false;
+      for (uint32_t k = 0; k < stubs; ++k) {
+        if (k > 0) {
+          if (p >= end) return false;
+          const uint8_t step = *p++;
+          if (step == kStubLineFollows) {
+            if (!take32(line)) return false;
+          } else {
+            line += step;
+          }
+        }
+        now.line = line;
+        if (visit(position, position + kStubSize, true, now)) return true;
+        position += kStubSize;
       }
-      if (end - p < 4) return false;
-      now.line = load32(p);
-      p += 4;
-    } else if (c != kNoLine) {
+      open = false;
+    } else {
       now.line += c;
+      open = true;
     }
   }
   return false;
 }
 
-namespace {
-
-// The lowest and the highest code position the table names: a word outside
-// them is no return address of the program.
-void extent(const uint8_t* p, const uint8_t* end, uint64_t& low, uint64_t& high) {
-  low = ~uint64_t(0);
-  high = 0;
-  uint64_t position = 0;
-  while (p < end) {
-    if (*p == kBlock && end - p >= 5) {
-      position = reinterpret_cast<uint64_t>(p + 1) + static_cast<int32_t>(load32(p + 1));
-      p += 5;
-    } else if (end - p >= 4) {
-      const uint32_t record = load32(p);
-      p += 4;
-      position += record >> 8;
-      const uint8_t c = record & 0xFF;
-      if (c == kFileAndLine && p < end) p += 1 + *p;
-      if (c == kFileAndLine || c == kAbsoluteLine) p += 4;
-    } else {
-      break;
-    }
-    if (position < low) low = position;
-    if (position > high) high = position;
-  }
-}
-
 }  // namespace
+
+bool position_of(uint64_t address, const uint8_t* table, const uint8_t* end, SourcePosition& at) {
+  return walk(table, end, [&](uint64_t from, uint64_t to, bool open, const SourcePosition& line) {
+    // A return address lies after its call.
+    if (!open || address <= from || address > to) return false;
+    at = line;
+    return true;
+  });
+}
 
 bool find_source_position(SourcePosition& at) {
   const uint8_t* table = __start_qw_lines;
   const uint8_t* end = __stop_qw_lines;
   uint64_t* frame = qw_caller_frame;
   if (table == nullptr || end <= table || frame == nullptr) return false;
-  uint64_t low, high;
-  extent(table, end, low, high);
+  // The code the table names: a word outside it is no return address of
+  // the program.
+  uint64_t low = ~uint64_t(0), high = 0;
+  walk(table, end, [&](uint64_t from, uint64_t to, bool open, const SourcePosition&) {
+    if (open && from < low) low = from;
+    if (open && to > high) high = to;
+    return false;
+  });
   // The program's stack ends where it began; a host that called the
   // program (the ledger's windows) gives no such mark, so pages are
   // checked on the way.
