@@ -58,9 +58,11 @@ Lines read_lines(const std::string& path) {
   return lines;
 }
 
-Lines statements_at(const Lines& asm_lines, const std::string& file, long line) {
+Lines statements_at(const Lines& asm_lines, const std::string& asm_name, const std::string& file,
+                    long line) {
   Lines found;
   Position at;
+  at.file = asm_name;
   for (const std::string& text : asm_lines) {
     if (at.take(text)) continue;
     std::string statement = trimmed(text.substr(0, text.find(';')));

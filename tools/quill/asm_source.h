@@ -13,10 +13,11 @@ using Lines = std::vector<std::string>;
 // The lines of a file (none when it cannot be read).
 Lines read_lines(const std::string& path);
 
-// The statements of `asm_lines` (NAME.ASM) that stand at line `line` of
-// `file` as the assembler counts (directives, comments and blank lines
-// left out).
-Lines statements_at(const Lines& asm_lines, const std::string& file, long line);
+// The statements of `asm_lines` (the file `asm_name`) that stand at line
+// `line` of `file` as the assembler counts (directives, comments and blank
+// lines left out).
+Lines statements_at(const Lines& asm_lines, const std::string& asm_name, const std::string& file,
+                    long line);
 
 // Whether `asm_lines` declares `name` (an @INSERT... or record line).
 bool declares(const Lines& asm_lines, const std::string& name);

@@ -59,7 +59,8 @@ class LineReader {
   // of `file`; empty when nothing better is known.
   std::string explain(const std::string& file, long line) {
     load();
-    for (const std::string& statement : statements_at(asm_lines_, file, line)) {
+    for (const std::string& statement :
+         statements_at(asm_lines_, program_.base + ".ASM", file, line)) {
       size_t end = statement.find_first_of(" \t,=");
       std::string word = statement.substr(0, end);
       if (word.size() > 1 && word[0] == '@' && !keywords_.count(upper(word)))
@@ -134,7 +135,8 @@ void report_assembly(const std::string& log_text, const Program& program,
   std::set<std::string> shown;
   int count = 0, total = 0;
   for (Message& m : messages) {
-    if (m.text == "parser: instruction expected") {
+    if (m.text == "parser: instruction expected" ||
+        m.text.rfind("label alone on a line without a colon", 0) == 0) {
       if (counted.count({m.file, m.line})) continue;
       std::string plain = reader.explain(m.file, m.line);
       if (!plain.empty()) m.text = plain;
