@@ -2,10 +2,7 @@
 # The build driver's command line, exit statuses and messages.
 set -u
 quill=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-fail=0
+. "$(dirname "$0")/scratch.sh"
 expect() {  # expect STATUS DESCRIPTION -- command...
   local want=$1 what=$2; shift 3
   timeout 60 "$@" > out.txt 2> err.txt

@@ -6,9 +6,7 @@
 set -u
 quill=$1
 command -v gdb > /dev/null || { echo "gdb is not installed: skipped"; exit 77; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
+. "$(dirname "$0")/scratch.sh"
 cat > prog.QWR <<'QWR'
 ; stepping through a program in gdb
 %include "include/BEGIN.DICTIONARY"
@@ -31,7 +29,6 @@ QWR
 (cd / && gdb -batch -nx -ex 'break prog.QWR:8' -ex run -ex next -ex 'info line' \
   -ex 'break prog.QWR:13' -ex continue -ex continue -ex 'print (long)n_Sum' \
   -ex 'list 13,13' -ex kill "$work/prog" < /dev/null > "$work/gdb.txt" 2>&1)
-fail=0
 for want in \
     'Breakpoint 1 at 0x[0-9a-f]*: file prog\.QWR, line 8\.' \
     '^Breakpoint 1, _start () at prog\.QWR:8$' \

@@ -4,10 +4,7 @@
 #   messages_test.sh QUILL
 set -u
 quill=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-fail=0
+. "$(dirname "$0")/scratch.sh"
 
 # m.QWR with the case's declaration on line 6, its statement on line 9 and
 # the statement of a sub the main line calls on line 13.
