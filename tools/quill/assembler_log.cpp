@@ -6,9 +6,12 @@
 #include "assembler_log.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <regex>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "asm_source.h"
 
@@ -48,113 +51,115 @@ bool is_name(const std::string& word) {
   });
 }
 
-// What the source reads: the statements of a line the assembler could not
-// take: an unknown keyword, or an assignment to an undeclared name.
-class LineReader {
- public:
-  LineReader(const Program& program, const std::string& include_dir)
-      : program_(program), include_dir_(include_dir) {}
-
-  // The plain sentence for "parser: instruction expected" at line `line`
-  // of `file`; empty when nothing better is known.
-  std::string explain(const std::string& file, long line) {
-    load();
-    for (const std::string& statement :
-         statements_at(asm_lines_, program_.base + ".ASM", file, line)) {
-      size_t end = statement.find_first_of(" \t,=");
-      std::string word = statement.substr(0, end);
-      if (word.size() > 1 && word[0] == '@' && !keywords_.count(upper(word)))
-        return word + " is not a statement of the language (a misspelt keyword?)";
-      size_t eq = statement.find_first_not_of(" \t", word.size());
-      if (is_name(word) && eq != std::string::npos && statement[eq] == '=' &&
-          !keywords_.count(upper(word)) && !declares(asm_lines_, word))
-        return word + " is not declared: declare it in the dictionary part before it is given a value";
-    }
-    return "";
+// The plain sentence for a line the assembler could not read as a
+// statement: an unknown keyword, or an assignment to a name declared
+// nowhere; empty when the statements of the line show neither.
+std::string unreadable_line(const Lines& asm_lines, const std::string& asm_name,
+                            const std::set<std::string>& keywords, const Message& m) {
+  for (const std::string& statement : statements_at(asm_lines, asm_name, m.file, m.line)) {
+    std::string word = statement.substr(0, statement.find_first_of(" \t,="));
+    bool keyword = keywords.count(upper(word)) > 0;
+    if (word.size() > 1 && word[0] == '@' && !keyword)
+      return word + " is not a statement of the language (a misspelt keyword?)";
+    size_t eq = statement.find_first_not_of(" \t", word.size());
+    if (is_name(word) && !keyword && eq != std::string::npos && statement[eq] == '=' &&
+        !declares(asm_lines, word))
+      return word + " is not declared: declare it in the dictionary part before it is given a value";
   }
+  return "";
+}
 
- private:
-  void load() {
-    if (loaded_) return;
-    loaded_ = true;
-    asm_lines_ = read_lines(program_.file(".ASM"));
-    keywords_ = package_keywords(include_dir_);
-  }
+bool unreadable(const Message& m) {
+  return m.text == "parser: instruction expected" ||
+         m.text.rfind("label alone on a line without a colon", 0) == 0;
+}
 
-  const Program& program_;
-  std::string include_dir_;
-  bool loaded_ = false;
-  Lines asm_lines_;
-  std::set<std::string> keywords_;
-};
-
-// nasm's word for a keyword written with operands none of its forms take:
-// the keyword and the count, from its warning.
-bool wrong_count(const Message& m, std::string& keyword, std::string& count) {
-  static const std::regex form(R"(^multi-line macro `([^']+)' exists, but not taking ([0-9]+) parameters?.*)");
+// nasm's warning about a keyword written with operands none of its forms
+// take, said as an error; false for any other message.
+bool wrong_count(Message& m) {
+  static const std::regex form(
+      R"(^multi-line macro `([^']+)' exists, but not taking ([0-9]+) parameters?.*)");
   std::smatch match;
   if (!std::regex_match(m.text, match, form)) return false;
-  keyword = match[1];
-  count = match[2];
+  std::string count = match[2];
+  m.kind = "error";
+  m.text = match[1].str() + " does not take " + count + (count == "1" ? " operand" : " operands");
   return true;
 }
 
-}  // namespace
-
-void report_assembly(const std::string& log_text, const Program& program,
-                     const std::string& include_dir) {
-  const std::string source_name = program.base + ".QWR";
-  const Lines source = read_lines(program.file(".QWR"));
-  const Lines asm_lines = read_lines(program.file(".ASM"));
-  LineReader reader(program, include_dir);
+// The log's messages, and its other lines (nasm's fatal lines) apart.
+std::vector<Message> read_log(const std::string& log, std::vector<std::string>& others) {
   std::vector<Message> messages;
-  std::vector<std::string> others;
-  for (size_t start = 0; start < log_text.size();) {
-    size_t end = log_text.find('\n', start);
-    if (end == std::string::npos) end = log_text.size();
-    std::string line = log_text.substr(start, end - start);
+  for (size_t start = 0; start < log.size();) {
+    size_t end = std::min(log.find('\n', start), log.size());
+    std::string line = log.substr(start, end - start);
     start = end + 1;
     Message m;
     if (parse(line, m)) {
       messages.push_back(m);
-    } else if (line.find("... from macro") == std::string::npos && !line.empty()) {
+    } else if (!line.empty() && line.find("... from macro") == std::string::npos) {
       others.push_back(line);
     }
   }
-  // A keyword with the wrong count of operands: nasm warns, then cannot
-  // read the line; one message says both.
+  return messages;
+}
+
+// The messages in the language's words: a keyword with the wrong count of
+// operands (nasm warns, then cannot read the line) is one message, and an
+// unreadable line says what it holds.
+void reword(std::vector<Message>& messages, const Program& program,
+            const std::string& include_dir) {
   std::set<std::pair<std::string, long>> counted;
+  for (Message& m : messages)
+    if (wrong_count(m)) counted.insert({m.file, m.line});
+  Lines asm_lines;
+  std::set<std::string> keywords;
   for (Message& m : messages) {
-    std::string keyword, count;
-    if (wrong_count(m, keyword, count)) {
-      m.kind = "error";
-      m.text = keyword + " does not take " + count + (count == "1" ? " operand" : " operands");
-      counted.insert({m.file, m.line});
+    if (!unreadable(m)) continue;
+    if (counted.count({m.file, m.line})) {
+      m.text.clear();  // said by the count's message
+      continue;
     }
+    if (asm_lines.empty()) {
+      asm_lines = read_lines(program.file(".ASM"));
+      keywords = package_keywords(include_dir);
+    }
+    std::string plain = unreadable_line(asm_lines, program.base + ".ASM", keywords, m);
+    if (!plain.empty()) m.text = plain;
   }
-  std::set<std::string> shown;
-  int count = 0, total = 0;
-  for (Message& m : messages) {
-    if (m.text == "parser: instruction expected" ||
-        m.text.rfind("label alone on a line without a colon", 0) == 0) {
-      if (counted.count({m.file, m.line})) continue;
-      std::string plain = reader.explain(m.file, m.line);
-      if (!plain.empty()) m.text = plain;
-    }
+}
+
+// "FILE:LINE: KIND: TEXT" and the line itself below it, when FILE is one
+// of `files` (name, lines).
+void show(const Message& m, const std::vector<std::pair<std::string, Lines>>& files) {
+  std::fprintf(stderr, "%s:%ld: %s: %s\n", m.file.c_str(), m.line, m.kind.c_str(), m.text.c_str());
+  for (const auto& [name, lines] : files) {
+    if (name != m.file || m.line < 1 || m.line > long(lines.size())) continue;
+    std::string text = lines[m.line - 1];
+    text.erase(0, std::min(text.size(), text.find_first_not_of(" \t")));
+    std::fprintf(stderr, "    %s\n", text.c_str());
+  }
+}
+
+}  // namespace
+
+void report_assembly(const std::string& log, const Program& program,
+                     const std::string& include_dir) {
+  std::vector<std::string> others;
+  std::vector<Message> messages = read_log(log, others);
+  reword(messages, program, include_dir);
+  const std::vector<std::pair<std::string, Lines>> files = {
+      {program.base + ".QWR", read_lines(program.file(".QWR"))},
+      {program.base + ".ASM", read_lines(program.file(".ASM"))}};
+  std::set<std::string> seen;
+  int shown = 0, total = 0;
+  for (const Message& m : messages) {
+    if (m.text.empty()) continue;
     std::string key = m.file + ":" + std::to_string(m.line) + ": " + m.kind + ": " + m.text;
-    if (!shown.insert(key).second) continue;
-    if (++total > kMostShown) continue;
-    const Lines* lines = m.file == source_name ? &source
-                         : m.file == program.base + ".ASM" ? &asm_lines
-                                                            : nullptr;
-    std::fprintf(stderr, "%s\n", key.c_str());
-    if (lines && m.line >= 1 && m.line <= long(lines->size())) {
-      std::string text = (*lines)[m.line - 1];
-      text.erase(0, std::min(text.size(), text.find_first_not_of(" \t")));
-      std::fprintf(stderr, "    %s\n", text.c_str());
-    }
-    count++;
+    if (!seen.insert(key).second || ++total > kMostShown) continue;
+    show(m, files);
+    shown++;
   }
   for (const std::string& line : others) std::fprintf(stderr, "%s\n", line.c_str());
-  if (total > count) say("... " + std::to_string(total - count) + " more messages not shown");
+  if (total > shown) say("... " + std::to_string(total - shown) + " more messages not shown");
 }
