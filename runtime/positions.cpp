@@ -20,7 +20,6 @@ namespace {
 constexpr uint8_t kBlock = 0xFE;
 constexpr uint8_t kAbsoluteLine = 248, kNoLine = 249, kFileAndLine = 250, kStubs = 251;
 constexpr uint8_t kStubLineFollows = 255;
-constexpr uint8_t kDistanceFollows = 0xFF;
 constexpr uint64_t kStubSize = 5;  // a call with a 32-bit distance
 constexpr uint64_t kPage = 4096;
 // Without the start's stack pointer, the scan stops after this much.
@@ -66,11 +65,10 @@ bool walk(const uint8_t* p, const uint8_t* end, Visit visit) {
       open = false;
       continue;
     }
-    if (end - p < 2) return false;
-    const uint8_t c = p[0];
-    uint32_t distance = p[1];
-    p += 2;
-    if (distance == kDistanceFollows && !take32(distance)) return false;
+    uint32_t record;
+    if (!take32(record)) return false;
+    const uint8_t c = record & 0xFF;
+    const uint32_t distance = record >> 8;
     if (visit(position, position + distance, open, now)) return true;
     position += distance;
     uint32_t line = 0;

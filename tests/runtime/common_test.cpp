@@ -250,21 +250,21 @@ TEST(LineTable, EveryRecordFormNamesItsLines) {
   t.reserve(256);
   const uint64_t code = reinterpret_cast<uint64_t>(t.data()) + 0x100000;
   block(code);
-  t.insert(t.end(), {250, 0, 5, 'p', '.', 'Q', 'W', 'R'});  // +0: p.QWR line 10
+  t.insert(t.end(), {250, 0, 0, 0, 5, 'p', '.', 'Q', 'W', 'R'});  // +0: p.QWR line 10
   put32(10);
-  t.insert(t.end(), {3, 20});               // +20: line 13
-  t.insert(t.end(), {248, 0xFF});           // +1000 (a far distance): line 900
-  put32(1000);
+  put32(20 << 8 | 3);                       // +20: line 13
+  put32(1000 << 8 | 248);                   // +1000: line 900
   put32(900);
-  t.insert(t.end(), {249, 30});             // +30: no line
-  t.insert(t.end(), {251, 50, 3});          // +50: 3 stubs: lines 5, 7, then 4000
+  put32(30 << 8 | 249);                     // +30: no line
+  put32(50 << 8 | 251);                     // +50: 3 stubs: lines 5, 7, then 4000
+  t.push_back(3);
   put32(5);
   t.insert(t.end(), {2, 255});
   put32(4000);
   block(code + 0x10000);                    // a second object
-  t.insert(t.end(), {250, 0, 5, 'q', '.', 'Q', 'W', 'R'});
+  t.insert(t.end(), {250, 0, 0, 0, 5, 'q', '.', 'Q', 'W', 'R'});
   put32(1);
-  t.insert(t.end(), {249, 8});
+  put32(8 << 8 | 249);
   const uint8_t* end = t.data() + t.size();
   auto line_of = [&](uint64_t address) {
     qw::SourcePosition at;
