@@ -4,13 +4,18 @@
 #
 #  1. build: a generated program of GEN_STMTS statements (default 10,000;
 #     bench/build_loop/gen_program.py, the shape of the peer's
-#     gen_compile.py) built with `quill build` (translate + assemble + link)
-#     next to `cobc -x -free` on the peer's generated program.
-#     Target: quill at most 0.5 x cobc.
+#     gen_compile.py) built with `quill build` (translate + assemble + link,
+#     source positions on) and `quill build -g` (debug information) next to
+#     `cobc -x -free` on the peer's generated program.
+#     Targets: quill at most 0.5 x cobc; -g at most 1.3 x quill.
 #  2. loop: ARITH_N iterations (default 10,000,000) of
 #     price = i * 1.1; total = total + price; qty = qty + 1 and the loop's
 #     compare, next to the peer's arith_comp5 and arith_display built with
-#     `cobc -x -O2`.  Target: at least 2 x faster than the faster of them.
+#     `cobc -x -O2`, and next to the same program built without the line
+#     table of the fatal messages (QW_NO_LINES).  Targets: at least 2 x
+#     faster than the faster peer; the table at most 2 % slower.
+#  3. the line table's size: ARITH and GEN with and without it.  Target:
+#     at most 5 % larger (ARITH).
 #
 # usage: bench/build_loop.sh [BUILD_DIR]      (default: build)
 # environment: GEN_STMTS, ARITH_N, RUNS (default 3), WORK (scratch directory)
@@ -42,31 +47,46 @@ python3 "$ANCHORS/gen_compile.py" GENBIG.cob "$GEN_STMTS" > /dev/null
 
 hyperfine --shell sh --runs "$RUNS" --export-json build.json \
   -n quill "$QUILL build GEN" \
+  -n quill-g "$QUILL build -g GEN" \
   -n cobc "cobc -x -free -o GENBIG GENBIG.cob" > build.txt 2>&1 \
   || { cat build.txt; exit 1; }
 
-# the phases of one quill build, for the report
+# the phases of one quill build, for the report (quill also mends the
+# expansion's line markers, not timed here)
 t0=$(date +%s.%N)
-(cd "$WORK" && "$BUILD/bin/rewriter" GEN > /dev/null)
+(cd "$WORK" && "$BUILD/bin/rewriter" -l GEN > /dev/null)
 t1=$(date +%s.%N)
-nasm -E -w-pp-macro-params-multi -I"$ROOT/" -o GEN.pre.asm GEN.ASM
+nasm -E -I"$ROOT/" -o GEN.pre.asm GEN.ASM
 t2=$(date +%s.%N)
 nasm -O1 -f elf64 -o GEN.o GEN.pre.asm
 t3=$(date +%s.%N)
-ld -o GEN GEN.o "$BUILD/lib/libquillwright.a"
+ld -X -o GEN GEN.o "$BUILD/lib/libquillwright.a"
 t4=$(date +%s.%N)
+
+# NAME built as quill builds it, but without the line table: NAME.nolines
+without_table() {
+  "$BUILD/bin/rewriter" -l "$1" > /dev/null &&
+    nasm -E -dQW_NO_LINES -I"$ROOT/" -o "$1.nolines.asm" "$1.ASM" &&
+    nasm -O1 -f elf64 -o "$1.nolines.o" "$1.nolines.asm" &&
+    ld -X -o "$1.nolines" "$1.nolines.o" "$BUILD/lib/libquillwright.a"
+}
+without_table GEN || { echo "build_loop: GEN does not build without the table"; exit 1; }
+"$QUILL" build GEN > /dev/null
 
 # --- 2. the business loop ------------------------------------------------------
 cp "$ROOT/bench/build_loop/ARITH.QWR" .
 "$QUILL" build ARITH > /dev/null || { echo "build_loop: ARITH does not build"; exit 1; }
+without_table ARITH || { echo "build_loop: ARITH does not build without the table"; exit 1; }
 cobc -x -O2 -o arith_comp5 "$ANCHORS/arith_comp5.cob"
 cobc -x -O2 -o arith_display "$ANCHORS/arith_display.cob"
 echo "check: $(./ARITH "$ARITH_N")"
+echo "check: $(./ARITH.nolines "$ARITH_N")"
 echo "check: $(./arith_comp5 "$ARITH_N")"
 echo "check: $(./arith_display "$ARITH_N")"
 
 hyperfine --shell sh --runs "$RUNS" --warmup 1 --export-json loop.json \
   -n quill "./ARITH $ARITH_N >> loop.log" \
+  -n quill-nolines "./ARITH.nolines $ARITH_N >> loop.log" \
   -n cobol-comp5 "./arith_comp5 $ARITH_N >> loop.log" \
   -n cobol-display "./arith_display $ARITH_N >> loop.log" > loop.txt 2>&1 \
   || { cat loop.txt; exit 1; }
@@ -74,13 +94,17 @@ hyperfine --shell sh --runs "$RUNS" --warmup 1 --export-json loop.json \
 # --- report ------------------------------------------------------------------
 min() { jq -r ".results[] | select(.command == \"$2\") | .min" "$1"; }
 med() { jq -r ".results[] | select(.command == \"$2\") | .median" "$1"; }
-b_q=$(min build.json quill); b_c=$(min build.json cobc)
+b_q=$(min build.json quill); b_g=$(min build.json quill-g); b_c=$(min build.json cobc)
 l_q=$(min loop.json quill); l_c5=$(min loop.json cobol-comp5); l_cd=$(min loop.json cobol-display)
+l_n=$(min loop.json quill-nolines)
+size() { stat -c %s "$1"; }
 echo
 echo "== build of a $GEN_STMTS-statement program (min of $RUNS, seconds)"
 printf '  quill build (translate+assemble+link)  %8.3f   (median %.3f)\n' "$b_q" "$(med build.json quill)"
 printf '  cobc -x                                 %8.3f   (median %.3f)\n' "$b_c" "$(med build.json cobc)"
+printf '  quill build -g                          %8.3f   (median %.3f)\n' "$b_g" "$(med build.json quill-g)"
 printf '  ratio quill / cobc                      %8.2f   (target <= 0.50)\n' "$(echo "$b_q / $b_c" | bc -l)"
+printf '  ratio quill -g / quill                  %8.2f   (target <= 1.30)\n' "$(echo "$b_g / $b_q" | bc -l)"
 printf '  phases of one quill build: translate %.3f, expand %.3f, assemble %.3f, link %.3f\n' \
   "$(echo "$t1 - $t0" | bc -l)" "$(echo "$t2 - $t1" | bc -l)" "$(echo "$t3 - $t2" | bc -l)" "$(echo "$t4 - $t3" | bc -l)"
 echo "== loop of $ARITH_N iterations (min of $RUNS, seconds)"
@@ -89,3 +113,10 @@ printf '  cobc -O2 COMP-5                         %8.3f\n' "$l_c5"
 printf '  cobc -O2 DISPLAY                        %8.3f\n' "$l_cd"
 faster=$(echo "if ($l_c5 < $l_cd) $l_c5 else $l_cd" | bc -l)
 printf '  speed-up over the faster COBOL          %8.2f x (target >= 2)\n' "$(echo "$faster / $l_q" | bc -l)"
+printf '  quill without the line table            %8.3f\n' "$l_n"
+printf '  ratio with / without the table          %8.3f   (target <= 1.02)\n' "$(echo "$l_q / $l_n" | bc -l)"
+echo "== size with / without the line table (bytes)"
+for p in ARITH GEN; do
+  printf '  %-6s %9d / %9d   ratio %.3f   (target <= 1.05 for ARITH)\n' "$p" "$(size $p)" \
+    "$(size $p.nolines)" "$(echo "$(size $p) / $(size $p.nolines)" | bc -l)"
+done

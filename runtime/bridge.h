@@ -23,15 +23,26 @@ struct Regs {
 
 }  // namespace qw
 
+extern "C" {
+// The stack slot just below the return address into the program that
+// entered the runtime (see QW_ENTRY); the fatal message's source line is
+// looked up from there.  Defined here so that every user of the bridge has
+// it.
+__attribute__((used)) inline uint64_t* qw_caller_frame = nullptr;
+}
+
 #define QW_STR2(x) #x
 #define QW_STR(x) QW_STR2(x)
 
-// The stub: push all, rbp := frame, rdi := &Regs, align, call, restore.
+// The stub: keep where the caller's return address lies (qw_caller_frame,
+// for the fatal message's source line; its old value is put back on the
+// way out), push all, rbp := frame, rdi := &Regs, align, call, restore.
 #define QW_ENTRY(name, handler)                                          \
   extern "C" void handler(qw::Regs&);                                    \
   asm(".text\n"                                                          \
       ".globl " #name "\n"                                               \
       ".type " #name ", @function\n" #name ":\n"                         \
+      "  push qw_caller_frame(%rip)\n  mov %rsp, qw_caller_frame(%rip)\n" \
       "  push %rax\n  push %rbx\n  push %rcx\n  push %rdx\n"             \
       "  push %rsi\n  push %rdi\n  push %rbp\n"                          \
       "  push %r8\n  push %r9\n  push %r10\n  push %r11\n"               \
@@ -43,5 +54,5 @@ struct Regs {
       "  pop %r11\n  pop %r10\n  pop %r9\n  pop %r8\n"                   \
       "  pop %rbp\n  pop %rdi\n  pop %rsi\n  pop %rdx\n"                 \
       "  pop %rcx\n  pop %rbx\n  pop %rax\n"                             \
-      "  ret\n"                                                          \
+      "  pop qw_caller_frame(%rip)\n  ret\n"                             \
       ".size " #name ", .-" #name "\n")

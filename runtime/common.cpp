@@ -5,6 +5,7 @@
 
 #include "bridge.h"
 #include "kernel.h"
+#include "positions.h"
 
 extern "C" {
 extern const char msg1[];          // "System Error is "
@@ -45,16 +46,38 @@ uint64_t text_length(const char* s) {
   return n;
 }
 
+// "NAME.QWR:57: " when the program carries its line table and the failing
+// call is found in it; nothing otherwise.
+void show_source_position() {
+  SourcePosition at;
+  if (!find_source_position(at)) return;
+  char digits[24];
+  int n = sizeof digits;
+  digits[--n] = ' ';
+  digits[--n] = ':';
+  uint64_t line = at.line;
+  do {
+    digits[--n] = static_cast<char>('0' + line % 10);
+    line /= 10;
+  } while (line != 0);
+  digits[--n] = ':';
+  sys::write(1, at.file, static_cast<long>(at.file_length));
+  sys::write(1, digits + n, static_cast<long>(sizeof digits - n));
+}
+
 bool output_is_terminal() {
   uint8_t settings[64];
   return sys::call3(sys::kIoctl, 1, sys::kTcgets, reinterpret_cast<long>(settings)) >= 0;
 }
 
 // One fatal message: light red, the kernel line (rax != 0) or the library
-// line, the file it is about, and on a terminal the colour reset.
-void show_message(long rax, const char* line, const char* about) {
+// line, the file it is about, and on a terminal the colour reset.  The
+// message that ends the run is preceded by its source line when the
+// program knows it.
+void show_message(long rax, const char* line, const char* about, bool at_line) {
   sys::write(1, c_LightRedFG, 5);
   if (rax != 0) {
+    if (at_line) show_source_position();
     // A kernel error number passed without its minus sign is still one.
     long n = rax < 0 ? -rax : rax;
     // A number outside the table still ends the program; line 000 stands in.
@@ -64,6 +87,7 @@ void show_message(long rax, const char* line, const char* about) {
     sys::write(1, LF, 1);
   } else if (line != nullptr) {
     sys::write(1, LF, 1);
+    if (at_line) show_source_position();
     sys::write(1, line, kLibraryLineLength);
     sys::write(1, LF, 1);
   }
@@ -85,7 +109,7 @@ int g_end_report_count = 0;
 
 void show_end_reports() {
   for (int i = 0; i < g_end_report_count; ++i)
-    show_message(g_end_reports[i].error, nullptr, g_end_reports[i].path);
+    show_message(g_end_reports[i].error, nullptr, g_end_reports[i].path, false);
   g_end_report_count = 0;
 }
 
@@ -209,7 +233,7 @@ namespace {
   hold_signals();  // from here on signals wait: the messages come out whole
   run_fatal_cleanup();
   run_exit_flush(true);
-  show_message(rax, line, about);
+  show_message(rax, line, about, true);
   show_end_reports();
   sys::call1(sys::kExitGroup, 1);
   sys::exit(1);

@@ -101,7 +101,8 @@ void validate_destination(void* item, uint64_t& start, uint64_t source_length);
 //     extern "C" void handler(qw::LeanRegs& r, uint64_t r12, uint64_t r13,
 //                             uint64_t r14, uint64_t rbx)
 // What the handler writes into `r` comes back in those registers; rbx, rbp
-// and r12 to r14 are preserved by the C++ calling convention itself.
+// and r12 to r14 are preserved by the C++ calling convention itself.  Like
+// QW_ENTRY it keeps where the caller's return address lies.
 namespace qw {
 struct LeanRegs {
   uint64_t rax, rcx, rdx, rsi, rdi, r8, r9, r10, r11, r15;
@@ -113,6 +114,7 @@ struct LeanRegs {
   asm(".pushsection .text\n"                                                          \
       ".globl " #name "\n"                                                            \
       ".type " #name ", @function\n" #name ":\n"                                      \
+      "  push qw_caller_frame(%rip)\n  mov %rsp, qw_caller_frame(%rip)\n"             \
       "  push %rbp\n  mov %rsp, %rbp\n"                                               \
       "  push %r15\n  push %r11\n  push %r10\n  push %r9\n  push %r8\n"                \
       "  push %rdi\n  push %rsi\n  push %rdx\n  push %rcx\n  push %rax\n"              \
@@ -122,7 +124,7 @@ struct LeanRegs {
       "  lea -80(%rbp), %rsp\n"                                                       \
       "  pop %rax\n  pop %rcx\n  pop %rdx\n  pop %rsi\n  pop %rdi\n"                   \
       "  pop %r8\n  pop %r9\n  pop %r10\n  pop %r11\n  pop %r15\n"                     \
-      "  pop %rbp\n  ret\n"                                                            \
+      "  pop %rbp\n  pop qw_caller_frame(%rip)\n  ret\n"                               \
       ".size " #name ", .-" #name "\n"                                                  \
       ".popsection\n")
 

@@ -97,8 +97,13 @@ bool ArrayAssignment(Row& row, long eq, const Destination& dst, const DataNames&
   // A source written directly after a plain "=" starts right there.
   long k = (opChar || IsBlankOrTab(after)) ? eq + 2 : eq + 1;
   while (k <= cl && IsBlankOrTab(row.text(k))) ++k;
+  // The source runs to the first blank outside its braces (an index may be
+  // written with blanks: a_X{n_K - 1}, which the package then refuses).
   long e = k;
-  while (e <= cl && !IsBlankOrTab(row.text(e))) ++e;
+  for (int depth = 0; e <= cl && (depth > 0 || !IsBlankOrTab(row.text(e))); ++e) {
+    if (row.text(e) == '{') ++depth;
+    if (row.text(e) == '}' && depth > 0) --depth;
+  }
   std::string src(row.text.sub(k, e > k ? e - k : 0));
   char srcType = names.TypeOf(std::string_view(src).substr(0, src.find('{')));
   if (dst.type != 'A' && srcType != 'A') return false;

@@ -22,6 +22,20 @@ constexpr Keyword kKeywords[] = {
 };
 constexpr long kKeywordWindow = 40;
 
+bool IsOperator(char c) { return c == '+' || c == '-' || c == '*' || c == '/'; }
+
+// Whether the blanks from column `at` stand beside an operator that blanks
+// set apart (n_K - 1): inside braces they are then part of a calculation,
+// kept whole for the package to refuse at its line, rather than separators
+// ({n_A 1.5} is {n_A,1.5}; {n_A -1} is {n_A,-1}).
+bool BesideOperator(std::string_view line, long at, long last) {
+  long before = at - 1;
+  long after = at;
+  while (after <= last && IsBlankOrTab(At(line, after))) ++after;
+  return (IsOperator(At(line, after)) && IsBlankOrTab(At(line, after + 1))) ||
+         (IsOperator(At(line, before)) && IsBlankOrTab(At(line, before - 1)));
+}
+
 }  // namespace
 
 void SetOperandCommas(std::span<char> text, long commandLength) {
@@ -56,12 +70,15 @@ void SetOperandCommas(std::span<char> text, long commandLength) {
     while (j <= cl && !IsBlankOrTab(At(line, j))) ++j;
   QuoteState r;
   for (long i = 1; i < j; ++i) r.step(At(line, i));
+  int braces = 0;
   bool inRun = false;
   for (long i = j; i <= cl; ++i) {
     char& c = text[std::size_t(i - 1)];
     r.step(c);
+    if (r.outside() && c == '{') ++braces;
+    if (r.outside() && c == '}' && braces > 0) --braces;
     bool blank = r.outside() && IsBlankOrTab(c);
-    if (blank && !inRun) c = ',';
+    if (blank && !inRun && !(braces > 0 && BesideOperator(line, i, cl))) c = ',';
     inRun = blank;
   }
 }

@@ -179,13 +179,13 @@ bool ElementMacro::TableElement(long open, long close, long& end) {
 
 // How a statement that is neither a decision nor an assignment treats its
 // elements, by its keyword: the first of this table it holds decides.
-enum class Rule { kRead, kWrite, kFirstReadAndWritten, kFirstWritten, kWords, kUnknown };
+enum class Rule { kRead, kWrite, kFirstReadAndWritten, kFirstWritten, kWords, kAccept, kUnknown };
 
 Rule RuleOf(std::string_view upperStatement) {
   static constexpr std::pair<std::string_view, Rule> kRules[] = {
       {"@CURSOR", Rule::kRead},
       {"@DISPLAY", Rule::kRead},
-      {"@ACCEPT", Rule::kWrite},
+      {"@ACCEPT", Rule::kAccept},
       {"@INTEGERS", Rule::kFirstReadAndWritten},
       {"@NUMBERS", Rule::kFirstReadAndWritten},
       {"@DATE_", Rule::kFirstWritten},
@@ -200,6 +200,21 @@ Rule RuleOf(std::string_view upperStatement) {
     return rule;
   }
   return Rule::kUnknown;
+}
+
+// Whether a statement has a comma between operands: outside quotations,
+// braces and square brackets.
+bool HasOperandComma(std::string_view upperStatement) {
+  QuoteState q;
+  int depth = 0;
+  for (char c : upperStatement) {
+    q.step(c);
+    if (!q.outside()) continue;
+    if (c == '{' || c == '[') ++depth;
+    if ((c == '}' || c == ']') && depth > 0) --depth;
+    if (c == ',' && depth == 0) return true;
+  }
+  return false;
 }
 
 // Whether the element whose name starts at `nameStart` is read, written or
@@ -261,6 +276,16 @@ Access ElementMacro::Direction(long nameStart) {
       break;
     case Rule::kWords:
       return WordsDirection(nameStart, u.find("_FIND") != std::string_view::npos);
+    case Rule::kAccept:
+      // Field input at a row and a column shows the field's contents and
+      // edits them: its element is fetched first.  A line read replaces it.
+      if (HasOperandComma(u)) {
+        a.get = true;
+        (later ? a.temp : a.put) = true;
+      } else {
+        a.put = true;
+      }
+      break;
     case Rule::kUnknown:
       // A statement whose direction is unknown (a CALL argument, a loop
       // limit ...) sees the element's value and keeps what it leaves there.

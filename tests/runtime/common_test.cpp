@@ -16,6 +16,7 @@
 #include "arena.h"
 #include "common.h"
 #include "item.h"
+#include "positions.h"
 
 extern "C" {
 // The kernel line labels share their names with the C library's error
@@ -235,3 +236,55 @@ TEST(Primitives, MoveAndPadEveryLength) {
 }
 
 }  // namespace
+
+// The line table the macro package writes (include/lines.mac), read for a
+// return address: every record form, the escapes and a second block.
+TEST(LineTable, EveryRecordFormNamesItsLines) {
+  std::vector<uint8_t> t;
+  auto put32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) t.push_back(uint8_t(v >> 8 * i)); };
+  auto block = [&](uint64_t code) {
+    t.push_back(0xFE);
+    const uint64_t field = reinterpret_cast<uint64_t>(t.data()) + t.size();
+    put32(uint32_t(code - field));  // the table is not moved afterwards
+  };
+  t.reserve(256);
+  const uint64_t code = reinterpret_cast<uint64_t>(t.data()) + 0x100000;
+  block(code);
+  t.insert(t.end(), {250, 0, 0, 0, 5, 'p', '.', 'Q', 'W', 'R'});  // +0: p.QWR line 10
+  put32(10);
+  put32(20 << 8 | 3);                       // +20: line 13
+  put32(1000 << 8 | 248);                   // +1000: line 900
+  put32(900);
+  put32(30 << 8 | 249);                     // +30: no line
+  put32(50 << 8 | 251);                     // +50: 3 stubs: lines 5, 7, then 4000
+  t.push_back(3);
+  put32(5);
+  t.insert(t.end(), {2, 255});
+  put32(4000);
+  block(code + 0x10000);                    // a second object
+  t.insert(t.end(), {250, 0, 0, 0, 5, 'q', '.', 'Q', 'W', 'R'});
+  put32(1);
+  put32(8 << 8 | 249);
+  const uint8_t* end = t.data() + t.size();
+  auto line_of = [&](uint64_t address) {
+    qw::SourcePosition at;
+    if (!qw::position_of(address, t.data(), end, at)) return std::string("none");
+    return std::string(at.file, at.file_length) + ":" + std::to_string(at.line);
+  };
+  EXPECT_EQ(line_of(code), "none");  // a return address lies after its call
+  EXPECT_EQ(line_of(code + 1), "p.QWR:10");
+  EXPECT_EQ(line_of(code + 20), "p.QWR:10");
+  EXPECT_EQ(line_of(code + 21), "p.QWR:13");
+  EXPECT_EQ(line_of(code + 1020), "p.QWR:13");
+  EXPECT_EQ(line_of(code + 1021), "p.QWR:900");
+  EXPECT_EQ(line_of(code + 1051), "none");
+  EXPECT_EQ(line_of(code + 1105), "p.QWR:5");
+  EXPECT_EQ(line_of(code + 1110), "p.QWR:7");
+  EXPECT_EQ(line_of(code + 1115), "p.QWR:4000");
+  EXPECT_EQ(line_of(code + 1116), "none");
+  EXPECT_EQ(line_of(code + 0x10005), "q.QWR:1");
+  EXPECT_EQ(line_of(code + 0x10009), "none");
+  // a cut table names nothing rather than reading past its end
+  qw::SourcePosition at;
+  EXPECT_FALSE(qw::position_of(code + 21, t.data(), t.data() + 14, at));
+}

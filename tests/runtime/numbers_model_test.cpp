@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <random>
@@ -397,6 +398,11 @@ struct Program {
     statements += "    " + statement + "\n    " + display + "\n";
     expected += output;
   }
+  // The source line the next statement will stand on.
+  int next_line() const {
+    auto lines = [](const std::string& s) { return int(std::count(s.begin(), s.end(), '\n')); };
+    return 4 + lines(dictionary) + lines(statements);
+  }
   std::string source() const {
     return "%include \"include/BEGIN.DICTIONARY\"\n" + dictionary +
            "%include \"include/BEGIN.MATRIX\"\n%include \"include/BEGIN.INSTRUCTIONS\"\n" +
@@ -512,7 +518,9 @@ TEST(NumbersModel, ProgramsAgreeWithTheRules) {
     int pd = gen.places();
     line = "n_D" + std::to_string(pd) + " =";
     if (!calculation(gen, names, pd, gen.one_in(2), line)) {
-      prog.add(line, "", kRangeLine);
+      // the program names the line of the statement
+      const std::string at = "calcs.QWR:" + std::to_string(prog.next_line()) + ": ";
+      prog.add(line, "", std::string(kRangeLine).insert(6, at));
       break;
     }
   }

@@ -7,13 +7,14 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "assembler_log.h"
 #include "quill.h"
-#include "source_lines.h"
+#include "line_markers.h"
 #include "spawn.h"
 
 namespace {
@@ -107,7 +108,7 @@ int translate(const Program& program, const BuildOptions& options, const Toolcha
     say("cannot replace " + program.base + ".ASM: " + std::strerror(errno));
     return kCannotWrite;
   }
-  std::vector<std::string> argv = {tools.rewriter};
+  std::vector<std::string> argv = {tools.rewriter, "-l"};
   if (options.debug) argv.push_back("-D");
   argv.push_back(as_argument(program.base));
   ToolRun run = run_step(argv, program.dir, Capture::kStdout, options.verbose);
@@ -121,15 +122,26 @@ int translate(const Program& program, const BuildOptions& options, const Toolcha
   return 0;
 }
 
-bool write_file(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
+// Rewrites the expansion at `path` with its line markers mended.
+bool mend_expansion(const std::string& path, int shift) {
+  if (shift == 0) return true;
+  std::string text;
+  {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) return false;
+  }
+  mend_line_markers(text, shift);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   return static_cast<bool>(out.flush());
 }
 
 // The macro package is expanded once (nasm -E) and the expansion is then
 // assembled: nasm would otherwise expand every macro again on each of its
-// passes.  The expansion keeps NAME.ASM's line numbers for messages.
+// passes.  The expansion's line markers are mended first (line_markers.h),
+// so that messages and debug information name the lines of NAME.QWR.
 int assemble(const Program& program, const BuildOptions& options, const Toolchain& tools) {
   const std::string asm_name = program.base + ".ASM";
   struct stat st;
@@ -140,36 +152,31 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   }
   const std::string nasm = need("nasm");
   if (nasm.empty()) return kToolMissing;
-  if (access((tools.root + "/include").c_str(), F_OK) != 0) {
-    say("cannot find the macro package in " + tools.root + "/include (set QW_ROOT)");
+  const std::string include_dir = tools.root + "/include";
+  if (access(include_dir.c_str(), F_OK) != 0) {
+    say("cannot find the macro package in " + include_dir + " (set QW_ROOT)");
     return kToolMissing;
   }
   const std::string expanded = "." + program.base + ".pre.asm";
-  const std::string debug_names = "." + program.base + ".dbg.asm";
-  std::vector<std::string> expand = {nasm, "-E", "-w-pp-macro-params-multi",
-                                     "-I" + tools.root + "/"};
-  const Lines source = options.debug ? read_lines(program.file(".QWR")) : Lines();
-  if (!source.empty()) {
-    // debug markers name the source line: see debug_map
-    if (!write_file(program.dir + "/" + debug_names,
-                    debug_map(read_lines(program.file(".ASM")), source, program.base + ".QWR"))) {
-      say("cannot write " + debug_names + " in " + folder_shown(program));
-      return kCannotWrite;
-    }
-    expand.insert(expand.end(), {"-P", debug_names});
-  }
-  expand.insert(expand.end(), {"-o", expanded, as_argument(asm_name)});
-  ToolRun run = run_step(expand, program.dir, Capture::kAll, options.verbose);
+  const int shift = marker_shift(nasm, program.dir, "." + program.base + ".probe.asm");
+  ToolRun run = run_step({nasm, "-E", "-I" + tools.root + "/", "-o", expanded, as_argument(asm_name)},
+                         program.dir, Capture::kAll, options.verbose);
   std::string log = run.output;
   if (run.start_error == 0 && run.status == 0) {
-    run = run_step({nasm, "-O1", "-f", "elf64", "-o", as_argument(program.base + ".o"), expanded},
-                   program.dir, Capture::kAll, options.verbose);
+    if (!mend_expansion(program.dir + "/" + expanded, shift)) {
+      unlink((program.dir + "/" + expanded).c_str());
+      say("cannot write " + expanded + " in " + folder_shown(program));
+      return kCannotWrite;
+    }
+    std::vector<std::string> argv = {nasm, "-O1", "-f", "elf64"};
+    if (options.debug_info) argv.insert(argv.end(), {"-g", "-F", "dwarf"});
+    argv.insert(argv.end(), {"-o", as_argument(program.base + ".o"), expanded});
+    run = run_step(argv, program.dir, Capture::kAll, options.verbose);
     log += run.output;
   }
   unlink((program.dir + "/" + expanded).c_str());
-  unlink((program.dir + "/" + debug_names).c_str());
   if (run.start_error != 0) return kToolMissing;
-  if (!log.empty()) report_assembly(log, program);
+  if (!log.empty()) report_assembly(log, program, include_dir);
   if (run.status != 0) {
     say("assembly of " + asm_name + " failed");
     return kAssembly;
@@ -184,7 +191,8 @@ int link(const Program& program, const BuildOptions& options, const Toolchain& t
   }
   const std::string ld = need("ld");
   if (ld.empty()) return kToolMissing;
-  const std::vector<std::string> argv = {ld, "-o", as_argument(program.file("")),
+  // -X: the package's own labels (..@qw...) stay out of the program.
+  const std::vector<std::string> argv = {ld, "-X", "-o", as_argument(program.file("")),
                                          as_argument(program.file(".o")), tools.library};
   ToolRun run = run_step(argv, "", Capture::kNone, options.verbose);
   if (run.start_error != 0) return kToolMissing;

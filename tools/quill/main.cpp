@@ -1,8 +1,8 @@
 // quill -- build and run Quillwright programs.
 //
-//   quill build [-d] [-v] NAME          NAME.QWR -> NAME.ASM -> NAME.o -> NAME
-//   quill run [-d] [-v] NAME [args]     build, then run the program with args
-//   quill assemble [-v] NAME            NAME.ASM -> NAME.o -> NAME
+//   quill build [-d] [-g] [-v] NAME        NAME.QWR -> NAME.ASM -> NAME.o -> NAME
+//   quill run [-d] [-g] [-v] NAME [args]   build, then run the program with args
+//   quill assemble [-g] [-v] NAME          NAME.ASM -> NAME.o -> NAME
 //   quill --help | --version
 #include <cerrno>
 #include <cstdio>
@@ -16,9 +16,9 @@
 namespace {
 
 const char kUsageText[] =
-    "Usage: quill build [-d] [-v] NAME\n"
-    "       quill run [-d] [-v] NAME [arguments...]\n"
-    "       quill assemble [-v] NAME\n"
+    "Usage: quill build [-d] [-g] [-v] NAME\n"
+    "       quill run [-d] [-g] [-v] NAME [arguments...]\n"
+    "       quill assemble [-g] [-v] NAME\n"
     "       quill --help | --version\n"
     "\n"
     "NAME is a Quillwright source NAME.QWR (the extension may be written or\n"
@@ -31,6 +31,7 @@ const char kUsageText[] =
     "            is the program's own\n"
     "  assemble  skip translation: assemble and link an existing NAME.ASM\n"
     "  -d        debug build: every statement reports its line on standard error\n"
+    "  -g        debug information, so that gdb shows and steps through NAME.QWR\n"
     "  -v        show the translator's summary and the commands that are run\n"
     "\n"
     "Exit status: the translator's status when translation fails, 70 when the\n"
@@ -113,6 +114,8 @@ int main(int argc, char** argv) {
     const std::string option = argv[i];
     if (option == "-d" || option == "-D") {
       options.debug = options.translate;
+    } else if (option == "-g") {
+      options.debug_info = true;
     } else if (option == "-v") {
       options.verbose = true;
     } else if (option == "--") {

@@ -32,7 +32,8 @@ struct Program {
 
 struct BuildOptions {
   bool translate = true;
-  bool debug = false;
+  bool debug = false;       // -d: every statement reports its line
+  bool debug_info = false;  // -g: debug information for gdb
   bool verbose = false;
 };
 

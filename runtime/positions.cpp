@@ -1,0 +1,152 @@
+// The fatal message's source line: the program's line table looked up for
+// the return addresses on the stack.  See include/lines.mac for the table.
+#include "positions.h"
+
+#include "bridge.h"
+#include "item.h"
+#include "kernel.h"
+
+extern "C" {
+// Given by the linker when some object holds the section; a program
+// without one (an assembly program written by hand) has no table.
+extern const uint8_t __start_qw_lines[] __attribute__((weak));
+extern const uint8_t __stop_qw_lines[] __attribute__((weak));
+}
+
+namespace qw {
+
+namespace {
+
+constexpr uint8_t kBlock = 0xFE;
+constexpr uint8_t kAbsoluteLine = 248, kNoLine = 249, kFileAndLine = 250, kStubs = 251;
+constexpr uint8_t kStubLineFollows = 255;
+constexpr uint64_t kStubSize = 5;  // a call with a 32-bit distance
+constexpr uint64_t kPage = 4096;
+// Without the start's stack pointer, the scan stops after this much.
+constexpr uint64_t kFarthest = 1 << 20;
+
+uint32_t load32(const uint8_t* p) {
+  uint32_t v;
+  __builtin_memcpy(&v, p, 4);
+  return v;
+}
+
+// Whether the page holding `p` is mapped (mincore fails on a gap).
+bool mapped(const void* p) {
+  uint8_t in_core;
+  const uint64_t page = reinterpret_cast<uint64_t>(p) & ~(kPage - 1);
+  return sys::call3(sys::kMincore, static_cast<long>(page), kPage,
+                    reinterpret_cast<long>(&in_core)) == 0;
+}
+
+// Reads the table from `p` to `end`, stretch by stretch: visit(from, to,
+// open, at) for the code (from, to], whose return addresses belong to line
+// `at` when `open`.  Stops early when visit answers true (and answers true
+// then); a damaged table ends the walk.
+template <typename Visit>
+bool walk(const uint8_t* p, const uint8_t* end, Visit visit) {
+  uint64_t position = 0;
+  SourcePosition now;
+  bool open = false;
+  auto take32 = [&](uint32_t& v) {
+    if (end - p < 4) return false;
+    v = load32(p);
+    p += 4;
+    return true;
+  };
+  while (p < end) {
+    if (*p == kBlock) {
+      uint32_t base;
+      ++p;
+      const uint8_t* field = p;
+      if (!take32(base)) return false;
+      position = reinterpret_cast<uint64_t>(field) + static_cast<int32_t>(base);
+      now = SourcePosition();
+      open = false;
+      continue;
+    }
+    uint32_t record;
+    if (!take32(record)) return false;
+    const uint8_t c = record & 0xFF;
+    const uint32_t distance = record >> 8;
+    if (visit(position, position + distance, open, now)) return true;
+    position += distance;
+    uint32_t line = 0;
+    if (c == kFileAndLine) {
+      if (p >= end || end - p < 1 + *p) return false;
+      now.file_length = *p;
+      now.file = reinterpret_cast<const char*>(p + 1);
+      p += 1 + *p;
+    }
+    if (c == kNoLine) {
+      open = false;
+    } else if (c == kAbsoluteLine || c == kFileAndLine) {
+      if (!take32(line)) return false;
+      now.line = line;
+      open = true;
+    } else if (c == kStubs) {
+      if (p >= end) return false;
+      uint32_t stubs = *p++;
+      if (!take32(line)) return false;
+      for (uint32_t k = 0; k < stubs; ++k) {
+        if (k > 0) {
+          if (p >= end) return false;
+          const uint8_t step = *p++;
+          if (step == kStubLineFollows) {
+            if (!take32(line)) return false;
+          } else {
+            line += step;
+          }
+        }
+        now.line = line;
+        if (visit(position, position + kStubSize, true, now)) return true;
+        position += kStubSize;
+      }
+      open = false;
+    } else {
+      now.line += c;
+      open = true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool position_of(uint64_t address, const uint8_t* table, const uint8_t* end, SourcePosition& at) {
+  return walk(table, end, [&](uint64_t from, uint64_t to, bool open, const SourcePosition& line) {
+    // A return address lies after its call.
+    if (!open || address <= from || address > to) return false;
+    at = line;
+    return true;
+  });
+}
+
+bool find_source_position(SourcePosition& at) {
+  const uint8_t* table = __start_qw_lines;
+  const uint8_t* end = __stop_qw_lines;
+  uint64_t* frame = qw_caller_frame;
+  if (table == nullptr || end <= table || frame == nullptr) return false;
+  // The code the table names: a word outside it is no return address of
+  // the program.
+  uint64_t low = ~uint64_t(0), high = 0;
+  walk(table, end, [&](uint64_t from, uint64_t to, bool open, const SourcePosition&) {
+    if (open && from < low) low = from;
+    if (open && to > high) high = to;
+    return false;
+  });
+  // The program's stack ends where it began; a host that called the
+  // program (the ledger's windows) gives no such mark, so pages are
+  // checked on the way.
+  const uint64_t* top = reinterpret_cast<const uint64_t*>(w_SaveRSP);
+  const bool bounded = top > frame;
+  if (!bounded) top = frame + kFarthest / 8;
+  for (const uint64_t* word = frame + 1; word < top; ++word) {
+    if (!bounded && (reinterpret_cast<uint64_t>(word) & (kPage - 1)) == 0 && !mapped(word))
+      break;
+    if (*word > low && *word <= high && position_of(*word, table, end, at)) return true;
+  }
+  return false;
+}
+
+}  // namespace qw

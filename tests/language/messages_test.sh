@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The mistakes users meet most, each reported once, at its line of NAME.QWR,
+# in plain words: one program per case, built (and run) with quill.
+#   messages_test.sh QUILL
+set -u
+quill=$1
+. "$(dirname "$0")/scratch.sh"
+
+# m.QWR with the case's declaration on line 6, its statement on line 9 and
+# the statement of a sub the main line calls on line 13.
+program() {  # program DECLARATION STATEMENT SUB_STATEMENT
+  cat > m.QWR <<EOF
+%include "include/BEGIN.DICTIONARY"
+  @INSERTNUMBER n_A, 1, '9'
+  @INSERTNUMBER n_Total, 9, '999'
+  @INSERTNUMBER n_Zero, 0, '9'
+  @INSERTARRAY a_X, 5
+  $1
+%include "include/BEGIN.MATRIX"
+%include "include/BEGIN.INSTRUCTIONS"
+  $2
+  CALL s_Work
+%include "include/END.PROGRAM"
+@BEGIN_SUB s_Work
+  $3
+@END_SUB
+EOF
+}
+
+# Cases: name | declaration | statement | sub's statement | status of the
+# build (or "run": built, then ended by the runtime) | the message, which
+# must stand at the beginning of a line (";" is an empty line).
+cases=$(cat <<'EOF'
+undeclared operand|;|n_A = n_Zip + 1|;|70|m.QWR:9: error: symbol `n_Zip' not defined
+undeclared destination|;|n_B = n_A + 1|;|70|m.QWR:9: error: n_B is not declared: declare it in the dictionary part before it is given a value
+misspelt keyword|;|@DISPLAYY 'x', LF|;|70|m.QWR:9: error: @DISPLAYY is not a statement of the language (a misspelt keyword?)
+missing relation|;|@IF n_Total 5 ¦ @END_IF|;|70|m.QWR:9: error: @IF n_Total 5 has no relation between its operands: write @IF n_Total = 5 (or != < > <= >=)
+calculation in a condition|;|@IF n_A + 1 = 5 ¦ @END_IF|;|70|m.QWR:9: error: @IF compares two operands, each one name or literal: work a calculation out first (n_X = n_A + 1) and compare n_X
+missing length|@INSERTWORD w_Name|@DISPLAY w_Name, LF|;|70|m.QWR:6: error: the word w_Name needs a length: @INSERTWORD w_Name, 20 (an initial text may follow)
+operands of a keyword|;|@TABLES_SORT a_X|;|70|m.QWR:9: error: @TABLES_SORT does not take 1 operand
+calculation as an index|;|n_A = a_X{n_Total - 1}|;|70|m.QWR:9: error: n_Total - 1 is not one name or number: work it out first (n_X = n_Total - 1) and write n_X
+unclosed @IF|;|@IF n_A = 1|;|13|    13: First unmatched opener on line no=000009
+unclosed @REPEAT|;|@REPEAT|;|12|    12: First unmatched opener on line no=000009
+division by zero|;|n_A = n_A / n_Zero|;|run|m.QWR:9: NUMBERS[error]:- division by zero
+index outside an array, in a sub|;|;|n_A = a_X{n_Total}|run|m.QWR:13: ARRAYS[error]:- index outside the array
+result beyond its range, in a sub|;|;|n_A = n_Total * 2000000000000000000|run|m.QWR:13: NUMBERS[error]:- result has exceeded its range
+EOF
+)
+
+while IFS='|' read -r name declaration statement sub want_status message; do
+  program "$declaration" "${statement//¦/|}" "$sub"
+  timeout 60 "$quill" build m > out.txt 2> err.txt
+  status=$?
+  [ "$want_status" = run ] && { [ $status = 0 ] && timeout 60 ./m > out.txt 2>> err.txt; status=$?; want_status=1; }
+  if [ "$status" != "$want_status" ]; then
+    echo "FAIL $name: status $status, expected $want_status"; cat out.txt err.txt; fail=1; continue
+  fi
+  shown=$(tr -d '\033' < out.txt; cat err.txt)
+  if [ "$(grep -cF -- "$message" <<< "$shown")" != 1 ] ||
+     ! grep -q -- "^\(\[91m\)\?$(sed 's/[][\.*^$]/\\&/g' <<< "$message")" <<< "$shown"; then
+    echo "FAIL $name: not once at the start of a line: $message"; echo "$shown"; fail=1; continue
+  fi
+  # an assembler message: the only one, with the source line below it
+  if [ "$want_status" = 70 ]; then
+    line=$(sed -n 's/^m\.QWR:\([0-9]*\): .*/\1/p' <<< "$message")
+    below=$(grep -A1 -F -- "$message" err.txt | sed -n 2p)
+    if [ "$(grep -c ': error: ' err.txt)" != 1 ] ||
+       [ "$below" != "    $(sed -n "${line}p" m.QWR | sed 's/^ *//')" ]; then
+      echo "FAIL $name: more messages, or not the source line below"; cat err.txt; fail=1
+    fi
+  fi
+done <<< "$cases"
+exit $fail
