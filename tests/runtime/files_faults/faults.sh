@@ -58,7 +58,7 @@ cmp -s out.txt want_1000.txt || check "pipe: lines on disk" "$(wc -c < out.txt) 
 (ulimit -f 40; run full > run.out)
 check "full: exit status" $? 1
 check "full: message" "$(tail -n 2 run.out | tr -d '\033')" \
-  "$(printf '[91mfaults.QWR:39: System Error is %-64s\nFile: out.txt' '027:File too large')"
+  "$(printf '[91mfaults.QWR:50: System Error is %-64s\nFile: out.txt' '027:File too large')"
 check "full: lines before the limit" "$(head -n 999 out.txt)" "$(lines 999)"
 # Another fatal error while the held lines cannot be written: both messages.
 (ulimit -f 8; run fullboth > run.out)
