@@ -970,9 +970,9 @@ void settle_file(FileBlock f) {
 namespace {
 
 // Every descriptor of the module open on the file `old` (the one just
-// replaced at `path`) is opened again on the new file, at the same place
-// in it and with its whole-file lock, so that the blocks see what was
-// written.
+// replaced at `path`) is opened again on the new file, with the same
+// flags, at the same place in it and with its whole-file lock, so that
+// the blocks see what was written.
 void reopen_replaced(const Identity& old, const char* path) {
   for (int64_t fd = 0; fd < kDescriptors; ++fd) {
     OpenFile& o = g_open[fd];
@@ -981,7 +981,8 @@ void reopen_replaced(const Identity& old, const char* path) {
     if (id.dev != old.dev || id.ino != old.ino) continue;
     if (ReadAhead* a = find_ahead(fd)) settle(*a);
     const long at = checked(sys::lseek(fd, 0, sys::kSeekCur));
-    const long nfd = checked(sys::open(path, o.access, 0));
+    const long flags = checked(sys::call2(sys::kFcntl, fd, sys::kFGetfl));
+    const long nfd = checked(sys::open(path, flags, 0));
     checked(sys::call2(sys::kDup2, nfd, fd));
     sys::close(nfd);
     checked(sys::lseek(fd, at, sys::kSeekSet));
@@ -1004,12 +1005,31 @@ void name_beside(const char* path, char* out) {
   out[n] = 0;
 }
 
+// A path that names a symbolic link is followed to the file it names, so
+// that the new version replaces that file and the link stays a link.
+void follow_links(char* path) {
+  char target[kPathBytes];
+  for (int hops = 0; hops < 40; ++hops) {
+    const long n = sys::call3(sys::kReadlink, reinterpret_cast<long>(path),
+                              reinterpret_cast<long>(target), kPathBytes - 1);
+    if (n < 0) return;  // not a link, or no file yet
+    uint64_t folder = 0;  // a relative target lies in the link's folder
+    if (target[0] != '/')
+      for (uint64_t i = 0; path[i] != 0; ++i)
+        if (path[i] == '/') folder = i + 1;
+    if (folder + static_cast<uint64_t>(n) >= kPathBytes) fail_kernel(sys::kEnametoolong);
+    __builtin_memcpy(path + folder, target, static_cast<uint64_t>(n));
+    path[folder + static_cast<uint64_t>(n)] = 0;
+  }
+}
+
 }  // namespace
 
 void begin_replacement(FileBlock f, Replacement& r) {
   working_on(f);
   settle_file(f);
   make_path(f.name(), r.path);
+  follow_links(r.path);
   // A write past the file-size limit must fail with its error, not kill.
   catch_ending_signals();
   uint8_t st[sys::kStatRecordSize];

@@ -46,10 +46,10 @@ constexpr long kSeekSet = 0, kSeekCur = 1, kSeekData = 3;
 // and the file kinds of its mode.
 constexpr long kStatRecordSize = 144;
 constexpr int kStatDevAt = 0, kStatInoAt = 8, kStatModeAt = 24, kStatSizeAt = 48;
-constexpr unsigned kSIfmt = 0170000, kSIfreg = 0100000;
+constexpr unsigned kSIfmt = 0170000, kSIfreg = 0100000, kSIflnk = 0120000;
 
-// fcntl record locks.
-constexpr long kFSetlk = 6;
+// fcntl: a descriptor's open flags; record locks.
+constexpr long kFGetfl = 3, kFSetlk = 6;
 constexpr short kFRdlck = 0, kFWrlck = 1, kFUnlck = 2;
 
 // Signals, and the kernel's sigaction record (handler, flags, restorer,

@@ -434,24 +434,24 @@ Loaded load_reserved(Xtable t, const TableFile& tf, uint64_t file_bytes, bool ke
 }
 
 // Kind 16: status byte and flat record per record, each into the next
-// slot after its link; dropped records give their slot to the next.
+// slot after its link; a dropped record takes no room.
 Loaded load_random(Xtable t, const TableFile& tf, bool keep_deleted) {
   const uint64_t size = xslot_size(t), len = size - 9;
   uint8_t* const start = t.block_start();
   const uint64_t capacity = static_cast<uint64_t>(t.block_end() - start);
   Reader rd{tf};
   Loaded done{0, false};
-  for (;;) {
-    if ((done.count + 1) * size > capacity) {
-      if (rd.take(nullptr, 1) == 0) break;
-      too_large(tf);
+  for (uint8_t flag; rd.take(&flag, 1) == 1 && !done.cut;) {
+    if (!keep_deleted && flag != 1) {
+      done.cut = rd.take(nullptr, len) < len;
+      continue;
     }
+    if ((done.count + 1) * size > capacity) too_large(tf);
     uint8_t* slot = start + done.count * size;
-    if (rd.take(slot + 8, 1) == 0) break;
+    slot[8] = flag;
     const uint64_t have = rd.take(slot + 9, len);
     done.cut = have < len;
-    if (keep_slot(start, size, done.count, slot, have, keep_deleted)) ++done.count;
-    if (done.cut) break;
+    keep_slot(start, size, done.count++, slot, have, true);
   }
   return done;
 }
