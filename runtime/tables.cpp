@@ -380,13 +380,18 @@ int64_t put_field(uint8_t* entry, Record rec, uint64_t field_no, Item source, ui
   uint8_t* at = entry + offset;
   // An entry never written first gets the flat form of an empty record,
   // so that it reads back with its other fields blank or zero.
-  if (entry[0] == 0) record::to_empty_flat(rec, entry, entry_len);
+  const bool fresh = entry[0] == 0;
+  if (fresh) record::to_empty_flat(rec, entry, entry_len);
   if (source.is_number()) {
     const Number n(source.data());
     const numbers::Picture pic = numbers::picture_at(start, length);
     // A number field holds the value; a word field the edited text, cut
     // at the field and then marked.
-    if (field.is_number()) return put_number(Number(field.data()), n, pic, at, room);
+    if (field.is_number()) {
+      const int64_t status = put_number(Number(field.data()), n, pic, at, room);
+      if (status != kGood && fresh) __builtin_memset(entry, 0, entry_len);  // still unwritten
+      return status;
+    }
     numbers::to_text_marked(n, pic, reinterpret_cast<char*>(at), room);
     return kGood;
   }

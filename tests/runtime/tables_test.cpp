@@ -162,6 +162,17 @@ TEST(FixedTable, FieldPutAndGet) {
   e.at({2});
   tb::put(e.t(), 3, Item(a.number(12345, "99999")), 0, 0);
   EXPECT_EQ(e.raw(1), "TOOL0013*23") << "nothing changed but the word field";
+  // An entry never written gets blanks and zeros around the field, unless
+  // the put is refused.
+  e.at({3});
+  tb::put(e.t(), 2, Item(a.number(13, "99")), 0, 0);
+  EXPECT_EQ(e.raw(2), "    0013   ");
+  e.at({4});
+  tb::put(e.t(), 2, Item(a.number(-5, "9-")), 0, 0);
+  EXPECT_EQ(e.raw(3), std::string(11, '\0'));
+  e.at({4});
+  tb::get(e.t(), 2, Item(num));
+  EXPECT_EQ(e.status(), 23) << "still never written";
 }
 
 std::vector<std::string> keys_of(const Entry& e, uint64_t n) {
