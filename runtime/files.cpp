@@ -986,6 +986,7 @@ void reopen_replaced(const Identity& old, const char* path) {
     checked(sys::call2(sys::kDup2, nfd, fd));
     sys::close(nfd);
     checked(sys::lseek(fd, at, sys::kSeekSet));
+    if (WriteBehind* w = find_behind(fd)) w->file = identity_of(fd);
     if (o.locked_whole) set_lock(fd, lock_type(fd), 0, 0);
   }
 }
