@@ -79,7 +79,11 @@ void buffer_to_record(Record rec, uint8_t kind);
 // Delimited lines, built and taken apart field by field in w_RecordBuffer.
 // `at` is the next position; each returns the position after its work.
 // A comma-separated word is written between double quotes, a quote inside
-// it doubled, and read back the same way.
+// it doubled, and read back the same way; a number in quotes is read up
+// to its closing quote.  Taking apart begins (at the buffer's start) by
+// bringing back f's own last line, should another statement have used
+// the buffer since; a block that is not open (31) or has no line (10)
+// changes no field.
 uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at);
 const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBlock f,
                              const uint8_t* at);
