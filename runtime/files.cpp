@@ -107,6 +107,7 @@ struct WriteBehind;
 enum class LineState : uint8_t { kNone, kInBuffer, kKept };
 struct LastLine {
   LineState state;
+  bool whole;  // false: the first part of a line longer than the buffer
   uint64_t length;
   uint8_t* kept;  // memory from the kernel, `room` bytes
   uint64_t room;
@@ -1201,6 +1202,7 @@ void read_line(FileBlock f, int64_t fd) {
   }
   if (!ended && !eof) set_status(f, kLineTruncated);
   line_in_buffer(fd, n);
+  g_open[fd].line.whole = ended || eof;
 }
 
 void read_sequential(FileBlock f, int64_t fd, Record rec) {
@@ -1341,6 +1343,25 @@ void read_file(FileBlock f, void* target) {
   }
 }
 
+namespace {
+
+// @WRITE of a line read (@READ f_In, then @WRITE f_Out): the line as it
+// came, ended by this file's own terminator (a part of a line longer than
+// the buffer without one, so that the parts join again).  A line the file
+// could not give back as it is gives 35 and is not written.
+void write_line_read(FileBlock f, int64_t fd, WriteBehind* behind, uint8_t term) {
+  const LastLine& read = g_open[g_buffer_line].line;
+  uint8_t* line = buffer();
+  const uint64_t n = read.length + (read.whole ? 1 : 0);
+  const uint8_t after = line[read.length];
+  line[read.length] = term;
+  if (reads_back_otherwise(line, n, term)) set_status(f, kFieldHoldsTerminator);
+  else put_bytes(behind, fd, line, n);
+  line[read.length] = after;
+}
+
+}  // namespace
+
 void write_file(FileBlock f, void* source) {
   const int64_t fd = begin_operation(f);
   if (fd < 0) return;
@@ -1354,6 +1375,10 @@ void write_file(FileBlock f, void* source) {
     behind = nullptr;
   }
   if (is_delimited(kind)) {
+    if (g_buffer_line >= 0) {
+      write_line_read(f, fd, behind, line_terminator(kind));
+      return;
+    }
     uint64_t n = record_buffer().length();
     if (n > kRecordBufferSize) n = kRecordBufferSize;
     if (reads_back_otherwise(buffer(), n, line_terminator(kind))) {

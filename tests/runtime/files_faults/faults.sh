@@ -126,10 +126,12 @@ check "next: file" "$(tr '\001\000' '#-' < items.dat)" \
 # return refused, nothing read on a closed block, a full-length line.
 printf '"0160.00","Ada  ",7\n"0042.50","Bob  ",3\n' > in.csv
 printf 'AB\r;' > semi.txt
-{ head -c 655355 /dev/zero | tr '\0' a; printf '\r\nend\r\n'; } > data.txt
+{ head -c 655355 /dev/zero | tr '\0' a; printf '\r\n'; head -c 655360 /dev/zero | tr '\0' b
+  printf '\nend\r\n'; } > data.txt
 check "lines" "$(run lines | sed 's/ *$//' | tr '\n' '|')" \
-  "0160.00Ada  7|0042.50Bob  3|31 kept|35|00 655355 aaa|00 000003 end|"
+  "0160.00Ada  7|0042.50Bob  3|31 kept|35|00 655355 aaa|04 655355 bbb|00 000005 bbb|00 000003 end|"
 check "lines: log" "$(cat log.txt)" "written since"
+tr -d '\r' < data.txt | cmp -s - out.txt || check "lines: copied" "$(wc -c < out.txt) bytes" same
 
 # Nine pipes read in turn lose no line; a copy takes all of a pipe.
 check "pipes" "$(seq 91 92 | run pipes | tr '\n' '|')" \
