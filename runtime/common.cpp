@@ -260,7 +260,18 @@ void fatal_kernel_about(long negative_errno, const char* path) {
 void fatal_line_about(const char* line80, const char* path) { fatal_exit(0, line80, path); }
 
 void end_program() {
+  // Signals wait while the held lines are written.  One that came
+  // meanwhile then ends the program by that signal (after the messages of
+  // writes that failed); otherwise a failed write ends it with status 1
+  // and its message, as a fatal error would.
+  hold_signals();
   run_exit_flush(false);
+  if (g_pending == 0 && g_end_report_count > 0) {
+    show_end_reports();
+    sys::call1(sys::kExitGroup, 1);
+    sys::exit(1);
+  }
+  release_signals();
   const int64_t value = load64(ERROR_CODE);
   // The kernel keeps only the low 8 bits: 256 would read as success.
   const long status = value >= 0 && value <= 255 ? value : 255;

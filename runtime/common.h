@@ -45,9 +45,10 @@ inline constexpr int kKernelLines = 134;
 [[noreturn]] void fatal_line_about(const char* line80, const char* path);
 
 // A failure met while the program is already ending (a write-behind flush
-// on the fatal or the signal path, which must not start a fatal exit of its
-// own): shown, in the kernel form about `path`, after the message that ends
-// the run.  Up to four are kept.
+// at the end, which must not start a fatal exit of its own and keep the
+// other files from being written): shown, in the kernel form about `path`,
+// after the message that ends the run; at the normal end they are the
+// messages, and the exit status is 1.  Up to four are kept.
 void report_at_end(long negative_errno, const char* path);
 
 // A module that changes process-wide state which must not outlive the
@@ -57,9 +58,8 @@ void set_fatal_cleanup(void (*cleanup)());
 
 // A module that holds data the kernel has not seen yet (write-behind files)
 // registers a routine here.  The program end runs it before exiting; the
-// fatal exit and the signal path run it with `quietly` set, where a failing
-// write must not start a second fatal exit (it goes to report_at_end).
-// nullptr clears it.
+// fatal exit and the signal path run it with `quietly` set.  A failing
+// write goes to report_at_end in every case.  nullptr clears it.
 void set_exit_flush(void (*flush)(bool quietly));
 
 // The signal path: one handler for SIGINT, SIGTERM, SIGHUP and SIGPIPE runs
@@ -84,8 +84,9 @@ void release_signals();
 // child), so that the child never runs the parent's flush.
 void default_signals_in_child();
 
-// _ENDPROGRAM: exit with the value of ERROR_CODE; a value outside 0 to 255
-// ends with 255.
+// _ENDPROGRAM: runs the exit flush, then exits with the value of
+// ERROR_CODE (a value outside 0 to 255 ends with 255); when the flush
+// could not write everything, its messages are shown and the status is 1.
 [[noreturn]] void end_program();
 
 // Substring normalisation of the register convention (_VALIDATE_SRC and

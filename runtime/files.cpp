@@ -63,7 +63,6 @@ constexpr Line80 kMessages[] = {
     line80("Read Error:The file is open for writing only"),
 };
 
-constexpr uint64_t kPathBytes = 4097;
 
 // The file block the current operation works on: fatal messages name it.
 const uint8_t* g_subject = nullptr;
@@ -102,11 +101,25 @@ constexpr uint8_t kAccessRead = 0, kAccessWrite = 1;
 struct ReadAhead;
 struct WriteBehind;
 
+// The line a descriptor last read, which @GETFIELDS takes apart: in the
+// record buffer, kept aside because another statement has used the buffer
+// since, or none (nothing read yet, or the last read delivered no line).
+enum class LineState : uint8_t { kNone, kInBuffer, kKept };
+struct LastLine {
+  LineState state;
+  bool whole;  // false: the first part of a line longer than the buffer
+  uint64_t length;
+  uint8_t* kept;  // memory from the kernel, `room` bytes
+  uint64_t room;
+};
+
 struct OpenFile {
   const uint8_t* owner;  // the name of the file block; null: not the module's
   uint8_t access;        // 0 read, 1 write, 2 read and write
+  bool locked_whole;     // opened with the lock request
   WriteBehind* behind;   // its write-behind buffer, if it has one
-  ReadAhead* ahead;      // the read-ahead it last had (it may have gone to another)
+  ReadAhead* ahead;      // its read-ahead, once it has read
+  LastLine line;
 };
 
 OpenFile g_open[kDescriptors];
@@ -137,7 +150,9 @@ int64_t begin_operation(FileBlock f) {
 }
 
 void take_descriptor(FileBlock f, int64_t fd, uint8_t access) {
-  g_open[fd] = OpenFile{f.name().data(), access, nullptr, nullptr};
+  g_open[fd] = OpenFile{};
+  g_open[fd].owner = f.name().data();
+  g_open[fd].access = access;
   f.set_handle(fd);
 }
 
@@ -185,62 +200,134 @@ void blank_after(uint64_t from) {
 }
 
 // ---------------------------------------------------------------------------
-// Read-ahead, keyed by descriptor.
+// The last line read.  One line at a time lies in the record buffer; when
+// another statement is about to use the buffer, that line is first kept
+// aside in memory of its descriptor's own, and @GETFIELDS brings it back.
 
-constexpr int kAheadSlots = 8;
+int64_t g_buffer_line = -1;  // the descriptor whose line the buffer holds
+
+void* map_memory(uint64_t bytes) {
+  const long m = sys::call6(sys::kMmap, 0, static_cast<long>(bytes), sys::kProtReadWrite,
+                            sys::kMapPrivateAnonymous, -1, 0);
+  if (m < 0 && m > -4096) fail_kernel(m);
+  return reinterpret_cast<void*>(m);
+}
+
+void unmap_memory(void* p, uint64_t bytes) {
+  if (p != nullptr) sys::call2(sys::kMunmap, reinterpret_cast<long>(p), static_cast<long>(bytes));
+}
+
+// The buffer is about to be used otherwise: the line in it is kept aside.
+void keep_buffer_line() {
+  const int64_t fd = g_buffer_line;
+  if (fd < 0) return;
+  g_buffer_line = -1;
+  LastLine& l = g_open[fd].line;
+  if (l.length > l.room) {
+    unmap_memory(l.kept, l.room);
+    l.kept = nullptr;
+    l.room = (l.length + kBlankedPart - 1) & ~(kBlankedPart - 1);
+    l.kept = static_cast<uint8_t*>(map_memory(l.room));
+  }
+  __builtin_memcpy(l.kept, buffer(), l.length);
+  l.state = LineState::kKept;
+}
+
+// The record buffer for a statement that writes into it.
+uint8_t* use_buffer() {
+  if (g_buffer_line >= 0) keep_buffer_line();
+  return buffer();
+}
+
+// The buffer holds the line the descriptor has just read (n bytes).
+void line_in_buffer(int64_t fd, uint64_t n) {
+  LastLine& l = g_open[fd].line;
+  l.state = LineState::kInBuffer;
+  l.length = n;
+  g_buffer_line = fd;
+  record::set_buffer_keeper(keep_buffer_line);
+}
+
+// Puts the descriptor's last line back into the buffer; false when it has
+// none.
+bool last_line_to_buffer(int64_t fd) {
+  LastLine& l = g_open[fd].line;
+  if (l.state == LineState::kNone) return false;
+  if (g_buffer_line == fd) return true;
+  keep_buffer_line();
+  __builtin_memcpy(buffer(), l.kept, l.length);
+  mark_dirty(l.length);
+  blank_after(l.length);
+  line_in_buffer(fd, l.length);
+  return true;
+}
+
+void forget_line(int64_t fd) {
+  LastLine& l = g_open[fd].line;
+  if (g_buffer_line == fd) g_buffer_line = -1;
+  unmap_memory(l.kept, l.room);
+  l = LastLine{};
+}
+
+// ---------------------------------------------------------------------------
+// Read-ahead: each descriptor that reads lines or sequential records owns
+// one buffer until it is closed, so bytes read ahead are never given up
+// for another file (a pipe's could not be read again).  The first few
+// buffers are static; more come from the kernel and are reused.
+
+constexpr int kStaticAheads = 8;
 constexpr uint64_t kAheadSize = 65536;
 
 struct ReadAhead {
-  bool used;
+  ReadAhead* next_free;
   int64_t fd;
   uint64_t pos, end;
   uint8_t data[kAheadSize];
 };
 
-ReadAhead g_ahead[kAheadSlots];
-int g_ahead_victim = 0;
+ReadAhead g_static_aheads[kStaticAheads];
+int g_static_aheads_used = 0;
+ReadAhead* g_free_aheads = nullptr;
 
-ReadAhead* find_ahead(int64_t fd) {
-  ReadAhead* a = g_open[fd].ahead;
-  return a != nullptr && a->used && a->fd == fd ? a : nullptr;
-}
+ReadAhead* find_ahead(int64_t fd) { return g_open[fd].ahead; }
 
-// Seeks the file back over undelivered bytes and forgets the read-ahead.
-// A descriptor that cannot seek (a pipe) keeps its bytes: they cannot be
-// put back, so they stay to be delivered by later reads.
-bool settle(ReadAhead& a) {
+// Seeks the file back over undelivered bytes, so that the descriptor's
+// position is where the program has reached.  A descriptor that cannot
+// seek (a pipe) keeps its bytes: they stay to be delivered by later reads.
+void settle(ReadAhead& a) {
   if (a.pos < a.end) {
-    const long r = sys::lseek(a.fd, -static_cast<long>(a.end - a.pos), 1);
-    if (r == sys::kEspipe) return false;
+    const long r = sys::lseek(a.fd, -static_cast<long>(a.end - a.pos), sys::kSeekCur);
+    if (r == sys::kEspipe) return;
     checked(r);
   }
-  a.used = false;
-  return true;
+  a.pos = a.end = 0;
 }
 
-// A slot that holds nothing another descriptor still needs.
-ReadAhead& free_ahead() {
-  for (auto& a : g_ahead)
-    if (!a.used) return a;
-  // All in use: hand over the next one in turn.
-  for (int tries = 0; tries < kAheadSlots; ++tries) {
-    ReadAhead& a = g_ahead[g_ahead_victim];
-    g_ahead_victim = (g_ahead_victim + 1) % kAheadSlots;
-    if (settle(a)) return a;
+ReadAhead* new_ahead() {
+  if (g_free_aheads != nullptr) {
+    ReadAhead* a = g_free_aheads;
+    g_free_aheads = a->next_free;
+    return a;
   }
-  // Every slot holds unread bytes of a pipe, which cannot be put back:
-  // the first slot is given up (only when eight pipes are read at once).
-  return g_ahead[0];
+  if (g_static_aheads_used < kStaticAheads) return &g_static_aheads[g_static_aheads_used++];
+  return static_cast<ReadAhead*>(map_memory(sizeof(ReadAhead)));
 }
 
 ReadAhead& claim_ahead(int64_t fd) {
   if (ReadAhead* a = find_ahead(fd)) return *a;
-  ReadAhead& a = free_ahead();
-  a.used = true;
-  a.fd = fd;
-  a.pos = a.end = 0;
-  g_open[fd].ahead = &a;
-  return a;
+  ReadAhead* a = new_ahead();
+  a->fd = fd;
+  a->pos = a->end = 0;
+  g_open[fd].ahead = a;
+  return *a;
+}
+
+void release_ahead(int64_t fd) {
+  if (ReadAhead* a = find_ahead(fd)) {
+    a->next_free = g_free_aheads;
+    g_free_aheads = a;
+    g_open[fd].ahead = nullptr;
+  }
 }
 
 // Refills an empty read-ahead; false at end of file.  The descriptor is a
@@ -250,6 +337,21 @@ bool refill(ReadAhead& a) {
   a.pos = 0;
   a.end = static_cast<uint64_t>(r);
   return r > 0;
+}
+
+// At least `count` bytes (a few) ahead, unless the file ends first: the
+// bytes still ahead move to the front and more are read after them.
+bool have_ahead(ReadAhead& a, uint64_t count) {
+  while (a.end - a.pos < count) {
+    const uint64_t left = a.end - a.pos;
+    __builtin_memmove(a.data, a.data + a.pos, left);
+    a.pos = 0;
+    a.end = left;
+    const long r = checked(sys::read(a.fd, a.data + left, static_cast<long>(kAheadSize - left)));
+    if (r == 0) return false;
+    a.end += static_cast<uint64_t>(r);
+  }
+  return true;
 }
 
 // Reads up to n bytes through the read-ahead; returns the bytes delivered.
@@ -344,7 +446,8 @@ struct WriteBehind {
   uint8_t data[kAheadSize];
 };
 
-WriteBehind g_behind[kAheadSlots];
+constexpr int kBehindSlots = 8;
+WriteBehind g_behind[kBehindSlots];
 
 WriteBehind* find_behind(int64_t fd) { return g_open[fd].behind; }
 
@@ -377,8 +480,9 @@ void flush_behind(WriteBehind& w) {
   g_subject = was_working_on;
 }
 
-// On the fatal or the signal path: as much as the kernel takes; a failure
-// is shown after the message that ends the program.
+// When the program ends: as much as the kernel takes; a failure is shown
+// when the program ends (after the message that ends it, if any), and the
+// other files are still written.
 void flush_quietly(WriteBehind& w) {
   while (pending(w)) {
     const long r = sys::write(w.fd, w.data + w.start, static_cast<long>(w.len - w.start));
@@ -393,11 +497,9 @@ void flush_quietly(WriteBehind& w) {
   w.start = w.len = 0;
 }
 
-void flush_for_exit(bool quietly) {
-  if (!quietly) {
-    flush_all_writes();
-    return;
-  }
+// Every way of ending (normal, fatal, by a signal) writes every file; one
+// file that cannot be written does not keep the others from it.
+void flush_for_exit(bool) {
   for (auto& w : g_behind) flush_quietly(w);
 }
 
@@ -518,7 +620,8 @@ void read_directory_entry(FileBlock f, int64_t fd, Word dest) {
 // A descriptor number the kernel hands out again starts with nothing read
 // ahead, held behind or listed, whatever its number held before.
 void forget_descriptor(int64_t fd) {
-  if (ReadAhead* a = find_ahead(fd)) a->used = false;
+  release_ahead(fd);
+  forget_line(fd);
   if (WriteBehind* w = find_behind(fd)) w->used = false;
   if (DirFrame* fr = find_frame(fd)) fr->used = false;
   g_open[fd] = OpenFile{};
@@ -623,9 +726,12 @@ bool holds_byte(const uint8_t* p, uint64_t n, uint8_t b) {
 }
 
 // A line that holds its terminator anywhere but at its end would read back
-// as two lines (a field held the byte).
-bool splits_on_reading(const uint8_t* line, uint64_t n, uint8_t term) {
-  return n > 1 && holds_byte(line, n - 1, term);
+// as two lines (a field held the byte); a line feed line whose last field
+// ends in a carriage return would read back without it.
+bool reads_back_otherwise(const uint8_t* line, uint64_t n, uint8_t term) {
+  if (n < 2) return false;
+  if (holds_byte(line, n - 1, term)) return true;
+  return term == '\n' && line[n - 1] == '\n' && line[n - 2] == '\r';
 }
 
 }  // namespace
@@ -661,7 +767,7 @@ uint64_t slot_size(uint8_t kind, Record rec) {
 // A record with a number its picture cannot show leaves the buffer empty
 // and RETURN_CODE 36, so that a write of the buffer writes nothing.
 void record_to_buffer(Record rec, uint8_t kind) {
-  const record::Flat slot = record_to_slot(rec, kind, buffer(), kRecordBufferSize);
+  const record::Flat slot = record_to_slot(rec, kind, use_buffer(), kRecordBufferSize);
   mark_dirty(slot.length);
   record_buffer().set_length(slot.shown ? slot.length : 0);
   return_code().set_value(slot.shown ? 0 : record::kNumberNotShown);
@@ -733,11 +839,38 @@ void take_number(Number n, const uint8_t* at, uint64_t len) {
   if (code > return_code().value()) return_code().set_value(code);
 }
 
+// A comma-separated number in double quotes: the text up to the closing
+// quote, whatever its width.  Returns the position after the quote.
+const uint8_t* quoted_to_number(Number n, const uint8_t* at, const uint8_t* stop) {
+  const uint8_t* text = ++at;
+  while (at < stop && *at != '"') ++at;
+  take_number(n, text, static_cast<uint64_t>(at - text));
+  return at < stop ? at + 1 : at;
+}
+
+// Before the first field of @GETFIELDS: the block's last line must be in
+// the buffer (it is brought back when another statement has used the
+// buffer since).  False when there is none: the block is not open
+// (status 31), or its last read delivered no line (status 10, unless the
+// status already tells why).
+bool line_ready(FileBlock f) {
+  const int64_t fd = descriptor_of(f);
+  if (fd < 0) {
+    set_status(f, kNotOpen);
+    return false;
+  }
+  if (last_line_to_buffer(fd)) return true;
+  const int64_t s = f.status().value();
+  if (s == kGood || s == kLineTruncated) set_status(f, kEndOfFile);
+  return false;
+}
+
 }  // namespace
 
 uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at) {
   const bool csv = f.kind() == kCsv;
   if (at < buffer() || at > buffer_end()) at = buffer();
+  if (at == buffer()) use_buffer();  // a new line
   const uint8_t* limit = buffer() + kMaxLine;  // room for the terminator
   if (field.length() == 0) return at;
   if (field.is_number()) {
@@ -768,12 +901,14 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
                              const uint8_t* at) {
   const uint8_t* end = buffer_end();
   if (at < buffer() || at > end) at = end;
-  if (at == buffer()) return_code().set_value(0);  // the line's first field
+  if (at == buffer()) {  // the line's first field
+    if (!line_ready(f)) return at;
+    return_code().set_value(0);
+  }
   if (f.kind() == kCsv) {
     while (at < end && *at == ',') ++at;
-    if (field.is_number()) {
-      while (at < end && (*at == ',' || *at == '"')) ++at;
-    } else if (at < end && *at == '"') {
+    if (at < end && *at == '"') {
+      if (field.is_number()) return quoted_to_number(Number(field.data()), at, line_end(f, at));
       return quoted_to_word(field, start, length, at, line_end(f, at));
     }
   }
@@ -794,6 +929,7 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
 
 uint8_t* end_line(FileBlock f, uint8_t* at) {
   if (at < buffer() || at > buffer() + kMaxLine) at = buffer() + kMaxLine;
+  if (at == buffer()) use_buffer();  // a line without fields
   if (f.kind() == kCsv && at > buffer() && at[-1] == ',') --at;
   *at++ = line_terminator(f.kind());
   const uint64_t n = static_cast<uint64_t>(at - buffer());
@@ -827,6 +963,117 @@ void settle_file(FileBlock f) {
   const int64_t fd = descriptor_of(f);
   if (fd < 0) return;
   if (ReadAhead* a = find_ahead(fd)) settle(*a);
+}
+
+// ---------------------------------------------------------------------------
+// Replacing a whole file.
+
+namespace {
+
+// Every descriptor of the module open on the file `old` (the one just
+// replaced at `path`) is opened again on the new file, with the same
+// flags, at the same place in it and with its whole-file lock, so that
+// the blocks see what was written.
+void reopen_replaced(const Identity& old, const char* path) {
+  for (int64_t fd = 0; fd < kDescriptors; ++fd) {
+    OpenFile& o = g_open[fd];
+    if (o.owner == nullptr || find_frame(fd) != nullptr) continue;
+    const Identity id = identity_of(fd);
+    if (id.dev != old.dev || id.ino != old.ino) continue;
+    if (ReadAhead* a = find_ahead(fd)) settle(*a);
+    const long at = checked(sys::lseek(fd, 0, sys::kSeekCur));
+    const long flags = checked(sys::call2(sys::kFcntl, fd, sys::kFGetfl));
+    const long nfd = checked(sys::open(path, flags, 0));
+    checked(sys::call2(sys::kDup2, nfd, fd));
+    sys::close(nfd);
+    checked(sys::lseek(fd, at, sys::kSeekSet));
+    if (WriteBehind* w = find_behind(fd)) w->file = identity_of(fd);
+    if (o.locked_whole) set_lock(fd, lock_type(fd), 0, 0);
+  }
+}
+
+// The temporary file's name: the path with ".unload-" and the process
+// number added, beside the file it replaces.
+void name_beside(const char* path, char* out) {
+  static constexpr char kMark[] = ".unload-";
+  uint64_t n = 0;
+  for (; path[n] != 0; ++n) out[n] = path[n];
+  for (const char* m = kMark; *m != 0; ++m) out[n++] = *m;
+  char digits[20];
+  int k = 0;
+  for (long pid = sys::call0(sys::kGetpid); pid > 0 || k == 0; pid /= 10)
+    digits[k++] = static_cast<char>('0' + pid % 10);
+  while (k > 0) out[n++] = digits[--k];
+  out[n] = 0;
+}
+
+// A path that names a symbolic link is followed to the file it names, so
+// that the new version replaces that file and the link stays a link.
+void follow_links(char* path) {
+  char target[kPathBytes];
+  for (int hops = 0; hops < 40; ++hops) {
+    const long n = sys::call3(sys::kReadlink, reinterpret_cast<long>(path),
+                              reinterpret_cast<long>(target), kPathBytes - 1);
+    if (n < 0) return;  // not a link, or no file yet
+    uint64_t folder = 0;  // a relative target lies in the link's folder
+    if (target[0] != '/')
+      for (uint64_t i = 0; path[i] != 0; ++i)
+        if (path[i] == '/') folder = i + 1;
+    if (folder + static_cast<uint64_t>(n) >= kPathBytes) fail_kernel(sys::kEnametoolong);
+    __builtin_memcpy(path + folder, target, static_cast<uint64_t>(n));
+    path[folder + static_cast<uint64_t>(n)] = 0;
+  }
+}
+
+}  // namespace
+
+void begin_replacement(FileBlock f, Replacement& r) {
+  working_on(f);
+  settle_file(f);
+  make_path(f.name(), r.path);
+  follow_links(r.path);
+  // A write past the file-size limit must fail with its error, not kill.
+  catch_ending_signals();
+  uint8_t st[sys::kStatRecordSize];
+  const bool existed =
+      sys::call2(sys::kStat, reinterpret_cast<long>(r.path), reinterpret_cast<long>(st)) >= 0;
+  uint64_t n = 0;
+  while (r.path[n] != 0) ++n;
+  if (n + 30 > kPathBytes) fail_kernel(sys::kEnametoolong);
+  name_beside(r.path, r.temp);
+  const long flags = sys::kOWriteOnly | sys::kOCreat | sys::kOExcl;
+  long fd = sys::open(r.temp, flags, 0666);
+  if (fd == sys::kEexist) {  // left behind by an earlier process of this number
+    sys::call1(sys::kUnlink, reinterpret_cast<long>(r.temp));
+    fd = sys::open(r.temp, flags, 0666);
+  }
+  checked(fd);
+  r.fd = fd;
+  if (existed) {
+    uint32_t mode;
+    __builtin_memcpy(&mode, st + sys::kStatModeAt, 4);
+    const long c = sys::call2(sys::kFchmod, fd, mode & 07777);
+    if (c < 0) fail_replacement(r, c);
+  }
+}
+
+void finish_replacement(FileBlock f, Replacement& r) {
+  working_on(f);
+  const long c = sys::close(r.fd);
+  if (c < 0) fail_replacement(r, c);
+  uint8_t st[sys::kStatRecordSize];
+  const bool existed =
+      sys::call2(sys::kStat, reinterpret_cast<long>(r.path), reinterpret_cast<long>(st)) >= 0;
+  const long m =
+      sys::call2(sys::kRename, reinterpret_cast<long>(r.temp), reinterpret_cast<long>(r.path));
+  if (m < 0) fail_replacement(r, m);
+  if (existed) reopen_replaced(identity_at(st), r.path);
+}
+
+void fail_replacement(Replacement& r, long error) {
+  sys::close(r.fd);
+  sys::call1(sys::kUnlink, reinterpret_cast<long>(r.temp));
+  fatal_kernel_about(error, r.path);
 }
 
 void take_pipe(FileBlock f, int64_t fd) {
@@ -877,7 +1124,8 @@ void open_file(FileBlock f, int64_t mode) {
   forget_descriptor(fd);
   const uint8_t access = directory ? kAccessRead : static_cast<uint8_t>(mode & sys::kOAccessMode);
   take_descriptor(f, fd, access);
-  if (!directory && (mode & kModeLockFile) && !set_lock(fd, lock_type(fd), 0, 0)) {
+  g_open[fd].locked_whole = !directory && (mode & kModeLockFile);
+  if (g_open[fd].locked_whole && !set_lock(fd, lock_type(fd), 0, 0)) {
     forget_descriptor(fd);
     f.set_handle(kNoHandle);
     sys::close(fd);
@@ -905,9 +1153,12 @@ void read_line(FileBlock f, int64_t fd) {
   f.read_length().set_value(0);
   const uint8_t term = line_terminator(f.kind());
   ReadAhead& a = claim_ahead(fd);
+  if (g_buffer_line != fd) keep_buffer_line();
+  g_buffer_line = -1;
+  g_open[fd].line.state = LineState::kNone;
   uint8_t* out = buffer();
   uint64_t n = 0;
-  bool ended = false, eof = false;
+  bool ended = false, eof = false, cr_taken = false;
   for (;;) {
     if (a.pos == a.end && !refill(a)) {
       eof = true;
@@ -927,31 +1178,37 @@ void read_line(FileBlock f, int64_t fd) {
       break;
     }
     if (n == kMaxLine) {  // full: the line may still end right here
-      if (a.pos == a.end && !refill(a)) {
+      if (!have_ahead(a, 1)) {
         eof = true;
       } else if (a.data[a.pos] == term) {
         ++a.pos;
         ended = true;
+      } else if (term == '\n' && a.data[a.pos] == '\r' && have_ahead(a, 2) &&
+                 a.data[a.pos + 1] == '\n') {
+        a.pos += 2;
+        ended = cr_taken = true;
       }
       break;
     }
   }
   const bool empty = n == 0 && !ended;
   mark_dirty(n);
-  if (ended && term == '\n' && n > 0 && out[n - 1] == '\r') --n;
+  if (ended && !cr_taken && term == '\n' && n > 0 && out[n - 1] == '\r') --n;
   blank_after(n);
   f.read_length().set_value(static_cast<int64_t>(n));
   if (empty) {
     set_status(f, kEndOfFile);
-  } else if (!ended && !eof) {
-    set_status(f, kLineTruncated);
+    return;
   }
+  if (!ended && !eof) set_status(f, kLineTruncated);
+  line_in_buffer(fd, n);
+  g_open[fd].line.whole = ended || eof;
 }
 
 void read_sequential(FileBlock f, int64_t fd, Record rec) {
   const uint64_t slot = checked_slot(kSequential, rec);
   ReadAhead& a = claim_ahead(fd);
-  const uint64_t got = read_ahead(a, buffer(), slot);
+  const uint64_t got = read_ahead(a, use_buffer(), slot);
   blank_after(got);
   if (got == 0) {
     set_status(f, kEndOfFile);
@@ -965,27 +1222,68 @@ void read_sequential(FileBlock f, int64_t fd, Record rec) {
   if (got < slot) set_status(f, kRecordCutOff);
 }
 
-// Reads slots from the file's position until one is in use; `no` is the
-// number of the first slot read.
+// Reads up to n bytes at `offset`, whatever the descriptor's position.
+uint64_t read_at(int64_t fd, uint8_t* out, uint64_t n, uint64_t offset) {
+  uint64_t got = 0;
+  while (got < n) {
+    const long r = checked(sys::call4(sys::kPread64, fd, reinterpret_cast<long>(out + got),
+                                      static_cast<long>(n - got), static_cast<long>(offset + got)));
+    if (r == 0) break;
+    got += static_cast<uint64_t>(r);
+  }
+  return got;
+}
+
+// Where the next stored data lies, from `offset` on, as the slot it
+// belongs to: holes of a sparse file hold no record and are passed over
+// unread.  False when nothing but holes follows.
+bool next_data(int64_t fd, uint64_t& offset, uint64_t slot) {
+  const long r = sys::lseek(fd, static_cast<long>(offset), sys::kSeekData);
+  if (r == sys::kEnxio) return false;
+  if (r > static_cast<long>(offset)) offset = static_cast<uint64_t>(r) / slot * slot;
+  return true;  // (a file system that cannot tell holes reads on)
+}
+
+// Bytes of whole slots read at a time while looking for a record in use.
+uint64_t scan_block(uint64_t slot) {
+  const uint64_t block = kBlankedPart / slot * slot;
+  return block > slot ? block : slot;
+}
+
+// Reads from record `no` on until a slot in use, which goes into the
+// record with _NO its number.  One slot is read first (a file read in
+// order has its next record there); after an empty one, whole blocks of
+// slots, and holes are passed over.  At the end of the file: status 10,
+// _NO the number of the slot after the last one read.
 void scan_slots(FileBlock f, int64_t fd, Record rec, int64_t no) {
   const uint8_t kind = f.kind();
   const uint64_t slot = checked_slot(kind, rec);
   const uint64_t off = status_offset(kind);
-  for (;; ++no) {
-    rec.set_record_no(no);
-    const uint64_t got = read_full(fd, buffer(), slot);
-    if (got > off && buffer()[off] != 0) {
-      blank_after(got);
-      slot_to_record(rec, kind, buffer(), got);
-      if (got < slot) set_status(f, kRecordCutOff);
-      return;
-    }
-    if (got < slot) {
-      blank_after(got);
-      set_status(f, kEndOfFile);
-      return;
-    }
+  uint64_t offset;
+  if (!record_offset(no, slot, offset)) {
+    set_status(f, kBeyondReach);
+    return;
   }
+  uint8_t* buf = use_buffer();
+  for (uint64_t want = slot;; want = scan_block(slot)) {
+    const uint64_t got = read_at(fd, buf, want, offset);
+    mark_dirty(got);
+    for (uint64_t at = 0; at + off < got; at += slot) {
+      if (buf[at + off] == 0) continue;
+      const uint64_t n = got - at < slot ? got - at : slot;
+      __builtin_memmove(buf, buf + at, n);
+      blank_after(n);
+      rec.set_record_no(static_cast<int64_t>((offset + at) / slot + 1));
+      slot_to_record(rec, kind, buf, n);
+      if (n < slot) set_status(f, kRecordCutOff);
+      return;
+    }
+    offset += got;
+    if (got < want || !next_data(fd, offset, slot)) break;
+  }
+  blank_after(0);
+  rec.set_record_no(static_cast<int64_t>(offset / slot + 1));
+  set_status(f, kEndOfFile);
 }
 
 void read_random(FileBlock f, int64_t fd, Record rec) {
@@ -999,7 +1297,7 @@ void read_random(FileBlock f, int64_t fd, Record rec) {
   }
   const uint64_t slot = checked_slot(kind, rec);
   if (!seek_record(f, fd, no, slot, 0)) return;
-  const uint64_t got = read_full(fd, buffer(), slot);
+  const uint64_t got = read_full(fd, use_buffer(), slot);
   blank_after(got);
   const uint64_t off = status_offset(kind);
   if (got == 0) {
@@ -1045,6 +1343,25 @@ void read_file(FileBlock f, void* target) {
   }
 }
 
+namespace {
+
+// @WRITE of a line read (@READ f_In, then @WRITE f_Out): the line as it
+// came, ended by this file's own terminator (a part of a line longer than
+// the buffer without one, so that the parts join again).  A line the file
+// could not give back as it is gives 35 and is not written.
+void write_line_read(FileBlock f, int64_t fd, WriteBehind* behind, uint8_t term) {
+  const LastLine& read = g_open[g_buffer_line].line;
+  uint8_t* line = buffer();
+  const uint64_t n = read.length + (read.whole ? 1 : 0);
+  const uint8_t after = line[read.length];
+  line[read.length] = term;
+  if (reads_back_otherwise(line, n, term)) set_status(f, kFieldHoldsTerminator);
+  else put_bytes(behind, fd, line, n);
+  line[read.length] = after;
+}
+
+}  // namespace
+
 void write_file(FileBlock f, void* source) {
   const int64_t fd = begin_operation(f);
   if (fd < 0) return;
@@ -1058,9 +1375,13 @@ void write_file(FileBlock f, void* source) {
     behind = nullptr;
   }
   if (is_delimited(kind)) {
+    if (g_buffer_line >= 0) {
+      write_line_read(f, fd, behind, line_terminator(kind));
+      return;
+    }
     uint64_t n = record_buffer().length();
     if (n > kRecordBufferSize) n = kRecordBufferSize;
-    if (splits_on_reading(buffer(), n, line_terminator(kind))) {
+    if (reads_back_otherwise(buffer(), n, line_terminator(kind))) {
       set_status(f, kFieldHoldsTerminator);
       return;
     }
@@ -1073,7 +1394,7 @@ void write_file(FileBlock f, void* source) {
   if (kind != kSequential && no == 0) fail(kWriteNeedsNumber);
   // The slot (with the in-use prefix of a random file) is built first: a
   // record with a number its picture cannot show is not written.
-  const record::Flat built = record_to_slot(rec, kind, buffer(), slot);
+  const record::Flat built = record_to_slot(rec, kind, use_buffer(), slot);
   mark_dirty(built.length);
   if (!built.shown) {
     set_status(f, record::kNumberNotShown);
@@ -1096,12 +1417,12 @@ void start_file(FileBlock f, Record rec) {
   if (!is_random(f.kind())) fail(kStartNotRandom);
   if (fd < 0) return;
   settle_descriptor(fd);
-  int64_t no = rec.record_no();
-  if (no < 1) no = 1;
-  if (!seek_record(f, fd, no, checked_slot(f.kind(), rec), 0)) return;
-  scan_slots(f, fd, rec, no);
+  const int64_t no = rec.record_no();
+  scan_slots(f, fd, rec, no < 1 ? 1 : no);
 }
 
+// The record after the record's own _NO, whatever else has read or written
+// the file since.
 void next_record(FileBlock f, Record rec) {
   const int64_t fd = begin_operation(f);
   if (!is_random(f.kind())) fail(kNextNotRandom);
@@ -1112,7 +1433,7 @@ void next_record(FileBlock f, Record rec) {
     set_status(f, kBeyondReach);
     return;
   }
-  scan_slots(f, fd, rec, no + 1);
+  scan_slots(f, fd, rec, no < 0 ? 1 : no + 1);
 }
 
 void delete_record(FileBlock f, Record rec) {
@@ -1169,8 +1490,69 @@ void lock_or_unlock(FileBlock f, Record rec, bool lock) {
 void lock_record(FileBlock f, Record rec) { lock_or_unlock(f, rec, true); }
 void unlock_record(FileBlock f, Record rec) { lock_or_unlock(f, rec, false); }
 
-// Sends the whole of `from` (as it is now) to `to` at its position.  The
-// count sent goes to from's _READLENGTH; RETURN_CODE is 0 or minus the
+namespace {
+
+// All n bytes to a copy's destination: 0, or the kernel's error.
+long write_out(int64_t fd, const uint8_t* p, uint64_t n) {
+  while (n > 0) {
+    const long r = sys::write(fd, p, static_cast<long>(n));
+    if (r == sys::kEintr) continue;
+    if (r < 0) return r;
+    if (r == 0) return sys::kEnospc;
+    p += r;
+    n -= static_cast<uint64_t>(r);
+  }
+  return 0;
+}
+
+// Copies through the source's read-ahead buffer: what it still holds
+// first, then block after block up to the end, read from byte `from` on
+// (a stream, from < 0: from where it stands).  0 or the kernel's error.
+long copy_by_reading(ReadAhead& a, int64_t out, int64_t from, int64_t& sent) {
+  for (;;) {
+    if (a.pos < a.end) {
+      const long w = write_out(out, a.data + a.pos, a.end - a.pos);
+      if (w < 0) return w;
+      sent += static_cast<int64_t>(a.end - a.pos);
+    }
+    a.pos = a.end = 0;
+    const long r = from < 0 ? sys::read(a.fd, a.data, kAheadSize)
+                            : sys::call4(sys::kPread64, a.fd, reinterpret_cast<long>(a.data),
+                                         kAheadSize, from + sent);
+    if (r == sys::kEintr) continue;
+    if (r <= 0) return r;
+    a.end = static_cast<uint64_t>(r);
+  }
+}
+
+// A regular file, all `total` bytes of it from its start, by the kernel's
+// file-to-file transfer (or block by block where that cannot write, as
+// into a file opened for appending).  0 or the kernel's error.
+long copy_whole(int64_t in, int64_t out, int64_t total, int64_t& sent) {
+  int64_t offset = 0;
+  while (sent < total) {
+    const long r =
+        sys::call4(sys::kSendfile, out, in, reinterpret_cast<long>(&offset), total - sent);
+    if ((r == sys::kEinval || r == sys::kEnosys) && sent == 0)
+      return copy_by_reading(claim_ahead(in), out, 0, sent);
+    if (r < 0) return r;
+    if (r == 0) break;  // the file became shorter meanwhile
+    sent += r;
+  }
+  return 0;
+}
+
+bool is_regular(const uint8_t* st) {
+  uint32_t mode;
+  __builtin_memcpy(&mode, st + sys::kStatModeAt, 4);
+  return (mode & sys::kSIfmt) == sys::kSIfreg;
+}
+
+}  // namespace
+
+// Sends `from` to `to` at its position: the whole of a file (as it is now),
+// or all that is left of a stream (a pipe, standard input) up to its end.
+// The count sent goes to from's _READLENGTH; RETURN_CODE is 0 or minus the
 // kernel's error (-9 when either block is not open; that block's status
 // is then 31).
 void copy_file(FileBlock from, FileBlock to) {
@@ -1190,13 +1572,8 @@ void copy_file(FileBlock from, FileBlock to) {
   uint8_t st[sys::kStatRecordSize];
   long r = sys::call2(sys::kFstat, in, reinterpret_cast<long>(st));
   if (r >= 0) {
-    const int64_t total = identity_at(st).size;
-    int64_t offset = 0;
-    while (sent < total) {
-      r = sys::call4(sys::kSendfile, out, in, reinterpret_cast<long>(&offset), total - sent);
-      if (r <= 0) break;
-      sent += r;
-    }
+    r = is_regular(st) ? copy_whole(in, out, identity_at(st).size, sent)
+                       : copy_by_reading(claim_ahead(in), out, -1, sent);
   }
   from.read_length().set_value(sent);
   if (r < 0) return_code().set_value(r);

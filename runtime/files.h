@@ -79,7 +79,11 @@ void buffer_to_record(Record rec, uint8_t kind);
 // Delimited lines, built and taken apart field by field in w_RecordBuffer.
 // `at` is the next position; each returns the position after its work.
 // A comma-separated word is written between double quotes, a quote inside
-// it doubled, and read back the same way.
+// it doubled, and read back the same way; a number in quotes is read up
+// to its closing quote.  Taking apart begins (at the buffer's start) by
+// bringing back f's own last line, should another statement have used
+// the buffer since; a block that is not open (31) or has no line (10)
+// changes no field.
 uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at);
 const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBlock f,
                              const uint8_t* at);
@@ -117,6 +121,26 @@ void take_pipe(FileBlock f, int64_t fd);
 // read-ahead, so that the file is seen as the program left it.
 void settle_file(FileBlock f);
 
+// Bytes of a path as the kernel takes it, the closing zero byte included.
+inline constexpr uint64_t kPathBytes = 4097;
+
+// A whole new version of a block's file (an xtable unload) is written to a
+// temporary file beside it, which replaces the old file only when
+// complete: a failure (a full disk, the file-size limit) leaves the old
+// file as it was.  The new file keeps the old one's permissions, and the
+// program's blocks that have the file open reach the new one afterwards.
+struct Replacement {
+  long fd;  // the temporary file, open for writing
+  char path[kPathBytes];
+  char temp[kPathBytes];
+};
+// Creates the temporary file; a failure is fatal, naming the file.
+void begin_replacement(FileBlock f, Replacement& r);
+// Puts it in the old file's place.
+void finish_replacement(FileBlock f, Replacement& r);
+// Removes it and ends the program with the kernel's error, naming the file.
+[[noreturn]] void fail_replacement(Replacement& r, long error);
+
 // Writes every write-behind file's pending bytes.
 void flush_all_writes();
 
@@ -125,7 +149,7 @@ void flush_all_writes();
 bool is_file_block(const void* name);
 
 // A word path as the kernel wants it: up to the first zero byte, or without
-// trailing blanks when the word holds none.  `out` holds 4,097 bytes.
+// trailing blanks when the word holds none.  `out` holds kPathBytes.
 void make_path(Word w, char* out);
 
 }  // namespace qw::files

@@ -14,38 +14,42 @@ namespace qw::sys {
 constexpr long kRead = 0, kWrite = 1, kOpen = 2, kClose = 3, kStat = 4, kFstat = 5,
                kPoll = 7, kLseek = 8, kMmap = 9, kMunmap = 11, kBrk = 12, kRtSigaction = 13,
                kRtSigprocmask = 14, kRtSigreturn = QW_NR_RT_SIGRETURN, kIoctl = 16,
-               kWritev = 20, kPipe = 22, kMincore = 27, kMadvise = 28, kDup2 = 33, kNanosleep = 35,
+               kPread64 = 17, kWritev = 20, kPipe = 22, kMincore = 27, kMadvise = 28, kDup2 = 33, kNanosleep = 35,
                kGetpid = 39, kSendfile = 40, kSocket = 41, kConnect = 42, kAccept = 43,
                kSendto = 44, kRecvfrom = 45, kShutdown = 48, kBind = 49, kListen = 50,
                kSetsockopt = 54, kFork = 57, kExecve = 59, kExit = 60, kWait4 = 61,
                kKill = 62, kFcntl = 72, kFtruncate = 77, kGetcwd = 79, kChdir = 80,
                kRename = 82, kMkdir = 83, kRmdir = 84, kUnlink = 87, kReadlink = 89,
-               kGettimeofday = 96, kTime = 201, kGetdents64 = 217, kClockGettime = 228,
+               kFchmod = 91, kGettimeofday = 96, kTime = 201, kGetdents64 = 217, kClockGettime = 228,
                kExitGroup = 231, kEpollWait = 232, kEpollCtl = 233, kOpenat = 257,
                kAccept4 = 288, kEpollCreate1 = 291, kPipe2 = 293, kGetrandom = 318,
                kOpenat2 = 437;
 
 // Errors, as the negative values the calls return.
-constexpr long kEnoent = -2, kEintr = -4, kEbadf = -9, kEagain = -11, kEnomem = -12,
-               kEacces = -13, kEinval = -22, kEnfile = -23, kEmfile = -24, kEfbig = -27,
-               kEnospc = -28, kEspipe = -29, kEnametoolong = -36, kEnosys = -38,
-               kEproto = -71, kEconnaborted = -103, kEconnreset = -104, kEnobufs = -105;
+constexpr long kEnoent = -2, kEintr = -4, kEnxio = -6, kEbadf = -9, kEagain = -11,
+               kEnomem = -12, kEacces = -13, kEexist = -17, kEinval = -22, kEnfile = -23,
+               kEmfile = -24, kEfbig = -27, kEnospc = -28, kEspipe = -29, kEnametoolong = -36,
+               kEnosys = -38, kEproto = -71, kEconnaborted = -103, kEconnreset = -104, kEnobufs = -105;
 
 // open and openat flags; openat2's resolve flags.
-constexpr long kOWriteOnly = 01, kOAccessMode = 03, kOCreat = 0100, kOTruncate = 01000,
-               kOAppend = 02000, kONonblock = 04000, kODirectory = 0200000,
+constexpr long kOWriteOnly = 01, kOAccessMode = 03, kOCreat = 0100, kOExcl = 0200,
+               kOTruncate = 01000, kOAppend = 02000, kONonblock = 04000, kODirectory = 0200000,
                kONofollow = 0400000, kOCloexec = 02000000;
 constexpr long kAtFdcwd = -100;
 constexpr long kResolveNoMagiclinks = 0x02, kResolveBeneath = 0x08;
 
+// lseek: from the start, from the position, to the next data at or after
+// an offset (the holes of a sparse file are passed over).
+constexpr long kSeekSet = 0, kSeekCur = 1, kSeekData = 3;
+
 // fstat: where the device, inode and size lie in the kernel's stat record,
 // and the file kinds of its mode.
 constexpr long kStatRecordSize = 144;
-constexpr int kStatDevAt = 0, kStatInoAt = 8, kStatSizeAt = 48;
-constexpr unsigned kSIfmt = 0170000, kSIfreg = 0100000;
+constexpr int kStatDevAt = 0, kStatInoAt = 8, kStatModeAt = 24, kStatSizeAt = 48;
+constexpr unsigned kSIfmt = 0170000, kSIfreg = 0100000, kSIflnk = 0120000;
 
-// fcntl record locks.
-constexpr long kFSetlk = 6;
+// fcntl: a descriptor's open flags; record locks.
+constexpr long kFGetfl = 3, kFSetlk = 6;
 constexpr short kFRdlck = 0, kFWrlck = 1, kFUnlck = 2;
 
 // Signals, and the kernel's sigaction record (handler, flags, restorer,

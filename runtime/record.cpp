@@ -59,6 +59,8 @@ constexpr uint8_t kOverflowMark = '*';
 
 uint8_t* buffer() { return opaque(w_RecordBuffer); }
 
+void (*g_keeper)() = nullptr;
+
 // Entries of up to this length are built here first and copied only when
 // every number shows; longer ones are checked number by number first.
 constexpr uint64_t kStagingSize = 65536;
@@ -84,6 +86,24 @@ Flat to_flat(Record rec, uint8_t* out, uint64_t capacity) {
     at += c;
   }
   return {at, shown};
+}
+
+void to_empty_flat(Record rec, uint8_t* out, uint64_t capacity) {
+  uint64_t at = 0;
+  for (Item f = rec.first_field(); !Record::is_end(f) && at < capacity; f = f.next()) {
+    const uint64_t room = capacity - at;
+    const uint64_t c = f.length() < room ? f.length() : room;
+    if (f.is_number()) {
+      const Number n(f.data());
+      const int64_t kept = n.value();
+      n.set_value(0);
+      numbers::to_text_marked(n, {}, reinterpret_cast<char*>(out + at), c);
+      n.set_value(kept);
+    } else {
+      fill_blanks(out + at, c);
+    }
+    at += c;
+  }
 }
 
 bool shows(Record rec) {
@@ -140,19 +160,17 @@ void text_to_record(Word src, uint64_t start, Record rec) {
   if (start == 0 || start >= 65536) start = 1;
   const uint64_t avail = start <= len ? len - start + 1 : 0;
   const uint64_t c = flat < avail ? flat : avail;
-  uint8_t* buf = buffer();
+  uint8_t* buf = claim_buffer();
   __builtin_memmove(buf, src.text() + start - 1, c);
   // A short text leaves the remaining fields blank rather than filled from
   // whatever record the buffer held before.
   __builtin_memset(buf + c, ' ', flat - c);
   record_buffer().set_length(flat);
-  rec.set_record_no(0);
   from_flat(rec, buf, flat);
 }
 
 void record_to_text(Record rec, Word dest, uint64_t start) {
-  rec.set_record_no(0);
-  uint8_t* buf = buffer();
+  uint8_t* buf = claim_buffer();
   const Flat made = to_flat(rec, buf, kRecordBufferSize);
   if (!made.shown) {
     record_buffer().set_length(0);
@@ -168,5 +186,12 @@ void record_to_text(Record rec, Word dest, uint64_t start) {
   const uint64_t room = len - start + 1;
   __builtin_memmove(dest.text() + start - 1, buf, flat < room ? flat : room);
 }
+
+uint8_t* claim_buffer() {
+  if (g_keeper != nullptr) g_keeper();
+  return buffer();
+}
+
+void set_buffer_keeper(void (*keep)()) { g_keeper = keep; }
 
 }  // namespace qw::record

@@ -33,6 +33,10 @@ Flat to_flat(Record rec, uint8_t* out, uint64_t capacity);
 // picture, so that its flat form can be written.
 bool shows(Record rec);
 
+// The flat form of an empty record (words blank, numbers 0 through their
+// pictures), at most `capacity` bytes of it.
+void to_empty_flat(Record rec, uint8_t* out, uint64_t capacity);
+
 // Writes the flat form over the `length` bytes at `entry` (a table entry)
 // only when every number shows its value; false, the entry untouched,
 // otherwise.
@@ -53,13 +57,22 @@ void from_flat(Record rec, const uint8_t* in, uint64_t available);
 bool holds_mark(Record rec, const uint8_t* in, uint64_t available);
 
 // _WORDS 129: the word from `start` through w_RecordBuffer into the record;
-// the record's _NO becomes 0; RETURN_CODE as from_flat leaves it.
+// RETURN_CODE as from_flat leaves it.  The record's _NO is its own: a
+// conversion never changes it.
 void text_to_record(Word src, uint64_t start, Record rec);
 
 // _WORDS 130: the record's flat form (through w_RecordBuffer) into the word
 // at `start`; the rest of the word is unchanged.  RETURN_CODE 0, or
 // kNumberNotShown when a number cannot be shown: the word is then
-// unchanged and the buffer empty.
+// unchanged and the buffer empty.  _NO stays as it was.
 void record_to_text(Record rec, Word dest, uint64_t start);
+
+// The record buffer (w_RecordBuffer) is shared by every statement that
+// moves flat forms and lines through it, and a line read stays there for
+// @GETFIELDS to take apart.  Code that writes into the buffer claims it
+// first, so that such a line is kept aside (the files module registers
+// the keeper with set_buffer_keeper) before it is overwritten.
+uint8_t* claim_buffer();
+void set_buffer_keeper(void (*keep)());
 
 }  // namespace qw::record

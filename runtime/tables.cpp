@@ -346,6 +346,28 @@ bool field_place(Record rec, uint64_t field_no, uint64_t& offset, Item& field) {
   return true;
 }
 
+namespace {
+
+// A number into a number field: the value an assignment to the field gives
+// (rounded to the field's places), edited through the field's own picture;
+// 36 and nothing written when that picture cannot show it.  The entry
+// record's field serves as the work item and keeps its value.
+int64_t put_number(Number field, Number source, numbers::Picture pic, uint8_t* at,
+                   uint64_t room) {
+  const int64_t kept = field.value();
+  numbers::compute(numbers::kAssign, field, source, pic, 0, 0);
+  int64_t status = kGood;
+  if (field.picture_length() > room || !numbers::picture_shows(field, {})) {
+    status = record::kNumberNotShown;
+  } else {
+    numbers::to_text(field, {}, reinterpret_cast<char*>(at));
+  }
+  field.set_value(kept);
+  return status;
+}
+
+}  // namespace
+
 int64_t put_field(uint8_t* entry, Record rec, uint64_t field_no, Item source, uint64_t start,
                   uint64_t length) {
   uint64_t offset;
@@ -356,14 +378,20 @@ int64_t put_field(uint8_t* entry, Record rec, uint64_t field_no, Item source, ui
   uint64_t room = field.length();
   if (room > entry_len - offset) room = entry_len - offset;
   uint8_t* at = entry + offset;
+  // An entry never written first gets the flat form of an empty record,
+  // so that it reads back with its other fields blank or zero.
+  const bool fresh = entry[0] == 0;
+  if (fresh) record::to_empty_flat(rec, entry, entry_len);
   if (source.is_number()) {
     const Number n(source.data());
     const numbers::Picture pic = numbers::picture_at(start, length);
-    // A number field must hold the value; a word field holds the edited
-    // text, cut at the field and then marked.
-    if (field.is_number() &&
-        (numbers::edited_length(n, pic) > room || !numbers::picture_shows(n, pic)))
-      return record::kNumberNotShown;
+    // A number field holds the value; a word field the edited text, cut
+    // at the field and then marked.
+    if (field.is_number()) {
+      const int64_t status = put_number(Number(field.data()), n, pic, at, room);
+      if (status != kGood && fresh) __builtin_memset(entry, 0, entry_len);  // still unwritten
+      return status;
+    }
     numbers::to_text_marked(n, pic, reinterpret_cast<char*>(at), room);
     return kGood;
   }
@@ -492,7 +520,8 @@ void put(FixedTable t, uint64_t field_no, Item source, uint64_t start, uint64_t 
 void get(FixedTable t, uint64_t field_no, Item target) {
   const uint8_t* e = locate(t);
   if (e == nullptr) return;
-  if (!get_field(e, t.entry_record(), field_no, target)) set_status(t, kInvalidKey);
+  if (e[0] == 0 || !get_field(e, t.entry_record(), field_no, target))  // never written
+    set_status(t, kInvalidKey);
 }
 
 void sort(FixedTable t, uint64_t key_start, uint64_t key_length) {

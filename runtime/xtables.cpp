@@ -168,11 +168,18 @@ void xrecord_to_entry(Xtable t, int64_t position, Record rec) {
   e[8] = 1;
 }
 
+// An entry never written (or deleted with CLEAR) is not live and holds
+// zero bytes: 23, and the record stays as it was.  A deleted entry still
+// holds its record, which comes with 23.
+bool never_written(Xtable t, const uint8_t* e) {
+  return e[8] != 1 && t.entry_record().flat_length() > 0 && e[9] == 0;
+}
+
 void xentry_to_record(Xtable t, int64_t position, Record rec) {
   const uint8_t* e = xlocate(t, position);
   if (e == nullptr) return;
   if (e[8] != 1) set_status(t, kInvalidKey);
-  record::from_flat(rec, e + 9, t.entry_record().flat_length());
+  if (!never_written(t, e)) record::from_flat(rec, e + 9, t.entry_record().flat_length());
 }
 
 void xput(Xtable t, int64_t position, uint64_t field_no, Item source, uint64_t start,
@@ -191,7 +198,7 @@ void xput(Xtable t, int64_t position, uint64_t field_no, Item source, uint64_t s
 void xget(Xtable t, int64_t position, uint64_t field_no, Item target) {
   const uint8_t* e = xlocate(t, position);
   if (e == nullptr) return;
-  if (!get_field(e + 9, t.entry_record(), field_no, target)) {
+  if (never_written(t, e) || !get_field(e + 9, t.entry_record(), field_no, target)) {
     set_status(t, kInvalidKey);
     return;
   }
@@ -326,22 +333,24 @@ long checked(const TableFile& tf, long r) {
   return r;
 }
 
-void open_table_file(TableFile& tf, FileBlock f, long flags) {
+void open_table_file(TableFile& tf, FileBlock f) {
   files::settle_file(f);
   files::make_path(f.name(), tf.path);
-  tf.fd = checked(tf, sys::open(tf.path, flags, 0666));
+  tf.fd = checked(tf, sys::open(tf.path, 0, 0));
 }
 
-// Buffered writer of the unload: every byte reaches the file or the
-// program ends with the kernel's line.
+// Buffered writer of the unload, into the file that replaces the old one:
+// every byte reaches it, or it is removed and the program ends with the
+// kernel's line (the old file stays as it was).
 struct Writer {
-  const TableFile& tf;
+  files::Replacement& to;
   uint64_t used = 0;
   void flush() {
     const uint8_t* p = g_chunk;
     while (used > 0) {
-      const long r = checked(tf, sys::write(tf.fd, p, static_cast<long>(used)));
-      if (r == 0) checked(tf, sys::kEnospc);
+      const long r = sys::write(to.fd, p, static_cast<long>(used));
+      if (r == sys::kEintr) continue;
+      if (r <= 0) files::fail_replacement(to, r == 0 ? sys::kEnospc : r);
       p += r;
       used -= static_cast<uint64_t>(r);
     }
@@ -382,6 +391,71 @@ struct Reader {
   }
 };
 
+// What a load put into the table: the entries kept, and whether the file
+// ended inside a record (which is kept as far as it goes, the rest of its
+// fields blank, as a read delivers it).
+struct Loaded {
+  uint64_t count;
+  bool cut;
+};
+
+// The slot at `count` takes the record read into `slot` (its flat record
+// `have` bytes long) when it is in use or deleted ones are kept; answers
+// whether it was kept.
+bool keep_slot(uint8_t* start, uint64_t size, uint64_t count, uint8_t* slot, uint64_t have,
+               bool keep_deleted) {
+  if (!keep_deleted && slot[8] != 1) return false;
+  uint8_t* to = start + count * size;
+  if (to != slot) __builtin_memmove(to, slot, 9 + have);
+  if (have < size - 9) __builtin_memset(to + 9 + have, ' ', size - 9 - have);
+  store64(to, reinterpret_cast<int64_t>(to));
+  return true;
+}
+
+// Kind 32: the whole file in one read, straight into the table's memory
+// (the file holds the slot layout); deleted records are then closed up.
+Loaded load_reserved(Xtable t, const TableFile& tf, uint64_t file_bytes, bool keep_deleted) {
+  const uint64_t size = xslot_size(t);
+  uint8_t* const start = t.block_start();
+  const uint64_t slots = (file_bytes + size - 1) / size;
+  if (slots * size > static_cast<uint64_t>(t.block_end() - start)) too_large(tf);
+  uint64_t got = 0;
+  while (got < file_bytes) {
+    const long r = checked(tf, sys::read(tf.fd, start + got, static_cast<long>(file_bytes - got)));
+    if (r == 0) break;
+    got += static_cast<uint64_t>(r);
+  }
+  Loaded done{0, got % size != 0};
+  for (uint64_t at = 0; at + 8 < got; at += size) {
+    const uint64_t have = got - at < size ? got - at - 9 : size - 9;
+    if (keep_slot(start, size, done.count, start + at, have, keep_deleted)) ++done.count;
+  }
+  return done;
+}
+
+// Kind 16: status byte and flat record per record, each into the next
+// slot after its link; a dropped record takes no room.
+Loaded load_random(Xtable t, const TableFile& tf, bool keep_deleted) {
+  const uint64_t size = xslot_size(t), len = size - 9;
+  uint8_t* const start = t.block_start();
+  const uint64_t capacity = static_cast<uint64_t>(t.block_end() - start);
+  Reader rd{tf};
+  Loaded done{0, false};
+  for (uint8_t flag; rd.take(&flag, 1) == 1 && !done.cut;) {
+    if (!keep_deleted && flag != 1) {
+      done.cut = rd.take(nullptr, len) < len;
+      continue;
+    }
+    if ((done.count + 1) * size > capacity) too_large(tf);
+    uint8_t* slot = start + done.count * size;
+    slot[8] = flag;
+    const uint64_t have = rd.take(slot + 9, len);
+    done.cut = have < len;
+    keep_slot(start, size, done.count++, slot, have, true);
+  }
+  return done;
+}
+
 }  // namespace
 
 void xload(Xtable t, FileBlock f, bool keep_deleted) {
@@ -390,50 +464,16 @@ void xload(Xtable t, FileBlock f, bool keep_deleted) {
   const uint8_t kind = f.kind();
   if (!files::is_random(kind)) not_random(f);
   TableFile tf;
-  open_table_file(tf, f, 0);
-  const uint64_t len = t.entry_record().flat_length();
-  const uint64_t size = len + 9;
-  uint8_t* const start = t.block_start();
-  const uint64_t capacity = static_cast<uint64_t>(t.block_end() - start);
+  open_table_file(tf, f);
   uint8_t st[sys::kStatRecordSize];
   checked(tf, sys::call2(sys::kFstat, tf.fd, reinterpret_cast<long>(st)));
   const uint64_t file_bytes = static_cast<uint64_t>(load64(st + sys::kStatSizeAt));
   f.size().set_value(static_cast<int64_t>(file_bytes));
-  uint64_t count = 0;
-  if (kind == files::kRandomReserved) {
-    if (file_bytes > capacity) too_large(tf);
-    uint64_t got = 0;
-    while (got < file_bytes) {
-      const long r = checked(tf, sys::read(tf.fd, start + got, static_cast<long>(file_bytes - got)));
-      if (r == 0) break;
-      got += static_cast<uint64_t>(r);
-    }
-    count = got / size;
-    for (uint64_t i = 0; i < count; ++i) {
-      uint8_t* slot = start + i * size;
-      store64(slot, reinterpret_cast<int64_t>(slot));
-    }
-  } else {
-    // Kind 16: status byte and flat record per record, each into the next
-    // slot after its link; dropped records give their slot to the next.
-    // A partial record at the end of the file is not a record.
-    Reader rd{tf};
-    for (;;) {
-      uint8_t flag;
-      if (rd.take(&flag, 1) == 0) break;
-      if (!keep_deleted && flag != 1) {
-        if (rd.take(nullptr, len) < len) break;
-        continue;
-      }
-      if ((count + 1) * size > capacity) too_large(tf);
-      uint8_t* slot = start + count * size;
-      if (rd.take(slot + 9, len) < len) break;
-      slot[8] = flag;
-      store64(slot, reinterpret_cast<int64_t>(slot));
-      ++count;
-    }
-  }
-  t.ubound().set_value(static_cast<int64_t>(count));
+  const Loaded done = kind == files::kRandomReserved
+                          ? load_reserved(t, tf, file_bytes, keep_deleted)
+                          : load_random(t, tf, keep_deleted);
+  t.ubound().set_value(static_cast<int64_t>(done.count));
+  if (done.cut) set_status(t, files::kRecordCutOff);
   checked(tf, sys::close(tf.fd));
 }
 
@@ -472,10 +512,10 @@ void xunload(Xtable t, FileBlock f, bool with_deleted) {
     set_status(t, record::kNumberNotShown);
     return;
   }
-  TableFile tf;
-  open_table_file(tf, f, sys::kOWriteOnly | sys::kOCreat | sys::kOTruncate);
+  files::Replacement to;
+  files::begin_replacement(f, to);
   const uint64_t len = t.entry_record().flat_length();
-  Writer w{tf};
+  Writer w{to};
   for (int64_t p = 1; p <= n; ++p) {
     const uint8_t* e = unloaded_entry(t, p, with_deleted);
     if (e == nullptr) continue;
@@ -483,7 +523,7 @@ void xunload(Xtable t, FileBlock f, bool with_deleted) {
     else w.put(e + 8, len + 1);
   }
   w.flush();
-  checked(tf, sys::close(tf.fd));
+  files::finish_replacement(f, to);
 }
 
 }  // namespace qw::tables

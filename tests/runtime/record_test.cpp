@@ -72,7 +72,7 @@ TEST(Records, TextToRecordAndBack) {
   rc::text_to_record(Word(src), 3, r);
   EXPECT_EQ(text(key), "KEY99");
   EXPECT_EQ(Number(qty).value(), 123);
-  EXPECT_EQ(r.record_no(), 0);
+  EXPECT_EQ(r.record_no(), 5) << "a conversion keeps the record's number";
   EXPECT_EQ(qw::record_buffer().length(), 8u);
   // A short source does not pick up the previous buffer contents.
   rc::text_to_record(Word(a.word("AB")), 1, r);

@@ -145,17 +145,34 @@ TEST(FixedTable, FieldPutAndGet) {
   e.at({2});
   tb::get(e.t(), 4, Item(out));
   EXPECT_EQ(e.status(), 23) << "no fourth field";
-  // A number field takes only a value it shows; a word field takes the
-  // edited text, cut and marked.
-  for (auto [v, pic] : {std::pair<int64_t, const char*>{-5, "9999"}, {12345, "9999"},
-                        {5, "99999"}}) {
+  // A number field takes the value, through its own picture (rounded to
+  // its places), and only a value that picture shows; a word field takes
+  // the edited text, cut and marked.
+  for (auto [v, pic] : {std::pair<int64_t, const char*>{-5, "9999"}, {12345, "99999"}}) {
     e.at({2});
     tb::put(e.t(), 2, Item(a.number(v, pic)), 0, 0);
     EXPECT_EQ(e.status(), 36) << v << " '" << pic << "'";
   }
   e.at({2});
+  tb::put(e.t(), 2, Item(a.number(5, "9")), 0, 0);
+  EXPECT_EQ(e.raw(1), "TOOL0005abc") << "a shorter picture leaves no old digits";
+  e.at({2});
+  tb::put(e.t(), 2, Item(a.number(1251, "99.99")), 0, 0);
+  EXPECT_EQ(e.raw(1), "TOOL0013abc") << "12.51 rounded to the field's places";
+  e.at({2});
   tb::put(e.t(), 3, Item(a.number(12345, "99999")), 0, 0);
-  EXPECT_EQ(e.raw(1), "TOOL0077*23") << "nothing changed but the word field";
+  EXPECT_EQ(e.raw(1), "TOOL0013*23") << "nothing changed but the word field";
+  // An entry never written gets blanks and zeros around the field, unless
+  // the put is refused.
+  e.at({3});
+  tb::put(e.t(), 2, Item(a.number(13, "99")), 0, 0);
+  EXPECT_EQ(e.raw(2), "    0013   ");
+  e.at({4});
+  tb::put(e.t(), 2, Item(a.number(-5, "9-")), 0, 0);
+  EXPECT_EQ(e.raw(3), std::string(11, '\0'));
+  e.at({4});
+  tb::get(e.t(), 2, Item(num));
+  EXPECT_EQ(e.status(), 23) << "still never written";
 }
 
 std::vector<std::string> keys_of(const Entry& e, uint64_t n) {

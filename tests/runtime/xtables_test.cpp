@@ -98,8 +98,8 @@ TEST_F(Xtables, PositionsOutsideGiveStatus) {
   EXPECT_EQ(x.at(4), "???");
   EXPECT_EQ(x.status(), 23) << "beyond the memory block";
   x.t().ubound().set_value(3);
-  EXPECT_EQ(x.at(3), std::string(3, '\0'));
-  EXPECT_EQ(x.status(), 23) << "never written";
+  EXPECT_EQ(x.at(3), "???") << "never written: the record as it was";
+  EXPECT_EQ(x.status(), 23);
 }
 
 TEST_F(Xtables, SortMovesLinksNotRecords) {
@@ -156,10 +156,12 @@ TEST_F(Xtables, FindFollowsTheSortOrderAndSkipsDeletedEntries) {
   EXPECT_EQ(x.status(), 0);
   EXPECT_EQ(Number(pos).value(), 5);
 
-  // A deleted entry still reads, with status 23; a cleared one reads zeros.
+  // A deleted entry still reads, with status 23; a cleared one leaves the
+  // record as it was.
   EXPECT_EQ(x.at(2), "BBB");
   EXPECT_EQ(x.status(), 23);
-  EXPECT_EQ(x.at(3), std::string(3, '\0'));
+  EXPECT_EQ(x.at(3), "???");
+  EXPECT_EQ(x.status(), 23);
 }
 
 TEST_F(Xtables, LargeRandomSortAndFindAgree) {

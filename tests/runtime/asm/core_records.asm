@@ -67,7 +67,7 @@ _start:
         call    _WORDS
         PRINT   out, 20
         PRINT   lf, 1
-        ; the record number was cleared; the buffer holds the flat record
+        ; the record number stays; the buffer holds the flat record
         mov     rax, [item_NO]
         add     al, '0'
         mov     [out], al

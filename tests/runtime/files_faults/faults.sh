@@ -3,7 +3,8 @@
 # behind, a reader that leaves a pipe, a file-size limit standing in for a
 # full disk, named pipes whose writer comes late, record numbers far
 # beyond any file, blocks that are not open, exit statuses past 255,
-# records with numbers their pictures cannot show.
+# records with numbers their pictures cannot show, unloads and loads,
+# record loops that write as they go, lines of several blocks at once.
 # faults.QWR is built once with quill and run per case; every case checks
 # what reached the disk, not only the status.
 #   faults.sh QUILL
@@ -76,8 +77,9 @@ check "fifo: lines" "$( (echo c; sleep 0.3; echo d) | run fifo | tr -d ' ')" \
 wait
 
 # Record numbers whose offsets pass 2^63 change nothing (status 24); one
-# 5.2 GB into a sparse file works.
-check "far: statuses" "$(run far | tr '\n' ' ')" "24 24 24 00 00 FAR    "
+# 5.2 GB into a sparse file works, and @NEXT from record 2 passes over the
+# hole before it.
+check "far: statuses" "$(run far | tr '\n' ' ')" "24 24 24 00 00 FAR    00 400000000 10 "
 check "far: records 1 and 2" "$(head -c 26 items.dat | tr '\001' '#')" \
   "#ONE   000000#TWO   000000"
 check "far: file size" "$(stat -c %s items.dat)" $((400000000 * 13))
@@ -93,6 +95,50 @@ check "notopen: files" "$(cat log.txt data.txt victim.txt)" \
 # Load and unload work whether or not the program opened the block.
 check "xtables: statuses" "$(run xtables | tr '\n' ' ')" "closed 00 loaded 000000002 "
 check "xtables: file" "$(tr '\001' '#' < items.dat)" "#ONE   000000#TWO   000000"
+# An unload past the file-size limit ends with the kernel's message and
+# leaves the old file whole, with no file of its own left beside it.
+cp items.dat items.old
+(ulimit -f 40; run unload > run.out)
+check "unload: exit status" $? 1
+grep -q 'System Error is 027:File too large' run.out || check "unload: message" missing shown
+cmp -s items.dat items.old || check "unload: old file" changed kept
+check "unload: files beside" "$(ls items.dat*)" "items.dat"
+# Loads drop deleted records in both kinds; one cut short loads with 34.
+z='\0\0\0\0\0\0\0\0'
+printf "$z\001ONE   000001$z\0DEL   000002$z\001TWO   000003" > res.dat
+printf '\001ONE   000001\0DEL   000002\001TW' > items.dat
+check "load: statuses" "$(run load | tr '\n' '|')" "00 000000002|34 000000002 TW    |"
+
+# At the end a held file that cannot be written keeps no other from disk.
+rm -f log.txt
+(ulimit -f 20; run endfull > run.out)
+check "endfull: exit status" $? 1
+check "endfull: message" "$(tail -n 1 run.out)" "File: out.txt"
+check "endfull: the other file" "$(cat log.txt)" "log line"
+
+# @NEXT goes on from the record's own number, whatever the loop read or
+# wrote meanwhile; conversions keep the number.
+check "next: records met" "$(run next | sed 's/ *$//' | tr '\n' '|')" \
+  "000000001 KEY   000001|000000002 KEY   000002|000000004 KEY   000004|000000005 KEY   000005|000000007 TAG   000007|10|"
+check "next: file" "$(tr '\001\000' '#-' < items.dat)" \
+  "#KEY   000101#KEY   000102-KEY   000003#KEY   000104#KEY   000105-------------#TAG   000007"
+
+# Lines: each block's own last line, quoted numbers, a closing carriage
+# return refused, nothing read on a closed block, a full-length line.
+printf '"0160.00","Ada  ",7\n"0042.50","Bob  ",3\n' > in.csv
+printf 'AB\r;' > semi.txt
+{ head -c 655355 /dev/zero | tr '\0' a; printf '\r\n'; head -c 655360 /dev/zero | tr '\0' b
+  printf '\nend\r\n'; } > data.txt
+check "lines" "$(run lines | sed 's/ *$//' | tr '\n' '|')" \
+  "0160.00Ada  7|0042.50Bob  3|31 kept|35|00 655355 aaa|04 655355 bbb|00 000005 bbb|00 000003 end|"
+check "lines: log" "$(cat log.txt)" "written since"
+tr -d '\r' < data.txt | cmp -s - out.txt || check "lines: copied" "$(wc -c < out.txt) bytes" same
+
+# Nine pipes read in turn lose no line; a copy takes all of a pipe.
+check "pipes" "$(seq 91 92 | run pipes | tr '\n' '|')" \
+  "11 21 31 41 51 61 71 81 91 |12 22 32 42 52 62 72 82 92 |"
+check "copy: counts" "$(seq 1 20000 | run copy)" "0000+ 108894"
+check "copy: file" "$(seq 1 20000 | cmp - out.txt && echo same)" same
 
 # The output of a program started with @RUN_BATCH is read through a block.
 check "batch: line" "$(run batch | tr -d ' ')" "piped|00"
