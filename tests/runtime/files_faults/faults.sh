@@ -56,10 +56,11 @@ cmp -s out.txt want_1000.txt || check "pipe: lines on disk" "$(wc -c < out.txt) 
 # A file-size limit of 40 KiB: the write that passes it ends the program
 # with the kernel's line and the file's name, at the statement's source
 # line; every line before is intact.
+full_line=$(grep -n -m1 '@WRITELINE f_Out, n_I, w_Line' faults.QWR | cut -d: -f1)
 (ulimit -f 40; run full > run.out)
 check "full: exit status" $? 1
 check "full: message" "$(tail -n 2 run.out | tr -d '\033')" \
-  "$(printf '[91mfaults.QWR:50: System Error is %-64s\nFile: out.txt' '027:File too large')"
+  "$(printf '[91mfaults.QWR:%s: System Error is %-64s\nFile: out.txt' "$full_line" '027:File too large')"
 check "full: lines before the limit" "$(head -n 999 out.txt)" "$(lines 999)"
 # Another fatal error while the held lines cannot be written: both messages.
 (ulimit -f 8; run fullboth > run.out)
