@@ -79,7 +79,7 @@ constexpr long kClockMonotonic = 1;
 
 // getrandom; poll.
 constexpr long kGrndNonblock = 1;
-constexpr short kPollIn = 1;
+constexpr short kPollIn = 1, kPollOut = 4;
 
 // Terminal settings (ioctl) and the termios fields the runtime touches.
 constexpr long kTcgets = 0x5401, kTcsets = 0x5402;

@@ -143,12 +143,29 @@ constexpr uint8_t kEsc = 27;
 constexpr long kLineBufferSize = 4096;
 uint8_t g_line[kLineBufferSize];
 
+// Waits until standard output, handed over non-blocking, takes more.
+void wait_writable() {
+  struct {
+    int fd;
+    short events, revents;
+  } p = {static_cast<int>(StdOutHandle), sys::kPollOut, 0};
+  sys::call3(sys::kPoll, reinterpret_cast<long>(&p), 1, -1);
+}
+
+// Output that cannot be written (a full disk, a reader that has gone while
+// the pipe signal is ignored) ends the program with the kernel's message:
+// a program whose output was cut short never ends as if it succeeded.
 void write_all(const void* p, uint64_t n) {
   const uint8_t* b = static_cast<const uint8_t*>(p);
   while (n > 0) {
     const long rc = sys::write(StdOutHandle, b, static_cast<long>(n));
     if (rc == sys::kEintr) continue;
-    if (rc <= 0) return;  // failed writes are ignored
+    if (rc == sys::kEagain) {
+      wait_writable();
+      continue;
+    }
+    if (rc < 0) qw::fatal_kernel_about(rc, "standard output");
+    if (rc == 0) return;
     b += rc;
     n -= static_cast<uint64_t>(rc);
   }

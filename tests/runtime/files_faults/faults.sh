@@ -52,6 +52,15 @@ rm -f out.txt
 run pipe | head -n 1 > /dev/null
 check "pipe: exit status" "${PIPESTATUS[0]}" 141
 cmp -s out.txt want_1000.txt || check "pipe: lines on disk" "$(wc -c < out.txt) bytes" 41000
+# Standard output that takes nothing more (a full disk; a reader gone while
+# the pipe signal is ignored) ends the program with status 1, the lines
+# held behind still on disk.
+rm -f out.txt
+run pipe > /dev/full
+check "full output: exit status" $? 1
+cmp -s out.txt want_1000.txt || check "full output: lines on disk" "$(wc -c < out.txt) bytes" 41000
+timeout 60 env --ignore-signal=PIPE ./faults pipe | head -n 1 > /dev/null
+check "ignored pipe signal: exit status" "${PIPESTATUS[0]}" 1
 
 # A file-size limit of 40 KiB: the write that passes it ends the program
 # with the kernel's line and the file's name, at the statement's source
