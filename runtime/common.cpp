@@ -15,6 +15,11 @@ extern const char c_LightRedFG[];  // escape "[91m"
 namespace qw {
 
 namespace {
+
+// Fatal messages go to standard output, or to standard error once standard
+// output has refused to take more.
+int g_message_fd = 1;
+
 void (*g_fatal_cleanup)() = nullptr;
 void (*g_exit_flush)(bool quietly) = nullptr;
 
@@ -61,13 +66,13 @@ void show_source_position() {
     line /= 10;
   } while (line != 0);
   digits[--n] = ':';
-  sys::write(1, at.file, static_cast<long>(at.file_length));
-  sys::write(1, digits + n, static_cast<long>(sizeof digits - n));
+  sys::write(g_message_fd, at.file, static_cast<long>(at.file_length));
+  sys::write(g_message_fd, digits + n, static_cast<long>(sizeof digits - n));
 }
 
 bool output_is_terminal() {
   uint8_t settings[64];
-  return sys::call3(sys::kIoctl, 1, sys::kTcgets, reinterpret_cast<long>(settings)) >= 0;
+  return sys::call3(sys::kIoctl, g_message_fd, sys::kTcgets, reinterpret_cast<long>(settings)) >= 0;
 }
 
 // One fatal message: light red, the kernel line (rax != 0) or the library
@@ -75,28 +80,28 @@ bool output_is_terminal() {
 // message that ends the run is preceded by its source line when the
 // program knows it.
 void show_message(long rax, const char* line, const char* about, bool at_line) {
-  sys::write(1, c_LightRedFG, 5);
+  sys::write(g_message_fd, c_LightRedFG, 5);
   if (rax != 0) {
     if (at_line) show_source_position();
     // A kernel error number passed without its minus sign is still one.
     long n = rax < 0 ? -rax : rax;
     // A number outside the table still ends the program; line 000 stands in.
     if (n >= kKernelLines) n = 0;
-    sys::write(1, msg1, 16);
-    sys::write(1, SysErrorMessages + kKernelLineLength * n, kKernelLineLength);
-    sys::write(1, LF, 1);
+    sys::write(g_message_fd, msg1, 16);
+    sys::write(g_message_fd, SysErrorMessages + kKernelLineLength * n, kKernelLineLength);
+    sys::write(g_message_fd, LF, 1);
   } else if (line != nullptr) {
-    sys::write(1, LF, 1);
+    sys::write(g_message_fd, LF, 1);
     if (at_line) show_source_position();
-    sys::write(1, line, kLibraryLineLength);
-    sys::write(1, LF, 1);
+    sys::write(g_message_fd, line, kLibraryLineLength);
+    sys::write(g_message_fd, LF, 1);
   }
   if (about != nullptr) {
-    sys::write(1, kAboutFile, sizeof kAboutFile - 1);
-    sys::write(1, about, static_cast<long>(text_length(about)));
-    sys::write(1, LF, 1);
+    sys::write(g_message_fd, kAboutFile, sizeof kAboutFile - 1);
+    sys::write(g_message_fd, about, static_cast<long>(text_length(about)));
+    sys::write(g_message_fd, LF, 1);
   }
-  if (output_is_terminal()) sys::write(1, kResetColour, sizeof kResetColour - 1);
+  if (output_is_terminal()) sys::write(g_message_fd, kResetColour, sizeof kResetColour - 1);
 }
 
 struct EndReport {
@@ -146,7 +151,7 @@ void set_action(int sig, const sys::SigAction& a) {
   run_fatal_cleanup();
   run_exit_flush(true);
   show_end_reports();
-  if (output_is_terminal()) sys::write(1, kResetColour, sizeof kResetColour - 1);
+  if (output_is_terminal()) sys::write(g_message_fd, kResetColour, sizeof kResetColour - 1);
   die_by(sig);
 }
 
@@ -258,6 +263,11 @@ void fatal_kernel_about(long negative_errno, const char* path) {
 }
 
 void fatal_line_about(const char* line80, const char* path) { fatal_exit(0, line80, path); }
+
+void fatal_output(long negative_errno) {
+  g_message_fd = 2;
+  fatal_kernel_about(negative_errno, "standard output");
+}
 
 void end_program() {
   // Signals wait while the held lines are written.  One that came

@@ -43,6 +43,8 @@ inline constexpr int kKernelLines = 134;
 // "File: " + `path`.
 [[noreturn]] void fatal_kernel_about(long negative_errno, const char* path);
 [[noreturn]] void fatal_line_about(const char* line80, const char* path);
+// Standard output refused a write: the message goes to standard error.
+[[noreturn]] void fatal_output(long negative_errno);
 
 // A failure met while the program is already ending (a write-behind flush
 // at the end, which must not start a fatal exit of its own and keep the

@@ -164,7 +164,7 @@ void write_all(const void* p, uint64_t n) {
       wait_writable();
       continue;
     }
-    if (rc < 0) qw::fatal_kernel_about(rc, "standard output");
+    if (rc < 0) qw::fatal_output(rc);
     if (rc == 0) return;
     b += rc;
     n -= static_cast<uint64_t>(rc);
