@@ -8,6 +8,7 @@
 #include "elements.h"
 #include "fixed_point.h"
 #include "numbers.h"
+#include "operators.h"
 #include "scan.h"
 #include "translator.h"
 
@@ -73,6 +74,7 @@ void Translate(Row& row, Translator& t) {
   if (DefaultPictureDirective(row, t.defaultPicture)) return;
   bool instructions = row.has(kInstructions);
   if (FindUpper(row.text.view(), "@INSERTNUMBER", row.commandLength)) RescaleDeclaredValue(row);
+  if (instructions && !row.has(kInMacroBlock)) SeparateOperators(row, t.names);
   if (instructions) ExpandDecimalLiterals(row);
   long bracket = FirstBracket(row);
   if (bracket > 0 && bracket < row.commandLength) {
