@@ -97,6 +97,17 @@ void ExpandLiteral(Row& row, long point) {
   CheckPicture(picture, row.line);
 }
 
+// A "<" that opens an angle group (<1.5>, whose literals stay as written)
+// rather than a relation (n_P < 3.5, n_P<=3.5, @IF n_P <3.5): it stands
+// after a blank or comma, before an operand, outside a decision.
+bool OpensAngleGroup(const Line& text, long i) {
+  char before = text(i - 1), after = text(i + 1);
+  if (!(IsBlankOrTab(before) || before == ',')) return false;
+  if (IsBlankOrTab(after) || after == '=' || after == '>') return false;
+  long d = FirstDecisionWord(text);
+  return !d || d > i;
+}
+
 }  // namespace
 
 void RescaleDeclaredValue(Row& row) {
@@ -162,7 +173,7 @@ void ExpandDecimalLiterals(Row& row) {
   for (long i = 1; i <= row.commandLength; ++i) {
     char c = row.text(i);
     q.step(c);
-    if (c == '{' || c == '<')
+    if (c == '{' || (c == '<' && OpensAngleGroup(row.text, i)))
       brace = '{';
     else if (c == '}' || c == '>')
       brace = '>';
