@@ -103,7 +103,7 @@ void Translate(Row& row, Translator& t) {
     if (instructions && !row.has(kInMacroBlock) &&
         !FindUpper(row.text.view(), "SECTION", row.commandLength)) {
       Generation g{t.names, t.temporaries, t.macros, t.structure, t.defaultPicture};
-      BuildElementMacro(row, bracket, g);
+      BuildElementMacro(row, g);
     }
   } else {
     ArrayDecision(row, t.names);
