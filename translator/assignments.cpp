@@ -54,6 +54,12 @@ void Replace(Row& row, const std::string& text, long statementEnd) {
 bool FunctionCall(Row& row, long eq, const Destination& dst, const DataNames& names) {
   Word fn = Token(row.text.view(), eq + 1, row.commandLength, ' ');
   if (!fn.start || names.TypeOf(fn.in(row.text.view())) != 'f') return false;
+  if (dst.type != 'I' && dst.type != 'N') {
+    std::string f(fn.in(row.text.view()));
+    RefuseStatement(row, "the function " + f + " gives a number: take it into a number first (n_X = " +
+                             f + " ...), then " + std::string(dst.in(row)) + " = n_X");
+    return true;
+  }
   std::string line = "\t@FUNCTION ";
   line.append(dst.in(row));
   line.push_back(',');
