@@ -147,6 +147,13 @@ bool ArrayAssignment(Row& row, long eq, const Destination& dst, const DataNames&
     RefuseStatement(row, ArrayInCalculation(src));
     return true;
   }
+  if (dst.type == 'A' && more) {
+    std::string source(row.text.sub(k, cl - k + 1));
+    source.erase(source.find_last_not_of(" \t") + 1);
+    RefuseStatement(row, "an array element takes one name or literal: work " + source +
+                             " out first (n_X = " + source + ") and write n_X");
+    return true;
+  }
   if (number) {
     out = SetOffIndex("@Arrays_Get " + src + std::string(dst.in(row)), 12, true, false);
   } else if (dst.type == 'A') {
