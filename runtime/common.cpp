@@ -289,10 +289,6 @@ void end_program() {
   sys::exit(status);
 }
 
-// Starts and lengths arrive in 64-bit registers; anything from 65536 up
-// (negative values included, seen unsigned) is out of range.
-static constexpr uint64_t kPositionLimit = 65536;
-
 void validate_source(void* item, uint64_t& start, uint64_t& length) {
   Item it(item);
   if (it.is_number()) return;

@@ -91,6 +91,10 @@ void default_signals_in_child();
 // could not write everything, its messages are shown and the status is 1.
 [[noreturn]] void end_program();
 
+// Starts and lengths arrive in 64-bit registers; anything from 65536 up
+// (negative values included, seen unsigned) is out of range.
+inline constexpr uint64_t kPositionLimit = 65536;
+
 // Substring normalisation of the register convention (_VALIDATE_SRC and
 // _VALIDATE_DST).  Numbers are left untouched by the source form.
 void validate_source(void* item, uint64_t& start, uint64_t& length);

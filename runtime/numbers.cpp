@@ -419,7 +419,8 @@ __attribute__((always_inline)) inline Converted convert_text(Number target, cons
     return {kTextOverflow, digits_only};
   }
   target.set_value(t.negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v));
-  return {t.malformed ? 9 : 0, digits_only};
+  // A text without a digit ('', '-', '.', ',') is no number either.
+  return {t.malformed || t.digits == 0 ? 9 : 0, digits_only};
 }
 
 // The editor.  Writes the edited text of `v` through `pic` (L characters)

@@ -43,8 +43,12 @@ struct Range {
 };
 
 Range destination_range(Word w, uint64_t start, uint64_t length, uint64_t source_length) {
-  validate_destination(w.data(), start, source_length);
   const uint64_t len = w.length();
+  if (start > len && start < kPositionLimit) {
+    store64(RETURN_CODE, kOutsideWord);
+    return {w.text() + len, 0, start};
+  }
+  validate_destination(w.data(), start, source_length);
   const uint64_t room = start <= len ? len - start + 1 : 0;
   if (static_cast<int64_t>(length) <= 0 || length > room) length = room;
   return {w.text() + start - 1, length, start};
@@ -164,7 +168,9 @@ void transfer(uint64_t flags, Item src, uint64_t src_start, uint64_t src_length,
   }
   if (flags & kFind) {
     // Only the range is searched; the position counts from the word's start.
-    const int64_t at = find_in(text, src_length, range.text, range.length);
+    // An empty text is found nowhere (RETURN_CODE 9: no text to find).
+    const int64_t at = src_length ? find_in(text, src_length, range.text, range.length) : -1;
+    if (src_length == 0) store64(RETURN_CODE, 9);
     if (extra == 0) return;
     Item result(reinterpret_cast<void*>(extra));
     if (!result.is_number()) fatal_library(kErrNonNumeric);

@@ -54,6 +54,12 @@ void Replace(Row& row, const std::string& text, long statementEnd) {
 bool FunctionCall(Row& row, long eq, const Destination& dst, const DataNames& names) {
   Word fn = Token(row.text.view(), eq + 1, row.commandLength, ' ');
   if (!fn.start || names.TypeOf(fn.in(row.text.view())) != 'f') return false;
+  if (dst.type != 'I' && dst.type != 'N') {
+    std::string f(fn.in(row.text.view()));
+    RefuseStatement(row, "the function " + f + " gives a number: take it into a number first (n_X = " +
+                             f + " ...), then " + std::string(dst.in(row)) + " = n_X");
+    return true;
+  }
   std::string line = "\t@FUNCTION ";
   line.append(dst.in(row));
   line.push_back(',');
@@ -87,6 +93,32 @@ std::string SetOffIndex(std::string s, std::size_t from, bool afterToo, bool orA
   return s;
 }
 
+// The message for an array element that is not the whole source of an
+// assignment to a number.
+std::string ArrayInCalculation(std::string_view element) {
+  std::string e(element);
+  return "the array element " + e +
+         " can only be taken alone into a number: write n_X = " + e +
+         " first and calculate with n_X";
+}
+
+// The first operand of a calculation that is an array element, empty if
+// none.
+std::string ArrayOperand(const Row& row, long eq, const DataNames& names) {
+  long cl = row.commandLength;
+  for (long k = eq + 1; k <= cl;) {
+    while (k <= cl && IsBlankOrTab(row.text(k))) ++k;
+    long e = k;
+    while (e <= cl && !IsBlankOrTab(row.text(e))) ++e;
+    std::string_view term = row.text.sub(k, e - k);
+    std::size_t brace = term.find('{');
+    if (brace != std::string_view::npos && brace > 0 && names.TypeOf(term.substr(0, brace)) == 'A')
+      return std::string(term);
+    k = e;
+  }
+  return {};
+}
+
 // An array destination or source: "@Arrays_Get" into an integer, else
 // "@Arrays_" and the operation chosen by the characters at the "=".  A
 // destination of another kind with an array source stays as written.
@@ -109,7 +141,20 @@ bool ArrayAssignment(Row& row, long eq, const Destination& dst, const DataNames&
   if (dst.type != 'A' && srcType != 'A') return false;
   long from = dst.start;
   std::string out;
-  if (dst.type == 'I') {
+  bool number = dst.type == 'I' || dst.type == 'N';
+  bool more = row.text.sub(e, cl - e + 1).find_first_not_of(" \t") != std::string_view::npos;
+  if (number && (opChar || more)) {
+    RefuseStatement(row, ArrayInCalculation(src));
+    return true;
+  }
+  if (dst.type == 'A' && more) {
+    std::string source(row.text.sub(k, cl - k + 1));
+    source.erase(source.find_last_not_of(" \t") + 1);
+    RefuseStatement(row, "an array element takes one name or literal: work " + source +
+                             " out first (n_X = " + source + ") and write n_X");
+    return true;
+  }
+  if (number) {
     out = SetOffIndex("@Arrays_Get " + src + std::string(dst.in(row)), 12, true, false);
   } else if (dst.type == 'A') {
     // The destination as written, up to the blanks before the "=".
@@ -136,6 +181,8 @@ bool ArrayAssignment(Row& row, long eq, const Destination& dst, const DataNames&
     }
     out = "@Arrays_" + op + " " + target + source;
   } else {
+    RefuseStatement(row, "the array element " + src + " goes into numbers only: write n_X = " +
+                             src + " first, then " + std::string(dst.in(row)) + " = n_X");
     return true;
   }
   std::string line(row.text.sub(1, from - 1));
@@ -198,6 +245,11 @@ char CalculationKind(const Row& row, long eq, char dstType, const DataNames& nam
 // becomes destination = destination op operand and always uses numbers.
 void Calculation(Row& row, long eq, const Destination& dst, const DataNames& names,
                  const Temporaries& temporaries) {
+  std::string element = ArrayOperand(row, eq, names);
+  if (!element.empty()) {
+    RefuseStatement(row, ArrayInCalculation(element));
+    return;
+  }
   CheckWholeNumbers(row.text.view(), eq + 1, row.commandLength, row.line);
   char kind = CalculationKind(row, eq, dst.type, names, temporaries);
   char op = row.text(eq + 1);

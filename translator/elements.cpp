@@ -25,10 +25,10 @@ struct Access {
 class ElementMacro {
  public:
   ElementMacro(Row& row, Generation& g) : row_(row), g_(g) {}
-  void Build(long firstBracket);
+  void Build();
 
  private:
-  void ChooseKind(long firstBracket);
+  char BracketKind(long open, long close) const;
   void ScanBrackets();
   long CloseBracket(long open, long close);
   bool TableElement(long open, long close, long& end);
@@ -42,7 +42,6 @@ class ElementMacro {
 
   Row& row_;
   Generation& g_;
-  char kind_ = 'I';        // of the row's calculations, then of its last element
   long elementLength_ = 0;  // the last element's length
   long elements_ = 0;
   bool handled_ = false;  // a bracket was replaced
@@ -57,33 +56,29 @@ std::string ElementMacro::Contents(long open, long close) const {
   return std::string(row_.text.sub(a, b - a + 1));
 }
 
-// The row's calculations are fixed point when a point follows the first
-// "[" or a word inside is a fixed-point item; integers otherwise.
-void ElementMacro::ChooseKind(long firstBracket) {
-  long cl = row_.commandLength;
-  if (row_.text.first(cl).find('.', std::size_t(firstBracket)) != std::string_view::npos) {
-    kind_ = 'N';
-    return;
-  }
+// A bracket is fixed point when a point stands inside it (a decimal
+// literal, written {digits,'picture'} by now) or one of its operands is a
+// fixed-point item or temporary (inner brackets and elements are replaced
+// by then); whole numbers otherwise.  Operands after the bracket never
+// count.
+char ElementMacro::BracketKind(long open, long close) const {
+  std::string contents = Contents(open, close);
+  if (contents.find('.') != std::string::npos) return 'N';
   std::string word;
   auto fixedPoint = [&] {
-    bool n = !word.empty() && g_.names.TypeOf(word) == 'N';
+    char t = word.empty() ? ' ' : g_.names.TypeOf(word);
+    if (t == ' ' && !word.empty()) t = g_.temporaries.KindOf(word);
     word.clear();
-    return n;
+    return t == 'N';
   };
-  for (long i = firstBracket + 1; i <= cl; ++i) {
-    char c = row_.text(i);
-    if (c == '[') continue;
-    if (c == ' ' || c == '+' || c == '-' || c == '*' || c == '/' || c == ']') {
-      if (fixedPoint()) {
-        kind_ = 'N';
-        return;
-      }
+  for (char c : contents) {
+    if (c == ' ' || c == '\t' || c == '+' || c == '-' || c == '*' || c == '/' || c == ',') {
+      if (fixedPoint()) return 'N';
     } else {
       word.push_back(c);
     }
   }
-  if (fixedPoint()) kind_ = 'N';
+  return fixedPoint() ? 'N' : 'I';
 }
 
 // Inner brackets are handled before the brackets around them.
@@ -115,8 +110,9 @@ long ElementMacro::CloseBracket(long open, long close) {
   long end = close;
   if (TableElement(open, close, end)) return end;
   CheckWholeNumbers(row_.text.view(), open + 1, close - 1, row_.line);
-  std::string name = g_.temporaries.Take(kind_, false, {}, elementLength_, g_.defaultPicture.trimmed());
-  bool numbers = kind_ == 'N';
+  char kind = BracketKind(open, close);
+  std::string name = g_.temporaries.Take(kind, false, {}, elementLength_, g_.defaultPicture.trimmed());
+  bool numbers = kind == 'N';
   std::string contents = Contents(open, close);
   qwt::Text<kMacroLineWidth> line;
   line.put(1, numbers ? "@NUMBERS_CALC" : "@INTEGERS_CALC");
@@ -155,7 +151,7 @@ bool ElementMacro::TableElement(long open, long close, long& end) {
   const DataName* found = g_.names.Find(name);
   if (!found) return false;
   const DataName field = *found;
-  kind_ = field.type;
+  char kind = field.type;
   elementLength_ = field.length;
   ++elements_;
   std::string index = Contents(open, close);
@@ -163,7 +159,7 @@ bool ElementMacro::TableElement(long open, long close, long& end) {
   std::string item(field.name.trimmed());
   if (a.get) {
     if (a.temp)
-      item = g_.temporaries.Take(kind_, true, field.picture.trimmed(), field.length,
+      item = g_.temporaries.Take(kind, true, field.picture.trimmed(), field.length,
                                  g_.defaultPicture.trimmed());
     Fetch(field, a.temp ? std::string_view(item) : field.name.view(), index);
   }
@@ -398,8 +394,7 @@ void ElementMacro::AppendStatement() {
   for (const std::string& line : storeBacks_) g_.macros.Append(line, row_.line);
 }
 
-void ElementMacro::Build(long firstBracket) {
-  ChooseKind(firstBracket);
+void ElementMacro::Build() {
   long macro = g_.macros.Begin(row_.line);
   g_.temporaries.ReleaseAll();
   // The row as it reads before its elements are replaced stays behind the
@@ -420,6 +415,6 @@ void ElementMacro::Build(long firstBracket) {
 
 }  // namespace
 
-void BuildElementMacro(Row& row, long firstBracket, Generation& g) {
-  ElementMacro(row, g).Build(firstBracket);
+void BuildElementMacro(Row& row, Generation& g) {
+  ElementMacro(row, g).Build();
 }

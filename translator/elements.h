@@ -19,5 +19,5 @@ struct Generation {
   const qwt::Text<30>& defaultPicture;
 };
 
-// `firstBracket` is the column of the statement's first "[".
-void BuildElementMacro(Row& row, long firstBracket, Generation& g);
+// Called for a statement that holds a "[" outside quotations.
+void BuildElementMacro(Row& row, Generation& g);

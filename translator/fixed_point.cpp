@@ -74,16 +74,34 @@ std::string InlinePicture(const Line& text, long start, long end, long sourceLin
   return std::string(pic + tail, std::size_t(31 - tail + 1));
 }
 
+// A literal of columns start..end with a second point (1.2.3) or a minus
+// after its first character is no number: its statement is refused.
+bool RefuseMalformedLiteral(Row& row, long start, long end) {
+  long points = 0;
+  bool inner = false;
+  for (long i = start; i <= end; ++i) {
+    points += row.text(i) == '.';
+    inner = inner || (i > start && row.text(i) == '-');
+  }
+  if (points < 2 && !inner) return false;
+  std::string literal(row.text.sub(start, end - start + 1));
+  RefuseStatement(row, "the literal " + literal +
+                           " is not a number: write one decimal point at most, and a minus "
+                           "only in front");
+  return true;
+}
+
 // The literal around the point at column `point` becomes
-// "{digits,'picture'}".
-void ExpandLiteral(Row& row, long point) {
+// "{digits,'picture'}".  False when the statement was refused instead.
+bool ExpandLiteral(Row& row, long point) {
   auto literalChar = [](char c) { return c == '.' || c == '-' || IsDigit(c); };
   long start = point;
   while (start > 1 && literalChar(row.text(start - 1))) --start;
   long end = point;
   while (end < row.commandLength && (row.text(end + 1) == '.' || IsDigit(row.text(end + 1)))) ++end;
   Literal lit = StripLiteral(row.text.view(), start, end);
-  if (lit.digits == 0) return;  // a point on its own is no number
+  if (lit.digits == 0) return true;  // a point on its own is no number
+  if (RefuseMalformedLiteral(row, start, end)) return false;
   CheckLiteral(lit, row.line);
   std::string inlined = "{" + lit.text;
   long old = end - start + 1;
@@ -95,6 +113,18 @@ void ExpandLiteral(Row& row, long point) {
   row.text.insert(start, inlined + tail);
   row.commandLength += grow;
   CheckPicture(picture, row.line);
+  return true;
+}
+
+// A "<" that opens an angle group (<1.5>, whose literals stay as written)
+// rather than a relation (n_P < 3.5, n_P<=3.5, @IF n_P <3.5): it stands
+// after a blank or comma, before an operand, outside a decision.
+bool OpensAngleGroup(const Line& text, long i) {
+  char before = text(i - 1), after = text(i + 1);
+  if (!(IsBlankOrTab(before) || before == ',')) return false;
+  if (IsBlankOrTab(after) || after == '=' || after == '>') return false;
+  long d = FirstDecisionWord(text);
+  return !d || d > i;
 }
 
 }  // namespace
@@ -132,6 +162,9 @@ void RescaleDeclaredValue(Row& row) {
   }
   Literal lit = StripLiteral(row.text.view(), vs, ve);
   if (lit.digits == 0) return;
+  while (IsBlankOrTab(row.text(ve))) --ve;
+  while (IsBlankOrTab(row.text(vs))) ++vs;
+  if (RefuseMalformedLiteral(row, vs, ve)) return;
   // Places missing are appended as zeros; surplus places are cut.
   if (lit.places < places) {
     lit.text.append(std::size_t(places - lit.places), '0');
@@ -162,7 +195,7 @@ void ExpandDecimalLiterals(Row& row) {
   for (long i = 1; i <= row.commandLength; ++i) {
     char c = row.text(i);
     q.step(c);
-    if (c == '{' || c == '<')
+    if (c == '{' || (c == '<' && OpensAngleGroup(row.text, i)))
       brace = '{';
     else if (c == '}' || c == '>')
       brace = '>';
@@ -177,7 +210,8 @@ void ExpandDecimalLiterals(Row& row) {
         decision = true;
       }
     }
-    if (c == '.' && brace == ' ' && NextToPoint(row.text(i - 1)) && NextToPoint(row.text(i + 1)))
-      ExpandLiteral(row, i);
+    if (c == '.' && brace == ' ' && NextToPoint(row.text(i - 1)) && NextToPoint(row.text(i + 1)) &&
+        !ExpandLiteral(row, i))
+      return;
   }
 }

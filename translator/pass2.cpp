@@ -8,6 +8,7 @@
 #include "elements.h"
 #include "fixed_point.h"
 #include "numbers.h"
+#include "operators.h"
 #include "scan.h"
 #include "translator.h"
 
@@ -69,10 +70,31 @@ long FirstBracket(const Row& row) {
   return 0;
 }
 
+// A declaration after the instructions began would put its item among the
+// program's code: refused at its line.  True when the row was one.
+bool RefuseLateDeclaration(Row& row) {
+  static constexpr std::string_view kDeclarations[] = {
+      "@INSERTNUMBER", "@INSERTWORD", "@INSERTARRAY", "@INSERTFILE",
+      "@BEGIN_RECORD", "@END_RECORD", "@INSERTTABLE", "@INSERTXTABLE"};
+  Word first = FirstWord(row.text.view(), 1, row.commandLength, ',');
+  if (!first.start) return false;
+  std::string word = qwt::ToUpper(first.in(row.text.view()));
+  for (std::string_view d : kDeclarations) {
+    if (word != d) continue;
+    RefuseStatement(row, word + " declares an item, which the instruction part cannot: "
+                                "move the declaration before the line that includes "
+                                "BEGIN.INSTRUCTIONS");
+    return true;
+  }
+  return false;
+}
+
 void Translate(Row& row, Translator& t) {
   if (DefaultPictureDirective(row, t.defaultPicture)) return;
   bool instructions = row.has(kInstructions);
+  if (instructions && !row.has(kInMacroBlock) && RefuseLateDeclaration(row)) return;
   if (FindUpper(row.text.view(), "@INSERTNUMBER", row.commandLength)) RescaleDeclaredValue(row);
+  if (instructions && !row.has(kInMacroBlock)) SeparateOperators(row, t.names);
   if (instructions) ExpandDecimalLiterals(row);
   long bracket = FirstBracket(row);
   if (bracket > 0 && bracket < row.commandLength) {
@@ -81,7 +103,7 @@ void Translate(Row& row, Translator& t) {
     if (instructions && !row.has(kInMacroBlock) &&
         !FindUpper(row.text.view(), "SECTION", row.commandLength)) {
       Generation g{t.names, t.temporaries, t.macros, t.structure, t.defaultPicture};
-      BuildElementMacro(row, bracket, g);
+      BuildElementMacro(row, g);
     }
   } else {
     ArrayDecision(row, t.names);

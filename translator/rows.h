@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -61,6 +62,19 @@ inline void MakeRoom(const Line& text, long commandLength, long extra, long sour
 }
 inline void MakeRoom(const Row& row, long extra) {
   MakeRoom(row.text, row.commandLength, extra, row.line);
+}
+
+// Refuses a statement the package cannot take: it becomes an "%error"
+// line, so that the assembler reports `message` at the statement's own
+// line of NAME.QWR (the message holds no ";", which would end it).
+inline void RefuseStatement(Row& row, std::string_view message) {
+  long indent = 1;
+  while (indent < row.commandLength && (row.text(indent) == ' ' || row.text(indent) == '\t')) ++indent;
+  std::string line(row.text.sub(1, indent - 1));
+  line += "%error ";
+  line.append(message.substr(0, std::size_t(kLineWidth) - std::min<std::size_t>(line.size(), kLineWidth)));
+  row.text.assign(line);
+  row.commandLength = row.lineLength = std::min<long>(long(line.size()), kLineWidth);
 }
 
 // Storage of the rows: each keeps its text without the trailing blanks of

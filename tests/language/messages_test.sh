@@ -39,6 +39,14 @@ calculation in a condition|;|@IF n_A + 1 = 5 ¦ @END_IF|;|70|m.QWR:9: error: @IF
 missing length|@INSERTWORD w_Name|@DISPLAY w_Name, LF|;|70|m.QWR:6: error: the word w_Name needs a length: @INSERTWORD w_Name, 20 (an initial text may follow)
 operands of a keyword|;|@TABLES_SORT a_X|;|70|m.QWR:9: error: @TABLES_SORT does not take 1 operand
 calculation as an index|;|n_A = a_X{n_Total - 1}|;|70|m.QWR:9: error: n_Total - 1 is not one name or number: work it out first (n_X = n_Total - 1) and write n_X
+calculation without blanks as an operand|;|@DISPLAY n_Total-1, LF|;|70|m.QWR:9: error: n_Total - 1 is not one name or number: work it out first (n_X = n_Total - 1) and write n_X
+calculation among arguments|;|CALL s_Work n_A-1|;|70|m.QWR:9: error: an operator (-) stands among the arguments: each argument is one name or literal: work the calculation out first (n_X = n_A - 1) and pass n_X
+declaration among instructions|;|@INSERTNUMBER n_Late, 1, '9'|;|70|m.QWR:9: error: @INSERTNUMBER declares an item, which the instruction part cannot: move the declaration before the line that includes BEGIN.INSTRUCTIONS
+literal with two points|;|n_A = 1.2.3|;|70|m.QWR:9: error: the literal 1.2.3 is not a number: write one decimal point at most, and a minus only in front
+array element in a calculation|;|n_A = a_X{1} + 1|;|70|m.QWR:9: error: the array element a_X{1} can only be taken alone into a number: write n_X = a_X{1} first and calculate with n_X
+literal beyond 64 bits as a limit|;|@REPEAT n_A, 1, 9223372036854775808 ¦ @END_REPEAT|;|70|m.QWR:9: error: the literal 9223372036854775808 does not fit a 64-bit number
+places where a whole number is taken|;|@REPEAT n_A, 1, 2.5 ¦ @END_REPEAT|;|70|m.QWR:9: error: a number with places stands where only a whole number can: write a whole number
+literal where a name must stand|@INSERTWORD w_T, 5|@WORDS_FIND 'x', 5, w_T|;|70|m.QWR:9: error: 5 stands where the name of an item must: write the name of a declared item
 unclosed @IF|;|@IF n_A = 1|;|13|    13: First unmatched opener on line no=000009
 unclosed @REPEAT|;|@REPEAT|;|12|    12: First unmatched opener on line no=000009
 division by zero|;|n_A = n_A / n_Zero|;|run|m.QWR:9: NUMBERS[error]:- division by zero

@@ -131,13 +131,13 @@ struct TextValue {
 // Text to number: the digits in order; the places are the digits after the
 // last "."; any "-" makes it negative; surplus places are dropped one digit
 // at a time, each rounding half up.  A text is well formed when it holds
-// digits and commas, at most one ".", and one "-" as its first or last
-// character; anything else is RETURN_CODE 9.  A value beyond 64 bits is
+// at least one digit and commas, at most one ".", and one "-" as its first
+// or last character; anything else is RETURN_CODE 9.  A value beyond 64 bits is
 // RETURN_CODE 99 and 0.
 TextValue text_model(const std::string& t, int places) {
   i128 v = 0;
   int after_point = -1;
-  bool negative = false, bad = false;
+  bool negative = false, bad = t.find_first_of("0123456789") == std::string::npos;
   for (size_t i = 0; i < t.size(); ++i) {
     char c = t[i];
     if (c >= '0' && c <= '9') {

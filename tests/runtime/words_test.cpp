@@ -112,8 +112,10 @@ TEST(Move, NormalisesPositions) {
   words(0, s, 0, 0, d, 0);  // whole source, start 1
   EXPECT_EQ(text(d), "abc.......");
   uint8_t* e = a.word("..........");
-  words(0, s, 1, 3, e, 99);  // beyond the end: placed to end at the last
-  EXPECT_EQ(text(e), ".......abc");
+  qw::store64(RETURN_CODE, 0);
+  words(0, s, 1, 3, e, 11);  // beyond the end: nothing written
+  EXPECT_EQ(text(e), "..........");
+  EXPECT_EQ(qw::load64(RETURN_CODE), wd::kOutsideWord);
 }
 
 TEST(Insert, OpensGapAndLosesTail) {

@@ -180,6 +180,16 @@ TEST(Statements, IndentationNeverChangesTheTranslation) {
   EXPECT_NE(deep.output().find("@IF n_I,=,3"), std::string::npos);
 }
 
+TEST(Statements, OperatorsAgainstTheirOperandsAreSetApart) {
+  Result r = Translate(Program(kRecord, " n_I = n_I-1\n n_N = -n_N*-2\n n_I = 3 - -n_I\n"
+                                        " @DISPLAY 'a-b', LF ; n_I-1\n"));
+  ASSERT_EQ(r.status, 0) << r.messages();
+  std::string out = Trimmed(r.output());
+  for (std::string_view want : {"@INTEGERS_CALC n_I,=,n_I,-,1\n", "n_N,=,n_N,*,-1,*,-2\n",
+                                "@INTEGERS_CALC n_I,=,3,+,n_I\n", "@DISPLAY 'a-b', LF\n"})
+    EXPECT_NE(out.find(want), std::string::npos) << want << out;
+}
+
 TEST(Statements, LiteralsMustFitSixtyFourBits) {
   struct Case {
     std::string decl, statement, message;

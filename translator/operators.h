@@ -1,0 +1,13 @@
+// Operators written against their operands (operators.cpp).
+#pragma once
+
+#include "names.h"
+#include "rows.h"
+
+// A name never holds + - * /, so "n_Y-2" is n_Y - 2: an operator that
+// follows an operand directly is set apart by blanks, as the rest of the
+// translation and the macro package expect.  In a calculation into a
+// number, a minus written before a name ("n_R = -n_Y", "n_A * -n_B") is
+// written as a step of the calculation: "n_Y * -1", "n_A * -1 * n_B".
+// Operators in quotations and in the comment stay as they are.
+void SeparateOperators(Row& row, const DataNames& names);
