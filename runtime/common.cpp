@@ -92,7 +92,7 @@ void show_end_reports() {
 // ---------------------------------------------------------------------------
 // The signal path.
 
-constexpr int kEndingSignals[] = {sys::kSighup, sys::kSigint, sys::kSigpipe, sys::kSigterm};
+constexpr int kEndingSignals[] = {sys::kSighup, sys::kSigint, sys::kSigquit, sys::kSigpipe, sys::kSigterm};
 constexpr long kMaskBytes = 8;
 
 bool g_signals_caught = false;
@@ -109,10 +109,7 @@ void set_action(int sig, const sys::SigAction& a) {
 // Ends the process by `sig` with its default action: the caller sees the
 // signal, as if no handler had been there.
 [[noreturn]] void die_by(int sig) {
-  set_action(sig, sys::SigAction{});
-  const unsigned long bit = signal_bit(sig);
-  sys::call4(sys::kRtSigprocmask, sys::kSigUnblock, reinterpret_cast<long>(&bit), 0, kMaskBytes);
-  sys::call2(sys::kKill, sys::call0(sys::kGetpid), sig);
+  take_default_action(sig);
   sys::call1(sys::kExitGroup, 128 + sig);
   sys::exit(128 + sig);
 }
@@ -148,6 +145,20 @@ asm(".text\n"
     "  mov $" QW_STR(QW_NR_RT_SIGRETURN) ", %eax\n"
     "  syscall\n"
     ".size qw_signal_restorer, .-qw_signal_restorer\n");
+
+void take_default_action(int sig) {
+  set_action(sig, sys::SigAction{});
+  const unsigned long bit = signal_bit(sig);
+  sys::call4(sys::kRtSigprocmask, sys::kSigUnblock, reinterpret_cast<long>(&bit), 0, kMaskBytes);
+  sys::call2(sys::kKill, sys::call0(sys::kGetpid), sig);
+}
+
+void catch_signal(int sig, void (*handler)(int), unsigned long blocked) {
+  sys::SigAction old{};
+  sys::call4(sys::kRtSigaction, sig, 0, reinterpret_cast<long>(&old), kMaskBytes);
+  if (reinterpret_cast<long>(old.handler) == sys::kSigIgnore) return;
+  set_action(sig, sys::SigAction{handler, sys::kSaRestorer, qw_signal_restorer, blocked});
+}
 
 void catch_ending_signals() {
   if (g_signals_caught) return;
@@ -236,6 +247,7 @@ void fatal_kernel_about(long negative_errno, const char* path) {
 void fatal_line_about(const char* line80, const char* path) { fatal_exit(0, line80, path); }
 
 void end_program() {
+  run_fatal_cleanup();
   run_exit_flush(false);
   const int64_t value = load64(ERROR_CODE);
   // The kernel keeps only the low 8 bits: 256 would read as success.

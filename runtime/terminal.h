@@ -45,10 +45,13 @@ void accept_line(void* item);
 // the number of characters typed.
 void accept_field(Word word, uint64_t start, uint64_t length, bool editing);
 
-// Puts back the terminal settings that field input found, when it is in
-// the middle of a field.  The fatal path calls this too, also from a signal
-// handler: it only makes a system call.
-void restore_if_raw();
+// Puts back the terminal settings that field input found (key mode lasts
+// from the first field until a line is read or the program ends), shows
+// the cursor and resets the attributes when the program changed them.
+// Registered with set_fatal_cleanup, so the program end, the fatal path and
+// the signal path run it, the last from a signal handler: it only makes
+// system calls.
+void restore_terminal();
 
 }  // namespace qw::terminal
 

@@ -101,7 +101,7 @@ TEST(TerminalDisplayWords, ExactSequences) {
       {v_Blink, e + "[5m"},
       {v_Reverse, e + "[7m"},
       {v_Hidden, e + "[8m"},
-      {v_ResetBold, e + "[21m"},
+      {v_ResetBold, e + "[22m"},
       {v_ResetDim, e + "[22m"},
       {v_ResetUnderlined, e + "[24m"},
       {v_ResetBlink, e + "[25m"},
