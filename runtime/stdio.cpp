@@ -740,7 +740,7 @@ Line edit_line() {
 
 }  // namespace
 
-void accept_line(void* item) {
+void accept_line(void* item, uint64_t start, uint64_t length) {
   Number rc = return_code();
   rc.set_value(0);
   Line line;
@@ -765,8 +765,14 @@ void accept_line(void* item) {
     return;
   }
   Word w(item);
-  const uint64_t size = w.length();
-  for (uint64_t i = 0; i < size; ++i) w.text()[i] = i < text_length ? g_line[i] : ' ';
+  if (start == 0) {
+    start = 1;
+    length = w.length();
+  } else {
+    validate_source(item, start, length);
+  }
+  char* out = w.text() + start - 1;
+  for (uint64_t i = 0; i < length; ++i) out[i] = i < text_length ? static_cast<char>(g_line[i]) : ' ';
 }
 
 namespace {
@@ -997,10 +1003,11 @@ extern "C" void bridge_DISPLAY(qw::Regs& r) {
 QW_ENTRY(_CURSOR, bridge_CURSOR);
 extern "C" void bridge_CURSOR(qw::Regs&) { qw::terminal::cursor(); }
 
-// _ACCEPTLINE: r9 the receiving word or number.
+// _ACCEPTLINE: r9 the receiving word or number; r10, r11 the start and
+// length of the part of a word that receives it (r10 0: the whole item).
 QW_ENTRY(_ACCEPTLINE, bridge_ACCEPTLINE);
 extern "C" void bridge_ACCEPTLINE(qw::Regs& r) {
-  qw::terminal::accept_line(reinterpret_cast<void*>(r.r9));
+  qw::terminal::accept_line(reinterpret_cast<void*>(r.r9), r.r10, r.r11);
 }
 
 namespace {

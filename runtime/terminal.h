@@ -32,10 +32,12 @@ void display(void* item, uint64_t start, uint64_t length);
 // get the sequence and the digits.
 void cursor();
 
-// Reads one line into a word or a number; RETURN_CODE as described in
+// Reads one line into a word or a number (start 0), or into the word's
+// positions start .. start + length - 1; RETURN_CODE as described in
 // KeyCode/kEndOfInput (0 for a line, 27 for escape).  Keys typed ahead
-// during field input come first.
-void accept_line(void* item);
+// during field input come first: on a terminal the runtime edits such a
+// line itself.
+void accept_line(void* item, uint64_t start = 0, uint64_t length = 0);
 
 // Field input into word positions start .. start + length - 1, on the
 // screen at Row9/Col9.  Entry (editing false) stores typed characters from
