@@ -876,12 +876,31 @@ void redraw_open_field() {
   place_cursor(*f);
 }
 
+// In an editing field a character replaces the one at the cursor whole:
+// what follows moves on to make room for a longer one (when only blanks
+// fall off the end; otherwise the new one covers what follows) or closes
+// up behind a shorter one.
+void fit_replacement(Field& f, uint64_t at, uint64_t need) {
+  const uint64_t old = char_size(f, at);
+  if (need > old) {
+    const uint64_t grow = need - old;
+    for (uint64_t i = f.size - grow; i < f.size; ++i)
+      if (f.text[i] != ' ') return;
+    for (uint64_t i = f.size; i-- > at + need;) f.text[i] = f.text[i - grow];
+  } else if (need < old) {
+    const uint64_t shrink = old - need;
+    for (uint64_t i = at + need; i + shrink < f.size; ++i) f.text[i] = f.text[i + shrink];
+    for (uint64_t i = f.size - shrink; i < f.size; ++i) f.text[i] = ' ';
+  }
+}
+
 // A character goes where the cursor is, replacing what was there; what is
 // left of a character it covers in part becomes blanks.  False when the
 // field has no room for all its bytes.
 bool store_character(Field& f, const Key& key) {
   if (f.pos + key.size > f.size) return false;
   const uint64_t at = f.pos;
+  if (f.editing) fit_replacement(f, at, key.size);
   for (uint64_t i = 0; i < key.size; ++i) f.text[f.pos++] = static_cast<char>(key.bytes[i]);
   for (uint64_t i = f.pos; i < f.size && is_continuation(static_cast<uint8_t>(f.text[i])); ++i) f.text[i] = ' ';
   ++f.typed;

@@ -39,8 +39,10 @@ KEYS = [(b"\x1bOP", 1), (b"\x1b[11~", 1), (b"\x1b[[A", 1),
         (b"\x1b[F", 18), (b"\x1bOF", 18), (b"\x1b[4~", 18), (b"\x1b[8~", 18),
         (b"\x1b[2~", 20), (b"\x7f", 127), (b"\x08", 127), (b"\x1b", 27),
         (b"\r", 0), (b"\t", 22), (b"\n", 0), (b"\x1bOM", 0),
-        # Delete, Page Up and Ctrl-A do not end an entry field; nothing stored
-        (b"\x1b[3~\r", 0), (b"\x1b[5~\r", 0), (b"\x01\r", 0)]
+        # Delete, Page Up, Ctrl-A and keys held with Shift or Control do not
+        # end an entry field; nothing stored
+        (b"\x1b[3~\r", 0), (b"\x1b[5~\r", 0), (b"\x01\r", 0), (b"\x1b[1;2A\r", 0),
+        (b"\x1bO2P\r", 0), (b"\x1b[11^\r", 0)]
 # Alt with a key stores the key's character.
 ALT = (b"\x1bz", "z.", 13, 1)
 EXPECTED_KEYS = [("..", code, 0) for _, code in KEYS] + [ALT[1:], ("qq", 21, 2)]
