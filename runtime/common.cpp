@@ -157,7 +157,7 @@ void catch_signal(int sig, void (*handler)(int), unsigned long blocked) {
   sys::SigAction old{};
   sys::call4(sys::kRtSigaction, sig, 0, reinterpret_cast<long>(&old), kMaskBytes);
   if (reinterpret_cast<long>(old.handler) == sys::kSigIgnore) return;
-  set_action(sig, sys::SigAction{handler, sys::kSaRestorer, qw_signal_restorer, blocked});
+  set_action(sig, sys::SigAction{handler, sys::kSaRestorer | sys::kSaRestart, qw_signal_restorer, blocked});
 }
 
 void catch_ending_signals() {

@@ -75,7 +75,8 @@ void catch_ending_signals();
 
 // Other signals a module handles itself (the terminal's job control):
 // `handler` runs for `sig` with the signals of the mask `blocked` (bit
-// sig - 1) held back; a signal that is ignored stays ignored.
+// sig - 1) held back, and the system call it breaks into goes on after it;
+// a signal that is ignored stays ignored.
 void catch_signal(int sig, void (*handler)(int), unsigned long blocked);
 // Lets `sig` take its default action now, from its own handler too: the
 // process ends, or stops and goes on here when continued (the handler

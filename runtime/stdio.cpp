@@ -154,26 +154,12 @@ void write_all(const void* p, uint64_t n) {
   }
 }
 
-// Set by the job-control handlers when the program comes back to the
-// foreground with a field open: the field is drawn again.
-volatile bool g_redraw = false;
-void redraw_open_field();
-
-// A read or a wait that a signal broke off: a field that the program's
-// stop left behind is drawn again before going on.
-void after_interruption() {
-  if (!g_redraw) return;
-  g_redraw = false;
-  redraw_open_field();
-}
-
 long read_retrying(void* p, long n) {
   long rc;
-  for (;;) {
+  do {
     rc = sys::read(StdInHandle, p, n);
-    if (rc != sys::kEintr) return rc;
-    after_interruption();
-  }
+  } while (rc == sys::kEintr);
+  return rc;
 }
 
 bool read_settings(Termios& t) {
@@ -302,7 +288,9 @@ bool input_within(long ms) {
     short events, revents;
   } p = {static_cast<int>(StdInHandle), sys::kPollIn, 0};
   long rc;
-  while ((rc = sys::call3(sys::kPoll, reinterpret_cast<long>(&p), 1, ms)) == sys::kEintr) after_interruption();
+  do {
+    rc = sys::call3(sys::kPoll, reinterpret_cast<long>(&p), 1, ms);
+  } while (rc == sys::kEintr);
   return rc > 0 && p.revents != 0;
 }
 
@@ -620,6 +608,8 @@ void restore_if_raw() {
   sys::call3(sys::kIoctl, StdInHandle, sys::kTcsets, reinterpret_cast<long>(&g_found));
 }
 
+void redraw_open_field();
+
 bool in_foreground() {
   int group = 0;
   return sys::call3(sys::kIoctl, StdInHandle, sys::kTiocgpgrp, reinterpret_cast<long>(&group)) == 0 &&
@@ -634,7 +624,7 @@ void resume_after_stop() {
   apply_key_settings();
   g_raw = true;
   if (g_cursor_hidden) write_all(kHideCursor, sizeof kHideCursor - 1);
-  g_redraw = true;
+  redraw_open_field();
 }
 
 void on_continue(int) { resume_after_stop(); }
@@ -866,7 +856,8 @@ void draw_from(const Field& f, uint64_t from) {
 }
 
 // The field again, after the program was stopped and continued: an editing
-// field whole, an entry field as far as it was typed.
+// field whole, an entry field as far as it was typed (from the handler of
+// the continue signal: only system calls).
 void redraw_open_field() {
   const Field* f = g_field;
   if (f == nullptr || !f->drawn) return;
@@ -992,7 +983,6 @@ void accept_field(Word word, uint64_t start, uint64_t length, bool editing) {
   const bool terminal = code == kContinue && enter_key_mode();
   Field f = {word.text() + start - 1, length, row, col, terminal, editing, 0, 0};
   g_field = &f;
-  g_redraw = false;
   if (editing) draw_from(f, 0);
   while (code == kContinue) {
     const Key key = next_key(terminal);
