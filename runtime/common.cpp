@@ -121,7 +121,7 @@ void show_end_reports() {
 // ---------------------------------------------------------------------------
 // The signal path.
 
-constexpr int kEndingSignals[] = {sys::kSighup, sys::kSigint, sys::kSigpipe, sys::kSigterm};
+constexpr int kEndingSignals[] = {sys::kSighup, sys::kSigint, sys::kSigquit, sys::kSigpipe, sys::kSigterm};
 constexpr long kMaskBytes = 8;
 
 bool g_signals_caught = false;
@@ -138,10 +138,7 @@ void set_action(int sig, const sys::SigAction& a) {
 // Ends the process by `sig` with its default action: the caller sees the
 // signal, as if no handler had been there.
 [[noreturn]] void die_by(int sig) {
-  set_action(sig, sys::SigAction{});
-  const unsigned long bit = signal_bit(sig);
-  sys::call4(sys::kRtSigprocmask, sys::kSigUnblock, reinterpret_cast<long>(&bit), 0, kMaskBytes);
-  sys::call2(sys::kKill, sys::call0(sys::kGetpid), sig);
+  take_default_action(sig);
   sys::call1(sys::kExitGroup, 128 + sig);
   sys::exit(128 + sig);
 }
@@ -177,6 +174,20 @@ asm(".text\n"
     "  mov $" QW_STR(QW_NR_RT_SIGRETURN) ", %eax\n"
     "  syscall\n"
     ".size qw_signal_restorer, .-qw_signal_restorer\n");
+
+void take_default_action(int sig) {
+  set_action(sig, sys::SigAction{});
+  const unsigned long bit = signal_bit(sig);
+  sys::call4(sys::kRtSigprocmask, sys::kSigUnblock, reinterpret_cast<long>(&bit), 0, kMaskBytes);
+  sys::call2(sys::kKill, sys::call0(sys::kGetpid), sig);
+}
+
+void catch_signal(int sig, void (*handler)(int), unsigned long blocked) {
+  sys::SigAction old{};
+  sys::call4(sys::kRtSigaction, sig, 0, reinterpret_cast<long>(&old), kMaskBytes);
+  if (reinterpret_cast<long>(old.handler) == sys::kSigIgnore) return;
+  set_action(sig, sys::SigAction{handler, sys::kSaRestorer | sys::kSaRestart, qw_signal_restorer, blocked});
+}
 
 void catch_ending_signals() {
   if (g_signals_caught) return;
@@ -275,6 +286,7 @@ void end_program() {
   // writes that failed); otherwise a failed write ends it with status 1
   // and its message, as a fatal error would.
   hold_signals();
+  run_fatal_cleanup();  // the terminal as the program found it
   run_exit_flush(false);
   if (g_pending == 0 && g_end_report_count > 0) {
     show_end_reports();

@@ -55,7 +55,8 @@ void report_at_end(long negative_errno, const char* path);
 
 // A module that changes process-wide state which must not outlive the
 // program (the terminal's input mode) registers a routine here; the fatal
-// exit and the signal path run it once before printing.  nullptr clears it.
+// exit and the signal path run it once before printing, the program end
+// before exiting.  nullptr clears it.
 void set_fatal_cleanup(void (*cleanup)());
 
 // A module that holds data the kernel has not seen yet (write-behind files)
@@ -64,7 +65,7 @@ void set_fatal_cleanup(void (*cleanup)());
 // write goes to report_at_end in every case.  nullptr clears it.
 void set_exit_flush(void (*flush)(bool quietly));
 
-// The signal path: one handler for SIGINT, SIGTERM, SIGHUP and SIGPIPE runs
+// The signal path: one handler for SIGINT, SIGQUIT, SIGTERM, SIGHUP and SIGPIPE runs
 // the exit flush and the fatal cleanup, resets the colour on a terminal and
 // ends the program by the same signal with its default action, so that the
 // caller sees the usual status (128 + the signal's number).  A signal that
@@ -73,6 +74,16 @@ void set_exit_flush(void (*flush)(bool quietly));
 // program.  Installed once, by set_fatal_cleanup and set_exit_flush (with a
 // routine) and by the first file opened for writing.
 void catch_ending_signals();
+
+// Other signals a module handles itself (the terminal's job control):
+// `handler` runs for `sig` with the signals of the mask `blocked` (bit
+// sig - 1) held back, and the system call it breaks into goes on after it;
+// a signal that is ignored stays ignored.
+void catch_signal(int sig, void (*handler)(int), unsigned long blocked);
+// Lets `sig` take its default action now, from its own handler too: the
+// process ends, or stops and goes on here when continued (the handler
+// must catch the signal again then).
+void take_default_action(int sig);
 
 // Between hold_signals() and release_signals() an ending signal waits
 // (nests): code that changes what the signal path reads (a write-behind

@@ -20,7 +20,7 @@ constexpr long kRead = 0, kWrite = 1, kOpen = 2, kClose = 3, kStat = 4, kFstat =
                kSetsockopt = 54, kFork = 57, kExecve = 59, kExit = 60, kWait4 = 61,
                kKill = 62, kFcntl = 72, kFtruncate = 77, kGetcwd = 79, kChdir = 80,
                kRename = 82, kMkdir = 83, kRmdir = 84, kUnlink = 87, kReadlink = 89,
-               kFchmod = 91, kGettimeofday = 96, kTime = 201, kGetdents64 = 217, kClockGettime = 228,
+               kFchmod = 91, kGettimeofday = 96, kGetpgrp = 111, kTime = 201, kGetdents64 = 217, kClockGettime = 228,
                kExitGroup = 231, kEpollWait = 232, kEpollCtl = 233, kOpenat = 257,
                kAccept4 = 288, kEpollCreate1 = 291, kPipe2 = 293, kGetrandom = 318,
                kOpenat2 = 437;
@@ -54,7 +54,8 @@ constexpr short kFRdlck = 0, kFWrlck = 1, kFUnlck = 2;
 
 // Signals, and the kernel's sigaction record (handler, flags, restorer,
 // one 64-bit mask).
-constexpr int kSighup = 1, kSigint = 2, kSigpipe = 13, kSigterm = 15, kSigxfsz = 25;
+constexpr int kSighup = 1, kSigint = 2, kSigquit = 3, kSigpipe = 13, kSigterm = 15, kSigcont = 18,
+              kSigtstp = 20, kSigttin = 21, kSigttou = 22, kSigxfsz = 25;
 constexpr unsigned long kSaRestart = 0x10000000, kSaNodefer = 0x40000000,
                         kSaRestorer = 0x04000000;
 constexpr long kSigIgnore = 1, kSigUnblock = 1;
@@ -82,8 +83,8 @@ constexpr long kGrndNonblock = 1;
 constexpr short kPollIn = 1, kPollOut = 4;
 
 // Terminal settings (ioctl) and the termios fields the runtime touches.
-constexpr long kTcgets = 0x5401, kTcsets = 0x5402;
-constexpr unsigned kIcanon = 0x2, kEcho = 0x8;
+constexpr long kTcgets = 0x5401, kTcsets = 0x5402, kTiocgpgrp = 0x540f;
+constexpr unsigned kIcanon = 0x2, kEcho = 0x8, kIcrnl = 0x100;
 constexpr int kVtime = 5, kVmin = 6;
 
 inline long call0(long n) {

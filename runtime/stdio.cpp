@@ -100,7 +100,7 @@ asm(R"(
   QW_SEQ v_Blink, "\033[5m"
   QW_SEQ v_Reverse, "\033[7m"
   QW_SEQ v_Hidden, "\033[8m"
-  QW_SEQ v_ResetBold, "\033[21m"
+  QW_SEQ v_ResetBold, "\033[22m"
   QW_SEQ v_ResetDim, "\033[22m"
   QW_SEQ v_ResetUnderlined, "\033[24m"
   QW_SEQ v_ResetBlink, "\033[25m"
@@ -183,19 +183,20 @@ bool read_settings(Termios& t) {
   return sys::call3(sys::kIoctl, StdInHandle, sys::kTcgets, reinterpret_cast<long>(&t)) == 0;
 }
 
-bool is_terminal() {
+bool output_is_terminal() {
   Termios t;
-  return read_settings(t);
+  return sys::call3(sys::kIoctl, StdOutHandle, sys::kTcgets, reinterpret_cast<long>(&t)) == 0;
 }
 
 // ---------------------------------------------------------------------------
-// Cursor positions: two digits each, three from 100 up, at most 999.
+// Cursor positions: 0 to 999; two digits each, three from 100 up.
 
 constexpr int64_t kLastPosition = 999;
 
+int64_t screen_position(int64_t v) { return v < 0 ? 0 : v > kLastPosition ? kLastPosition : v; }
+
 char* put_position(int64_t v, char* out) {
-  if (v < 0) v = 0;
-  if (v > kLastPosition) v = kLastPosition;
+  v = screen_position(v);
   if (v >= 100) *out++ = static_cast<char>('0' + v / 100);
   *out++ = static_cast<char>('0' + (v / 10) % 10);
   *out++ = static_cast<char>('0' + v % 10);
@@ -219,6 +220,52 @@ void move_to(int64_t row, int64_t col) {
   write_all(seq, position_sequence(row, col, seq));
 }
 
+// Row9 and Col9 as positions on the screen: a value beyond is replaced by
+// the position used.
+void take_position(int64_t& row, int64_t& col) {
+  Number r(Row9), c(Col9);
+  row = screen_position(r.value());
+  col = screen_position(c.value());
+  r.set_value(row);
+  c.set_value(col);
+}
+
+// ---------------------------------------------------------------------------
+// What the program changed on the screen that must not outlive it: the
+// cursor hidden, colours and attributes set through the display words.
+
+volatile bool g_cursor_hidden = false;
+volatile bool g_attributes_set = false;
+
+void note_display_word(const void* item) {
+  const uint8_t* p = static_cast<const uint8_t*>(item);
+  if (p == v_HideCursor) {
+    g_cursor_hidden = true;
+  } else if (p == v_ShowCursor) {
+    g_cursor_hidden = false;
+  } else if (p == v_ClearScreen || p == v_ResetAll) {
+    g_attributes_set = false;
+    if (p == v_ClearScreen) g_cursor_hidden = false;  // the terminal's reset shows it
+  } else if (p >= v_DefaultFG && p <= v_ResetHidden) {
+    g_attributes_set = true;
+  } else {
+    return;
+  }
+  if (g_cursor_hidden || g_attributes_set) set_fatal_cleanup(restore_terminal);
+}
+
+constexpr char kShowCursor[] = "\033[?25h";
+constexpr char kHideCursor[] = "\033[?25l";
+constexpr char kResetAttributes[] = "\033[0m";
+
+// Shows the cursor and resets the attributes the program changed (only
+// system calls: the signal path runs this).
+void put_screen_back() {
+  if (!(g_cursor_hidden || g_attributes_set) || !output_is_terminal()) return;
+  if (g_attributes_set) write_all(kResetAttributes, sizeof kResetAttributes - 1);
+  if (g_cursor_hidden) write_all(kShowCursor, sizeof kShowCursor - 1);
+}
+
 // ---------------------------------------------------------------------------
 // Bytes read from standard input and not taken yet: keys typed ahead or
 // pasted, and the first part of an escape sequence, wait here for the next
@@ -227,6 +274,9 @@ void move_to(int64_t row, int64_t col) {
 constexpr long kPendingSize = 4096;
 uint8_t g_pending[kPendingSize];
 long g_head = 0, g_tail = 0;
+// The last key was a carriage return alone: a line feed that comes next is
+// the rest of the same Enter.
+bool g_after_return = false;
 
 long pending_count() { return g_tail - g_head; }
 const uint8_t* pending_bytes() { return g_pending + g_head; }
@@ -236,13 +286,29 @@ void drop_pending(long n) {
   if (g_head == g_tail) g_head = g_tail = 0;
 }
 
+// Puts bytes taken back in front of what is pending.
+void put_back(const uint8_t* b, long n) {
+  if (g_head < n) {
+    const long count = pending_count();
+    for (long i = count; i-- > 0;) g_pending[n + i] = g_pending[g_head + i];
+    g_head = n;
+    g_tail = n + count;
+  }
+  g_head -= n;
+  for (long i = 0; i < n; ++i) g_pending[g_head + i] = b[i];
+}
+
 // True when standard input has something to read within `ms` milliseconds.
 bool input_within(long ms) {
   struct {
     int fd;
     short events, revents;
   } p = {static_cast<int>(StdInHandle), sys::kPollIn, 0};
-  return sys::call3(sys::kPoll, reinterpret_cast<long>(&p), 1, ms) > 0 && p.revents != 0;
+  long rc;
+  do {
+    rc = sys::call3(sys::kPoll, reinterpret_cast<long>(&p), 1, ms);
+  } while (rc == sys::kEintr);
+  return rc > 0 && p.revents != 0;
 }
 
 // Reads more input behind what is pending, waiting at most `wait_ms`
@@ -266,15 +332,28 @@ bool read_more(bool terminal, long wait_ms) {
   return true;
 }
 
+// At least one byte pending, waiting for it; the line feed of an Enter
+// that came as carriage return and line feed in two parts is dropped.
+bool have_input(bool terminal) {
+  for (;;) {
+    if (pending_count() == 0 && !read_more(terminal, -1)) return false;
+    if (!g_after_return) return true;
+    g_after_return = false;
+    if (pending_bytes()[0] != '\n') return true;
+    drop_pending(1);
+  }
+}
+
 // One byte of line input: a pending one first, then standard input.
 bool take_byte(uint8_t& c) {
-  if (pending_count() == 0 && !read_more(false, -1)) return false;
+  if (!have_input(false)) return false;
   c = pending_bytes()[0];
   drop_pending(1);
   return true;
 }
 
 }  // namespace
+
 
 void get_stdio_handles() {
   StdInHandle = 0;
@@ -317,6 +396,7 @@ void display(void* item, uint64_t start, uint64_t length) {
     }
     return;
   }
+  note_display_word(item);
   validate_source(item, start, length);
   if (length == 0) return;
   write_all(it.data() + start - 1, length);
@@ -325,8 +405,8 @@ void display(void* item, uint64_t start, uint64_t length) {
 // The sequence is built in v_Cursor itself, and RowX/ColX get the digits,
 // so that a program may show any of them again.
 void cursor() {
-  const int64_t row = Number(Row9).value();
-  const int64_t col = Number(Col9).value();
+  int64_t row, col;
+  take_position(row, col);
   Word seq(v_Cursor);
   seq.set_length(position_sequence(row, col, seq.text()));
   Word row_text(RowX), col_text(ColX);
@@ -338,13 +418,18 @@ void cursor() {
 // ---------------------------------------------------------------------------
 // Keys.  Every key that is not a character, as xterm, the Linux console,
 // tmux, screen, rxvt and VT220 terminals send it.  Sequences of no key here
-// (Page Up, keys with Shift or Control ...) are read whole and ignored.
+// (Page Up, keys with Shift or Control ...) are read whole and ignored.  A
+// character of several bytes (UTF-8) is one key.
 
 namespace {
 
 // A key read from the keyboard: a code of KeyCode, a character (kCharacter,
 // or kAlt with the key's character), or one of these.
-enum : int64_t { kCharacter = -2, kIgnored = -3, kNoMoreInput = -4, kDelete = -5 };
+enum : int64_t {
+  kCharacter = -2, kIgnored = -3, kNoMoreInput = -4, kDelete = -5,
+  kEraseLine = -6,  // Ctrl-U
+  kEndOfText = -7,  // Ctrl-D
+};
 
 struct KeySequence {
   const char* bytes;
@@ -377,7 +462,8 @@ constexpr KeySequence kKeySequences[] = {
 
 struct Key {
   int64_t code;
-  uint8_t ch;
+  uint8_t bytes[4];  // a character's bytes
+  uint8_t size;
 };
 
 int64_t sequence_code(const uint8_t* b, long n) {
@@ -389,38 +475,72 @@ int64_t sequence_code(const uint8_t* b, long n) {
   return kIgnored;
 }
 
+bool is_final_letter(uint8_t c) { return c >= 0x40 && c <= 0x7e; }
+
 // The length of the escape sequence at b[0..n), or 0 while it may go on.
 // `complete`: no more bytes will come, so what is there is the whole key.
 long escape_length(const uint8_t* b, long n, bool complete) {
   constexpr long kLongest = 16;  // longer: not a key, dropped
   if (n < 2) return complete ? 1 : 0;
   if (b[1] == 'O' || (b[1] == '[' && n > 2 && b[2] == '[')) {
-    // SS3 and the Linux console's F1-F5: one letter ends them.
-    const long whole = b[1] == 'O' ? 3 : 4;
-    if (n >= whole) return whole;
-    return complete ? n : 0;
+    // SS3 and the Linux console's F1-F5: one letter ends them, after the
+    // digits of a modifier (ESC O 2 P is Shift-F1).
+    long i = b[1] == 'O' ? 2 : 3;
+    while (i < n && i < kLongest && b[i] >= '0' && b[i] <= ';') ++i;
+    if (i < n) return is_final_letter(b[i]) ? i + 1 : 2;  // else Alt with the letter
+    return complete ? (n > 2 ? n : 2) : 0;
   }
   if (b[1] != '[') return 2;
   long i = 2;
-  while (i < n && i < kLongest && b[i] >= 0x20 && b[i] <= 0x3f) ++i;  // parameters
-  if (i < n && b[i] >= 0x40 && b[i] <= 0x7e) return i + 1;              // the final byte
-  if (i < n) return i;  // broken off by another key, or too long
+  while (i < n && i < kLongest && b[i] >= 0x30 && b[i] <= 0x3f) ++i;  // parameters
+  // The final byte; rxvt ends keys held with Shift or Control with $, ^ or @.
+  if (i < n && b[i] >= 0x20 && b[i] <= 0x7e) return i + 1;
+  if (i < n) return i;  // broken off by another key
   return complete ? n : 0;
+}
+
+// Bytes of a UTF-8 character that starts with `lead`; 0 for a byte that
+// cannot start one.
+long utf8_size(uint8_t lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xc2 && lead <= 0xdf) return 2;
+  if (lead >= 0xe0 && lead <= 0xef) return 3;
+  if (lead >= 0xf0 && lead <= 0xf4) return 4;
+  return 0;
+}
+
+bool is_continuation(uint8_t c) { return (c & 0xc0) == 0x80; }
+
+// A character of several bytes; one broken off or a stray byte is ignored.
+long decode_utf8(const uint8_t* b, long n, bool complete, Key& key) {
+  const long size = utf8_size(b[0]);
+  key.code = kIgnored;
+  if (size == 0) return 1;
+  for (long i = 1; i < size; ++i) {
+    if (i == n) return complete ? n : 0;
+    if (!is_continuation(b[i])) return i;
+  }
+  if (b[0] == 0xc2 && b[1] < 0xa0) return size;  // a control character of the upper half
+  key.code = kCharacter;
+  for (long i = 0; i < size; ++i) key.bytes[i] = b[i];
+  key.size = static_cast<uint8_t>(size);
+  return size;
 }
 
 // Decodes the key at the front of b[0..n); its length in bytes, or 0 when
 // more bytes are needed to tell.
 long decode_key(const uint8_t* b, long n, bool complete, Key& key) {
   if (n <= 0) return 0;
-  key = {kCharacter, b[0]};
   const uint8_t c = b[0];
+  key = {kCharacter, {c, 0, 0, 0}, 1};
+  if (c >= 0x80) return decode_utf8(b, n, complete, key);
   if (c == kEsc) {
     const long len = escape_length(b, n, complete);
     if (len == 0) return 0;
     if (len == 1) {
       key.code = kEscape;
-    } else if (len == 2 && b[1] >= ' ' && b[1] != 127) {
-      key = {kAlt, b[1]};  // Alt with a key, or escape typed just before it
+    } else if (len == 2 && b[1] >= ' ' && b[1] < 127) {
+      key = {kAlt, {b[1], 0, 0, 0}, 1};  // Alt with a key, or escape typed just before it
     } else if (len == 2) {
       key.code = kEscape;  // escape, then a key of its own
       return 1;
@@ -438,20 +558,35 @@ long decode_key(const uint8_t* b, long n, bool complete, Key& key) {
   if (c == '\n') key.code = kEnter;
   else if (c == '\t') key.code = kTab;
   else if (c == 127 || c == 8) key.code = kBackspace;
+  else if (c == 21) key.code = kEraseLine;
+  else if (c == 4) key.code = kEndOfText;
   else if (c < ' ') key.code = kIgnored;  // other control characters
   return 1;
 }
 
-// How long the rest of a key's sequence may take to arrive.
+// How long the rest of a key may take to arrive: the Escape key alone is
+// told from a sequence by a short pause; a sequence already begun, or a
+// character of several bytes, is waited for longer.
 constexpr long kSequenceWaitMs = 100;
+constexpr long kSequenceRestMs = 500;
+
+long rest_wait(const uint8_t* b, long n) {
+  return n >= 2 && b[0] == kEsc && (b[1] == '[' || b[1] == 'O') ? kSequenceRestMs : kSequenceWaitMs;
+}
 
 Key next_key(bool terminal) {
   for (;;) {
+    if (!have_input(terminal)) return {kNoMoreInput, {}, 0};
     Key key;
     long used = decode_key(pending_bytes(), pending_count(), false, key);
+    if (used == 0 && terminal && pending_count() == 1 && pending_bytes()[0] == '\r') {
+      // Enter at once; a line feed that follows it is part of it.
+      g_after_return = true;
+      key.code = kEnter;
+      used = 1;
+    }
     if (used == 0) {
-      if (read_more(terminal, pending_count() == 0 ? -1 : kSequenceWaitMs)) continue;
-      if (pending_count() == 0) return {kNoMoreInput, 0};
+      if (read_more(terminal, rest_wait(pending_bytes(), pending_count()))) continue;
       used = decode_key(pending_bytes(), pending_count(), true, key);
     }
     drop_pending(used);
@@ -459,34 +594,105 @@ Key next_key(bool terminal) {
   }
 }
 
-// Keys typed ahead during a field were not echoed; a line read from the
-// terminal shows the characters of its start before the person types the
-// rest.
-void show_typed_ahead() {
-  const uint8_t* b = pending_bytes();
-  const long n = pending_count();
-  Key key;
-  for (long i = 0; i < n;) {
-    i += decode_key(b + i, n - i, true, key);
-    if (key.code == kEnter) {
-      write_all(LF, 1);
-      return;
-    }
-    if (key.code == kCharacter) write_all(&key.ch, 1);
-  }
+// ---------------------------------------------------------------------------
+// Key mode: the terminal delivers every key as it is typed, without echo
+// and with carriage return as typed, from the first field on until a line
+// is read or the program ends, so that keys typed while the program works
+// between fields are neither shown nor edited by the terminal.  Stopped
+// (Ctrl-Z), the program leaves the terminal as it found it and takes key
+// mode up again when it is continued in the foreground.
+
+Termios g_found;                      // the settings found when key mode began
+volatile bool g_raw = false;          // key mode is on
+volatile bool g_resume_keys = false;  // stopped in key mode
+bool g_job_control = false;           // the stop and continue signals are caught
+
+constexpr unsigned long kJobSignals = 1UL << (sys::kSigtstp - 1) | 1UL << (sys::kSigttin - 1) |
+                                      1UL << (sys::kSigttou - 1);
+
+void apply_key_settings() {
+  Termios keys = g_found;
+  keys.c_lflag &= ~(sys::kIcanon | sys::kEcho);
+  keys.c_iflag &= ~sys::kIcrnl;
+  keys.c_cc[sys::kVmin] = 1;
+  keys.c_cc[sys::kVtime] = 0;
+  sys::call3(sys::kIoctl, StdInHandle, sys::kTcsets, reinterpret_cast<long>(&keys));
 }
 
-}  // namespace
+void restore_if_raw() {
+  if (!g_raw) return;
+  g_raw = false;
+  sys::call3(sys::kIoctl, StdInHandle, sys::kTcsets, reinterpret_cast<long>(&g_found));
+}
 
-void accept_line(void* item) {
-  Number rc = return_code();
-  rc.set_value(0);
-  if (pending_count() > 0 && is_terminal()) show_typed_ahead();
-  // One line, read up to its line feed so that lines that follow it stay
-  // in standard input for the next request; the part of a line beyond the
-  // buffer is read and dropped.
-  long n = 0;
-  bool ended = false, any = false;
+void redraw_open_field();
+
+bool in_foreground() {
+  int group = 0;
+  return sys::call3(sys::kIoctl, StdInHandle, sys::kTiocgpgrp, reinterpret_cast<long>(&group)) == 0 &&
+         group == sys::call0(sys::kGetpgrp);
+}
+
+// Continued after a stop, in the foreground: key mode, the hidden cursor
+// and the open field come back.
+void resume_after_stop() {
+  if (!g_resume_keys || !in_foreground()) return;
+  g_resume_keys = false;
+  apply_key_settings();
+  g_raw = true;
+  if (g_cursor_hidden) write_all(kHideCursor, sizeof kHideCursor - 1);
+  redraw_open_field();
+}
+
+void on_continue(int) { resume_after_stop(); }
+
+// Ctrl-Z, or a read or a change of the terminal from the background: the
+// terminal as it was found, then the stop.
+void on_stop(int sig) {
+  if (g_raw) {
+    restore_if_raw();
+    g_resume_keys = true;
+  }
+  if (g_cursor_hidden && output_is_terminal()) write_all(kShowCursor, sizeof kShowCursor - 1);
+  take_default_action(sig);
+  catch_signal(sig, on_stop, kJobSignals);
+  resume_after_stop();
+}
+
+void catch_job_control() {
+  if (g_job_control) return;
+  g_job_control = true;
+  constexpr int kStops[] = {sys::kSigtstp, sys::kSigttin, sys::kSigttou};
+  for (int sig : kStops) catch_signal(sig, on_stop, kJobSignals);
+  catch_signal(sys::kSigcont, on_continue, 0);
+}
+
+bool enter_key_mode() {
+  if (!g_raw) {
+    if (!read_settings(g_found)) return false;
+    catch_job_control();
+    set_fatal_cleanup(restore_terminal);
+    g_raw = true;
+  }
+  apply_key_settings();  // again for each field: a program it ran may have changed them
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Line input.
+
+// A line read into g_line: its length, and the status it leaves.
+struct Line {
+  long length;
+  int64_t code;  // 0, kEscape, or kEndOfInput
+};
+
+// Reads the line up to its line feed, so that lines that follow it stay in
+// standard input for the next request; the part of a line beyond the
+// buffer is read and dropped.
+Line read_line() {
+  Line line = {0, 0};
+  bool any = false, ended = false;
   uint8_t c;
   while (take_byte(c)) {
     any = true;
@@ -494,18 +700,69 @@ void accept_line(void* item) {
       ended = true;
       break;
     }
-    if (n < kLineBufferSize) g_line[n++] = c;
+    if (line.length < kLineBufferSize) g_line[line.length++] = c;
   }
-  if (!any) {
-    rc.set_value(kEndOfInput);
+  if (ended && line.length > 0 && line.length < kLineBufferSize && g_line[line.length - 1] == '\r') --line.length;
+  if (!any) line.code = kEndOfInput;
+  else if (line.length > 0 && g_line[0] == kEsc) line.code = kEscape;
+  return line;
+}
+
+// A line on a terminal with keys typed ahead: the runtime edits it in key
+// mode, showing what was typed ahead as if typed now.  Backspace removes
+// the last character, Ctrl-U the whole line, Enter ends it, Escape ends it
+// with its code; Ctrl-D on an empty line is the end of the input.
+Line edit_line() {
+  static constexpr char kRubOut[] = "\b \b";
+  Line line = {0, 0};
+  for (;;) {
+    const Key key = next_key(true);
+    switch (key.code) {
+      case kCharacter:
+        if (line.length + key.size > kLineBufferSize) break;
+        for (int i = 0; i < key.size; ++i) g_line[line.length++] = key.bytes[i];
+        write_all(key.bytes, key.size);
+        break;
+      case kBackspace: case kEraseLine:
+        while (line.length > 0) {
+          do --line.length;
+          while (line.length > 0 && is_continuation(g_line[line.length]));
+          write_all(kRubOut, sizeof kRubOut - 1);
+          if (key.code == kBackspace) break;
+        }
+        break;
+      case kEnter: case kEscape:
+        write_all("\n", 1);
+        if (key.code == kEscape) line.code = kEscape;
+        return line;
+      case kEndOfText: case kNoMoreInput:
+        if (line.length > 0 && key.code == kEndOfText) break;
+        if (line.length == 0) line.code = kEndOfInput;
+        return line;
+      default:
+        break;  // keys that are not part of a line
+    }
+  }
+}
+
+}  // namespace
+
+void accept_line(void* item, uint64_t start, uint64_t length) {
+  Number rc = return_code();
+  rc.set_value(0);
+  Line line;
+  if (pending_count() > 0 && enter_key_mode()) {
+    line = edit_line();
+  } else {
+    restore_if_raw();
+    line = read_line();
+  }
+  restore_if_raw();
+  if (line.code != 0) {
+    rc.set_value(line.code);
     return;
   }
-  if (n > 0 && g_line[0] == kEsc) {
-    rc.set_value(kEscape);
-    return;
-  }
-  uint64_t text_length = static_cast<uint64_t>(n);
-  if (ended && n < kLineBufferSize && text_length > 0 && g_line[text_length - 1] == '\r') --text_length;
+  const uint64_t text_length = static_cast<uint64_t>(line.length);
   if (text_length == 0) return;  // an empty line leaves the item alone
   Item it(item);
   if (it.is_number()) {
@@ -515,40 +772,23 @@ void accept_line(void* item) {
     return;
   }
   Word w(item);
-  const uint64_t size = w.length();
-  for (uint64_t i = 0; i < size; ++i) w.text()[i] = i < text_length ? g_line[i] : ' ';
+  if (start == 0) {
+    start = 1;
+    length = w.length();
+  } else {
+    validate_source(item, start, length);
+  }
+  char* out = w.text() + start - 1;
+  for (uint64_t i = 0; i < length; ++i) out[i] = i < text_length ? static_cast<char>(g_line[i]) : ' ';
 }
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// Key mode: the terminal delivers every key as it is typed, without echo,
-// for as long as a field is open.
-
-Termios c_buffer;           // the settings field input found
-volatile bool g_raw = false;  // field input has changed them
-
-bool enter_key_mode() {
-  if (!read_settings(c_buffer)) return false;
-  Termios keys = c_buffer;
-  keys.c_lflag &= ~(sys::kIcanon | sys::kEcho);
-  keys.c_cc[sys::kVmin] = 1;
-  keys.c_cc[sys::kVtime] = 0;
-  g_raw = true;
-  set_fatal_cleanup(restore_if_raw);
-  sys::call3(sys::kIoctl, StdInHandle, sys::kTcsets, reinterpret_cast<long>(&keys));
-  return true;
-}
-
-void leave_key_mode() {
-  restore_if_raw();
-  set_fatal_cleanup(nullptr);
-}
-
-// ---------------------------------------------------------------------------
-// The field and its place on the screen.  `pos` counts from 0; the
-// terminal's cursor is kept at it.  Keys that come from a pipe or a file
-// draw nothing, as they were never echoed.
+// The field and its place on the screen.  `pos` counts bytes from 0; the
+// screen shows characters, one column each, and the terminal's cursor is
+// kept at pos.  Keys that come from a pipe or a file draw nothing, as they
+// were never echoed.
 
 constexpr int64_t kContinue = -1;
 
@@ -556,59 +796,151 @@ struct Field {
   char* text;
   uint64_t size;
   int64_t row, col;
-  bool drawn;
+  bool drawn, editing;
   uint64_t pos;
   int64_t typed;
 };
 
-void place_cursor(const Field& f) {
-  if (f.drawn) move_to(f.row, f.col + static_cast<int64_t>(f.pos));
+Field* volatile g_field = nullptr;  // the field open now, to draw it again
+
+// The bytes of the character at `at`: a whole UTF-8 character, or 1.
+uint64_t char_size(const Field& f, uint64_t at) {
+  const uint64_t n = static_cast<uint64_t>(utf8_size(static_cast<uint8_t>(f.text[at])));
+  if (n < 2 || at + n > f.size) return 1;
+  for (uint64_t i = 1; i < n; ++i)
+    if (!is_continuation(static_cast<uint8_t>(f.text[at + i]))) return 1;
+  return n;
 }
 
-// Draws the field from position `from` to its end; control characters show
-// as blanks.
-void draw_from(const Field& f, uint64_t from) {
-  if (!f.drawn) return;
-  move_to(f.row, f.col + static_cast<int64_t>(from));
+// The characters before position `pos`: the column it is drawn in.
+int64_t columns_to(const Field& f, uint64_t pos) {
+  int64_t columns = 0;
+  for (uint64_t i = 0; i < pos; i += char_size(f, i)) ++columns;
+  return columns;
+}
+
+// Where the character before `pos` starts.
+uint64_t char_before(const Field& f, uint64_t pos) {
+  uint64_t start = 0;
+  for (uint64_t i = 0; i < pos; i += char_size(f, i)) start = i;
+  return start;
+}
+
+void place_cursor(const Field& f) {
+  if (f.drawn) move_to(f.row, f.col + columns_to(f, f.pos));
+}
+
+// Draws the characters from position `from` up to `to`, control characters
+// and bytes that are no character as blanks, and `pad` blanks after them.
+// The number of columns drawn.
+int64_t draw_range(const Field& f, uint64_t from, uint64_t to, int64_t pad) {
   char chunk[128];
   uint64_t n = 0;
-  for (uint64_t i = from; i < f.size; ++i) {
+  int64_t columns = 0;
+  auto flush_if_full = [&](uint64_t room) {
+    if (n + room <= sizeof chunk) return;
+    write_all(chunk, n);
+    n = 0;
+  };
+  for (uint64_t i = from; i < to; ++columns) {
+    const uint64_t k = char_size(f, i);
+    flush_if_full(k);
     const uint8_t c = static_cast<uint8_t>(f.text[i]);
-    chunk[n++] = c < ' ' || c == 127 ? ' ' : static_cast<char>(c);
-    if (n == sizeof chunk) {
-      write_all(chunk, n);
-      n = 0;
+    if (k > 1) {
+      for (uint64_t j = 0; j < k; ++j) chunk[n++] = f.text[i + j];
+    } else {
+      chunk[n++] = c < ' ' || c >= 127 ? ' ' : static_cast<char>(c);
     }
+    i += k;
+  }
+  for (int64_t i = 0; i < pad; ++i) {
+    flush_if_full(1);
+    chunk[n++] = ' ';
   }
   write_all(chunk, n);
+  return columns;
+}
+
+// Draws the field from position `from` to its end.  A field with
+// characters of several bytes takes fewer columns than its length: blanks
+// fill the rest of its columns.
+void draw_from(const Field& f, uint64_t from) {
+  if (!f.drawn) return;
+  const int64_t at = columns_to(f, from);
+  move_to(f.row, f.col + at);
+  draw_range(f, from, f.size, static_cast<int64_t>(f.size) - columns_to(f, f.size));
   place_cursor(f);
 }
 
-// A character goes where the cursor is, replacing what was there.
-void store_character(Field& f, uint8_t c) {
-  f.text[f.pos++] = static_cast<char>(c);
-  ++f.typed;
-  if (f.drawn) write_all(&c, 1);
+// The field again, after the program was stopped and continued: an editing
+// field whole, an entry field as far as it was typed (from the handler of
+// the continue signal: only system calls).
+void redraw_open_field() {
+  const Field* f = g_field;
+  if (f == nullptr || !f->drawn) return;
+  if (f->editing) return draw_from(*f, 0);
+  move_to(f->row, f->col);
+  draw_range(*f, 0, f->pos, 0);
+  place_cursor(*f);
 }
 
-// The character at `at` goes; the rest moves up and a blank comes in last.
+// In an editing field a character replaces the one at the cursor whole:
+// what follows moves on to make room for a longer one (when only blanks
+// fall off the end; otherwise the new one covers what follows) or closes
+// up behind a shorter one.
+void fit_replacement(Field& f, uint64_t at, uint64_t need) {
+  const uint64_t old = char_size(f, at);
+  if (need > old) {
+    const uint64_t grow = need - old;
+    for (uint64_t i = f.size - grow; i < f.size; ++i)
+      if (f.text[i] != ' ') return;
+    for (uint64_t i = f.size; i-- > at + need;) f.text[i] = f.text[i - grow];
+  } else if (need < old) {
+    const uint64_t shrink = old - need;
+    for (uint64_t i = at + need; i + shrink < f.size; ++i) f.text[i] = f.text[i + shrink];
+    for (uint64_t i = f.size - shrink; i < f.size; ++i) f.text[i] = ' ';
+  }
+}
+
+// A character goes where the cursor is, replacing what was there; what is
+// left of a character it covers in part becomes blanks.  False when the
+// field has no room for all its bytes.
+bool store_character(Field& f, const Key& key) {
+  if (f.pos + key.size > f.size) return false;
+  const uint64_t at = f.pos;
+  if (f.editing) fit_replacement(f, at, key.size);
+  for (uint64_t i = 0; i < key.size; ++i) f.text[f.pos++] = static_cast<char>(key.bytes[i]);
+  for (uint64_t i = f.pos; i < f.size && is_continuation(static_cast<uint8_t>(f.text[i])); ++i) f.text[i] = ' ';
+  ++f.typed;
+  if (f.drawn && f.editing) draw_from(f, at);
+  else if (f.drawn) write_all(key.bytes, key.size);
+  return true;
+}
+
+// The character at `at` goes; the rest moves up and blanks come in last.
 void remove_at(Field& f, uint64_t at) {
-  for (uint64_t i = at; i + 1 < f.size; ++i) f.text[i] = f.text[i + 1];
-  f.text[f.size - 1] = ' ';
+  const uint64_t k = char_size(f, at);
+  for (uint64_t i = at; i + k < f.size; ++i) f.text[i] = f.text[i + k];
+  for (uint64_t i = f.size - k; i < f.size; ++i) f.text[i] = ' ';
+  f.pos = at;
   draw_from(f, at);
 }
 
 // Entry: characters are stored from the first position on; every key that
-// is not a character ends the field (Delete is ignored).
+// is not a character ends the field (Delete is ignored).  A character with
+// no room for all its bytes ends the field as full and stays for the next.
 int64_t entry_key(Field& f, Key key) {
   switch (key.code) {
     case kCharacter:
-      store_character(f, key.ch);
+      if (!store_character(f, key)) {
+        put_back(key.bytes, key.size);
+        return kFieldFull;
+      }
       return f.pos >= f.size ? int64_t{kFieldFull} : kContinue;
     case kAlt:
-      if (f.pos < f.size) store_character(f, key.ch);
+      if (f.pos < f.size) store_character(f, key);
       return kAlt;
-    case kDelete:
+    case kDelete: case kEraseLine: case kEndOfText:
       return kContinue;
     case kNoMoreInput:
       return kEscape;  // nothing more can be typed
@@ -623,25 +955,25 @@ int64_t editing_key(Field& f, Key key) {
   switch (key.code) {
     case kLeft:
       if (f.pos == 0) return kLeft;
-      --f.pos;
+      f.pos = char_before(f, f.pos);
       break;
-    case kRight:
-      if (f.pos + 1 >= f.size) return kRight;
-      ++f.pos;
+    case kRight: {
+      const uint64_t next = f.pos + char_size(f, f.pos);
+      if (next >= f.size) return kRight;
+      f.pos = next;
       break;
+    }
     case kHome:
       f.pos = 0;
       break;
     case kEnd: {
       uint64_t end = f.size;
       while (end > 0 && f.text[end - 1] == ' ') --end;
-      f.pos = end < f.size ? end : f.size - 1;
+      f.pos = end < f.size ? end : char_before(f, f.size);
       break;
     }
     case kBackspace:
-      if (f.pos == 0) return kContinue;
-      --f.pos;
-      remove_at(f, f.pos);
+      if (f.pos > 0) remove_at(f, char_before(f, f.pos));
       return kContinue;
     case kDelete:
       remove_at(f, f.pos);
@@ -655,22 +987,25 @@ int64_t editing_key(Field& f, Key key) {
 
 }  // namespace
 
-void restore_if_raw() {
-  if (!g_raw) return;
-  g_raw = false;
-  sys::call3(sys::kIoctl, StdInHandle, sys::kTcsets, reinterpret_cast<long>(&c_buffer));
+void restore_terminal() {
+  g_resume_keys = false;
+  restore_if_raw();
+  put_screen_back();
 }
 
 void accept_field(Word word, uint64_t start, uint64_t length, bool editing) {
+  int64_t row, col;
+  take_position(row, col);
   int64_t code = length == 0 ? int64_t{kFieldFull} : kContinue;
   const bool terminal = code == kContinue && enter_key_mode();
-  Field f = {word.text() + start - 1, length, Number(Row9).value(), Number(Col9).value(), terminal, 0, 0};
+  Field f = {word.text() + start - 1, length, row, col, terminal, editing, 0, 0};
+  g_field = &f;
   if (editing) draw_from(f, 0);
   while (code == kContinue) {
     const Key key = next_key(terminal);
     code = editing ? editing_key(f, key) : entry_key(f, key);
   }
-  if (terminal) leave_key_mode();
+  g_field = nullptr;
   return_code().set_value(code);
   Number(CHARS_TYPED).set_value(f.typed);
 }
@@ -694,10 +1029,11 @@ extern "C" void bridge_DISPLAY(qw::Regs& r) {
 QW_ENTRY(_CURSOR, bridge_CURSOR);
 extern "C" void bridge_CURSOR(qw::Regs&) { qw::terminal::cursor(); }
 
-// _ACCEPTLINE: r9 the receiving word or number.
+// _ACCEPTLINE: r9 the receiving word or number; r10, r11 the start and
+// length of the part of a word that receives it (r10 0: the whole item).
 QW_ENTRY(_ACCEPTLINE, bridge_ACCEPTLINE);
 extern "C" void bridge_ACCEPTLINE(qw::Regs& r) {
-  qw::terminal::accept_line(reinterpret_cast<void*>(r.r9));
+  qw::terminal::accept_line(reinterpret_cast<void*>(r.r9), r.r10, r.r11);
 }
 
 namespace {

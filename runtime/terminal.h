@@ -32,10 +32,12 @@ void display(void* item, uint64_t start, uint64_t length);
 // get the sequence and the digits.
 void cursor();
 
-// Reads one line into a word or a number; RETURN_CODE as described in
+// Reads one line into a word or a number (start 0), or into the word's
+// positions start .. start + length - 1; RETURN_CODE as described in
 // KeyCode/kEndOfInput (0 for a line, 27 for escape).  Keys typed ahead
-// during field input come first.
-void accept_line(void* item);
+// during field input come first: on a terminal the runtime edits such a
+// line itself.
+void accept_line(void* item, uint64_t start = 0, uint64_t length = 0);
 
 // Field input into word positions start .. start + length - 1, on the
 // screen at Row9/Col9.  Entry (editing false) stores typed characters from
@@ -45,10 +47,13 @@ void accept_line(void* item);
 // the number of characters typed.
 void accept_field(Word word, uint64_t start, uint64_t length, bool editing);
 
-// Puts back the terminal settings that field input found, when it is in
-// the middle of a field.  The fatal path calls this too, also from a signal
-// handler: it only makes a system call.
-void restore_if_raw();
+// Puts back the terminal settings that field input found (key mode lasts
+// from the first field until a line is read or the program ends), shows
+// the cursor and resets the attributes when the program changed them.
+// Registered with set_fatal_cleanup, so the program end, the fatal path and
+// the signal path run it, the last from a signal handler: it only makes
+// system calls.
+void restore_terminal();
 
 }  // namespace qw::terminal
 

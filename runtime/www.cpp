@@ -138,15 +138,51 @@ void close_connection(Connection& c) {
   if (server.accept_paused && !server.stopping) watch_listener(true);
 }
 
-// The answer is out: close, or first read what the client still sends so
-// that closing does not destroy the answer on its way.
+// True while the client may still be sending: the rest of a body the
+// routine did not take (a GET's too), more than its request, or the rest
+// of a refused one.  Closing a connection with unread bytes resets it,
+// which can destroy the answer on its way, so they are read and dropped
+// first.
+bool owes_input(const Connection& c) {
+  return !c.ended && (c.linger || c.received != c.announced);
+}
+
+// Reads and drops what the client has sent so far.  False when it has sent
+// its last byte, or the connection failed.
+bool drop_input(Connection& c) {
+  static uint8_t dropped[65536];
+  for (;;) {
+    const long rc = sys::read(c.fd, dropped, sizeof dropped);
+    if (rc == kEintr) continue;
+    if (rc == kEagain) return true;
+    if (rc <= 0) {
+      c.ended = true;
+      return false;
+    }
+    c.received += static_cast<uint64_t>(rc);
+  }
+}
+
+// How long a connection that has its answer may go on sending: a while
+// after its last bytes, and no longer than its request's time and that
+// (counted from the answer when the request came at once).
+void set_linger_deadline(Connection& c) {
+  if (!c.heard) {
+    c.heard = true;
+    c.since = now();
+  }
+  const int64_t cap = c.since + (kRequestSeconds + kLingerSeconds) * 1000;
+  const int64_t when = now() + kLingerSeconds * 1000;
+  set_deadline(c, when < cap ? when : cap);
+}
+
+// The answer is out: close, or first read what the client still sends.
 void finish(Connection& c) {
   release_answer(c);
-  const bool unread = c.linger || c.filled || c.base + c.length != c.total;
-  if (c.ended || !unread) return close_connection(c);
+  if (!owes_input(c)) return close_connection(c);
   sys::call2(kShutdown, c.fd, kShutWr);
   c.phase = Phase::kDraining;
-  set_deadline(c, now() + kLingerSeconds * 1000);
+  set_linger_deadline(c);
   watch(c, kEpollIn);
 }
 
@@ -156,7 +192,7 @@ void pump(Connection& c) {
       return finish(c);
     case Sent::kWaiting:
       set_deadline(c, now() + kSendSeconds * 1000);
-      return watch(c, kEpollOut);
+      return watch(c, kEpollOut | (owes_input(c) ? kEpollIn : 0));
     case Sent::kFailed:
       return close_connection(c);
   }
@@ -184,23 +220,24 @@ void enqueue(Connection& c) {
   ++server.queue_count;
 }
 
+// Answered: the connection closes once the client has sent what it
+// announced (a refused request's rest, or more than announced: until it
+// stops), or its time is up.
 void drain(Connection& c) {
-  static uint8_t dropped[65536];
-  for (;;) {
-    const long rc = sys::read(c.fd, dropped, sizeof dropped);
-    if (rc == kEintr) continue;
-    if (rc == kEagain) return;
-    return close_connection(c);  // the end of what it sends, or an error
-  }
+  if (!drop_input(c) || (!c.linger && c.received == c.announced)) return close_connection(c);
+  set_linger_deadline(c);
 }
 
 // The header is complete: decide what the request needs.
 void header_complete(Connection& c, uint32_t end) {
   c.request.header_end = end;
   c.total = end;
+  const uint32_t sent = c.length;
   const int status = parse_request(c.buf, c.length, c.request);
   if (status != 0) return refuse(c, status);
+  c.received = c.received + c.length - sent;  // counted as the routine sees the request
   c.total = c.request.header_end;
+  c.announced = c.total + c.request.body_length;
   c.head_only = c.request.method == Method::kHead;
   if (c.request.method != Method::kPost) {
     if (server.get != 0) return enqueue(c);
@@ -238,31 +275,30 @@ void time_input(Connection& c) {
 
 // Reads what the client has sent and moves its request on.
 void read_request(Connection& c) {
-  for (;;) {
+  while (c.length < kRequestBufferSize) {
     const uint32_t space = kRequestBufferSize - c.length;
-    if (space == 0) break;
     const long rc = sys::read(c.fd, c.buf + c.length, space);
     if (rc == kEintr) continue;
     if (rc == kEagain) break;
     if (rc == 0) return client_ended(c);
     if (rc < 0) return close_connection(c);
     c.length += static_cast<uint32_t>(rc);
-    c.filled = static_cast<uint32_t>(rc) == space;
-    if (!c.filled) break;  // the kernel had no more just now
+    c.received += static_cast<uint64_t>(rc);
+    if (static_cast<uint32_t>(rc) < space) break;  // the kernel had no more just now
   }
   if (c.phase == Phase::kReading) {
     const uint32_t end = header_end(c.buf, c.scanned, c.length);
     c.scanned = c.length > 2 ? c.length - 2 : 0;
     if (end != 0) {
       header_complete(c, end);
-    } else if (c.length == kRequestBufferSize) {
+    } else if (c.length >= kRequestBufferSize) {
       // No line end at all: the request line alone is too long.
       bool line_ended = false;
       for (uint32_t i = 0; i < c.length && !line_ended; ++i) line_ended = c.buf[i] == '\n';
       return refuse(c, line_ended ? 431 : 414);
     }
   }
-  if (c.phase == Phase::kBody && (c.length >= c.total || c.length == kRequestBufferSize)) enqueue(c);
+  if (c.phase == Phase::kBody && (c.length >= c.total || c.length >= kRequestBufferSize)) enqueue(c);
   if (c.phase == Phase::kReading || c.phase == Phase::kBody) time_input(c);
   if (c.phase == Phase::kReading || c.phase == Phase::kBody || c.phase == Phase::kMore)
     watch(c, kEpollIn);
@@ -274,11 +310,11 @@ void start_connection(long fd) {
   c.fd = fd;
   c.phase = Phase::kReading;
   c.watching = 0;
-  c.head_only = c.filled = c.ended = c.linger = c.heard = false;
+  c.head_only = c.ended = c.linger = c.heard = c.part_open = false;
   c.since = 0;
   c.deadline = kNever;  // until it has to wait
   c.length = c.scanned = 0;
-  c.base = c.delivered = c.total = 0;
+  c.base = c.delivered = c.total = c.part = c.received = c.announced = 0;
   c.out = c.out_end = 0;
   c.spill = nullptr;
   c.spill_at = c.spill_end = c.spill_size = 0;
@@ -324,26 +360,31 @@ void accept_connections() {
   }
 }
 
-// Copies the next part of the request into the exchange word (blanked
-// first, zero bytes as blanks).  False when the client has sent no more yet.
-bool next_part(Connection& c) {
-  const uint64_t held = c.base + c.length < c.total ? c.base + c.length : c.total;
-  if (c.delivered >= held) return false;
-  uint64_t n = held - c.delivered;
-  const uint64_t size = exchange().length();
-  if (n > size) n = size;
-  const uint8_t* from = c.buf + (c.delivered - c.base);
-  char* out = exchange().text();
-  for (uint64_t i = 0; i < size; ++i) {
-    const uint8_t b = i < n ? from[i] : ' ';
-    out[i] = b == 0 ? ' ' : static_cast<char>(b);
+// Places the request's next bytes into the exchange word, behind what the
+// part holds so far (a part begins with the word blanked; zero bytes become
+// blanks).  True when the part is complete: the word is full, or the
+// request has no more.  So a part shorter than the word is the last.
+bool fill_part(Connection& c) {
+  const Word w = exchange();
+  const uint64_t size = w.length();
+  char* out = w.text();
+  if (!c.part_open) {
+    for (uint64_t i = 0; i < size; ++i) out[i] = ' ';
+    c.part = 0;
+    c.part_open = true;
   }
+  const uint64_t held = c.base + c.length < c.total ? c.base + c.length : c.total;
+  uint64_t n = held - c.delivered;
+  if (n > size - c.part) n = size - c.part;
+  const uint8_t* from = c.buf + (c.delivered - c.base);
+  for (uint64_t i = 0; i < n; ++i) out[c.part + i] = from[i] == 0 ? ' ' : static_cast<char>(from[i]);
+  c.part += n;
   c.delivered += n;
-  return true;
+  return c.part == size || c.delivered == c.total;
 }
 
-// A routine wants more than the request holds so far: make room and read
-// on for it, within the request's time.
+// The part is not complete and the client has not sent the rest yet: make
+// room and read on for it, within the request's time.
 void wait_for_more(Connection& c) {
   const uint64_t used = c.delivered - c.base;
   __builtin_memmove(c.buf, c.buf + used, c.length - used);
@@ -374,14 +415,16 @@ bool take_turn(Connection& c) {
   const Routine routine = post ? server.post : server.get;
   Number rc = return_code();
   for (;;) {
-    if (!next_part(c)) {
-      if (c.delivered < c.total && !c.ended) {
-        wait_for_more(c);
-        return false;
+    if (!fill_part(c)) {
+      if (c.ended) {
+        refuse(c, 400);  // the client stopped before the end of its body
+        return true;
       }
-      refuse(c, 400);  // the routine asked for more than the request holds
-      return true;
+      wait_for_more(c);
+      return false;
     }
+    c.part_open = false;
+    const bool last = c.part < exchange().length();
     // Each call starts from "serve the file"; a value left over from the
     // previous request is not an answer to this one.
     rc.set_value(0);
@@ -394,6 +437,10 @@ bool take_turn(Connection& c) {
       return true;
     }
     if (!post || rc.value() != kMoreToRead) break;
+    if (last) {
+      refuse(c, 400);  // the routine asked for more than the request holds
+      return true;
+    }
   }
   if (listen_socket < 0 && !server.stopping) begin_stop();  // the routine closed the server
   const int64_t count = rc.value();
@@ -458,6 +505,7 @@ void on_event(const EpollEvent& e) {
     case Phase::kReading: case Phase::kBody: case Phase::kMore:
       return read_request(c);
     case Phase::kSending:
+      if ((e.events & kEpollIn) != 0) drop_input(c);
       return pump(c);
     case Phase::kDraining:
       return drain(c);

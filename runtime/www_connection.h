@@ -16,8 +16,8 @@ enum class Phase : uint8_t {
   kReading,   // reading the request line and header lines
   kBody,      // a POST: reading its body before the routine sees it
   kQueued,    // complete, waiting for its turn with the program's routine
-  kMore,      // its routine asked for more (23) and the client has not sent it yet
-  kSending,   // the answer is going out
+  kMore,      // its turn: the routine's next part waits for the client's bytes
+  kSending,   // the answer is going out; what the client still sends is dropped
   kDraining,  // answered; reading and dropping what the client still sends
 };
 
@@ -27,7 +27,7 @@ struct Connection {
   Phase phase;
   uint32_t watching;    // the events registered with epoll, 0 when none
   bool head_only;       // a HEAD request: the answer has no body
-  bool filled;          // the last read filled the buffer: the client may have sent more
+  bool part_open;       // the exchange word holds the beginning of a part
   bool ended;           // the client has sent its last byte
   bool linger;          // the request was refused: its rest may still be on the way
   bool heard;           // its request's time runs: `since` is when its first byte came
@@ -37,8 +37,11 @@ struct Connection {
   uint32_t length;      // bytes in buf
   uint32_t scanned;     // bytes searched for the end of the header
   uint64_t base;
-  uint64_t delivered;   // bytes the routine has been given
+  uint64_t delivered;   // bytes the routine has been given, or placed in the word for it
   uint64_t total;       // bytes the routine may be given: the header, and a POST's body
+  uint64_t part;        // bytes of the part in the word so far
+  uint64_t received;    // bytes read from the client, dropped ones too
+  uint64_t announced;   // bytes the client says it sends: the header and Content-Length
   Request request;
   // The answer still to send: buf[out, out_end), then the spill, then the file.
   uint64_t out, out_end;
@@ -46,7 +49,9 @@ struct Connection {
   uint64_t spill_at, spill_end, spill_size;
   long file;
   uint64_t file_at, file_end;
-  uint8_t buf[kRequestBufferSize];
+  // One byte more than a request may fill: the plain request line may be
+  // one longer than the one sent.
+  uint8_t buf[kRequestBufferSize + 1];
 };
 
 // Answers, composed into the connection and sent by send_answer.

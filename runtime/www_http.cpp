@@ -218,20 +218,24 @@ int parse_request(uint8_t* buf, uint32_t& length, Request& req) {
   if (status == 0) status = header_lines(buf, line_end + 1, end, req);
   if (status != 0) return status;
 
-  // Write the plain request line over the one sent, which is never
-  // shorter: every character written stands for one or more read.
-  Text plain = {reinterpret_cast<char*>(buf), 0, path_end, false};
+  // The plain request line: method, path, and the query after a blank of
+  // its own, so that the path always ends at the first blank; a fragment
+  // goes.  The plain path is never longer than the one sent, so the line
+  // grows by that blank at most (the buffer has room for it).
+  char line[kMaxPath * 3 + 8];
+  Text plain = {line, 0, sizeof line, false};
   plain.add(req.method == Method::kPost ? "POST " : "GET ");
   plain_target(req, plain);
-  if (plain.full) return 400;
-  uint32_t at = plain.length;
-  const uint32_t query = query_end - path_end;
-  __builtin_memmove(buf + at, buf + path_end, query);
-  at += query;
-  __builtin_memmove(buf + at, buf + t, length - t);  // the version, then everything after the line
-  const uint32_t shift = t - at;
-  length -= shift;
-  req.header_end -= shift;
+  const bool has_query = query_end > path_end;
+  if (has_query) plain.add(" ", 1);
+  if (plain.full) return 414;
+  __builtin_memmove(buf + query_end, buf + t, length - t);  // drops the fragment
+  length -= t - query_end;
+  const uint32_t rest = length - path_end;  // the query, the version and all after
+  __builtin_memmove(buf + plain.length, buf + path_end, rest);
+  __builtin_memcpy(buf, line, plain.length);
+  length = plain.length + rest;
+  req.header_end = req.header_end - (t - query_end) - path_end + plain.length;
   return 0;
 }
 

@@ -34,8 +34,10 @@ uint32_t header_end(const uint8_t* buf, uint32_t from, uint32_t n);
 // request line is written back in its plain form, so that a routine sees
 // the path the server serves: the method HEAD as GET, the path
 // percent-decoded once, "." parts and doubled slashes removed, and blank,
-// "%", "?" and "#" written as %20, %25, %3F and %23; the query is kept as
-// sent.  That may shorten the request: `length` and req.header_end follow.
+// "%", "?" and "#" written as %20, %25, %3F and %23; the query, as sent,
+// after a blank of its own; no fragment.  The line may grow by that blank
+// (buf has a byte of room behind the request for it) or shrink: `length`
+// and req.header_end follow.
 // Returns 0, or the status that answers the request: 400 malformed or a
 // control character or NUL in the path, 404 a ".." part, 405 a method
 // other than GET, HEAD and POST, 501 an unknown method or a

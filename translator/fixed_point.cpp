@@ -85,9 +85,12 @@ bool RefuseMalformedLiteral(Row& row, long start, long end) {
   }
   if (points < 2 && !inner) return false;
   std::string literal(row.text.sub(start, end - start + 1));
+  // Four groups of digits are most likely an address, which is a text.
+  const bool address = points == 3 && !inner;
   RefuseStatement(row, "the literal " + literal +
                            " is not a number: write one decimal point at most, and a minus "
-                           "only in front");
+                           "only in front" +
+                           (address ? " (an address is a text: '" + literal + "')" : ""));
   return true;
 }
 

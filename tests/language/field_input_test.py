@@ -39,8 +39,10 @@ KEYS = [(b"\x1bOP", 1), (b"\x1b[11~", 1), (b"\x1b[[A", 1),
         (b"\x1b[F", 18), (b"\x1bOF", 18), (b"\x1b[4~", 18), (b"\x1b[8~", 18),
         (b"\x1b[2~", 20), (b"\x7f", 127), (b"\x08", 127), (b"\x1b", 27),
         (b"\r", 0), (b"\t", 22), (b"\n", 0), (b"\x1bOM", 0),
-        # Delete, Page Up and Ctrl-A do not end an entry field; nothing stored
-        (b"\x1b[3~\r", 0), (b"\x1b[5~\r", 0), (b"\x01\r", 0)]
+        # Delete, Page Up, Ctrl-A and keys held with Shift or Control do not
+        # end an entry field; nothing stored
+        (b"\x1b[3~\r", 0), (b"\x1b[5~\r", 0), (b"\x01\r", 0), (b"\x1b[1;2A\r", 0),
+        (b"\x1bO2P\r", 0), (b"\x1b[11^\r", 0)]
 # Alt with a key stores the key's character.
 ALT = (b"\x1bz", "z.", 13, 1)
 EXPECTED_KEYS = [("..", code, 0) for _, code in KEYS] + [ALT[1:], ("qq", 21, 2)]
@@ -75,11 +77,11 @@ def screen(out, rows=30, cols=200):
 
 
 class Session:
-    def __init__(self, program, cwd):
+    def __init__(self, argv, cwd):
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
             os.chdir(cwd)
-            os.execv(program, [program])
+            os.execv(argv[0], argv)
         self.out = b""
         self.seen = 0  # reports are searched after the last one found
 
@@ -121,15 +123,18 @@ class Session:
 
     def finish(self):
         deadline = time.monotonic() + WAIT
+        pid = 0
         while time.monotonic() < deadline:
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
-            if pid:
-                return os.waitstatus_to_exitcode(status)
-            if select.select([self.fd], [], [], 0.1)[0]:
+            if not pid:
+                pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if select.select([self.fd], [], [], 0 if pid else 0.1)[0]:
                 try:
                     self.out += os.read(self.fd, 4096)
+                    continue  # what it wrote last is taken too
                 except OSError:
                     pass
+            if pid:
+                return os.waitstatus_to_exitcode(status)
         raise AssertionError("program did not end; output: %r" % self.out)
 
     def kill(self):
@@ -156,15 +161,19 @@ def drive_fields(s, check):
         check("key %r" % seq, s.report(b"KEY"), want)
 
     s.expect(rb"READY1")
-    s.send(b"xy\rrs\x01\r")  # typed ahead in one write, Ctrl-A among it
+    s.send(b"xy\r", b"\nrs\x01\r")  # typed ahead, Ctrl-A among it, CR LF in two writes
     check("first of two", s.report(b"ONE"), ("xy........", 0, 2))
+    check("key mode between fields", s.settings()[3] & (termios.ICANON | termios.ECHO), 0)
     check("second of two", s.report(b"TWO"), ("rs........", 0, 2))
-    s.send(b"Ada ", b"0123456789ABCDEFGHIJKLMNOPQRST\r")  # a paste fills two fields
-    check("paste", s.report(b"PASTE1"), ("Ada 0123456789ABCDEF", 21, 20))
-    check("rest of paste", s.report(b"PASTE2"), ("GHIJKLMNOPQRST      ", 0, 14))
+    # A paste fills two fields; a character of two bytes is one key, and one
+    # without room for both its bytes goes to the next field.
+    s.send("Adé ".encode(), "0123456789ABCDéFGHIJKLMNOPQRST\r".encode())
+    check("paste", s.report(b"PASTE1"), ("Adé 0123456789ABCD ", 21, 18))
+    check("rest of paste", s.report(b"PASTE2"), ("éFGHIJKLMNOPQRST   ", 0, 16))
     s.send(b"xy\x1b[A")
     check("arrow after text", s.report(b"MOVE"), ("xy----", 14, 2))
-    s.send(b"ab\x1b", b"[15~ahead\r", gap=0.01)  # F5 in two writes, a line behind it
+    # F5 in two writes, a line typed ahead behind it, then erased in part
+    s.send(b"ab\x1b", b"[15~aheadXY", b"\x7f\x7f\r", gap=0.01)
     check("split F5", s.report(b"LAST"), ("ab..", 5, 2))
     check("line typed ahead", s.expect(rb"LINE \[(\w*)").group(1), b"ahead")
 
@@ -186,6 +195,25 @@ def drive_fields(s, check):
     check("settings put back", s.settings(), found)
     s.send(b"\r")
     check("exit status", s.finish(), 0)
+    check("cursor shown at the end", s.out.endswith(b"\x1b[?25h"), True)
+
+
+def drive_stop(s, check):
+    """Ctrl-Z in a field puts the terminal back; continued, the field takes
+    keys again; Ctrl-\\ ends the program with the terminal put back."""
+    s.expect(rb"START")
+    found = s.settings()
+    s.send(b"go\r")
+    s.expect(rb"KEYS")
+    s.send(b"\x1a")
+    s.expect(rb"Stopped")
+    check("stopped", (s.settings(), b"\x1b[?25h" in s.out), (found, True))
+    s.expect(rb"CONTINUED")
+    s.send(b"\x1bOP")
+    check("key after the stop", s.report(b"KEY"), ("..", 1, 0))
+    s.send(b"\x1c")
+    s.expect(rb"QUIT")
+    check("quit", s.settings(), found)
 
 
 def drive_form(s, check):
@@ -220,12 +248,16 @@ def main():
         got = [(w.decode(), int(c), int(n)) for w, c, n in
                re.findall(REPORT % b"KEY", piped.stdout)]
         check("keys through a pipe", got, EXPECTED_KEYS)
-        for name, drive in (("fields", drive_fields), ("form", drive_form)):
-            s = Session(os.path.join(work, name), work)
+        # A shell with job control runs the stopped program on.
+        stop = ["/bin/bash", "--norc", "-m", "-c",
+                "./fields; sleep 0.5; echo CONTINUED; fg; echo QUIT $?"]
+        for argv, drive in (([os.path.join(work, "fields")], drive_fields),
+                            ([os.path.join(work, "form")], drive_form), (stop, drive_stop)):
+            s = Session(argv, work)
             try:
                 drive(s, check)
             except AssertionError as e:
-                failures.append("%s: %s" % (name, e))
+                failures.append("%s: %s" % (argv[-1], e))
             finally:
                 s.kill()
     finally:

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -101,7 +103,7 @@ TEST(TerminalDisplayWords, ExactSequences) {
       {v_Blink, e + "[5m"},
       {v_Reverse, e + "[7m"},
       {v_Hidden, e + "[8m"},
-      {v_ResetBold, e + "[21m"},
+      {v_ResetBold, e + "[22m"},
       {v_ResetDim, e + "[22m"},
       {v_ResetUnderlined, e + "[24m"},
       {v_ResetBlink, e + "[25m"},
@@ -158,7 +160,8 @@ TEST(TerminalDisplay, WordSubstringsAndNumbers) {
 }
 
 // Two digits each, three from 100 up; positions outside 0 .. 999 are
-// brought to its ends.  v_Cursor, RowX and ColX keep what was written.
+// brought to its ends.  v_Cursor, RowX and ColX keep what was written, Row9
+// and Col9 the position.
 TEST(TerminalDisplay, CursorPlacesRowAndColumn) {
   struct {
     int64_t row, col;
@@ -179,6 +182,8 @@ TEST(TerminalDisplay, CursorPlacesRowAndColumn) {
     EXPECT_EQ(text(v_Cursor), c.seq);
     EXPECT_EQ(text(RowX), c.row_text);
     EXPECT_EQ(text(ColX), c.col_text);
+    EXPECT_EQ(qw::Number(Row9).value(), std::clamp<int64_t>(c.row, 0, 999));
+    EXPECT_EQ(qw::Number(Col9).value(), std::clamp<int64_t>(c.col, 0, 999));
   }
 }
 
@@ -267,7 +272,8 @@ TEST(TerminalFieldInput, PipedInputIsReadOneKeyAtATime) {
   EXPECT_EQ(qw::return_code().value(), 27);
 }
 
-// The fatal path puts the terminal back while a field is open.
+// The fatal path puts the terminal back while a field is open, and shows
+// the cursor the program hid.
 TEST(TerminalFieldInput, FatalEndRestoresTheTerminal) {
   int master = posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_GE(master, 0);
@@ -282,6 +288,7 @@ TEST(TerminalFieldInput, FatalEndRestoresTheTerminal) {
     dup2(slave, 1);
     signal(SIGALRM, [](int) { qw::fatal_kernel(-4); });
     alarm(1);
+    qw::terminal::display(v_HideCursor, 1, 6);
     TestWord<10> field("");
     qw::terminal::accept_field(field.word(), 1, 10, false);
     _exit(0);
@@ -305,6 +312,9 @@ TEST(TerminalFieldInput, FatalEndRestoresTheTerminal) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
   ASSERT_EQ(tcgetattr(slave_keep, &t), 0);
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+  char shown[4096];
+  const ssize_t n = read(master, shown, sizeof shown);
+  EXPECT_NE(std::string(shown, n > 0 ? n : 0).find("\x1b[?25l\x1b[?25h"), std::string::npos);
   close(slave_keep);
   close(master);
 }
