@@ -17,7 +17,7 @@ namespace qw {
 namespace {
 
 // Fatal messages go to standard output, or to standard error once standard
-// output has refused to take more.
+// output has refused one.
 int g_message_fd = 1;
 
 void (*g_fatal_cleanup)() = nullptr;
@@ -51,9 +51,20 @@ uint64_t text_length(const char* s) {
   return n;
 }
 
+// One message is put together here and written at once, so that it can go
+// whole to standard error when standard output does not take it.
+struct MessageText {
+  char text[1024];
+  uint64_t length = 0;
+  void add(const void* from, uint64_t n) {
+    const char* p = static_cast<const char*>(from);
+    for (uint64_t i = 0; i < n && length < sizeof text; ++i) text[length++] = p[i];
+  }
+};
+
 // "NAME.QWR:57: " when the program carries its line table and the failing
 // call is found in it; nothing otherwise.
-void show_source_position() {
+void add_source_position(MessageText& m) {
   SourcePosition at;
   if (!find_source_position(at)) return;
   char digits[24];
@@ -66,42 +77,65 @@ void show_source_position() {
     line /= 10;
   } while (line != 0);
   digits[--n] = ':';
-  sys::write(g_message_fd, at.file, static_cast<long>(at.file_length));
-  sys::write(g_message_fd, digits + n, static_cast<long>(sizeof digits - n));
+  m.add(at.file, at.file_length);
+  m.add(digits + n, sizeof digits - n);
 }
 
-bool output_is_terminal() {
+bool is_terminal(int fd) {
   uint8_t settings[64];
-  return sys::call3(sys::kIoctl, g_message_fd, sys::kTcgets, reinterpret_cast<long>(settings)) >= 0;
+  return sys::call3(sys::kIoctl, fd, sys::kTcgets, reinterpret_cast<long>(settings)) >= 0;
+}
+
+bool write_whole(int fd, const char* p, uint64_t n) {
+  while (n > 0) {
+    const long rc = sys::write(fd, p, static_cast<long>(n));
+    if (rc == sys::kEintr) continue;
+    if (rc <= 0) return false;
+    p += rc;
+    n -= static_cast<uint64_t>(rc);
+  }
+  return true;
+}
+
+// The message goes to standard output; when that refuses it (a full disk, a
+// reader that has gone), to standard error.  On a terminal the colour is
+// reset after it.
+void deliver(const MessageText& m) {
+  int fd = g_message_fd;
+  if (!write_whole(fd, m.text, m.length) && fd == 1) {
+    g_message_fd = fd = 2;
+    write_whole(fd, m.text, m.length);
+  }
+  if (is_terminal(fd)) write_whole(fd, kResetColour, sizeof kResetColour - 1);
 }
 
 // One fatal message: light red, the kernel line (rax != 0) or the library
-// line, the file it is about, and on a terminal the colour reset.  The
-// message that ends the run is preceded by its source line when the
-// program knows it.
+// line, the file it is about.  The message that ends the run is preceded
+// by its source line when the program knows it.
 void show_message(long rax, const char* line, const char* about, bool at_line) {
-  sys::write(g_message_fd, c_LightRedFG, 5);
+  MessageText m;
+  m.add(c_LightRedFG, 5);
   if (rax != 0) {
-    if (at_line) show_source_position();
+    if (at_line) add_source_position(m);
     // A kernel error number passed without its minus sign is still one.
     long n = rax < 0 ? -rax : rax;
     // A number outside the table still ends the program; line 000 stands in.
     if (n >= kKernelLines) n = 0;
-    sys::write(g_message_fd, msg1, 16);
-    sys::write(g_message_fd, SysErrorMessages + kKernelLineLength * n, kKernelLineLength);
-    sys::write(g_message_fd, LF, 1);
+    m.add(msg1, 16);
+    m.add(SysErrorMessages + kKernelLineLength * n, kKernelLineLength);
+    m.add(LF, 1);
   } else if (line != nullptr) {
-    sys::write(g_message_fd, LF, 1);
-    if (at_line) show_source_position();
-    sys::write(g_message_fd, line, kLibraryLineLength);
-    sys::write(g_message_fd, LF, 1);
+    m.add(LF, 1);
+    if (at_line) add_source_position(m);
+    m.add(line, kLibraryLineLength);
+    m.add(LF, 1);
   }
   if (about != nullptr) {
-    sys::write(g_message_fd, kAboutFile, sizeof kAboutFile - 1);
-    sys::write(g_message_fd, about, static_cast<long>(text_length(about)));
-    sys::write(g_message_fd, LF, 1);
+    m.add(kAboutFile, sizeof kAboutFile - 1);
+    m.add(about, text_length(about));
+    m.add(LF, 1);
   }
-  if (output_is_terminal()) sys::write(g_message_fd, kResetColour, sizeof kResetColour - 1);
+  deliver(m);
 }
 
 struct EndReport {
@@ -148,7 +182,7 @@ void set_action(int sig, const sys::SigAction& a) {
   run_fatal_cleanup();
   run_exit_flush(true);
   show_end_reports();
-  if (output_is_terminal()) sys::write(g_message_fd, kResetColour, sizeof kResetColour - 1);
+  if (is_terminal(g_message_fd)) write_whole(g_message_fd, kResetColour, sizeof kResetColour - 1);
   die_by(sig);
 }
 
@@ -199,6 +233,10 @@ void catch_ending_signals() {
     sys::call4(sys::kRtSigaction, sig, 0, reinterpret_cast<long>(&old), kMaskBytes);
     if (reinterpret_cast<long>(old.handler) != sys::kSigIgnore) set_action(sig, ending);
   }
+  catch_file_size_signal();
+}
+
+void catch_file_size_signal() {
   set_action(sys::kSigxfsz, sys::SigAction{on_file_size_signal,
                                            sys::kSaRestorer | sys::kSaRestart,
                                            qw_signal_restorer, 0});
@@ -212,9 +250,9 @@ void release_signals() {
 }
 
 void default_signals_in_child() {
+  set_action(sys::kSigxfsz, sys::SigAction{});
   if (!g_signals_caught) return;
   for (int sig : kEndingSignals) set_action(sig, sys::SigAction{});
-  set_action(sys::kSigxfsz, sys::SigAction{});
   if (g_pending != 0) die_by(g_pending);
 }
 

@@ -74,6 +74,9 @@ void set_exit_flush(void (*flush)(bool quietly));
 // program.  Installed once, by set_fatal_cleanup and set_exit_flush (with a
 // routine) and by the first file opened for writing.
 void catch_ending_signals();
+// A write past the file-size limit fails with "File too large" rather than
+// killing the program (taken at the program's start).
+void catch_file_size_signal();
 
 // Other signals a module handles itself (the terminal's job control):
 // `handler` runs for `sig` with the signals of the mask `blocked` (bit

@@ -359,6 +359,7 @@ void get_stdio_handles() {
   StdInHandle = 0;
   StdOutHandle = 1;
   StdErrHandle = 2;
+  catch_file_size_signal();
 }
 
 // Copies the program's arguments (after its own name) into w_CommandLine,

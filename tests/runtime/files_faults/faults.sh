@@ -71,6 +71,15 @@ check "full: exit status" $? 1
 check "full: message" "$(tail -n 2 run.out | tr -d '\033')" \
   "$(printf '[91mfaults.QWR:%s: System Error is %-64s\nFile: out.txt' "$full_line" '027:File too large')"
 check "full: lines before the limit" "$(head -n 999 out.txt)" "$(lines 999)"
+# With standard output full too, the message comes on standard error.
+(ulimit -f 40; run full > /dev/full 2> run.err)
+check "full, output full: message" "$(tail -n 2 run.err | tr -d '\033')" \
+  "$(printf '[91mfaults.QWR:%s: System Error is %-64s\nFile: out.txt' "$full_line" '027:File too large')"
+# A program that only displays meets the limit with the same message.
+(ulimit -f 40; run display > run.out 2> run.err)
+check "display: exit status" $? 1
+check "display: message" "$(tr -d '\033' < run.err | sed 's/:[0-9]*: /: /')" \
+  "$(printf '[91mfaults.QWR: System Error is %-64s\nFile: standard output' '027:File too large')"
 # Another fatal error while the held lines cannot be written: both messages.
 (ulimit -f 8; run fullboth > run.out)
 check "fullboth: exit status" $? 1
