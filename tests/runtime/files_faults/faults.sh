@@ -133,6 +133,10 @@ check "next: records met" "$(run next | sed 's/ *$//' | tr '\n' '|')" \
 check "next: file" "$(tr '\001\000' '#-' < items.dat)" \
   "#KEY   000101#KEY   000102-KEY   000003#KEY   000104#KEY   000105-------------#TAG   000007"
 
+# A find that holds no live entry for its key gives position 0.
+check "find: statuses" "$(run find | tr '\n' '|')" \
+  "23 000000 00 000003|23 000000 23 000000 00 000003|"
+
 # Lines: each block's own last line, quoted numbers, a closing carriage
 # return refused, nothing read on a closed block, a full-length line.
 printf '"0160.00","Ada  ",7\n"0042.50","Bob  ",3\n' > in.csv
