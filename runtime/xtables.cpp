@@ -518,8 +518,11 @@ void xunload(Xtable t, FileBlock f, bool with_deleted) {
   for (int64_t p = 1; p <= n; ++p) {
     const uint8_t* e = unloaded_entry(t, p, with_deleted);
     if (e == nullptr) continue;
-    if (kind == files::kRandomReserved) w.put(e, len + 9);
-    else w.put(e + 8, len + 1);
+    // A kind 32 record's 8 reserved bytes are zeros: the entry's link is an
+    // address of this process and never reaches the disk.
+    static constexpr uint8_t kReserved[8] = {};
+    if (kind == files::kRandomReserved) w.put(kReserved, sizeof kReserved);
+    w.put(e + 8, len + 1);
   }
   w.flush();
   files::finish_replacement(f, to);
