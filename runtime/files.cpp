@@ -206,6 +206,15 @@ void blank_after(uint64_t from) {
 
 int64_t g_buffer_line = -1;  // the descriptor whose line the buffer holds
 
+// The line @PUTFIELDS (or @WRITELINE) built last, while the buffer still
+// holds it: its length with the terminator, and the terminator of the file
+// it was built for.  Length 0: the buffer holds no such line.
+struct BuiltLine {
+  uint64_t length = 0;
+  uint8_t term = 0;
+};
+BuiltLine g_built;
+
 void* map_memory(uint64_t bytes) {
   const long m = sys::call6(sys::kMmap, 0, static_cast<long>(bytes), sys::kProtReadWrite,
                             sys::kMapPrivateAnonymous, -1, 0);
@@ -217,8 +226,10 @@ void unmap_memory(void* p, uint64_t bytes) {
   if (p != nullptr) sys::call2(sys::kMunmap, reinterpret_cast<long>(p), static_cast<long>(bytes));
 }
 
-// The buffer is about to be used otherwise: the line in it is kept aside.
+// The buffer is about to be used otherwise: a line read in it is kept
+// aside, a line built in it is forgotten.
 void keep_buffer_line() {
+  g_built = BuiltLine{};
   const int64_t fd = g_buffer_line;
   if (fd < 0) return;
   g_buffer_line = -1;
@@ -235,7 +246,7 @@ void keep_buffer_line() {
 
 // The record buffer for a statement that writes into it.
 uint8_t* use_buffer() {
-  if (g_buffer_line >= 0) keep_buffer_line();
+  keep_buffer_line();
   return buffer();
 }
 
@@ -935,6 +946,8 @@ uint8_t* end_line(FileBlock f, uint8_t* at) {
   const uint64_t n = static_cast<uint64_t>(at - buffer());
   record_buffer().set_length(n);
   mark_dirty(n);
+  g_built = {n, at[-1]};
+  record::set_buffer_keeper(keep_buffer_line);
   return at;
 }
 
@@ -1360,6 +1373,20 @@ void write_line_read(FileBlock f, int64_t fd, WriteBehind* behind, uint8_t term)
   line[read.length] = after;
 }
 
+// @WRITE of a line built for another file (@PUTFIELDS f_A or @WRITELINE
+// f_A, then @WRITE f_B): re-ended with this file's own terminator, as a
+// line read is.  Anything else in the buffer is written as it stands.
+void write_line_built(FileBlock f, int64_t fd, WriteBehind* behind, uint8_t term) {
+  uint8_t* line = buffer();
+  uint64_t n = record_buffer().length();
+  if (n > kRecordBufferSize) n = kRecordBufferSize;
+  const bool built = n > 0 && n == g_built.length && line[n - 1] == g_built.term;
+  if (built) line[n - 1] = term;
+  if (reads_back_otherwise(line, n, term)) set_status(f, kFieldHoldsTerminator);
+  else put_bytes(behind, fd, line, n);
+  if (built) line[n - 1] = g_built.term;
+}
+
 }  // namespace
 
 void write_file(FileBlock f, void* source) {
@@ -1375,17 +1402,8 @@ void write_file(FileBlock f, void* source) {
     behind = nullptr;
   }
   if (is_delimited(kind)) {
-    if (g_buffer_line >= 0) {
-      write_line_read(f, fd, behind, line_terminator(kind));
-      return;
-    }
-    uint64_t n = record_buffer().length();
-    if (n > kRecordBufferSize) n = kRecordBufferSize;
-    if (reads_back_otherwise(buffer(), n, line_terminator(kind))) {
-      set_status(f, kFieldHoldsTerminator);
-      return;
-    }
-    put_bytes(behind, fd, buffer(), n);
+    if (g_buffer_line >= 0) write_line_read(f, fd, behind, line_terminator(kind));
+    else write_line_built(f, fd, behind, line_terminator(kind));
     return;
   }
   const Record rec(source);

@@ -138,6 +138,9 @@ check "next: records met" "$(run next | sed 's/ *$//' | tr '\n' '|')" \
 check "next: file" "$(tr '\001\000' '#-' < items.dat)" \
   "#KEY   000101#KEY   000102-KEY   000003#KEY   000104#KEY   000105-------------#TAG   000007"
 
+check "built: statuses" "$(run built)" "00 00 00 35"
+check "built: files" "$(cat log.txt; cat semi.txt)" "$(printf 'one\ntwo\nx;y\ntwo;')"
+
 # A find that holds no live entry for its key gives position 0.
 check "find: statuses" "$(run find | tr '\n' '|')" \
   "23 000000 00 000003|23 000000 23 000000 00 000003|"
