@@ -508,9 +508,24 @@ void flush_quietly(WriteBehind& w) {
   w.start = w.len = 0;
 }
 
+// The replacement under way (an unload writing its temporary file), from
+// just before the temporary file is created until it takes the old file's
+// place or is given up.
+const Replacement* g_replacing = nullptr;
+
+// A program that ends while a replacement is under way (a fatal error, a
+// signal) leaves no temporary file behind; the old file stays as it was.
+void remove_unfinished_replacement() {
+  if (const Replacement* r = g_replacing) {
+    g_replacing = nullptr;
+    sys::call1(sys::kUnlink, reinterpret_cast<long>(r->temp));
+  }
+}
+
 // Every way of ending (normal, fatal, by a signal) writes every file; one
 // file that cannot be written does not keep the others from it.
 void flush_for_exit(bool) {
+  remove_unfinished_replacement();
   for (auto& w : g_behind) flush_quietly(w);
 }
 
@@ -1054,6 +1069,8 @@ void begin_replacement(FileBlock f, Replacement& r) {
   while (r.path[n] != 0) ++n;
   if (n + 30 > kPathBytes) fail_kernel(sys::kEnametoolong);
   name_beside(r.path, r.temp);
+  g_replacing = &r;
+  set_exit_flush(flush_for_exit);
   const long flags = sys::kOWriteOnly | sys::kOCreat | sys::kOExcl;
   long fd = sys::open(r.temp, flags, 0666);
   if (fd == sys::kEexist) {  // left behind by an earlier process of this number
@@ -1080,12 +1097,13 @@ void finish_replacement(FileBlock f, Replacement& r) {
   const long m =
       sys::call2(sys::kRename, reinterpret_cast<long>(r.temp), reinterpret_cast<long>(r.path));
   if (m < 0) fail_replacement(r, m);
+  g_replacing = nullptr;
   if (existed) reopen_replaced(identity_at(st), r.path);
 }
 
 void fail_replacement(Replacement& r, long error) {
   sys::close(r.fd);
-  sys::call1(sys::kUnlink, reinterpret_cast<long>(r.temp));
+  remove_unfinished_replacement();
   fatal_kernel_about(error, r.path);
 }
 

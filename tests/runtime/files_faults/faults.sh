@@ -118,6 +118,23 @@ check "unload: files beside" "$(ls items.dat*)" "items.dat"
 run reserved
 check "reserved: file" "$(tr '\000\001' '-#' < res.dat)" \
   "--------#ONE   000000--------#TWO   000000"
+# A signal while an unload writes its file beside the old one removes
+# that file; the old one is whole.
+for sig in TERM INT HUP; do
+  rm -f items.dat
+  env --default-signal=INT ./faults unloads > run.out 2>&1 &
+  pid=$!
+  SECONDS=0
+  until [ -e items.dat ] && compgen -G 'items.dat.unload-*' > /dev/null; do
+    [ "$SECONDS" -lt 30 ] || break
+  done
+  kill -"$sig" "$pid"
+  wait "$pid"
+  check "unload $sig: exit status" $? $((128 + $(kill -l "$sig")))
+  check "unload $sig: files" "$(ls items.dat*)" "items.dat"
+  check "unload $sig: old file" "$(stat -c %s items.dat)" $((300000 * 13))
+done
+
 # Loads drop deleted records in both kinds; one cut short loads with 34.
 z='\0\0\0\0\0\0\0\0'
 printf "$z\001ONE   000001$z\0DEL   000002$z\001TWO   000003" > res.dat
