@@ -96,7 +96,7 @@ long checked(long r) {
 
 constexpr int64_t kDescriptors = 4096;
 constexpr int64_t kNoHandle = -1;
-constexpr uint8_t kAccessRead = 0, kAccessWrite = 1;
+constexpr uint8_t kAccessRead = 0, kAccessWrite = 1, kAccessBoth = 2;
 
 struct ReadAhead;
 struct WriteBehind;
@@ -117,6 +117,7 @@ struct OpenFile {
   const uint8_t* owner;  // the name of the file block; null: not the module's
   uint8_t access;        // 0 read, 1 write, 2 read and write
   bool locked_whole;     // opened with the lock request
+  bool reads_apart;      // opened to read and append: reads keep their own place
   WriteBehind* behind;   // its write-behind buffer, if it has one
   ReadAhead* ahead;      // its read-ahead, once it has read
   LastLine line;
@@ -394,9 +395,22 @@ uint64_t read_full(int64_t fd, uint8_t* out, uint64_t n) {
 
 // Writes all n bytes or ends the program: a write is never reported good
 // unless every byte reached the kernel.
+// One write of up to n bytes.  A file opened to read and append takes
+// the kernel's positioned write, which with the append flag writes at the
+// end and leaves the file's position where reading stands (a pipe has no
+// position: a plain write).
+long write_some(int64_t fd, const uint8_t* p, uint64_t n) {
+  if (g_open[fd].reads_apart) {
+    const long r = sys::call4(sys::kPwrite64, fd, reinterpret_cast<long>(p),
+                              static_cast<long>(n), 0);
+    if (r != sys::kEspipe) return r;
+  }
+  return sys::write(fd, p, static_cast<long>(n));
+}
+
 void write_full(int64_t fd, const uint8_t* p, uint64_t n) {
   while (n > 0) {
-    const long r = sys::write(fd, p, static_cast<long>(n));
+    const long r = write_some(fd, p, n);
     if (r == sys::kEintr) continue;
     checked(r);
     if (r == 0) fail_kernel(sys::kEnospc);
@@ -473,7 +487,7 @@ void flush_behind(WriteBehind& w) {
   g_subject = g_open[w.fd].owner;
   hold_signals();
   while (w.start < w.len) {
-    const long r = sys::write(w.fd, w.data + w.start, static_cast<long>(w.len - w.start));
+    const long r = write_some(w.fd, w.data + w.start, w.len - w.start);
     if (r == sys::kEintr) {  // a signal came: it ends the program here
       release_signals();
       hold_signals();
@@ -496,7 +510,7 @@ void flush_behind(WriteBehind& w) {
 // other files are still written.
 void flush_quietly(WriteBehind& w) {
   while (pending(w)) {
-    const long r = sys::write(w.fd, w.data + w.start, static_cast<long>(w.len - w.start));
+    const long r = write_some(w.fd, w.data + w.start, w.len - w.start);
     if (r == sys::kEintr) continue;
     if (r <= 0) {
       char path[kPathBytes];
@@ -1156,6 +1170,8 @@ void open_file(FileBlock f, int64_t mode) {
   const uint8_t access = directory ? kAccessRead : static_cast<uint8_t>(mode & sys::kOAccessMode);
   take_descriptor(f, fd, access);
   g_open[fd].locked_whole = !directory && (mode & kModeLockFile);
+  g_open[fd].reads_apart = !directory && access == kAccessBoth &&
+                           (open_flags(f.kind(), mode) & sys::kOAppend);
   if (g_open[fd].locked_whole && !set_lock(fd, lock_type(fd), 0, 0)) {
     forget_descriptor(fd);
     f.set_handle(kNoHandle);
@@ -1531,7 +1547,7 @@ namespace {
 // All n bytes to a copy's destination: 0, or the kernel's error.
 long write_out(int64_t fd, const uint8_t* p, uint64_t n) {
   while (n > 0) {
-    const long r = sys::write(fd, p, static_cast<long>(n));
+    const long r = write_some(fd, p, n);
     if (r == sys::kEintr) continue;
     if (r < 0) return r;
     if (r == 0) return sys::kEnospc;

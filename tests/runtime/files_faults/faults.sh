@@ -158,6 +158,12 @@ check "next: file" "$(tr '\001\000' '#-' < items.dat)" \
 check "built: statuses" "$(run built)" "00 00 00 35"
 check "built: files" "$(cat log.txt; cat semi.txt)" "$(printf 'one\ntwo\nx;y\ntwo;')"
 
+# Opened to read and append: appends go to the end, reads go on from
+# where they stood and meet the appended lines too.
+printf 'one\ntwo\nthree\n' > log.txt
+check "append: lines read" "$(run append | tr -d ' ')" "one|two|three|four|five|10"
+check "append: file" "$(cat log.txt)" "$(printf 'one\ntwo\nthree\nfour\nfive')"
+
 # A find that holds no live entry for its key gives position 0.
 check "find: statuses" "$(run find | tr '\n' '|')" \
   "23 000000 00 000003|23 000000 23 000000 00 000003|"
