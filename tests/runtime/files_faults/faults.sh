@@ -3,8 +3,10 @@
 # behind, a reader that leaves a pipe, a file-size limit standing in for a
 # full disk, named pipes whose writer comes late, record numbers far
 # beyond any file, blocks that are not open, exit statuses past 255,
-# records with numbers their pictures cannot show, unloads and loads,
-# record loops that write as they go, lines of several blocks at once.
+# records with numbers their pictures cannot show, unloads and loads
+# (signalled ones too), record loops that write as they go, lines of
+# several blocks at once, lines built for one file written to another,
+# reads between appends, finds of keys no live entry holds.
 # faults.QWR is built once with quill and run per case; every case checks
 # what reached the disk, not only the status.
 #   faults.sh QUILL
