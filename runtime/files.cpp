@@ -393,8 +393,6 @@ uint64_t read_full(int64_t fd, uint8_t* out, uint64_t n) {
   return got;
 }
 
-// Writes all n bytes or ends the program: a write is never reported good
-// unless every byte reached the kernel.
 // One write of up to n bytes.  A file opened to read and append takes
 // the kernel's positioned write, which with the append flag writes at the
 // end and leaves the file's position where reading stands (a pipe has no
@@ -408,6 +406,8 @@ long write_some(int64_t fd, const uint8_t* p, uint64_t n) {
   return sys::write(fd, p, static_cast<long>(n));
 }
 
+// Writes all n bytes or ends the program: a write is never reported good
+// unless every byte reached the kernel.
 void write_full(int64_t fd, const uint8_t* p, uint64_t n) {
   while (n > 0) {
     const long r = write_some(fd, p, n);
