@@ -96,7 +96,7 @@ long checked(long r) {
 
 constexpr int64_t kDescriptors = 4096;
 constexpr int64_t kNoHandle = -1;
-constexpr uint8_t kAccessRead = 0, kAccessWrite = 1;
+constexpr uint8_t kAccessRead = 0, kAccessWrite = 1, kAccessBoth = 2;
 
 struct ReadAhead;
 struct WriteBehind;
@@ -117,6 +117,7 @@ struct OpenFile {
   const uint8_t* owner;  // the name of the file block; null: not the module's
   uint8_t access;        // 0 read, 1 write, 2 read and write
   bool locked_whole;     // opened with the lock request
+  bool reads_apart;      // opened to read and append: reads keep their own place
   WriteBehind* behind;   // its write-behind buffer, if it has one
   ReadAhead* ahead;      // its read-ahead, once it has read
   LastLine line;
@@ -206,6 +207,15 @@ void blank_after(uint64_t from) {
 
 int64_t g_buffer_line = -1;  // the descriptor whose line the buffer holds
 
+// The line @PUTFIELDS (or @WRITELINE) built last, while the buffer still
+// holds it: its length with the terminator, and the terminator of the file
+// it was built for.  Length 0: the buffer holds no such line.
+struct BuiltLine {
+  uint64_t length = 0;
+  uint8_t term = 0;
+};
+BuiltLine g_built;
+
 void* map_memory(uint64_t bytes) {
   const long m = sys::call6(sys::kMmap, 0, static_cast<long>(bytes), sys::kProtReadWrite,
                             sys::kMapPrivateAnonymous, -1, 0);
@@ -217,8 +227,10 @@ void unmap_memory(void* p, uint64_t bytes) {
   if (p != nullptr) sys::call2(sys::kMunmap, reinterpret_cast<long>(p), static_cast<long>(bytes));
 }
 
-// The buffer is about to be used otherwise: the line in it is kept aside.
+// The buffer is about to be used otherwise: a line read in it is kept
+// aside, a line built in it is forgotten.
 void keep_buffer_line() {
+  g_built = BuiltLine{};
   const int64_t fd = g_buffer_line;
   if (fd < 0) return;
   g_buffer_line = -1;
@@ -235,7 +247,7 @@ void keep_buffer_line() {
 
 // The record buffer for a statement that writes into it.
 uint8_t* use_buffer() {
-  if (g_buffer_line >= 0) keep_buffer_line();
+  keep_buffer_line();
   return buffer();
 }
 
@@ -381,11 +393,24 @@ uint64_t read_full(int64_t fd, uint8_t* out, uint64_t n) {
   return got;
 }
 
+// One write of up to n bytes.  A file opened to read and append takes
+// the kernel's positioned write, which with the append flag writes at the
+// end and leaves the file's position where reading stands (a pipe has no
+// position: a plain write).
+long write_some(int64_t fd, const uint8_t* p, uint64_t n) {
+  if (g_open[fd].reads_apart) {
+    const long r = sys::call4(sys::kPwrite64, fd, reinterpret_cast<long>(p),
+                              static_cast<long>(n), 0);
+    if (r != sys::kEspipe) return r;
+  }
+  return sys::write(fd, p, static_cast<long>(n));
+}
+
 // Writes all n bytes or ends the program: a write is never reported good
 // unless every byte reached the kernel.
 void write_full(int64_t fd, const uint8_t* p, uint64_t n) {
   while (n > 0) {
-    const long r = sys::write(fd, p, static_cast<long>(n));
+    const long r = write_some(fd, p, n);
     if (r == sys::kEintr) continue;
     checked(r);
     if (r == 0) fail_kernel(sys::kEnospc);
@@ -462,7 +487,7 @@ void flush_behind(WriteBehind& w) {
   g_subject = g_open[w.fd].owner;
   hold_signals();
   while (w.start < w.len) {
-    const long r = sys::write(w.fd, w.data + w.start, static_cast<long>(w.len - w.start));
+    const long r = write_some(w.fd, w.data + w.start, w.len - w.start);
     if (r == sys::kEintr) {  // a signal came: it ends the program here
       release_signals();
       hold_signals();
@@ -485,7 +510,7 @@ void flush_behind(WriteBehind& w) {
 // other files are still written.
 void flush_quietly(WriteBehind& w) {
   while (pending(w)) {
-    const long r = sys::write(w.fd, w.data + w.start, static_cast<long>(w.len - w.start));
+    const long r = write_some(w.fd, w.data + w.start, w.len - w.start);
     if (r == sys::kEintr) continue;
     if (r <= 0) {
       char path[kPathBytes];
@@ -497,9 +522,24 @@ void flush_quietly(WriteBehind& w) {
   w.start = w.len = 0;
 }
 
+// The replacement under way (an unload writing its temporary file), from
+// just before the temporary file is created until it takes the old file's
+// place or is given up.
+const Replacement* g_replacing = nullptr;
+
+// A program that ends while a replacement is under way (a fatal error, a
+// signal) leaves no temporary file behind; the old file stays as it was.
+void remove_unfinished_replacement() {
+  if (const Replacement* r = g_replacing) {
+    g_replacing = nullptr;
+    sys::call1(sys::kUnlink, reinterpret_cast<long>(r->temp));
+  }
+}
+
 // Every way of ending (normal, fatal, by a signal) writes every file; one
 // file that cannot be written does not keep the others from it.
 void flush_for_exit(bool) {
+  remove_unfinished_replacement();
   for (auto& w : g_behind) flush_quietly(w);
 }
 
@@ -935,6 +975,8 @@ uint8_t* end_line(FileBlock f, uint8_t* at) {
   const uint64_t n = static_cast<uint64_t>(at - buffer());
   record_buffer().set_length(n);
   mark_dirty(n);
+  g_built = {n, at[-1]};
+  record::set_buffer_keeper(keep_buffer_line);
   return at;
 }
 
@@ -1041,6 +1083,8 @@ void begin_replacement(FileBlock f, Replacement& r) {
   while (r.path[n] != 0) ++n;
   if (n + 30 > kPathBytes) fail_kernel(sys::kEnametoolong);
   name_beside(r.path, r.temp);
+  g_replacing = &r;
+  set_exit_flush(flush_for_exit);
   const long flags = sys::kOWriteOnly | sys::kOCreat | sys::kOExcl;
   long fd = sys::open(r.temp, flags, 0666);
   if (fd == sys::kEexist) {  // left behind by an earlier process of this number
@@ -1067,12 +1111,13 @@ void finish_replacement(FileBlock f, Replacement& r) {
   const long m =
       sys::call2(sys::kRename, reinterpret_cast<long>(r.temp), reinterpret_cast<long>(r.path));
   if (m < 0) fail_replacement(r, m);
+  g_replacing = nullptr;
   if (existed) reopen_replaced(identity_at(st), r.path);
 }
 
 void fail_replacement(Replacement& r, long error) {
   sys::close(r.fd);
-  sys::call1(sys::kUnlink, reinterpret_cast<long>(r.temp));
+  remove_unfinished_replacement();
   fatal_kernel_about(error, r.path);
 }
 
@@ -1125,6 +1170,8 @@ void open_file(FileBlock f, int64_t mode) {
   const uint8_t access = directory ? kAccessRead : static_cast<uint8_t>(mode & sys::kOAccessMode);
   take_descriptor(f, fd, access);
   g_open[fd].locked_whole = !directory && (mode & kModeLockFile);
+  g_open[fd].reads_apart = !directory && access == kAccessBoth &&
+                           (open_flags(f.kind(), mode) & sys::kOAppend);
   if (g_open[fd].locked_whole && !set_lock(fd, lock_type(fd), 0, 0)) {
     forget_descriptor(fd);
     f.set_handle(kNoHandle);
@@ -1360,6 +1407,20 @@ void write_line_read(FileBlock f, int64_t fd, WriteBehind* behind, uint8_t term)
   line[read.length] = after;
 }
 
+// @WRITE of a line built for another file (@PUTFIELDS f_A or @WRITELINE
+// f_A, then @WRITE f_B): re-ended with this file's own terminator, as a
+// line read is.  Anything else in the buffer is written as it stands.
+void write_line_built(FileBlock f, int64_t fd, WriteBehind* behind, uint8_t term) {
+  uint8_t* line = buffer();
+  uint64_t n = record_buffer().length();
+  if (n > kRecordBufferSize) n = kRecordBufferSize;
+  const bool built = n > 0 && n == g_built.length && line[n - 1] == g_built.term;
+  if (built) line[n - 1] = term;
+  if (reads_back_otherwise(line, n, term)) set_status(f, kFieldHoldsTerminator);
+  else put_bytes(behind, fd, line, n);
+  if (built) line[n - 1] = g_built.term;
+}
+
 }  // namespace
 
 void write_file(FileBlock f, void* source) {
@@ -1375,17 +1436,8 @@ void write_file(FileBlock f, void* source) {
     behind = nullptr;
   }
   if (is_delimited(kind)) {
-    if (g_buffer_line >= 0) {
-      write_line_read(f, fd, behind, line_terminator(kind));
-      return;
-    }
-    uint64_t n = record_buffer().length();
-    if (n > kRecordBufferSize) n = kRecordBufferSize;
-    if (reads_back_otherwise(buffer(), n, line_terminator(kind))) {
-      set_status(f, kFieldHoldsTerminator);
-      return;
-    }
-    put_bytes(behind, fd, buffer(), n);
+    if (g_buffer_line >= 0) write_line_read(f, fd, behind, line_terminator(kind));
+    else write_line_built(f, fd, behind, line_terminator(kind));
     return;
   }
   const Record rec(source);
@@ -1495,7 +1547,7 @@ namespace {
 // All n bytes to a copy's destination: 0, or the kernel's error.
 long write_out(int64_t fd, const uint8_t* p, uint64_t n) {
   while (n > 0) {
-    const long r = sys::write(fd, p, static_cast<long>(n));
+    const long r = write_some(fd, p, n);
     if (r == sys::kEintr) continue;
     if (r < 0) return r;
     if (r == 0) return sys::kEnospc;

@@ -22,6 +22,13 @@ constexpr uint64_t kChunk = 65536;
 
 void set_status(Xtable t, int64_t s) { t.status().set_value(s); }
 
+// A find that holds no live entry for the key: 23 and position 0, the
+// record as it was.
+void not_found(Xtable t, Number result) {
+  set_status(t, kInvalidKey);
+  result.set_value(0);
+}
+
 uint8_t* slot_at(Xtable t, int64_t position) {
   return t.block_start() + static_cast<uint64_t>(position - 1) * xslot_size(t);
 }
@@ -263,11 +270,8 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
   const uint64_t len = t.entry_record().flat_length();
   const uint64_t klen = key_end - key_start + 1;
   if (key_start < 1 || key_end < key_start || key_end > len ||
-      (key = range_key(key, key_length, klen)) == nullptr) {
-    set_status(t, kInvalidKey);
-    result.set_value(0);
-    return;
-  }
+      (key = range_key(key, key_length, klen)) == nullptr)
+    return not_found(t, result);
   const uint64_t off = 9 + key_start - 1;
   const uint64_t size = len + 9;
   uint8_t* const start = t.block_start();
@@ -282,11 +286,7 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
   }
   keys.key_off = off;
   const Found f = find_sorted(t.label(), keys, n, 1, key, klen);
-  if (f.probe < 0) {
-    set_status(t, kInvalidKey);
-    result.set_value(0);
-    return;
-  }
+  if (f.probe < 0) return not_found(t, result);
   // The lowest position of the run of equal keys whose entry is live.
   for (int64_t p = f.first; p <= f.last; ++p) {
     const uint8_t* e = keys.entry(p);
@@ -296,8 +296,7 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
       return;
     }
   }
-  set_status(t, kInvalidKey);
-  set_whole_number(result, f.probe + 1);
+  not_found(t, result);  // every entry with the key is deleted
 }
 
 namespace {
@@ -519,8 +518,11 @@ void xunload(Xtable t, FileBlock f, bool with_deleted) {
   for (int64_t p = 1; p <= n; ++p) {
     const uint8_t* e = unloaded_entry(t, p, with_deleted);
     if (e == nullptr) continue;
-    if (kind == files::kRandomReserved) w.put(e, len + 9);
-    else w.put(e + 8, len + 1);
+    // A kind 32 record's 8 reserved bytes are zeros: the entry's link is an
+    // address of this process and never reaches the disk.
+    static constexpr uint8_t kReserved[8] = {};
+    if (kind == files::kRandomReserved) w.put(kReserved, sizeof kReserved);
+    w.put(e + 8, len + 1);
   }
   w.flush();
   files::finish_replacement(f, to);

@@ -3,8 +3,10 @@
 # behind, a reader that leaves a pipe, a file-size limit standing in for a
 # full disk, named pipes whose writer comes late, record numbers far
 # beyond any file, blocks that are not open, exit statuses past 255,
-# records with numbers their pictures cannot show, unloads and loads,
-# record loops that write as they go, lines of several blocks at once.
+# records with numbers their pictures cannot show, unloads and loads
+# (signalled ones too), record loops that write as they go, lines of
+# several blocks at once, lines built for one file written to another,
+# reads between appends, finds of keys no live entry holds.
 # faults.QWR is built once with quill and run per case; every case checks
 # what reached the disk, not only the status.
 #   faults.sh QUILL
@@ -122,6 +124,28 @@ check "unload: exit status" $? 1
 grep -q 'System Error is 027:File too large' run.out || check "unload: message" missing shown
 cmp -s items.dat items.old || check "unload: old file" changed kept
 check "unload: files beside" "$(ls items.dat*)" "items.dat"
+# A kind 32 unload puts zeros in each record's reserved bytes: the same
+# table unloaded twice gives the same file.
+run reserved
+check "reserved: file" "$(tr '\000\001' '-#' < res.dat)" \
+  "--------#ONE   000000--------#TWO   000000"
+# A signal while an unload writes its file beside the old one removes
+# that file; the old one is whole.
+for sig in TERM INT HUP; do
+  rm -f items.dat
+  env --default-signal=INT ./faults unloads > run.out 2>&1 &
+  pid=$!
+  SECONDS=0
+  until [ -e items.dat ] && compgen -G 'items.dat.unload-*' > /dev/null; do
+    [ "$SECONDS" -lt 30 ] || break
+  done
+  kill -"$sig" "$pid"
+  wait "$pid"
+  check "unload $sig: exit status" $? $((128 + $(kill -l "$sig")))
+  check "unload $sig: files" "$(ls items.dat*)" "items.dat"
+  check "unload $sig: old file" "$(stat -c %s items.dat)" $((300000 * 13))
+done
+
 # Loads drop deleted records in both kinds; one cut short loads with 34.
 z='\0\0\0\0\0\0\0\0'
 printf "$z\001ONE   000001$z\0DEL   000002$z\001TWO   000003" > res.dat
@@ -141,6 +165,19 @@ check "next: records met" "$(run next | sed 's/ *$//' | tr '\n' '|')" \
   "000000001 KEY   000001|000000002 KEY   000002|000000004 KEY   000004|000000005 KEY   000005|000000007 TAG   000007|10|"
 check "next: file" "$(tr '\001\000' '#-' < items.dat)" \
   "#KEY   000101#KEY   000102-KEY   000003#KEY   000104#KEY   000105-------------#TAG   000007"
+
+check "built: statuses" "$(run built)" "00 00 00 35"
+check "built: files" "$(cat log.txt; cat semi.txt)" "$(printf 'one\ntwo\nx;y\ntwo;')"
+
+# Opened to read and append: appends go to the end, reads go on from
+# where they stood and meet the appended lines too.
+printf 'one\ntwo\nthree\n' > log.txt
+check "append: lines read" "$(run append | tr -d ' ')" "one|two|three|four|five|10"
+check "append: file" "$(cat log.txt)" "$(printf 'one\ntwo\nthree\nfour\nfive')"
+
+# A find that holds no live entry for its key gives position 0.
+check "find: statuses" "$(run find | tr '\n' '|')" \
+  "23 000000 00 000003|23 000000 23 000000 00 000003|"
 
 # Lines: each block's own last line, quoted numbers, a closing carriage
 # return refused, nothing read on a closed block, a full-length line.
