@@ -565,33 +565,32 @@ const uint8_t* range_key(const uint8_t* key, uint64_t key_length, uint64_t range
   return padded;
 }
 
-namespace {
-
-// A key the table does not hold: 23 and position 0, the record as it was.
-void not_found(FixedTable t, Number result) {
-  set_status(t, kInvalidKey);
-  result.set_value(0);
-}
-
-}  // namespace
-
 void find(FixedTable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
           uint64_t key_length, Number result) {
   require_one_dimension(t);
   set_status(t, kGood);
   const Record er = t.entry_record();
   const uint64_t entry_len = er.flat_length();
+  if (entry_len == 0 || key_start < 1 || key_end < key_start || key_end > entry_len) {
+    set_status(t, kInvalidKey);
+    return;
+  }
   const uint64_t len = key_end - key_start + 1;
-  if (entry_len == 0 || key_start < 1 || key_end < key_start || key_end > entry_len ||
-      (key = range_key(key, key_length, len)) == nullptr)
-    return not_found(t, result);
+  key = range_key(key, key_length, len);
+  if (key == nullptr) {
+    set_status(t, kInvalidKey);
+    return;
+  }
   KeyLayout keys;
   keys.data = t.entries();
   keys.stride = entry_len;
   keys.key_off = key_start - 1;
   const int64_t n = static_cast<int64_t>(t.total_bytes() / entry_len);
   const Found f = find_sorted(t.label(), keys, n, 0, key, len);
-  if (f.probe < 0) return not_found(t, result);
+  if (f.probe < 0) {
+    set_status(t, kInvalidKey);
+    return;
+  }
   // The search stepped back from its first hit to the first of the run.
   if (f.probe != f.first) set_status(t, kDuplicates);
   set_whole_number(result, f.first + 1);

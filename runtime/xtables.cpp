@@ -22,13 +22,6 @@ constexpr uint64_t kChunk = 65536;
 
 void set_status(Xtable t, int64_t s) { t.status().set_value(s); }
 
-// A find that holds no live entry for the key: 23 and position 0, the
-// record as it was.
-void not_found(Xtable t, Number result) {
-  set_status(t, kInvalidKey);
-  result.set_value(0);
-}
-
 uint8_t* slot_at(Xtable t, int64_t position) {
   return t.block_start() + static_cast<uint64_t>(position - 1) * xslot_size(t);
 }
@@ -270,8 +263,11 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
   const uint64_t len = t.entry_record().flat_length();
   const uint64_t klen = key_end - key_start + 1;
   if (key_start < 1 || key_end < key_start || key_end > len ||
-      (key = range_key(key, key_length, klen)) == nullptr)
-    return not_found(t, result);
+      (key = range_key(key, key_length, klen)) == nullptr) {
+    set_status(t, kInvalidKey);
+    result.set_value(0);
+    return;
+  }
   const uint64_t off = 9 + key_start - 1;
   const uint64_t size = len + 9;
   uint8_t* const start = t.block_start();
@@ -286,7 +282,11 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
   }
   keys.key_off = off;
   const Found f = find_sorted(t.label(), keys, n, 1, key, klen);
-  if (f.probe < 0) return not_found(t, result);
+  if (f.probe < 0) {
+    set_status(t, kInvalidKey);
+    result.set_value(0);
+    return;
+  }
   // The lowest position of the run of equal keys whose entry is live.
   for (int64_t p = f.first; p <= f.last; ++p) {
     const uint8_t* e = keys.entry(p);
@@ -296,7 +296,8 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
       return;
     }
   }
-  not_found(t, result);  // every entry with the key is deleted
+  set_status(t, kInvalidKey);
+  set_whole_number(result, f.probe + 1);
 }
 
 namespace {

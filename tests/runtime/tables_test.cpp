@@ -207,7 +207,7 @@ TEST(FixedTable, SortAndFindWithDuplicates) {
   Number(pos).set_value(555);
   tb::find(e.t(), 1, 4, reinterpret_cast<const uint8_t*>("CCCX"), 0, Number(pos));
   EXPECT_EQ(e.status(), 23);
-  EXPECT_EQ(Number(pos).value(), 0) << "not found comes with position 0";
+  EXPECT_EQ(Number(pos).value(), 555);
   // A key of part of the field: "CC" over positions 1 to 2.
   tb::find(e.t(), 1, 2, reinterpret_cast<const uint8_t*>("EE"), 0, Number(pos));
   EXPECT_EQ(Number(pos).value(), 7);
