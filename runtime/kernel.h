@@ -84,6 +84,8 @@ constexpr short kPollIn = 1, kPollOut = 4;
 
 // Terminal settings (ioctl) and the termios fields the runtime touches.
 constexpr long kTcgets = 0x5401, kTcsets = 0x5402, kTiocgpgrp = 0x540f;
+// A socket's bytes not yet taken by its peer (the same request as a terminal's).
+constexpr long kSiocoutq = 0x5411;
 constexpr unsigned kIcanon = 0x2, kEcho = 0x8, kIcrnl = 0x100;
 constexpr int kVtime = 5, kVmin = 6;
 

@@ -186,12 +186,27 @@ void finish(Connection& c) {
   watch(c, kEpollIn);
 }
 
+// Bytes handed to the kernel that the client has not yet taken.
+int64_t unsent(const Connection& c) {
+  int n = 0;
+  if (sys::call3(kIoctl, c.fd, kSiocoutq, reinterpret_cast<long>(&n)) < 0) return 0;
+  return n;
+}
+
+// A sending connection has its time for each stretch in which the client
+// takes nothing: a slow reader that empties the kernel's queue only a
+// little at a time is never cut off.
+void set_send_deadline(Connection& c) {
+  c.unsent = unsent(c);
+  set_deadline(c, now() + kSendSeconds * 1000);
+}
+
 void pump(Connection& c) {
   switch (send_answer(c)) {
     case Sent::kAll:
       return finish(c);
     case Sent::kWaiting:
-      set_deadline(c, now() + kSendSeconds * 1000);
+      set_send_deadline(c);
       return watch(c, kEpollOut | (owes_input(c) ? kEpollIn : 0));
     case Sent::kFailed:
       return close_connection(c);
@@ -481,6 +496,9 @@ void expire(Connection& c) {
       return refuse(c, 408);
     case Phase::kBody: case Phase::kMore:
       return refuse(c, 408);
+    case Phase::kSending:
+      if (unsent(c) < c.unsent) return set_send_deadline(c);  // it is still taking bytes
+      return close_connection(c);
     default:
       return close_connection(c);  // it takes no answer, or will not stop sending
   }

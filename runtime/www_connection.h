@@ -33,6 +33,7 @@ struct Connection {
   bool heard;           // its request's time runs: `since` is when its first byte came
   int64_t since;        // when it began to wait for its client
   int64_t deadline;     // when its time in its phase runs out; none before it first waits
+  int64_t unsent;       // sending: bytes the client had not taken when the deadline was set
   // The request: buf holds its bytes from position `base` on.
   uint32_t length;      // bytes in buf
   uint32_t scanned;     // bytes searched for the end of the header
