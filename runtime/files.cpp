@@ -1025,8 +1025,8 @@ void reopen_replaced(const Identity& old, const char* path) {
     if (ReadAhead* a = find_ahead(fd)) settle(*a);
     const long at = checked(sys::lseek(fd, 0, sys::kSeekCur));
     const long flags = checked(sys::call2(sys::kFcntl, fd, sys::kFGetfl));
-    const long nfd = checked(sys::open(path, flags, 0));
-    checked(sys::call2(sys::kDup2, nfd, fd));
+    const long nfd = checked(sys::open(path, flags | sys::kOCloexec, 0));
+    checked(sys::call3(sys::kDup3, nfd, fd, sys::kOCloexec));
     sys::close(nfd);
     checked(sys::lseek(fd, at, sys::kSeekSet));
     if (WriteBehind* w = find_behind(fd)) w->file = identity_of(fd);
@@ -1085,7 +1085,7 @@ void begin_replacement(FileBlock f, Replacement& r) {
   name_beside(r.path, r.temp);
   g_replacing = &r;
   set_exit_flush(flush_for_exit);
-  const long flags = sys::kOWriteOnly | sys::kOCreat | sys::kOExcl;
+  const long flags = sys::kOWriteOnly | sys::kOCreat | sys::kOExcl | sys::kOCloexec;
   long fd = sys::open(r.temp, flags, 0666);
   if (fd == sys::kEexist) {  // left behind by an earlier process of this number
     sys::call1(sys::kUnlink, reinterpret_cast<long>(r.temp));
@@ -1160,7 +1160,8 @@ void open_file(FileBlock f, int64_t mode) {
   make_path(f.name(), path);
   flush_writes_to(path);
   const bool directory = f.kind() == kDirectory;
-  const long fd = sys::open(path, directory ? sys::kODirectory : open_flags(f.kind(), mode), 0666);
+  // A program the caller starts never inherits its files.
+  const long fd = sys::open(path, (directory ? sys::kODirectory : open_flags(f.kind(), mode)) | sys::kOCloexec, 0666);
   if (fd < 0) fail_kernel(fd);
   if (fd >= kDescriptors) {
     sys::close(fd);

@@ -22,7 +22,7 @@ constexpr long kRead = 0, kWrite = 1, kOpen = 2, kClose = 3, kStat = 4, kFstat =
                kRename = 82, kMkdir = 83, kRmdir = 84, kUnlink = 87, kReadlink = 89,
                kFchmod = 91, kGettimeofday = 96, kGetpgrp = 111, kTime = 201, kGetdents64 = 217, kClockGettime = 228,
                kExitGroup = 231, kEpollWait = 232, kEpollCtl = 233, kOpenat = 257,
-               kAccept4 = 288, kEpollCreate1 = 291, kPipe2 = 293, kGetrandom = 318,
+               kAccept4 = 288, kEpollCreate1 = 291, kDup3 = 292, kPipe2 = 293, kGetrandom = 318,
                kOpenat2 = 437;
 
 // Errors, as the negative values the calls return.
@@ -49,7 +49,7 @@ constexpr int kStatDevAt = 0, kStatInoAt = 8, kStatModeAt = 24, kStatSizeAt = 48
 constexpr unsigned kSIfmt = 0170000, kSIfreg = 0100000, kSIflnk = 0120000;
 
 // fcntl: a descriptor's open flags; record locks.
-constexpr long kFGetfl = 3, kFSetlk = 6;
+constexpr long kFSetfd = 2, kFGetfl = 3, kFSetlk = 6;
 constexpr short kFRdlck = 0, kFWrlck = 1, kFUnlck = 2;
 
 // Signals, and the kernel's sigaction record (handler, flags, restorer,

@@ -216,7 +216,8 @@ void run_program(Word command, bool batch, int64_t* read_end) {
   }
   int out_pipe[2] = {-1, -1};
   if (batch) {
-    const long rc = sys::call2(sys::kPipe, reinterpret_cast<long>(out_pipe), 0);
+    // Neither end is handed on to other programs the caller starts later.
+    const long rc = sys::call2(sys::kPipe2, reinterpret_cast<long>(out_pipe), sys::kOCloexec);
     if (rc < 0) {
       error_code().set_value(rc);
       return;
@@ -247,6 +248,7 @@ void run_program(Word command, bool batch, int64_t* read_end) {
       sys::call2(sys::kDup2, out_pipe[1], 1);
       sys::call2(sys::kDup2, out_pipe[1], 2);
       if (out_pipe[1] > 2) sys::close(out_pipe[1]);
+      else sys::call3(sys::kFcntl, out_pipe[1], sys::kFSetfd, 0);  // it is 1 or 2 itself
     }
     const char* const* env = batch ? empty_environment : interactive_environment;
     long err = sys::call3(sys::kExecve, reinterpret_cast<long>(program_arguments[0]),

@@ -336,7 +336,7 @@ long checked(const TableFile& tf, long r) {
 void open_table_file(TableFile& tf, FileBlock f) {
   files::settle_file(f);
   files::make_path(f.name(), tf.path);
-  tf.fd = checked(tf, sys::open(tf.path, 0, 0));
+  tf.fd = checked(tf, sys::open(tf.path, sys::kOCloexec, 0));
 }
 
 // Buffered writer of the unload, into the file that replaces the old one:
