@@ -645,7 +645,30 @@ void resume_after_stop() {
   redraw_open_field();
 }
 
-void on_continue(int) { resume_after_stop(); }
+volatile bool g_continued = false;  // a continue signal came since it was cleared
+
+void on_continue(int) {
+  g_continued = true;
+  resume_after_stop();
+}
+
+// Started in the background (`prog &`): stops as a reader in the background
+// would, until it runs in the foreground, so that the settings it keeps are
+// the ones the shell hands over there (not its own line-editing settings).
+// A process that cannot be stopped (no shell is left to continue it) goes on.
+// True when it had to wait (the cursor the program placed is lost).
+bool wait_for_foreground() {
+  bool waited = false;
+  while (!in_foreground()) {
+    g_continued = false;
+    sys::call2(sys::kKill, 0, sys::kSigttin);
+    if (!g_continued) break;
+    waited = true;
+  }
+  return waited;
+}
+
+bool g_came_forward = false;  // key mode began only once in the foreground
 
 // Ctrl-Z, or a read or a change of the terminal from the background: the
 // terminal as it was found, then the stop.
@@ -672,6 +695,8 @@ bool enter_key_mode() {
   if (!g_raw) {
     if (!read_settings(g_found)) return false;
     catch_job_control();
+    g_came_forward = wait_for_foreground();
+    read_settings(g_found);
     set_fatal_cleanup(restore_terminal);
     g_raw = true;
   }
@@ -999,6 +1024,11 @@ void accept_field(Word word, uint64_t start, uint64_t length, bool editing) {
   take_position(row, col);
   int64_t code = length == 0 ? int64_t{kFieldFull} : kContinue;
   const bool terminal = code == kContinue && enter_key_mode();
+  if (terminal && g_came_forward) {
+    g_came_forward = false;
+    if (g_cursor_hidden) write_all(kHideCursor, sizeof kHideCursor - 1);
+    move_to(row, col);  // the program's own went out in the background
+  }
   Field f = {word.text() + start - 1, length, row, col, terminal, editing, 0, 0};
   g_field = &f;
   if (editing) draw_from(f, 0);

@@ -216,6 +216,15 @@ def drive_stop(s, check):
     check("quit", s.settings(), found)
 
 
+def drive_behind(s, check):
+    """Started in the background, the form stops before its first field and
+    takes keys once brought forward."""
+    deadline = time.monotonic() + WAIT
+    while s.settings()[3] & termios.ICANON and time.monotonic() < deadline:
+        time.sleep(0.05)
+    drive_form(s, check)
+
+
 def drive_form(s, check):
     s.expect(rb"City:")
     s.send(b"Ada Lovelace", b"\t", b"Paris", b"\x1b[A")  # Up: back to the name
@@ -251,8 +260,11 @@ def main():
         # A shell with job control runs the stopped program on.
         stop = ["/bin/bash", "--norc", "-m", "-c",
                 "./fields; sleep 0.5; echo CONTINUED; fg; echo QUIT $?"]
+        # Started in the background, the form waits to be brought forward.
+        behind = ["/bin/bash", "--norc", "-m", "-c", "./form & sleep 0.5; fg"]
         for argv, drive in (([os.path.join(work, "fields")], drive_fields),
-                            ([os.path.join(work, "form")], drive_form), (stop, drive_stop)):
+                            ([os.path.join(work, "form")], drive_form), (stop, drive_stop),
+                            (behind, drive_behind)):
             s = Session(argv, work)
             try:
                 drive(s, check)
