@@ -53,7 +53,9 @@ void ArrayDecision(Row& row, const DataNames& names) {
   row.lineLength += 8;
   long b1 = row.text.find('{');
   long b2 = b1 ? row.text.find('{', b1 + 1) : 0;
-  if (b2 == 0 || b2 > row.commandLength) return;
+  // Only a second array's index is set off; a braced literal stays whole.
+  if (b2 == 0 || b2 > row.commandLength || qwt::IsBlankOrTab(row.text(b2 - 1)) || row.text(b2 - 1) == ',')
+    return;
   MakeRoom(row, 1);
   row.text.insert(b2, ",");
   row.commandLength += 1;
