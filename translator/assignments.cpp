@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "calls.h"
 #include "numbers.h"
 #include "scan.h"
 
@@ -58,6 +59,12 @@ bool FunctionCall(Row& row, long eq, const Destination& dst, const DataNames& na
     std::string f(fn.in(row.text.view()));
     RefuseStatement(row, "the function " + f + " gives a number: take it into a number first (n_X = " +
                              f + " ...), then " + std::string(dst.in(row)) + " = n_X");
+    return true;
+  }
+  const DataName* callee = names.Find(fn.in(row.text.view()));
+  long passed = CountArguments(row.text.first(row.commandLength).substr(std::size_t(fn.end())));
+  if (passed >= 0 && passed != callee->parameters) {
+    RefuseStatement(row, ArgumentCountMessage(*callee, passed));
     return true;
   }
   std::string line = "\t@FUNCTION ";

@@ -4,6 +4,7 @@
 // assignments and operand commas.  After the last row the structure
 // summary and the balance messages are printed.
 #include "assignments.h"
+#include "calls.h"
 #include "commas.h"
 #include "elements.h"
 #include "fixed_point.h"
@@ -94,7 +95,9 @@ bool RefuseLateDeclaration(Row& row) {
 void Translate(Row& row, Translator& t) {
   if (DefaultPictureDirective(row, t.defaultPicture)) return;
   bool instructions = row.has(kInstructions);
-  if (instructions && !row.has(kInMacroBlock) && RefuseLateDeclaration(row)) return;
+  if (instructions && !row.has(kInMacroBlock) &&
+      (RefuseLateDeclaration(row) || RefuseArgumentCount(row, t.names)))
+    return;
   if (FindUpper(row.text.view(), "@INSERTNUMBER", row.commandLength)) RescaleDeclaredValue(row);
   if (instructions && !row.has(kInMacroBlock)) SeparateOperators(row, t.names);
   if (instructions) ExpandDecimalLiterals(row);
