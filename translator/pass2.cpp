@@ -12,6 +12,7 @@
 #include "operators.h"
 #include "scan.h"
 #include "translator.h"
+#include "whole_numbers.h"
 
 namespace {
 
@@ -100,6 +101,7 @@ void Translate(Row& row, Translator& t) {
     return;
   if (FindUpper(row.text.view(), "@INSERTNUMBER", row.commandLength)) RescaleDeclaredValue(row);
   if (instructions && !row.has(kInMacroBlock)) SeparateOperators(row, t.names);
+  if (instructions && !row.has(kInMacroBlock) && RefusePlacesWhereWhole(row, t.names)) return;
   if (instructions) ExpandDecimalLiterals(row);
   long bracket = FirstBracket(row);
   if (bracket > 0 && bracket < row.commandLength) {

@@ -46,6 +46,8 @@ declaration among instructions|;|@INSERTNUMBER n_Late, 1, '9'|;|70|m.QWR:9: erro
 literal with two points|;|n_A = 1.2.3|;|70|m.QWR:9: error: the literal 1.2.3 is not a number: write one decimal point at most, and a minus only in front
 array element in a calculation|;|n_A = a_X{1} + 1|;|70|m.QWR:9: error: the array element a_X{1} can only be taken alone into a number: write n_X = a_X{1} first and calculate with n_X
 literal beyond 64 bits as a limit|;|@REPEAT n_A, 1, 9223372036854775808 ¦ @END_REPEAT|;|70|m.QWR:9: error: the literal 9223372036854775808 does not fit a 64-bit number
+places in a word part|@INSERTWORD w_T, 5|{w_T,1.5} = 'x'|;|70|m.QWR:9: error: a number with places stands where only a whole number can: write a whole number
+places as an array value|;|a_X{2} =+ 2.5|;|70|m.QWR:9: error: a number with places stands where only a whole number can: write a whole number
 places where a whole number is taken|;|@REPEAT n_A, 1, 2.5 ¦ @END_REPEAT|;|70|m.QWR:9: error: a number with places stands where only a whole number can: write a whole number
 literal where a name must stand|@INSERTWORD w_T, 5|@WORDS_FIND 'x', 5, w_T|;|70|m.QWR:9: error: 5 stands where the name of an item must: write the name of a declared item
 unclosed @IF|;|@IF n_A = 1|;|13|    13: First unmatched opener on line no=000009
