@@ -45,13 +45,14 @@ calculation among arguments|;|CALL s_Work n_A-1|;|70|m.QWR:9: error: an operator
 declaration among instructions|;|@INSERTNUMBER n_Late, 1, '9'|;|70|m.QWR:9: error: @INSERTNUMBER declares an item, which the instruction part cannot: move the declaration before the line that includes BEGIN.INSTRUCTIONS
 literal with two points|;|n_A = 1.2.3|;|70|m.QWR:9: error: the literal 1.2.3 is not a number: write one decimal point at most, and a minus only in front
 array element in a calculation|;|n_A = a_X{1} + 1|;|70|m.QWR:9: error: the array element a_X{1} can only be taken alone into a number: write n_X = a_X{1} first and calculate with n_X
+value beyond 64 bits at its places|@INSERTNUMBER n_V, 184467440737095516, '9999999999999999.99-'|;|;|50|m.QWR:6: error: 50: Value does not fit 64 bits at its picture's decimal places=000006
 literal beyond 64 bits as a limit|;|@REPEAT n_A, 1, 9223372036854775808 ¦ @END_REPEAT|;|70|m.QWR:9: error: the literal 9223372036854775808 does not fit a 64-bit number
 places in a word part|@INSERTWORD w_T, 5|{w_T,1.5} = 'x'|;|70|m.QWR:9: error: a number with places stands where only a whole number can: write a whole number
 places as an array value|;|a_X{2} =+ 2.5|;|70|m.QWR:9: error: a number with places stands where only a whole number can: write a whole number
 places where a whole number is taken|;|@REPEAT n_A, 1, 2.5 ¦ @END_REPEAT|;|70|m.QWR:9: error: a number with places stands where only a whole number can: write a whole number
 literal where a name must stand|@INSERTWORD w_T, 5|@WORDS_FIND 'x', 5, w_T|;|70|m.QWR:9: error: 5 stands where the name of an item must: write the name of a declared item
-unclosed @IF|;|@IF n_A = 1|;|13|    13: First unmatched opener on line no=000009
-unclosed @REPEAT|;|@REPEAT|;|12|    12: First unmatched opener on line no=000009
+unclosed @IF|;|@IF n_A = 1|;|13|m.QWR:9: error: 13: First unmatched opener on line no=000009
+unclosed @REPEAT|;|@REPEAT|;|12|m.QWR:9: error: 12: First unmatched opener on line no=000009
 division by zero|;|n_A = n_A / n_Zero|;|run|m.QWR:9: NUMBERS[error]:- division by zero
 index outside an array, in a sub|;|;|n_A = a_X{n_Total}|run|m.QWR:13: ARRAYS[error]:- index outside the array
 result beyond its range, in a sub|;|;|n_A = n_Total * 2000000000000000000|run|m.QWR:13: NUMBERS[error]:- result has exceeded its range
