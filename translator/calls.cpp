@@ -33,7 +33,7 @@ std::string ArgumentCountMessage(const DataName& callee, long passed) {
   long n = callee.parameters;
   std::string takes = n == 0 ? "no arguments (it has no @USING line)"
                              : std::to_string(n) + (n == 1 ? " argument" : " arguments");
-  return "wrong number of arguments: " + name + " takes " + takes + ", the call passes " +
+  return "wrong number of arguments: " + name + " takes " + takes + " but the call passes " +
          (passed == 0 ? std::string("none") : std::to_string(passed));
 }
 

@@ -40,7 +40,7 @@ missing length|@INSERTWORD w_Name|@DISPLAY w_Name, LF|;|70|m.QWR:6: error: the w
 operands of a keyword|;|@TABLES_SORT a_X|;|70|m.QWR:9: error: @TABLES_SORT does not take 1 operand
 calculation as an index|;|n_A = a_X{n_Total - 1}|;|70|m.QWR:9: error: n_Total - 1 is not one name or number: work it out first (n_X = n_Total - 1) and write n_X
 calculation without blanks as an operand|;|@DISPLAY n_Total-1, LF|;|70|m.QWR:9: error: n_Total - 1 is not one name or number: work it out first (n_X = n_Total - 1) and write n_X
-arguments a sub has no @USING for|;|CALL s_Work 5|;|70|m.QWR:9: error: wrong number of arguments: s_Work takes no arguments (it has no @USING line), the call passes 1
+arguments a sub has no @USING for|;|CALL s_Work 5|;|70|m.QWR:9: error: wrong number of arguments: s_Work takes no arguments (it has no @USING line) but the call passes 1
 calculation among arguments|;|CALL s_Work n_A-1|;|70|m.QWR:9: error: an operator (-) stands among the arguments: each argument is one name or literal: work the calculation out first (n_X = n_A - 1) and pass n_X
 declaration among instructions|;|@INSERTNUMBER n_Late, 1, '9'|;|70|m.QWR:9: error: @INSERTNUMBER declares an item, which the instruction part cannot: move the declaration before the line that includes BEGIN.INSTRUCTIONS
 literal with two points|;|n_A = 1.2.3|;|70|m.QWR:9: error: the literal 1.2.3 is not a number: write one decimal point at most, and a minus only in front
