@@ -316,6 +316,12 @@ void RewriteAssignment(Row& row, const DataNames& names, const Temporaries& temp
   Destination dst = FindDestination(row);
   if (dst.length <= 0) return;
   dst.type = names.TypeOf(dst.in(row));
+  if (dst.type == ' ' && dst.brace) {
+    // A part of a word no declaration names.
+    std::string name(dst.in(row).substr(0, dst.in(row).find(',')));
+    RefuseStatement(row, name + " is not declared: declare it in the dictionary part before it is given a value");
+    return;
+  }
   if (dst.type == ' ') return;
   if (FunctionCall(row, eq, dst, names)) return;
   if (ArrayAssignment(row, eq, dst, names)) return;
