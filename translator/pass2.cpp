@@ -93,11 +93,32 @@ bool RefuseLateDeclaration(Row& row) {
   return false;
 }
 
+// A statement that opens a quotation it never closes is refused at its
+// line.  True when the row was one.
+bool RefuseUnclosedQuotation(Row& row) {
+  QuoteState q;
+  long opened = 0;
+  for (long i = 1; i <= row.lineLength; ++i) {
+    bool outside = q.outside();
+    q.step(row.text(i));
+    if (outside && !q.outside() && !q.inComment()) opened = i;
+  }
+  if (q.outside() || q.inComment()) return false;
+  // The message holds no quotation mark or ";" of its own.
+  std::string from;
+  for (char c : row.text.sub(opened + 1, std::min<long>(12, row.lineLength - opened)))
+    if (c != '\'' && c != '"' && c != ';') from += c;
+  RefuseStatement(row, "a quotation is not closed (it opens before " + from +
+                           "): end it with the same quotation mark");
+  return true;
+}
+
 void Translate(Row& row, Translator& t) {
   if (DefaultPictureDirective(row, t.defaultPicture)) return;
   bool instructions = row.has(kInstructions);
   if (instructions && !row.has(kInMacroBlock) &&
-      (RefuseLateDeclaration(row) || RefuseArgumentCount(row, t.names)))
+      (RefuseUnclosedQuotation(row) || RefuseLateDeclaration(row) ||
+       RefuseArgumentCount(row, t.names)))
     return;
   if (FindUpper(row.text.view(), "@INSERTNUMBER", row.commandLength)) RescaleDeclaredValue(row);
   if (instructions && !row.has(kInMacroBlock)) SeparateOperators(row, t.names);

@@ -34,6 +34,7 @@ cases=$(cat <<'EOF'
 undeclared operand|;|n_A = n_Zip + 1|;|70|m.QWR:9: error: symbol `n_Zip' not defined
 undeclared destination|;|n_B = n_A + 1|;|70|m.QWR:9: error: n_B is not declared: declare it in the dictionary part before it is given a value
 undeclared word part as destination|;|{w_Zz,1,2} = 'x'|;|70|m.QWR:9: error: w_Zz is not declared: declare it in the dictionary part before it is given a value
+quotation not closed|;|@DISPLAY 'abc, LF|;|70|m.QWR:9: error: a quotation is not closed (it opens before abc, LF): end it with the same quotation mark
 misspelt keyword|;|@DISPLAYY 'x', LF|;|70|m.QWR:9: error: @DISPLAYY is not a statement of the language (a misspelt keyword?)
 missing relation|;|@IF n_Total 5 ¦ @END_IF|;|70|m.QWR:9: error: @IF n_Total 5 has no relation between its operands: write @IF n_Total = 5 (or != < > <= >=)
 calculation in a condition|;|@IF n_A + 1 = 5 ¦ @END_IF|;|70|m.QWR:9: error: @IF compares two operands, each one name or literal: work a calculation out first (n_X = n_A + 1) and compare n_X
