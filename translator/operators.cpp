@@ -192,13 +192,20 @@ Source CalculationSource(std::string_view s, const DataNames& names) {
   return {end, eq + 1, {}};
 }
 
+// A function call's arguments are separated by blanks: "-1" there is an
+// argument, never an operator.
+bool CallsFunction(std::string_view s, const Source& src, const DataNames& names) {
+  std::vector<std::string> terms = Terms(s.substr(src.from));
+  return !terms.empty() && names.TypeOf(terms[0]) == 'f';
+}
+
 }  // namespace
 
 void SeparateOperators(Row& row, const DataNames& names) {
   long cl = row.commandLength;
   std::string_view statement = row.text.first(cl);
   std::string s = SpaceBinaryOperators(statement);
-  if (Source src = CalculationSource(s, names); src.from) {
+  if (Source src = CalculationSource(s, names); src.from && !CallsFunction(s, src, names)) {
     // The "=" is set off by blanks on both sides, as the destination's
     // name ends at a blank.
     std::string rest = TermsRewritten(std::string_view(s).substr(src.from), src.op);
