@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "calls.h"
 #include "numbers.h"
 #include "scan.h"
 
@@ -58,6 +59,12 @@ bool FunctionCall(Row& row, long eq, const Destination& dst, const DataNames& na
     std::string f(fn.in(row.text.view()));
     RefuseStatement(row, "the function " + f + " gives a number: take it into a number first (n_X = " +
                              f + " ...), then " + std::string(dst.in(row)) + " = n_X");
+    return true;
+  }
+  const DataName* callee = names.Find(fn.in(row.text.view()));
+  long passed = CountArguments(row.text.first(row.commandLength).substr(std::size_t(fn.end())));
+  if (passed >= 0 && passed != callee->parameters) {
+    RefuseStatement(row, ArgumentCountMessage(*callee, passed));
     return true;
   }
   std::string line = "\t@FUNCTION ";
@@ -309,6 +316,12 @@ void RewriteAssignment(Row& row, const DataNames& names, const Temporaries& temp
   Destination dst = FindDestination(row);
   if (dst.length <= 0) return;
   dst.type = names.TypeOf(dst.in(row));
+  if (dst.type == ' ' && dst.brace) {
+    // A part of a word no declaration names.
+    std::string name(dst.in(row).substr(0, dst.in(row).find(',')));
+    RefuseStatement(row, name + " is not declared: declare it in the dictionary part before it is given a value");
+    return;
+  }
   if (dst.type == ' ') return;
   if (FunctionCall(row, eq, dst, names)) return;
   if (ArrayAssignment(row, eq, dst, names)) return;

@@ -88,13 +88,15 @@ void Declarations::See(DataNames& names, const Line& text, long end, long line) 
     // The rest of the statement after the keyword names the sub.
     long from = After(p, "@BEGIN_SUB") + 1;
     std::string_view rest = text.sub(from, std::min<long>(30, end - from + 1));
-    names.Add(Named('s', qwt::TrimRight(rest), 0));
+    sub_ = qwt::TrimRight(rest);
+    names.Add(Named('s', sub_, 0));
   }
   if ((p = kw.find("@BEGIN_FUNCTION"))) {
     // The function, and "d" + its name: the number that carries its result.
     Word name = word(After(p, "@BEGIN_FUNCTION") + 1, ',');
     if (name.start) {
       std::string fn(name.in(view));
+      sub_ = fn;
       DataName f = Named('f', fn, long(fn.size()));
       if (end <= name.end() + 1) {
         f.picture.assign("'9'");
@@ -122,6 +124,7 @@ void Declarations::See(DataNames& names, const Line& text, long end, long line) 
       CheckPicture(d.picture, line);
       if (d.picture.contains(".")) d.type = 'N';
       names.Add(d);
+      names.AddParameter(sub_);
       i = comma + 1;
     }
   }

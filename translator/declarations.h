@@ -3,6 +3,8 @@
 // declaration macros of its statements and of the packages it includes.
 #pragma once
 
+#include <string>
+
 #include "names.h"
 #include "rows.h"
 
@@ -20,6 +22,8 @@ class Declarations {
   bool inRecord_ = false;
   long fields_ = 0;
   qwt::Text<30> record_;
+  // The sub or function begun last: an @USING line declares its parameters.
+  std::string sub_;
 };
 
 // A bind statement in columns 1..end of text: the fields declared so far

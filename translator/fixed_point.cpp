@@ -168,8 +168,11 @@ void RescaleDeclaredValue(Row& row) {
   while (IsBlankOrTab(row.text(ve))) --ve;
   while (IsBlankOrTab(row.text(vs))) ++vs;
   if (RefuseMalformedLiteral(row, vs, ve)) return;
-  // Places missing are appended as zeros; surplus places are cut.
-  if (lit.places < places) {
+  // Places missing are appended as zeros (the literal as written is
+  // checked first); surplus places are cut.
+  bool appended = lit.places < places;
+  if (appended) {
+    CheckLiteral(lit, row.line);
     lit.text.append(std::size_t(places - lit.places), '0');
     lit.digits += places - lit.places;
   } else if (lit.places > places) {
@@ -177,7 +180,10 @@ void RescaleDeclaredValue(Row& row) {
     lit.text.resize(lit.text.size() - std::size_t(drop));
     lit.digits -= drop;
   }
-  CheckLiteral(lit, row.line);
+  if (appended)
+    CheckValueAtPlaces(lit, row.line);
+  else
+    CheckLiteral(lit, row.line);
   long old = ve - vs + 1;
   long grow = long(lit.text.size()) - old;
   if (grow > 0) {

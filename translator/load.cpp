@@ -5,6 +5,7 @@
 #include "load.h"
 
 #include <cerrno>
+#include <string>
 
 #include "files.h"
 #include "scan.h"
@@ -145,6 +146,34 @@ void LoadLine(Translator& t, std::string_view line, long sourceLine) {
   Append(t, row);
 }
 
+// A statement line that ends in "\" (outside quotations, with no comment)
+// goes on in the next line: the line without the "\", 0 when it does not.
+std::size_t ContinuedStatement(std::string_view line) {
+  std::size_t end = line.find_last_not_of(" \t\r");
+  if (end == std::string_view::npos || line[end] != '\\') return 0;
+  RowParts parts(line);
+  if (!parts.hasStatement() || parts.commentStart() || !parts.outside(long(end) + 1)) return 0;
+  if (FindDirective(line, parts) != Directive::kNone) return 0;
+  return end;
+}
+
+// Lines joined into one statement: the rows of its continuation lines are
+// blank, so every later row keeps its own line number.
+struct Continuation {
+  std::string text;  // the statement so far
+  long firstLine = 0, lines = 0;
+};
+
+// Blank rows for the lines from..to (none when to < from).
+void AppendBlankRows(Translator& t, long from, long to) {
+  for (long line = from; line <= to; ++line) {
+    Row blank;
+    blank.kind = RowKind::kBlank;
+    blank.line = line;
+    Append(t, blank);
+  }
+}
+
 }  // namespace
 
 void LoadSource(Translator& t) {
@@ -171,6 +200,7 @@ void LoadSource(Translator& t) {
                  src.text.size() + bars * 8);
 
   long sourceLine = 0;
+  Continuation joined;
   ForEachLine(src.text, [&](std::string_view line) {
     ++sourceLine;
     // A first line holding WINDOWS asks for the MASM dialect; it is no row.
@@ -178,6 +208,27 @@ void LoadSource(Translator& t) {
       t.windows = true;
       return;
     }
-    LoadLine(t, line, sourceLine);
+    std::string whole;
+    if (joined.lines) {
+      whole = joined.text + std::string(line);
+      line = whole;
+    }
+    if (std::size_t cut = ContinuedStatement(line)) {
+      if (!joined.lines++) joined.firstLine = sourceLine;
+      joined.text = std::string(line.substr(0, cut));
+      return;
+    }
+    if (!joined.lines) {
+      LoadLine(t, line, sourceLine);
+      return;
+    }
+    LoadLine(t, line, joined.firstLine);
+    AppendBlankRows(t, joined.firstLine + 1, sourceLine);
+    joined = Continuation();
   });
+  // The last line continued onto none.
+  if (joined.lines) {
+    LoadLine(t, joined.text, joined.firstLine);
+    AppendBlankRows(t, joined.firstLine + 1, sourceLine);
+  }
 }

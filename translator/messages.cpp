@@ -59,6 +59,8 @@ constexpr MessageRule kMessages[] = {
     {Msg::kPictureTooLong, 50, 50, Detail::kLine, "Picture is longer than 30 characters="},
     {Msg::kLiteralDigits, 50, 50, Detail::kLine, "Literal contains more than 19 digits="},
     {Msg::kLiteralTooLarge, 50, 50, Detail::kLine, "Literal is larger than 9223372036854775807="},
+    {Msg::kValueAtPlaces, 50, 50, Detail::kLine,
+     "Value does not fit 64 bits at its picture's decimal places="},
     {Msg::kSynonymTooLong, 0, 0, Detail::kName, "Synonym ignored, longer than 30 characters: "},
     {Msg::kSynonymWithoutOriginal, 0, 0, Detail::kName, "Synonym ignored, no word after ':' for "},
     {Msg::kCannotCreateOutput, 0, 1, Detail::kName, "FILES[error]:- cannot create the output file "},

@@ -39,6 +39,7 @@ enum class Msg : unsigned char {
   kPictureTooLong,
   kLiteralDigits,
   kLiteralTooLarge,
+  kValueAtPlaces,
   kSynonymTooLong,
   kSynonymWithoutOriginal,
   kCannotCreateOutput,

@@ -26,3 +26,8 @@ void DataNames::Bind(std::string_view record, char tableType, std::string_view t
     }
   }
 }
+
+void DataNames::AddParameter(std::string_view name) {
+  auto it = first_.find(std::string(qwt::TrimRight(name)));
+  if (it != first_.end()) ++rows_[std::size_t(it->second - 1)].parameters;
+}

@@ -21,6 +21,7 @@ struct DataName {
   qwt::Text<30> name;
   long length = 0;
   qwt::Text<30> picture;  // as written, quotation marks included
+  long parameters = 0;    // a sub's or function's, by its @USING line
 };
 
 class DataNames {
@@ -35,6 +36,8 @@ class DataNames {
     const DataName* d = Find(name);
     return d ? d->type : ' ';
   }
+  // Counts one more parameter of the sub or function `name`.
+  void AddParameter(std::string_view name);
   // Marks every field declared so far for `record` as bound to `table`.
   void Bind(std::string_view record, char tableType, std::string_view table);
   long size() const { return long(rows_.size()); }

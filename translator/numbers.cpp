@@ -73,6 +73,11 @@ void CheckLiteral(const Literal& literal, long line) {
   if (TooLarge(literal.text)) Fatal(Msg::kLiteralTooLarge, line);
 }
 
+void CheckValueAtPlaces(const Literal& value, long line) {
+  if (value.digits > kMaxDigits || value.text.size() > kLiteralWidth || TooLarge(value.text))
+    Fatal(Msg::kValueAtPlaces, line);
+}
+
 void CheckWholeNumbers(std::string_view text, long from, long to, long line) {
   RowParts parts(text.substr(0, std::size_t(std::clamp<long>(to, 0, long(text.size())))));
   for (long i = std::max<long>(from, 1); i <= to; ++i) {

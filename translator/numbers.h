@@ -24,6 +24,9 @@ Literal StripLiteral(std::string_view text, long start, long end);
 // Ends the run (message 50) when the literal has more than 19 digits or its
 // value does not fit a signed 64-bit number.
 void CheckLiteral(const Literal& literal, long line);
+// Ends the run (message 50) when a declared value, brought to its
+// picture's places, does not fit a signed 64-bit number.
+void CheckValueAtPlaces(const Literal& value, long line);
 // Checks every whole-number literal written in columns from..to of text
 // (outside quotations): a run of digits that is neither part of a name nor
 // of a decimal literal.

@@ -39,16 +39,18 @@ std::string SpaceBinaryOperators(std::string_view s) {
   return out;
 }
 
-// The operands and operators after the "=", split at blanks outside
-// brackets and braces.
+// The operands and operators of a calculation, split at blanks outside
+// quotations, brackets and braces.
 std::vector<std::string> Terms(std::string_view s) {
   std::vector<std::string> terms;
   int depth = 0;
+  QuoteState q;
   std::string term;
   for (char c : s) {
-    if (c == '[' || c == '{') ++depth;
-    if ((c == ']' || c == '}') && depth > 0) --depth;
-    if (depth == 0 && IsBlankOrTab(c)) {
+    q.step(c);
+    if (q.outside() && (c == '[' || c == '{')) ++depth;
+    if (q.outside() && (c == ']' || c == '}') && depth > 0) --depth;
+    if (depth == 0 && q.outside() && IsBlankOrTab(c)) {
       if (!term.empty()) terms.push_back(term);
       term.clear();
     } else {
@@ -59,28 +61,46 @@ std::vector<std::string> Terms(std::string_view s) {
   return terms;
 }
 
-bool IsNegatedName(const std::string& t) {
-  return t.size() > 1 && t[0] == '-' && (IsNameChar(t[1]) && !qwt::IsDigit(t[1]));
+// "-name", "-[...]" or "-{...}": a minus written before an operand.
+bool IsNegatedOperand(const std::string& t) {
+  if (t.size() < 2 || t[0] != '-') return false;
+  return t[1] == '[' || t[1] == '{' || (IsNameChar(t[1]) && !qwt::IsDigit(t[1]));
 }
 
-// Rewrites each "-name" of a calculation's source as a step; false when
-// there is none.
-bool NegationsAsSteps(std::vector<std::string>& terms) {
+bool IsOperatorTerm(const std::string& t) { return t.size() == 1 && IsOperator(t[0]); }
+
+// A sign written against the operand that follows an operand ("n_K -1",
+// "n_K *2") is the operator between them: it becomes a term of its own.
+void SplitOperatorsFromOperands(std::vector<std::string>& terms) {
+  for (std::size_t k = 1; k < terms.size(); ++k) {
+    const std::string& t = terms[k];
+    if (t.size() < 2 || !IsOperator(t[0]) || IsOperatorTerm(terms[k - 1])) continue;
+    std::string operand = t.substr(1);
+    terms[k] = std::string(1, t[0]);
+    terms.insert(terms.begin() + long(k) + 1, operand);
+  }
+}
+
+// Rewrites each negated operand of a list of terms as a step of the
+// calculation; `first` is the operator before the first term (a compound
+// assignment's), empty when it opens the calculation.  The calculation runs
+// left to right, so "-a op b" is "a * -1 op b".  False when there is none.
+bool NegationsAsSteps(std::vector<std::string>& terms, std::string& first) {
   bool changed = false;
   for (std::size_t k = 0; k < terms.size(); ++k) {
-    if (!IsNegatedName(terms[k])) continue;
-    std::string name = terms[k].substr(1);
-    std::string before = k ? terms[k - 1] : std::string();
-    if (k == 0) {
-      terms[k] = name + " * -1";  // left to right: -a op b is a * -1 op b
+    if (!IsNegatedOperand(terms[k])) continue;
+    std::string operand = terms[k].substr(1);
+    std::string& before = k ? terms[k - 1] : first;
+    if (before.empty()) {
+      terms[k] = operand + " * -1";
     } else if (before == "+" || before == "-") {
-      terms[k - 1] = before == "+" ? "-" : "+";
-      terms[k] = name;
+      before = before == "+" ? "-" : "+";
+      terms[k] = operand;
     } else if (before == "*") {
-      terms[k] = "-1 * " + name;
+      terms[k] = "-1 * " + operand;
     } else if (before == "/") {
-      terms[k - 1] = "*";
-      terms[k] = "-1 / " + name;
+      before = "*";
+      terms[k] = "-1 / " + operand;
     } else {
       continue;
     }
@@ -89,17 +109,94 @@ bool NegationsAsSteps(std::vector<std::string>& terms) {
   return changed;
 }
 
-// A calculation into a number: its destination, then "=" and a blank.
-std::size_t CalculationSource(std::string_view s, const DataNames& names) {
+std::string BracketsRewritten(const std::string& s);
+
+// A calculation's terms with their negations as steps and their brackets
+// rewritten the same way.
+std::string TermsRewritten(std::string_view expression, std::string& first) {
+  std::vector<std::string> terms = Terms(expression);
+  const std::vector<std::string> written = terms;
+  SplitOperatorsFromOperands(terms);
+  for (std::string& t : terms) t = BracketsRewritten(t);
+  bool negations = NegationsAsSteps(terms, first);
+  if (!negations && terms == written) {
+    // Nothing to rewrite: the text stays as written (blanks in a call's
+    // arguments included).
+    std::size_t b = expression.find_first_not_of(" \t");
+    return std::string(b == std::string_view::npos ? "" : expression.substr(b));
+  }
+  std::string out;
+  for (const std::string& t : terms) out += (out.empty() ? "" : " ") + t;
+  return out;
+}
+
+// Every bracketed sub-expression of s (outside quotations) rewritten as a
+// calculation of its own.
+std::string BracketsRewritten(const std::string& s) {
+  std::string out;
+  QuoteState q;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    q.step(c);
+    if (!q.outside() || c != '[') {
+      out += c;
+      continue;
+    }
+    int depth = 0;
+    std::size_t close = i;
+    for (; close < s.size(); ++close) {
+      if (s[close] == '[') ++depth;
+      if (s[close] == ']' && --depth == 0) break;
+    }
+    if (close >= s.size()) {
+      out += s.substr(i);
+      break;
+    }
+    std::string none;
+    out += "[" + TermsRewritten(std::string_view(s).substr(i + 1, close - i - 1), none) + "]";
+    i = close;
+  }
+  return out;
+}
+
+// The column after the bracket or brace group that opens at `open`.
+std::size_t PastGroup(std::string_view s, std::size_t open) {
+  char opening = s[open], closing = opening == '[' ? ']' : '}';
+  int depth = 0;
+  for (std::size_t i = open; i < s.size(); ++i) {
+    if (s[i] == opening) ++depth;
+    if (s[i] == closing && --depth == 0) return i + 1;
+  }
+  return s.size();
+}
+
+// A calculation into a number (or a table element of one): where its
+// destination ends, the column after its "=" (and after the operator of a
+// compound "=+", "=-", "=*", "=/"), and that operator.
+struct Source {
+  std::size_t destinationEnd = 0, from = 0;
+  std::string op;
+};
+
+Source CalculationSource(std::string_view s, const DataNames& names) {
   std::size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return 0;
+  if (b == std::string_view::npos) return {};
   std::size_t e = s.find_first_of(" \t=[{", b);
-  if (e == std::string_view::npos) return 0;
+  if (e == std::string_view::npos) return {};
   char type = names.TypeOf(s.substr(b, e - b));
-  if (type != 'I' && type != 'N') return 0;
-  std::size_t eq = s.find('=', e);
-  if (eq == std::string_view::npos || eq + 1 >= s.size() || !IsBlankOrTab(s[eq + 1])) return 0;
-  return eq + 1;
+  if (type != 'I' && type != 'N') return {};
+  std::size_t end = s[e] == '[' ? PastGroup(s, e) : e;
+  std::size_t eq = s.find_first_not_of(" \t", end);
+  if (eq == std::string_view::npos || s[eq] != '=' || eq + 1 >= s.size()) return {};
+  if (IsOperator(s[eq + 1])) return {end, eq + 2, std::string(1, s[eq + 1])};
+  return {end, eq + 1, {}};
+}
+
+// A function call's arguments are separated by blanks: "-1" there is an
+// argument, never an operator.
+bool CallsFunction(std::string_view s, const Source& src, const DataNames& names) {
+  std::vector<std::string> terms = Terms(s.substr(src.from));
+  return !terms.empty() && names.TypeOf(terms[0]) == 'f';
 }
 
 }  // namespace
@@ -107,14 +204,14 @@ std::size_t CalculationSource(std::string_view s, const DataNames& names) {
 void SeparateOperators(Row& row, const DataNames& names) {
   long cl = row.commandLength;
   std::string_view statement = row.text.first(cl);
-  if (statement.find_first_of("+-*/") == std::string_view::npos) return;
   std::string s = SpaceBinaryOperators(statement);
-  if (std::size_t from = CalculationSource(s, names)) {
-    std::vector<std::string> terms = Terms(std::string_view(s).substr(from));
-    if (NegationsAsSteps(terms)) {
-      s.resize(from);
-      for (const std::string& t : terms) s += " " + t;
-    }
+  if (Source src = CalculationSource(s, names); src.from && !CallsFunction(s, src, names)) {
+    // The "=" is set off by blanks on both sides, as the destination's
+    // name ends at a blank.
+    std::string rest = TermsRewritten(std::string_view(s).substr(src.from), src.op);
+    s = s.substr(0, src.destinationEnd) + " =" + src.op + " " + rest;
+  } else {
+    s = BracketsRewritten(s);
   }
   long grow = long(s.size()) - cl;
   if (grow == 0 && s == statement) return;

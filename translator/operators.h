@@ -5,9 +5,11 @@
 #include "rows.h"
 
 // A name never holds + - * /, so "n_Y-2" is n_Y - 2: an operator that
-// follows an operand directly is set apart by blanks, as the rest of the
+// follows an operand directly, or a sign written against an operand that
+// follows another ("n_Y -2"), is set apart by blanks, as the rest of the
 // translation and the macro package expect.  In a calculation into a
-// number, a minus written before a name ("n_R = -n_Y", "n_A * -n_B") is
-// written as a step of the calculation: "n_Y * -1", "n_A * -1 * n_B".
+// number and inside brackets, a minus written before a name, a bracket or
+// a braced operand ("n_R = -n_Y", "n_A * -[n_B + 1]") is written as a
+// step of the calculation: "n_Y * -1", "n_A * -1 * [n_B + 1]".
 // Operators in quotations and in the comment stay as they are.
 void SeparateOperators(Row& row, const DataNames& names);

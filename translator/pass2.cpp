@@ -4,6 +4,7 @@
 // assignments and operand commas.  After the last row the structure
 // summary and the balance messages are printed.
 #include "assignments.h"
+#include "calls.h"
 #include "commas.h"
 #include "elements.h"
 #include "fixed_point.h"
@@ -11,6 +12,7 @@
 #include "operators.h"
 #include "scan.h"
 #include "translator.h"
+#include "whole_numbers.h"
 
 namespace {
 
@@ -53,7 +55,9 @@ void ArrayDecision(Row& row, const DataNames& names) {
   row.lineLength += 8;
   long b1 = row.text.find('{');
   long b2 = b1 ? row.text.find('{', b1 + 1) : 0;
-  if (b2 == 0 || b2 > row.commandLength) return;
+  // Only a second array's index is set off; a braced literal stays whole.
+  if (b2 == 0 || b2 > row.commandLength || qwt::IsBlankOrTab(row.text(b2 - 1)) || row.text(b2 - 1) == ',')
+    return;
   MakeRoom(row, 1);
   row.text.insert(b2, ",");
   row.commandLength += 1;
@@ -89,12 +93,36 @@ bool RefuseLateDeclaration(Row& row) {
   return false;
 }
 
+// A statement that opens a quotation it never closes is refused at its
+// line.  True when the row was one.
+bool RefuseUnclosedQuotation(Row& row) {
+  QuoteState q;
+  long opened = 0;
+  for (long i = 1; i <= row.lineLength; ++i) {
+    bool outside = q.outside();
+    q.step(row.text(i));
+    if (outside && !q.outside() && !q.inComment()) opened = i;
+  }
+  if (q.outside() || q.inComment()) return false;
+  // The message holds no quotation mark or ";" of its own.
+  std::string from;
+  for (char c : row.text.sub(opened + 1, std::min<long>(12, row.lineLength - opened)))
+    if (c != '\'' && c != '"' && c != ';') from += c;
+  RefuseStatement(row, "a quotation is not closed (it opens before " + from +
+                           "): end it with the same quotation mark");
+  return true;
+}
+
 void Translate(Row& row, Translator& t) {
   if (DefaultPictureDirective(row, t.defaultPicture)) return;
   bool instructions = row.has(kInstructions);
-  if (instructions && !row.has(kInMacroBlock) && RefuseLateDeclaration(row)) return;
+  if (instructions && !row.has(kInMacroBlock) &&
+      (RefuseUnclosedQuotation(row) || RefuseLateDeclaration(row) ||
+       RefuseArgumentCount(row, t.names)))
+    return;
   if (FindUpper(row.text.view(), "@INSERTNUMBER", row.commandLength)) RescaleDeclaredValue(row);
   if (instructions && !row.has(kInMacroBlock)) SeparateOperators(row, t.names);
+  if (instructions && !row.has(kInMacroBlock) && RefusePlacesWhereWhole(row, t.names)) return;
   if (instructions) ExpandDecimalLiterals(row);
   long bracket = FirstBracket(row);
   if (bracket > 0 && bracket < row.commandLength) {

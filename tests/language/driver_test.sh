@@ -71,7 +71,8 @@ done
 # a failed translation leaves no NAME.ASM behind to be assembled later
 printf '%%include "include/BEGIN.INSTRUCTIONS"\n  n_A = [1 + 2\n' > "$dir/args.QWR"
 expect 5 "translation fails" -- "$quill" build "$dir/args"
-has err.txt "06: Square brackets are not balanced on line no=000002"
+has err.txt "args.QWR:2: error: 06: Square brackets are not balanced on line no=000002"
+has err.txt "    n_A = [1 + 2"
 has err.txt "quill: translation of args.QWR failed (status 5)"
 [ -e "$dir/args.ASM" ] && { echo "FAIL: the old args.ASM is still there"; fail=1; }
 expect 70 "assemble without NAME.ASM" -- "$quill" assemble "$dir/args"

@@ -10,7 +10,8 @@
 #   NAME.build_status  expected status of `quill build` (default 0; when not
 #                      0 the program is not run)
 #   NAME.stderr        lines that must each appear in the standard error of
-#                      the build and the run
+#                      the build and the run (without it, a build that
+#                      succeeds prints nothing)
 #   A third argument names another base for these files (the examples keep
 #   their expected output here, next to the cases).
 set -u
@@ -31,6 +32,9 @@ if [ "$status" != "$want_build" ]; then
   echo "quill build: status $status, expected $want_build"
   cat "$work/build.out" "$work/build.err"
   exit 1
+fi
+if [ "$status" = 0 ] && [ ! -f "$exp.stderr" ] && [ -s "$work/build.err" ]; then
+  echo "a clean build printed:"; head -5 "$work/build.err"; ok=0
 fi
 if [ "$status" = 0 ]; then
   input=/dev/null; [ -f "$exp.stdin" ] && input=$exp.stdin

@@ -90,7 +90,7 @@ const std::string kRecord =
     " @INSERTNUMBER n_I,0,'9999'\n"
     " @INSERTNUMBER n_N,0,'999.99'\n"
     " @INSERTARRAY arr,10\n"
-    " @BEGIN_FUNCTION fSum,'99'\n";
+    " @BEGIN_FUNCTION fSum,'99' | @USING {p_A,'99'},{p_B,'99'}\n";
 
 TEST(Elements, AreFetchedAndStoredBackByWhatTheStatementDoes) {
   Result r = Translate(Program(kRecord,

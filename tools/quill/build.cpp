@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "asm_source.h"
 #include "assembler_log.h"
 #include "quill.h"
 #include "line_markers.h"
@@ -85,16 +86,32 @@ int check_source(const Program& program) {
   return 0;
 }
 
-// What the translator printed, without its block summary, on failure.
-void show_translator_messages(const std::string& output) {
+// What the translator printed, without its block summary, on failure.  A
+// message that names a line of NAME.QWR (its number in six digits after a
+// "=") is shown as every build message is: "NAME.QWR:LINE: error: " before
+// it and the line itself below it.
+void show_translator_messages(const std::string& output, const Program& program) {
   static const std::regex summary(R"(^ *\[[0-9]*\] .*|^ $)");
+  static const std::regex line_number(R"(=([0-9]{6}))");
+  const Lines source = read_lines(program.file(".QWR"));
   size_t start = 0;
   while (start < output.size()) {
     size_t end = output.find('\n', start);
     if (end == std::string::npos) end = output.size();
     std::string line = output.substr(start, end - start);
-    if (!std::regex_match(line, summary)) std::fprintf(stderr, "%s\n", line.c_str());
     start = end + 1;
+    if (std::regex_match(line, summary)) continue;
+    std::smatch match;
+    long at = std::regex_search(line, match, line_number) ? std::stol(match[1]) : 0;
+    if (at < 1 || at > long(source.size())) {
+      std::fprintf(stderr, "%s\n", line.c_str());
+      continue;
+    }
+    std::string text = line.substr(std::min(line.size(), line.find_first_not_of(' ')));
+    std::string shown = source[at - 1];
+    shown.erase(0, std::min(shown.size(), shown.find_first_not_of(" \t")));
+    std::fprintf(stderr, "%s.QWR:%ld: error: %s\n    %s\n", program.base.c_str(), at, text.c_str(),
+                 shown.c_str());
   }
 }
 
@@ -114,7 +131,7 @@ int translate(const Program& program, const BuildOptions& options, const Toolcha
   ToolRun run = run_step(argv, program.dir, Capture::kStdout, options.verbose);
   if (run.start_error != 0) return kToolMissing;
   if (run.status != 0) {
-    show_translator_messages(run.output);
+    show_translator_messages(run.output, program);
     say("translation of " + program.base + ".QWR failed (status " + std::to_string(run.status) + ")");
     return run.status;
   }
