@@ -63,7 +63,7 @@ bool FunctionCall(Row& row, long eq, const Destination& dst, const DataNames& na
   }
   const DataName* callee = names.Find(fn.in(row.text.view()));
   long passed = CountArguments(row.text.first(row.commandLength).substr(std::size_t(fn.end())));
-  if (passed >= 0 && passed != callee->parameters) {
+  if (names.checkArgumentCounts && passed >= 0 && passed != callee->parameters) {
     RefuseStatement(row, ArgumentCountMessage(*callee, passed));
     return true;
   }

@@ -38,6 +38,7 @@ std::string ArgumentCountMessage(const DataName& callee, long passed) {
 }
 
 bool RefuseArgumentCount(Row& row, const DataNames& names) {
+  if (!names.checkArgumentCounts) return false;
   std::string_view statement = row.text.first(row.commandLength);
   Word keyword = FirstWord(statement, 1, row.commandLength, ' ');
   if (!keyword.start || qwt::ToUpper(keyword.in(statement)) != "CALL") return false;

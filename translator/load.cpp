@@ -4,6 +4,7 @@
 // the synonym definitions; package includes feed the data names.
 #include "load.h"
 
+#include <cctype>
 #include <cerrno>
 #include <string>
 
@@ -146,14 +147,29 @@ void LoadLine(Translator& t, std::string_view line, long sourceLine) {
   Append(t, row);
 }
 
-// A statement line that ends in "\" (outside quotations, with no comment)
-// goes on in the next line: the line without the "\", 0 when it does not.
-std::size_t ContinuedStatement(std::string_view line) {
+// A calculation begins with its destination and "=": a name, perhaps with
+// an element's braces, then the sign (`n_Total = ...`, `a_X{2} =+ ...`).
+bool BeginsCalculation(std::string_view line) {
+  std::size_t i = line.find_first_not_of(" \t");
+  const std::size_t name = i;
+  while (i < line.size() && (std::isalnum(static_cast<unsigned char>(line[i])) || line[i] == '_')) ++i;
+  if (i == name || i == std::string_view::npos) return false;
+  if (i < line.size() && line[i] == '{') i = line.find('}', i) + 1;
+  if (i == 0) return false;  // braces not closed
+  i = line.find_first_not_of(" \t", i);
+  return i != std::string_view::npos && line[i] == '=';
+}
+
+// A calculation line that ends in "\" (outside quotations, with no
+// comment) goes on in the next line: the line without the "\", 0 when it
+// does not.  Other statements keep their lines as written.
+std::size_t ContinuedStatement(std::string_view line, bool joining) {
   std::size_t end = line.find_last_not_of(" \t\r");
   if (end == std::string_view::npos || line[end] != '\\') return 0;
   RowParts parts(line);
   if (!parts.hasStatement() || parts.commentStart() || !parts.outside(long(end) + 1)) return 0;
   if (FindDirective(line, parts) != Directive::kNone) return 0;
+  if (!joining && !BeginsCalculation(line)) return 0;
   return end;
 }
 
@@ -213,7 +229,8 @@ void LoadSource(Translator& t) {
       whole = joined.text + std::string(line);
       line = whole;
     }
-    if (std::size_t cut = ContinuedStatement(line)) {
+    std::size_t cut = t.positions ? ContinuedStatement(line, joined.lines > 0) : 0;
+    if (cut) {
       if (!joined.lines++) joined.firstLine = sourceLine;
       joined.text = std::string(line.substr(0, cut));
       return;

@@ -41,6 +41,9 @@ class DataNames {
   // Marks every field declared so far for `record` as bound to `table`.
   void Bind(std::string_view record, char tableType, std::string_view table);
   long size() const { return long(rows_.size()); }
+  // Calls are held to their @USING lines (positions mode: the output may
+  // then depart from the plain rewrite by refusing a call).
+  bool checkArgumentCounts = false;
   const DataName& row(long n) const { return rows_[std::size_t(n - 1)]; }
 
  private:
