@@ -78,6 +78,11 @@ has err.txt "quill: translation of args.QWR failed (status 5)"
 expect 70 "assemble without NAME.ASM" -- "$quill" assemble "$dir/args"
 has err.txt "quill: args.ASM: no such assembly file in $work/$dir"
 
+# a source without one of a program's parts is told which, never "built"
+printf '%%include "include/BEGIN.DICTIONARY"\n%%include "include/BEGIN.INSTRUCTIONS"\n' > "$dir/args.QWR"
+expect 65 "a part missing" -- "$quill" build "$dir/args"
+has err.txt "quill: args.QWR has no line %include \"include/END.PROGRAM\": every program has one (see the four parts of a program in the language guide)"
+
 # the macro package's own checks, on an ASM written by hand
 cat > open.ASM <<'QWR'
 %include "include/BEGIN.DICTIONARY"

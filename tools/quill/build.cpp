@@ -1,6 +1,7 @@
 // The three steps of a build: translate NAME.QWR with rewriter, assemble
 // NAME.ASM with nasm against the macro package, link with the runtime
 // library.  Each step answers 0 or the status quill ends with.
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -115,6 +116,27 @@ void show_translator_messages(const std::string& output, const Program& program)
   }
 }
 
+// Every program has its dictionary, its instructions and its end, each
+// brought in by an %include line of the macro package: one that lacks a
+// part is told which, rather than meeting what the package says without it.
+int check_program_parts(const Program& program) {
+  static const char* const kParts[] = {"BEGIN.DICTIONARY", "BEGIN.INSTRUCTIONS", "END.PROGRAM"};
+  std::string text;
+  for (const std::string& line : read_lines(program.file(".QWR"))) {
+    std::string upper(line);
+    for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+    size_t at = upper.find_first_not_of(" \t");
+    if (at != std::string::npos && upper.compare(at, 8, "%INCLUDE") == 0) text += upper + "\n";
+  }
+  for (const char* part : kParts) {
+    if (text.find(part) != std::string::npos) continue;
+    say(program.base + ".QWR has no line %include \"include/" + part +
+        "\": every program has one (see the four parts of a program in the language guide)");
+    return kNoProgram;
+  }
+  return 0;
+}
+
 int translate(const Program& program, const BuildOptions& options, const Toolchain& tools) {
   if (int status = check_source(program)) return status;
   if (need(tools.rewriter).empty()) return kToolMissing;
@@ -136,7 +158,7 @@ int translate(const Program& program, const BuildOptions& options, const Toolcha
     return run.status;
   }
   if (options.verbose) std::fputs(run.output.c_str(), stderr);
-  return 0;
+  return check_program_parts(program);
 }
 
 // Rewrites the expansion at `path` with its line markers mended.

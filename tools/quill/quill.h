@@ -9,6 +9,7 @@
 // translator's own status and `run` with the program's.
 enum QuillStatus {
   kUsage = 64,        // wrong command line
+  kNoProgram = 65,    // NAME.QWR lacks one of the parts every program has
   kNoInput = 66,      // NAME.QWR missing, empty or not a readable file
   kToolMissing = 69,  // rewriter, nasm, ld, the library or the macro package
   kAssembly = 70,     // the assembler rejected NAME.ASM
