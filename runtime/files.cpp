@@ -1079,6 +1079,16 @@ void begin_replacement(FileBlock f, Replacement& r) {
   uint8_t st[sys::kStatRecordSize];
   const bool existed =
       sys::call2(sys::kStat, reinterpret_cast<long>(r.path), reinterpret_cast<long>(st)) >= 0;
+  uint32_t mode = 0;
+  if (existed) __builtin_memcpy(&mode, st + sys::kStatModeAt, 4);
+  // A device, a named pipe or a socket is never replaced by a file of its
+  // own name: the unload is written into it as it stands.
+  r.direct = existed && (mode & sys::kSIfmt) != sys::kSIfreg;
+  if (r.direct) {
+    r.temp[0] = 0;
+    r.fd = checked(sys::open(r.path, sys::kOWriteOnly | sys::kOCloexec, 0));
+    return;
+  }
   uint64_t n = 0;
   while (r.path[n] != 0) ++n;
   if (n + 30 > kPathBytes) fail_kernel(sys::kEnametoolong);
@@ -1094,8 +1104,6 @@ void begin_replacement(FileBlock f, Replacement& r) {
   checked(fd);
   r.fd = fd;
   if (existed) {
-    uint32_t mode;
-    __builtin_memcpy(&mode, st + sys::kStatModeAt, 4);
     const long c = sys::call2(sys::kFchmod, fd, mode & 07777);
     if (c < 0) fail_replacement(r, c);
   }
@@ -1105,6 +1113,7 @@ void finish_replacement(FileBlock f, Replacement& r) {
   working_on(f);
   const long c = sys::close(r.fd);
   if (c < 0) fail_replacement(r, c);
+  if (r.direct) return;
   uint8_t st[sys::kStatRecordSize];
   const bool existed =
       sys::call2(sys::kStat, reinterpret_cast<long>(r.path), reinterpret_cast<long>(st)) >= 0;
@@ -1117,7 +1126,7 @@ void finish_replacement(FileBlock f, Replacement& r) {
 
 void fail_replacement(Replacement& r, long error) {
   sys::close(r.fd);
-  remove_unfinished_replacement();
+  if (!r.direct) remove_unfinished_replacement();
   fatal_kernel_about(error, r.path);
 }
 

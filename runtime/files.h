@@ -131,10 +131,12 @@ inline constexpr uint64_t kPathBytes = 4097;
 // program's blocks that have the file open reach the new one afterwards.
 struct Replacement {
   long fd;  // the temporary file, open for writing
+  bool direct;  // the target is no regular file (a device, a pipe): written in place
   char path[kPathBytes];
   char temp[kPathBytes];
 };
-// Creates the temporary file; a failure is fatal, naming the file.
+// Creates the temporary file (or, for a target that is no regular file,
+// opens the target itself); a failure is fatal, naming the file.
 void begin_replacement(FileBlock f, Replacement& r);
 // Puts it in the old file's place.
 void finish_replacement(FileBlock f, Replacement& r);

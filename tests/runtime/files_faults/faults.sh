@@ -129,6 +129,12 @@ check "unload: files beside" "$(ls items.dat*)" "items.dat"
 run reserved
 check "reserved: file" "$(tr '\000\001' '-#' < res.dat)" \
   "--------#ONE   000000--------#TWO   000000"
+# A named pipe (a device alike) is written into, never replaced by a file.
+rm -f tofifo && mkfifo tofifo
+cat tofifo > fromfifo &
+run tofifo
+wait $!
+check "unload into a pipe" "$([ -p tofifo ] && echo pipe) $([ -s fromfifo ] && echo data)" "pipe data"
 # A signal while an unload writes its file beside the old one removes
 # that file; the old one is whole.
 for sig in TERM INT HUP; do
