@@ -89,10 +89,10 @@ def textmate_names(grammar, line):
     def paint(m, name, captures):
         for i in range(m.start(), m.end()):
             names[i] = name or names[i]
-        for group, spec in (captures or {}).items():
+        for group, capture in (captures or {}).items():
             if m.group(int(group)) is not None:
                 for i in range(m.start(int(group)), m.end(int(group))):
-                    names[i] = spec["name"]
+                    names[i] = capture["name"]
 
     def scan(patterns, pos, end=None):
         while pos <= len(line):
