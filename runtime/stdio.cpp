@@ -143,13 +143,18 @@ constexpr uint8_t kEsc = 27;
 constexpr long kLineBufferSize = 4096;
 uint8_t g_line[kLineBufferSize];
 
-// Waits until standard output, handed over non-blocking, takes more.
-void wait_writable() {
+// True when `fd` is ready for `events` within `ms` milliseconds (always
+// waiting, when negative); a signal's interruption waits on.
+bool ready_within(int64_t fd, short events, long ms) {
   struct {
     int fd;
     short events, revents;
-  } p = {static_cast<int>(StdOutHandle), sys::kPollOut, 0};
-  sys::call3(sys::kPoll, reinterpret_cast<long>(&p), 1, -1);
+  } p = {static_cast<int>(fd), events, 0};
+  long rc;
+  do {
+    rc = sys::call3(sys::kPoll, reinterpret_cast<long>(&p), 1, ms);
+  } while (rc == sys::kEintr);
+  return rc > 0 && p.revents != 0;
 }
 
 // Output that cannot be written (a full disk, a reader that has gone while
@@ -161,7 +166,7 @@ void write_all(const void* p, uint64_t n) {
     const long rc = sys::write(StdOutHandle, b, static_cast<long>(n));
     if (rc == sys::kEintr) continue;
     if (rc == sys::kEagain) {
-      wait_writable();
+      ready_within(StdOutHandle, sys::kPollOut, -1);  // handed over non-blocking
       continue;
     }
     if (rc < 0) qw::fatal_output(rc);
@@ -299,17 +304,7 @@ void put_back(const uint8_t* b, long n) {
 }
 
 // True when standard input has something to read within `ms` milliseconds.
-bool input_within(long ms) {
-  struct {
-    int fd;
-    short events, revents;
-  } p = {static_cast<int>(StdInHandle), sys::kPollIn, 0};
-  long rc;
-  do {
-    rc = sys::call3(sys::kPoll, reinterpret_cast<long>(&p), 1, ms);
-  } while (rc == sys::kEintr);
-  return rc > 0 && p.revents != 0;
-}
+bool input_within(long ms) { return ready_within(StdInHandle, sys::kPollIn, ms); }
 
 // Reads more input behind what is pending, waiting at most `wait_ms`
 // (always, when negative).  A terminal gives what it has ready; a pipe or a
