@@ -12,8 +12,8 @@
 // front of the address are its header (Scale 8 bytes, Type 1 byte, Length 8
 // bytes).  Words are Length bytes of blank-padded text without terminator;
 // numbers are an 8-byte value counted in units of 1/Scale, followed by their
-// edit picture.  Items are packed, so numbers are read and written through
-// the unaligned helpers below, never through an int64_t pointer.
+// edit picture.  Items are packed; they are read and written through the
+// runtime's item views, never through an int64_t pointer.
 #pragma once
 
 #include <stddef.h>
@@ -22,6 +22,9 @@
 #include <string.h>
 
 #include <string>
+
+#include "../runtime/item.h"
+#include "../runtime/picture.h"
 
 // Request codes.
 inline constexpr int64_t c_Initial = 0;
@@ -63,26 +66,20 @@ inline constexpr size_t l1_DescriptionWidth = 30;
 inline constexpr size_t l1_CodeWidth = 2;
 
 // ---- item access -------------------------------------------------------
+// Through the runtime's item views (runtime/item.h), the one place that
+// knows the header's offsets.
 
-inline int64_t l1_NumberValue(const char* number) {
-  int64_t v;
-  memcpy(&v, number, 8);
-  return v;
-}
-inline void l1_SetNumberValue(char* number, int64_t v) { memcpy(number, &v, 8); }
-inline int64_t l1_ItemScale(const char* item) {
-  int64_t s;
-  memcpy(&s, item - 17, 8);
-  return s;
-}
-inline char l1_ItemType(const char* item) { return item[-9]; }
-inline uint64_t l1_ItemLength(const char* item) {
-  uint64_t n;
-  memcpy(&n, item - 8, 8);
-  return n;
-}
+inline qw::Item l1_Item(const char* item) { return qw::Item(const_cast<char*>(item)); }
+inline qw::Number l1_Number(const char* number) { return qw::Number(const_cast<char*>(number)); }
+
+inline int64_t l1_NumberValue(const char* number) { return l1_Number(number).value(); }
+inline void l1_SetNumberValue(char* number, int64_t v) { l1_Number(number).set_value(v); }
+inline int64_t l1_ItemScale(const char* item) { return l1_Item(item).scale(); }
+inline char l1_ItemType(const char* item) { return l1_Item(item).type(); }
+inline uint64_t l1_ItemLength(const char* item) { return l1_Item(item).length(); }
 inline std::string l1_Picture(const char* number) {
-  return std::string(number + 8, l1_ItemLength(number));
+  qw::Number n = l1_Number(number);
+  return std::string(n.picture(), n.picture_length());
 }
 
 // A word's text, `width` characters.
@@ -100,16 +97,11 @@ inline void l1_PutWord(char* word, size_t width, const std::string& text) {
   memset(word + n, ' ', width - n);
 }
 
-// Decimal places of a number: positions after the '.' of its picture, where
-// ',', '+' and '-' do not count.
+// Decimal places of a number, read from its picture as the runtime reads
+// them (runtime/picture.h).
 inline int l1_PicturePlaces(const char* number) {
-  std::string pic = l1_Picture(number);
-  size_t dot = pic.find('.');
-  if (dot == std::string::npos) return 0;
-  int places = 0;
-  for (size_t i = dot + 1; i < pic.size(); ++i)
-    if (pic[i] != ',' && pic[i] != '+' && pic[i] != '-' && pic[i] != ' ') ++places;
-  return places;
+  qw::Number n = l1_Number(number);
+  return qw::picture::scale_places(n.picture(), n.picture_length());
 }
 
 // 10^places of a number.  The Scale field caches it once the runtime has
@@ -126,20 +118,15 @@ inline int64_t l1_NumberScale(const char* number) {
   return r;
 }
 
-// Digits left of the point that the picture can show (9, Z, # and *
-// positions), and whether it carries a sign position.
+// Digits left of the point that the picture can show, and whether it
+// carries a sign position.
 inline int l1_PictureIntegerDigits(const char* number) {
-  std::string pic = l1_Picture(number);
-  int digits = 0;
-  for (char c : pic) {
-    if (c == '.') break;
-    if (c == '9' || c == 'Z' || c == 'z' || c == '#' || c == '*') ++digits;
-  }
-  return digits;
+  qw::Number n = l1_Number(number);
+  return qw::picture::whole_positions(n.picture(), n.picture_length());
 }
 inline bool l1_PictureSigned(const char* number) {
-  std::string pic = l1_Picture(number);
-  return pic.find('-') != std::string::npos || pic.find('+') != std::string::npos;
+  qw::Number n = l1_Number(number);
+  return qw::picture::has_sign_position(n.picture(), n.picture_length());
 }
 
 // ---- requests ----------------------------------------------------------

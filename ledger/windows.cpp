@@ -415,6 +415,14 @@ static int64_t flag_value(Fl_Spinner* s) {
   return static_cast<int64_t>(v);
 }
 
+// The unit price as entered, cut to at most four digits after its first
+// '.'.
+static std::string unit_price_entry(std::string price) {
+  size_t dot = price.find('.');
+  if (dot != std::string::npos && price.size() > dot + 5) price.resize(dot + 5);
+  return price;
+}
+
 void win2_details_okay_callback(Fl_Widget*, void*) {
   l1_PutWord(b01_description, l1_DescriptionWidth, win2_description->value());
   if (win2_flag1->value() >= 0) l1_PutWord(b01_flag1, l1_CodeWidth, flag1[win2_flag1->value()]);
@@ -435,10 +443,7 @@ void win2_details_okay_callback(Fl_Widget*, void*) {
   else
     refused = "Depreciation not saved: enter a whole\n number from 0 to " +
               std::string(static_cast<size_t>(l1_PictureIntegerDigits(b01_depreciation)), '9');
-  std::string price = win2_unitprice->value();
-  size_t dot = price.find('.');
-  if (dot != std::string::npos && price.size() > dot + 5) price.resize(dot + 5);
-  if (l1_PutRational(b01_unitprice, price, &v))
+  if (l1_PutRational(b01_unitprice, unit_price_entry(win2_unitprice->value()), &v))
     l1_SetNumberValue(b01_unitprice, v);
   else
     refused += std::string(refused.empty() ? "" : "\n") +

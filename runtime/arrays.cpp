@@ -1,8 +1,11 @@
-// Arrays module (_ARRAYS): plain arrays of 64-bit signed integers.
+// Arrays module (_ARRAYS): plain arrays of 64-bit signed integers, sorted
+// with the tables module's partition scheme.
+#include "arrays.h"
+
 #include "bridge.h"
 #include "tables.h"
 
-namespace qw::tables {
+namespace qw::arrays {
 namespace {
 
 struct IntegerOps {
@@ -23,14 +26,14 @@ struct IntegerOps {
 void sort_integers(int64_t* a, int64_t last) {
   if (a == nullptr || last < 1) return;
   IntegerOps ops{a, 0};
-  partition_sort(ops, 0, last);
+  tables::partition_sort(ops, 0, last);
 }
 
-}  // namespace qw::tables
+}  // namespace qw::arrays
 
 // r8 = 8: sort positions 0 to r10 of the array at r9 ascending.
 QW_ENTRY(_ARRAYS, bridge_ARRAYS);
 extern "C" void bridge_ARRAYS(qw::Regs& r) {
   if (r.r8 == 8)
-    qw::tables::sort_integers(reinterpret_cast<int64_t*>(r.r9), static_cast<int64_t>(r.r10));
+    qw::arrays::sort_integers(reinterpret_cast<int64_t*>(r.r9), static_cast<int64_t>(r.r10));
 }

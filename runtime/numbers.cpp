@@ -14,6 +14,7 @@
 #include "numbers.h"
 
 #include "common.h"
+#include "picture.h"
 
 namespace qw::numbers {
 
@@ -50,24 +51,8 @@ __attribute__((always_inline)) inline int places_of_scale(int64_t s) {
   return -1;
 }
 
-// The sign position: the last picture character whenever it is not "9".
-inline bool has_sign_position(const char* p, uint64_t n) { return n > 0 && p[n - 1] != '9'; }
-
-// The scale scan: from the last picture character to the first, skipping
-// "-", "+" and ","; a "." sets the places to the positions seen so far.
-// The sign position is never a place: editing puts the sign there, not a
-// digit, so "#,##9.##" has one place.
-__attribute__((always_inline)) inline int scan_places(const char* p, uint64_t n) {
-  if (has_sign_position(p, n)) --n;
-  int positions = 0, places = 0;
-  for (uint64_t i = n; i-- > 0;) {
-    char c = p[i];
-    if (c == '-' || c == '+' || c == ',') continue;
-    if (c == '.') places = positions;
-    ++positions;
-  }
-  return places;
-}
+using picture::has_sign_position;
+using picture::scale_places;
 
 // True when the picture holds a ".".  Most pictures have none, and then the
 // places are 0 without a full scan; eight characters are tested at a time.
@@ -109,7 +94,7 @@ __attribute__((always_inline)) inline int own_places(Number n) {
   }
   const char* p = n.picture();
   uint64_t len = n.picture_length();
-  int places = has_point(p, len) ? scan_places(p, len) : 0;
+  int places = has_point(p, len) ? scale_places(p, len) : 0;
   if (s < 1) {
     s = 1;
     n.set_scale(1);
@@ -121,7 +106,7 @@ __attribute__((always_inline)) inline int own_places(Number n) {
 // Places of an explicit picture.  The number read through it keeps its own
 // cached Scale: the picture is this operand's view, not the number's.
 inline int picture_places(Picture pic) {
-  int places = has_point(pic.text, pic.length) ? scan_places(pic.text, pic.length) : 0;
+  int places = has_point(pic.text, pic.length) ? scale_places(pic.text, pic.length) : 0;
   if (places > 18) range_error();
   return places;
 }

@@ -164,10 +164,6 @@ void xload(Xtable t, FileBlock f, bool keep_deleted);
 void xunload(Xtable t, FileBlock f, bool with_deleted);
 
 // ---------------------------------------------------------------------------
-// Arrays: sorts the 64-bit signed integers a[0] .. a[last] ascending.
-void sort_integers(int64_t* a, int64_t last);
-
-// ---------------------------------------------------------------------------
 // The partition scheme shared by every sort of the runtime: the pivot is
 // the middle element; i climbs over elements below it, j falls over
 // elements above it, unequal pairs are swapped, then both sides are sorted.

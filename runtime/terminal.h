@@ -5,17 +5,25 @@
 #include <stdint.h>
 
 #include "item.h"
+#include "keys.h"
 
 namespace qw::terminal {
 
-// Key codes that field input leaves in RETURN_CODE.
+// Key codes that field input leaves in RETURN_CODE (keys.h).
 enum KeyCode : int64_t {
-  kEnter = 0,          // F1 .. F12 are 1 .. 12
-  kAlt = 13,
-  kUp = 14, kDown = 15, kRight = 16, kLeft = 17,
-  kEnd = 18, kHome = 19, kInsert = 20,
-  kFieldFull = 21, kTab = 22,
-  kEscape = 27, kBackspace = 127,
+  kEnter = keys::value_of("C_RETURN"),  // F1 .. F12 are C_FUNCTIONKEY1 .. 12
+  kAlt = keys::value_of("C_ALT"),
+  kUp = keys::value_of("C_ARROWUP"),
+  kDown = keys::value_of("C_ARROWDOWN"),
+  kRight = keys::value_of("C_ARROWRIGHT"),
+  kLeft = keys::value_of("C_ARROWLEFT"),
+  kEnd = keys::value_of("C_END"),
+  kHome = keys::value_of("C_HOME"),
+  kInsert = keys::value_of("C_INSERT"),
+  kFieldFull = keys::value_of("C_ENDOFFIELD"),
+  kTab = keys::value_of("C_TAB"),
+  kEscape = keys::value_of("C_ESCAPE"),
+  kBackspace = keys::value_of("C_BACKSPACE"),
 };
 
 // Status of line input at the end of standard input (nothing was read).

@@ -262,7 +262,7 @@ void Calculation(Row& row, long eq, const Destination& dst, const DataNames& nam
   char op = row.text(eq + 1);
   bool compound = op == '+' || op == '-' || op == '*' || op == '/';
   std::string name(dst.in(row));
-  MakeRoom(row, 15);
+  CheckRoom(row, 15);
   row.text.insert(dst.start, "@INTEGERS_CALC ");
   row.commandLength += 15;
   eq += 15;
@@ -280,13 +280,13 @@ void Calculation(Row& row, long eq, const Destination& dst, const DataNames& nam
         eq -= run;
       }
     } else if (row.text(dEnd + 1) != ',') {
-      MakeRoom(row, 1);
+      CheckRoom(row, 1);
       row.text.insert(dEnd + 1, ",");
       ++row.commandLength;
       ++eq;
     }
     std::string repeat = "," + name + ",";
-    MakeRoom(row, long(repeat.size()));
+    CheckRoom(row, long(repeat.size()));
     row.text.insert(eq + 1, repeat);
     row.commandLength += long(repeat.size());
     long opColumn = eq + 1 + long(repeat.size());
@@ -295,13 +295,13 @@ void Calculation(Row& row, long eq, const Destination& dst, const DataNames& nam
     } else {
       // An operand written directly after the operator keeps its first
       // character.
-      MakeRoom(row, 1);
+      CheckRoom(row, 1);
       row.text.insert(opColumn + 1, ",");
       ++row.commandLength;
     }
   } else if (!IsBlankOrTab(op) && eq < row.commandLength) {
     // "=" written directly against its source: set the source off.
-    MakeRoom(row, 1);
+    CheckRoom(row, 1);
     row.text.insert(eq + 1, " ");
     ++row.commandLength;
   }

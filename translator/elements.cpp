@@ -123,7 +123,7 @@ long ElementMacro::CloseBracket(long open, long close) {
   g_.macros.Append(line.view(), row_.line);
   if (long width = close - open + 1; width < 5) {
     // Room for the temporary's five-character name.
-    MakeRoom(row_, 5 - width);
+    CheckRoom(row_, 5 - width);
     row_.text.insertBlanks(close, 5 - width);
     row_.commandLength += 5 - width;
     close += 5 - width;
@@ -366,7 +366,7 @@ long ElementMacro::PutInPlace(long start, long close, std::string_view item, boo
   long width = close - start + 1;
   long grow = width == 4 ? 1 : (temp && width < 5 ? 5 - width : 0);
   if (grow) {
-    MakeRoom(row_, grow);
+    CheckRoom(row_, grow);
     row_.text.insertBlanks(start, grow);
     row_.commandLength += grow;
     width += grow;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "numbers.h"
+#include "../runtime/picture.h"
 #include "scan.h"
 
 using qwt::IsBlankOrTab;
@@ -111,7 +112,7 @@ bool ExpandLiteral(Row& row, long point) {
   qwt::Text<30> picture;
   std::string tail = InlinePicture(row.text, start, end, row.line, picture);
   long grow = long(inlined.size() + tail.size()) - old;
-  MakeRoom(row, grow);
+  CheckRoom(row, grow);
   row.text.erase(start, old);
   row.text.insert(start, inlined + tail);
   row.commandLength += grow;
@@ -151,17 +152,14 @@ void RescaleDeclaredValue(Row& row) {
     char c = row.text(i);
     if (!(IsDigit(c) || c == '.' || c == '-' || c == '+' || IsBlankOrTab(c))) return;
   }
-  // The picture's places: its nines and hashes after its point, but not its
-  // last character when that is the sign position (anything but a nine).
+  // The picture from its point to its closing quote (or the statement's end).
   long places = 0;
   long dp = row.text.find('.', comma2);
   if (dp && dp <= end) {
     long last = end;
     long quote = row.text.find('\'', dp);
     if (quote && quote <= end) last = quote - 1;
-    if (row.text(last) != '9') --last;
-    for (long i = dp; i <= last; ++i)
-      if (row.text(i) == '9' || row.text(i) == '#') ++places;
+    places = qw::picture::rescale_places(row.text.data() + dp - 1, std::uint64_t(last - dp + 1));
   }
   Literal lit = StripLiteral(row.text.view(), vs, ve);
   if (lit.digits == 0) return;
@@ -187,7 +185,7 @@ void RescaleDeclaredValue(Row& row) {
   long old = ve - vs + 1;
   long grow = long(lit.text.size()) - old;
   if (grow > 0) {
-    MakeRoom(row, grow);
+    CheckRoom(row, grow);
     row.text.insertBlanks(vs, grow);
     row.commandLength += grow;
     old += grow;

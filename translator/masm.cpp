@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "../runtime/keys.h"
 #include "scan.h"
 
 using qwt::Digits;
@@ -15,14 +16,6 @@ constexpr std::string_view kOperators[][2] = {
     {"!=", "_NEQ"}, {"!<", "_NLT"}, {"!>", "_NGT"}, {">=", "_NLT"}, {"=>", "_NLT"},
     {"<=", "_NGT"}, {"=<", "_NGT"}, {"=", "_EQ"},   {">", "_GT"},   {"<", "_LT"},
 };
-constexpr std::string_view kKeyConstants[] = {
-    "C_TRUE",          "C_FALSE",         "C_RETURN",        "C_FUNCTIONKEY1",
-    "C_FUNCTIONKEY2",  "C_FUNCTIONKEY3",  "C_FUNCTIONKEY4",  "C_FUNCTIONKEY5",
-    "C_FUNCTIONKEY6",  "C_FUNCTIONKEY7",  "C_FUNCTIONKEY8",  "C_FUNCTIONKEY9",
-    "C_FUNCTIONKEY10", "C_FUNCTIONKEY11", "C_FUNCTIONKEY12", "C_ALT",
-    "C_ARROWUP",       "C_ARROWDOWN",     "C_ARROWRIGHT",    "C_ARROWLEFT",
-    "C_END",           "C_HOME",          "C_INSERT",        "C_ENDOFFIELD",
-    "C_ESCAPE",        "C_BACKSPACE",     "C_NONE"};
 constexpr std::string_view kKeywords[][2] = {
     {"SECTION .DATA", ".DATA"},   {"SECTION .BSS", ".DATA?"}, {"SECTION .TEXT", ".CODE"},
     {"%MACRO", "STARTMACRO"},     {"%IMACRO", "STARTMACRO"},  {"%ENDMACRO", "ENDM"},
@@ -55,7 +48,8 @@ MasmDialect::MasmDialect(bool replacements) {
     table_.push_back({std::string(from), qwt::ToUpper(from), std::string(to)});
   };
   for (auto& op : kOperators) add(op[0], op[1]);
-  for (std::string_view c : kKeyConstants) add(c, "%c" + std::string(c.substr(1)));
+  for (const auto& c : qw::keys::kConstants)
+    if (c.masm) add(c.name, "%c" + std::string(c.name + 1));
   for (auto& k : kKeywords) add(k[0], k[1]);
   for (int k = 1; k <= 8; ++k) add("%" + std::to_string(k), "_arg" + std::to_string(k));
 }
@@ -75,7 +69,7 @@ void MasmDialect::Convert(Line& text, long& cl, long sourceLine) {
       text(i) = c == '{' ? '<' : '>';
       long word = upper.find("INSERTWORD");
       if (!word || word > cl) {
-        MakeRoom(text, cl, 1, sourceLine);
+        CheckRoom(text, cl, 1, sourceLine);
         text.insert(i + 1, c == '{' ? "<" : ">");
         ++cl;
         Clamp(cl);
@@ -89,7 +83,7 @@ void MasmDialect::Convert(Line& text, long& cl, long sourceLine) {
       long eq = text.find('=');
       long comma = eq ? text.find(',', eq + 1) : 0;
       if (comma && comma < cl) {
-        MakeRoom(text, cl, 2, sourceLine);
+        CheckRoom(text, cl, 2, sourceLine);
         text.insert(comma + 1, "<");
         text.insert(cl + 2, ">");
         cl += 2;
@@ -199,7 +193,7 @@ void MasmDialect::PrefixConstants(Line& text, long& cl, long sourceLine) const {
     long from = equ > 0 ? equ + 3 : 1;
     while (long p = text.find(name, from)) {
       if (p == 1 || text(p - 1) != '%') {
-        if (p <= cl) MakeRoom(text, cl, 1, sourceLine);
+        if (p <= cl) CheckRoom(text, cl, 1, sourceLine);
         text.insert(p, "%");
         ++cl;
         Clamp(cl);

@@ -1,6 +1,7 @@
 #include "numbers.h"
 
 #include "messages.h"
+#include "../runtime/picture.h"
 #include "scan.h"
 
 using qwt::IsDigit;
@@ -31,22 +32,13 @@ bool JoinsDigits(char c) {
 }  // namespace
 
 void CheckPicture(const qwt::Text<30>& picture, long line) {
-  // The picture's last character (inside its quotes) is the sign position
-  // unless it is a nine.
+  // The picture as written, without its closing quote.
   long last = 30;
   while (last > 0 && picture(last) == ' ') --last;
   if (last > 0 && (picture(last) == '\'' || picture(last) == '"')) --last;
-  if (last > 0 && picture(last) != '9') --last;
-  long digits = 0, places = 0;
-  bool point = false;
-  for (long i = 1; i <= last; ++i) {
-    char c = picture(i);
-    if (c == '9' || c == '#') ++digits;
-    if (c == '9' && point) ++places;
-    if (c == '.') point = true;
-  }
-  if (digits > kMaxDigits) Fatal(Msg::kPictureDigits, line);
-  if (places > 18) Fatal(Msg::kPicturePlaces, line);
+  auto positions = qw::picture::checked_positions(picture.data(), std::uint64_t(last));
+  if (positions.digits > qw::picture::kMaxDigits) Fatal(Msg::kPictureDigits, line);
+  if (positions.places > qw::picture::kMaxPlaces) Fatal(Msg::kPicturePlaces, line);
 }
 
 Literal StripLiteral(std::string_view text, long start, long end) {

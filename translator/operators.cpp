@@ -215,7 +215,7 @@ void SeparateOperators(Row& row, const DataNames& names) {
   }
   long grow = long(s.size()) - cl;
   if (grow == 0 && s == statement) return;
-  MakeRoom(row, grow);
+  CheckRoom(row, grow);
   std::string rest(row.text.sub(cl + 1, kLineWidth - cl));
   row.text.assign(s + rest);
   row.commandLength += grow;

@@ -47,7 +47,7 @@ void ArrayDecision(Row& row, const DataNames& names) {
   if (p == 0) return;
   Word name = Token(row.text.view(), p + 3, cl, '{');
   if (!name.start || names.TypeOf(name.in(row.text.view())) != 'A') return;
-  MakeRoom(row, 8);
+  CheckRoom(row, 8);
   row.text.insert(name.start + name.length, ",");
   row.text.insertBlanks(p, 7);
   row.text.put(p, "@ARRAYS_IF");
@@ -58,7 +58,7 @@ void ArrayDecision(Row& row, const DataNames& names) {
   // Only a second array's index is set off; a braced literal stays whole.
   if (b2 == 0 || b2 > row.commandLength || qwt::IsBlankOrTab(row.text(b2 - 1)) || row.text(b2 - 1) == ',')
     return;
-  MakeRoom(row, 1);
+  CheckRoom(row, 1);
   row.text.insert(b2, ",");
   row.commandLength += 1;
   row.lineLength += 1;

@@ -41,7 +41,7 @@ enum RowFact : std::uint8_t {
 enum class Part : std::uint8_t { kHead, kDictionary, kMatrix, kInstructions };
 
 struct Row {
-  RowKind kind = RowKind::kUnclosed;
+  RowKind kind = RowKind::kBlank;
   std::uint8_t facts = 0;
   Part part = Part::kHead;
   bool anchor = false;      // this line is the anchor that ends its part
@@ -56,12 +56,12 @@ struct Row {
 // Ends the run with message 07 when `extra` more columns would push the
 // written part of a line (columns 1..commandLength: its statement, or a
 // directive's whole text; a comment may be cut) past column 249.
-inline void MakeRoom(const Line& text, long commandLength, long extra, long sourceLine) {
+inline void CheckRoom(const Line& text, long commandLength, long extra, long sourceLine) {
   if (extra > 0 && std::min(commandLength, text.lastNonBlank()) + extra > kLineWidth)
     Fatal(Msg::kStatementTooLong, sourceLine);
 }
-inline void MakeRoom(const Row& row, long extra) {
-  MakeRoom(row.text, row.commandLength, extra, row.line);
+inline void CheckRoom(const Row& row, long extra) {
+  CheckRoom(row.text, row.commandLength, extra, row.line);
 }
 
 // Refuses a statement the package cannot take: it becomes an "%error"
@@ -148,7 +148,7 @@ class ProgramRows {
     std::int32_t line = 0;
     std::uint16_t len = 0, cap = 0;
     std::int16_t cl = 0, ll = 0;
-    RowKind kind = RowKind::kUnclosed;
+    RowKind kind = RowKind::kBlank;
     std::uint8_t facts = 0;
     Part part = Part::kHead;
     bool anchor = false;

@@ -41,7 +41,7 @@ void ApplySynonyms(const std::vector<Synonym>& table, Line& text, long& commandL
     if (p > 1 && !StartsAWord(text(p - 1))) continue;
     if (!RowParts(text.trimmed()).outside(p)) continue;
     long diff = long(s.replacement.size()) - long(s.word.size());
-    MakeRoom(text, commandLength, diff, sourceLine);
+    CheckRoom(text, commandLength, diff, sourceLine);
     if (diff > 0)
       text.insertBlanks(p, diff);
     else if (diff < 0)

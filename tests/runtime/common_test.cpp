@@ -1,5 +1,5 @@
-// The fatal exit, its message tables, the program end, the operand
-// normalisation and the block primitives.
+// The fatal exit, the program end, the operand normalisation and the block
+// primitives.  The message tables themselves: message_lines_test.cpp.
 #include <sys/syscall.h>
 
 #include <dirent.h>
@@ -19,13 +19,7 @@
 #include "positions.h"
 
 extern "C" {
-// The kernel line labels share their names with the C library's error
-// macros, so they are reached through assembler names here.
-extern const char k_EPERM[] asm("EPERM");
-extern const char k_EWOULDBLOCK[] asm("EWOULDBLOCK");
-extern const char k_EDEADLOCK[] asm("EDEADLOCK");
-extern const char k_EHWPOISON[] asm("EHWPOISON");
-extern const char err01[], err12[], err13[];
+extern const char err01[];
 void _MOVSTR();
 void _PADSTR();
 void _CMPSTR();
@@ -33,46 +27,9 @@ void _CMPSTR();
 
 namespace {
 
-std::string kernel_line(int n) { return std::string(SysErrorMessages + 64 * n, 64); }
-std::string library_line(int n) { return std::string(QuillwrightErrorMessages + 80 * (n - 1), 80); }
 std::string padded(const std::string& s, size_t n) { return s + std::string(n - s.size(), ' '); }
 
 using qwtest::fatal_output;
-
-TEST(MessageTables, KernelLinesAndLabels) {
-  EXPECT_EQ(kernel_line(0), padded("000:Quillwright error", 64));
-  EXPECT_EQ(kernel_line(1), padded("001:Operation not permitted", 64));
-  EXPECT_EQ(kernel_line(2), padded("002:No such file or directory", 64));
-  EXPECT_EQ(kernel_line(11), padded("011:Try again", 64));
-  EXPECT_EQ(kernel_line(12), padded("012:Out of memory", 64));
-  EXPECT_EQ(kernel_line(25), padded("025:Not a typewriter", 64));
-  EXPECT_EQ(kernel_line(41), padded("041:Operation would block", 64));
-  EXPECT_EQ(kernel_line(58), padded("058:Deadlock", 64));
-  EXPECT_EQ(kernel_line(110), padded("110:Connection timed out", 64));
-  EXPECT_EQ(kernel_line(133), padded("133:Memory page has hardware error", 64));
-  EXPECT_EQ(k_EPERM, SysErrorMessages + 64);
-  EXPECT_EQ(k_EWOULDBLOCK, SysErrorMessages + 64 * 41);
-  EXPECT_EQ(k_EDEADLOCK, SysErrorMessages + 64 * 58);
-  EXPECT_EQ(k_EHWPOISON, SysErrorMessages + 64 * 133);
-  for (int n = 0; n < 134; ++n) {
-    std::string l = kernel_line(n);
-    char num[8];
-    snprintf(num, sizeof num, "%03d:", n);
-    EXPECT_EQ(l.substr(0, 4), num);
-    EXPECT_NE(l[4], ' ') << n;
-  }
-}
-
-TEST(MessageTables, LibraryLines) {
-  EXPECT_EQ(err01, QuillwrightErrorMessages);
-  EXPECT_EQ(err12, QuillwrightErrorMessages + 80 * 11);
-  EXPECT_EQ(library_line(8), padded("DECISIONS[error]:- Error comparing Alpha and Numeric field", 80));
-  EXPECT_EQ(library_line(11),
-            padded("FILES[error]:- a filename has been found that exceeds the system limit", 80));
-  EXPECT_EQ(library_line(12),
-            padded("NUMBERS[error]:- receiving (ALPHA) too small. Literals default pic is 26", 80));
-  EXPECT_EQ(std::string(err13, 80), padded("NUMBERS[error]:- division by zero", 80));
-}
 
 TEST(FatalExit, KernelAndLibraryForms) {
   EXPECT_EQ(fatal_output([] { qw::sys_error(-2, nullptr); }),

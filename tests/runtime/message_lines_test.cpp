@@ -1,6 +1,7 @@
 // Every line of the two message tables of the fatal exit: the 133 kernel
 // lines sit at 64 × their error number under their error names, numbered and
-// blank padded, and the twelve library lines hold their exact texts.
+// blank padded, and each library message the runtime raises by its number
+// (common.h) finds its exact text, under its label.
 #include <sys/syscall.h>
 
 #include <errno.h>
@@ -40,8 +41,8 @@ KERNEL_NAMES(DECLARE_LABEL)
 // The two names the C library folds into others have lines of their own.
 extern const char k_EWOULDBLOCK[] asm("EWOULDBLOCK");
 extern const char k_EDEADLOCK[] asm("EDEADLOCK");
-extern const char err01[], err02[], err03[], err04[], err05[], err06[];
-extern const char err07[], err08[], err09[], err10[], err11[], err12[];
+extern const char err01[], err02[], err03[], err04[], err05[], err06[], err07[];
+extern const char err08[], err09[], err10[], err11[], err12[], err13[], err14[];
 }
 
 namespace {
@@ -91,29 +92,41 @@ TEST(KernelLines, NumberedColonTextThenBlanksOnly) {
   EXPECT_EQ(line64(125), "125:Operation Canceled" + std::string(42, ' '));
 }
 
-TEST(LibraryLines, AllTwelveTextsPaddedTo80) {
+TEST(KernelLines, LineZeroAndTheFoldedNames) {
+  EXPECT_EQ(line64(0), "000:Quillwright error" + std::string(43, ' '));
+  EXPECT_EQ(line64(41), "041:Operation would block" + std::string(39, ' '));
+  EXPECT_EQ(line64(58), "058:Deadlock" + std::string(52, ' '));
+}
+
+TEST(LibraryLines, EveryMessageNumberFindsItsTextPaddedTo80) {
   const struct {
+    qw::LibraryMessage number;
     const char* label;
     const char* text;
   } lines[] = {
-      {err01, "NUMBERS[error]:- non numeric field"},
-      {err02, "NUMBERS[error]:- result has exceeded its range"},
-      {err03, "NUMBERS[error]:- use WORDS to convert number to text"},
-      {err04, "NUMBERS[error]:- use $equals to convert a word to a number"},
-      {err05, "NUMBERS[error]:- Entered field has exceeded its range"},
-      {err06, "NUMBERS[error]:- Result field must have a defined picture"},
-      {err07, "WORDS[error]:- use NUMBERS to convert text to number"},
-      {err08, "DECISIONS[error]:- Error comparing Alpha and Numeric field"},
-      {err09, "TABLES[error]:- You have not passed a valid table"},
-      {err10, "TABLES[error]:- Cannot SORT/SEARCH a multiDimensional table"},
-      {err11, "FILES[error]:- a filename has been found that exceeds the system limit"},
-      {err12, "NUMBERS[error]:- receiving (ALPHA) too small. Literals default pic is 26"},
+      {qw::kErrNonNumeric, err01, "NUMBERS[error]:- non numeric field"},
+      {qw::kErrRange, err02, "NUMBERS[error]:- result has exceeded its range"},
+      {qw::kErrUseWords, err03, "NUMBERS[error]:- use WORDS to convert number to text"},
+      {qw::kErrUseEquals, err04, "NUMBERS[error]:- use $equals to convert a word to a number"},
+      {qw::kErrEnteredRange, err05, "NUMBERS[error]:- Entered field has exceeded its range"},
+      {qw::kErrNoPicture, err06, "NUMBERS[error]:- Result field must have a defined picture"},
+      {qw::kErrUseNumbers, err07, "WORDS[error]:- use NUMBERS to convert text to number"},
+      {qw::kErrCompare, err08, "DECISIONS[error]:- Error comparing Alpha and Numeric field"},
+      {qw::kErrNotTable, err09, "TABLES[error]:- You have not passed a valid table"},
+      {qw::kErrMultiDim, err10, "TABLES[error]:- Cannot SORT/SEARCH a multiDimensional table"},
+      {qw::kErrFileName, err11,
+       "FILES[error]:- a filename has been found that exceeds the system limit"},
+      {qw::kErrAlphaSmall, err12,
+       "NUMBERS[error]:- receiving (ALPHA) too small. Literals default pic is 26"},
+      {qw::kErrDivideByZero, err13, "NUMBERS[error]:- division by zero"},
+      {qw::kErrUnknownOperation, err14, "NUMBERS[error]:- unknown operation code"},
   };
-  for (size_t i = 0; i < sizeof lines / sizeof lines[0]; ++i) {
-    std::string want = lines[i].text;
+  for (const auto& l : lines) {
+    std::string want = l.text;
     want.resize(80, ' ');
-    EXPECT_EQ(lines[i].label, QuillwrightErrorMessages + 80 * i) << i + 1;
-    EXPECT_EQ(std::string(lines[i].label, 80), want) << i + 1;
+    const char* line = QuillwrightErrorMessages + qw::kLibraryLineLength * (l.number - 1);
+    EXPECT_EQ(l.label, line) << l.text;
+    EXPECT_EQ(std::string(line, 80), want) << l.number;
   }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "arena.h"
+#include "arrays.h"
 #include "item.h"
 #include "tables.h"
 
@@ -374,7 +375,7 @@ TEST(Arrays, SortIntegers) {
       : "r8", "r9", "r10", "memory");
   EXPECT_EQ(v, want);
   std::vector<int64_t> part = {3, 2, 1, 0};
-  tb::sort_integers(part.data(), 2);  // positions 0 to 2 only
+  qw::arrays::sort_integers(part.data(), 2);  // positions 0 to 2 only
   EXPECT_EQ(part, (std::vector<int64_t>{1, 2, 3, 0}));
 }
 

@@ -15,12 +15,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "arena.h"
 #include "common.h"
 #include "item.h"
+#include "keys.h"
 #include "terminal.h"
 
 extern "C" {
@@ -320,3 +324,22 @@ TEST(TerminalFieldInput, FatalEndRestoresTheTerminal) {
 }
 
 }  // namespace
+
+// The macro package defines every key and truth constant of keys.h, with
+// the table's value, and no other.
+TEST(KeyConstants, TheMacroPackageDefinesTheTable) {
+  std::ifstream dictionary(QW_SOURCE_DIR "/include/BEGIN.DICTIONARY");
+  ASSERT_TRUE(dictionary) << "include/BEGIN.DICTIONARY";
+  std::map<std::string, int64_t> defined;
+  std::string line;
+  while (std::getline(dictionary, line)) {
+    std::istringstream words(line);
+    std::string directive, name;
+    int64_t value;
+    if (words >> directive >> name >> value && directive == "%define" && name.rfind("C_", 0) == 0)
+      defined[name] = value;
+  }
+  std::map<std::string, int64_t> table;
+  for (const auto& c : qw::keys::kConstants) table[c.name] = c.value;
+  EXPECT_EQ(defined, table);
+}

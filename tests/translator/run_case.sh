@@ -6,8 +6,12 @@
 # expected.ASM (absent when no output file may exist).  `args` holds the
 # command line (default: input); `output` names the output file (default:
 # input.ASM).  The case is copied into a fresh directory, the translator runs
-# there, and stdout, status and the output file are compared byte for byte.
-# No file other than the output may appear in the directory.
+# there, and stdout and status are compared byte for byte.  expected.ASM
+# holds the rewritten region of the output: the writer's fixed frame (a first
+# line "%assign debug 0" and the blocks of temporaries and macros that stayed
+# empty) is left out on both sides; every other line, the line ends and the
+# final line feed are compared byte for byte.  No file other than the output
+# may appear in the directory.
 set -u
 rewriter=$1
 case_dir=$2
@@ -27,6 +31,27 @@ output=input.ASM
 [ -f "$case_dir/output" ] && output=$(cat "$case_dir/output")
 expected_status=0
 [ -f "$case_dir/expected.status" ] && expected_status=$(cat "$case_dir/expected.status")
+
+# The output without the writer's fixed frame.
+rewritten_region() {
+  awk '
+    { line[NR] = $0 }
+    END {
+      i = 1
+      if (line[1] == "%assign debug 0") i = 2
+      for (; i <= NR; ++i) {
+        if (line[i] == " " && line[i + 1] ~ /^;\(BEGIN\):Temporary .* by Quillwright$/ &&
+            line[i + 2] == ";(END..):" substr(line[i + 1], 10)) { i += 2; continue }
+        if (line[i] == " " && line[i + 1] == ";(BEGIN):Macros created by Quillwright" &&
+            line[i + 2] == ";(END)..:Macros created by Quillwright" && line[i + 3] == " ") {
+          i += 3; continue
+        }
+        print line[i]
+      }
+    }' "$1"
+  # whether the file ends in a line feed
+  [ -s "$1" ] && [ "$(tail -c1 "$1" | od -An -c | tr -d ' ')" = '\n' ] && echo "(line feed)"
+}
 
 before=$(cd "$work" && ls -A | sort)
 # shellcheck disable=SC2086
@@ -53,9 +78,9 @@ if [ -f "$case_dir/expected.ASM" ]; then
   if [ ! -f "$work/$output" ]; then
     echo "no output file $output"
     fail=1
-  elif ! cmp -s "$work/$output" "$case_dir/expected.ASM"; then
+  elif ! cmp -s <(rewritten_region "$work/$output") <(rewritten_region "$case_dir/expected.ASM"); then
     echo "output file differs:"
-    diff "$case_dir/expected.ASM" "$work/$output" | cat -A | head -60
+    diff <(rewritten_region "$case_dir/expected.ASM") <(rewritten_region "$work/$output") | cat -A | head -60
     fail=1
   fi
 fi
