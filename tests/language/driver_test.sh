@@ -100,4 +100,29 @@ grep -q "^open.ASM:2: error: .*initial text of w_A is longer than the word" err.
 # a missing translator is reported as a missing tool
 QW_REWRITER=/nonexistent/rewriter expect 69 "missing translator" -- "$quill" build "$dir/args"
 has err.txt "quill: cannot find /nonexistent/rewriter"
+
+# a build stopped with SIGTERM while nasm runs ends nasm too and keeps
+# nothing half written; quill ends as the signal ends it
+{ printf '%%include "include/BEGIN.DICTIONARY"\n  @INSERTNUMBER n_A, 0, %s\n' "'9999.99'"
+  printf '%%include "include/BEGIN.MATRIX"\n%%include "include/BEGIN.INSTRUCTIONS"\n'
+  for i in $(seq 5000); do echo "  n_A = n_A + 1.5"; done
+  printf '%%include "include/END.PROGRAM"\n'; } > big.QWR
+"$quill" build big 2> err.txt &
+builder=$!
+assembler=
+for i in $(seq 600); do
+  assembler=$(pgrep -P $builder -f -- '-o (\.big\.pre\.asm|big\.o) ') && break
+  sleep 0.05
+done
+kill -TERM $builder
+wait $builder
+status=$?
+if [ -z "$assembler" ] || [ $status != 143 ]; then
+  echo "FAIL: stopped build: nasm '$assembler', status $status"; cat err.txt; fail=1
+fi
+[ -n "$assembler" ] && kill -0 $assembler 2> /dev/null &&
+  { echo "FAIL: nasm outlived the stopped build"; kill $assembler; fail=1; }
+for f in big.o .big.pre.asm .big.probe.asm big; do
+  [ -e "$f" ] && { echo "FAIL: the stopped build left $f"; fail=1; }
+done
 exit $fail

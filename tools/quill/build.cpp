@@ -33,15 +33,26 @@ std::string folder_shown(const Program& program) {
   return shown;
 }
 
-// Runs a tool, saying so first under -v; a tool that cannot be started
-// is reported here and answers a start error in the result.
+// A build stopped by a signal leaves nothing of what the step in hand was
+// writing, and quill ends as the signal ends it.
+void end_if_stopped(const std::vector<std::string>& being_written) {
+  const int signal = stop_signal();
+  if (signal == 0) return;
+  for (const std::string& path : being_written) unlink(path.c_str());
+  end_by_signal(signal);
+}
+
+// Runs a tool that writes the files `writes`, saying so first under -v; a
+// tool that cannot be started is reported here and answers a start error
+// in the result.
 ToolRun run_step(const std::vector<std::string>& argv, const std::string& cwd, Capture capture,
-                 bool verbose) {
+                 bool verbose, const std::vector<std::string>& writes) {
   if (verbose) {
     say(cwd.empty() ? shown_command(argv)
                     : "(cd " + shown_command({cwd}) + " && " + shown_command(argv) + ")");
   }
   ToolRun run = run_tool(argv, cwd, capture);
+  end_if_stopped(writes);
   if (run.start_error != 0) say("cannot run " + argv[0] + ": " + std::strerror(run.start_error));
   return run;
 }
@@ -150,7 +161,7 @@ int translate(const Program& program, const BuildOptions& options, const Toolcha
   std::vector<std::string> argv = {tools.rewriter, "-l"};
   if (options.debug) argv.push_back("-D");
   argv.push_back(as_argument(program.base));
-  ToolRun run = run_step(argv, program.dir, Capture::kStdout, options.verbose);
+  ToolRun run = run_step(argv, program.dir, Capture::kStdout, options.verbose, {asm_path});
   if (run.start_error != 0) return kToolMissing;
   if (run.status != 0) {
     show_translator_messages(run.output, program);
@@ -197,9 +208,10 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
     return kToolMissing;
   }
   const std::string expanded = "." + program.base + ".pre.asm";
+  const std::vector<std::string> writes = {program.dir + "/" + expanded, program.file(".o")};
   const int shift = marker_shift(nasm, program.dir, "." + program.base + ".probe.asm");
   ToolRun run = run_step({nasm, "-E", "-I" + tools.root + "/", "-o", expanded, as_argument(asm_name)},
-                         program.dir, Capture::kAll, options.verbose);
+                         program.dir, Capture::kAll, options.verbose, writes);
   std::string log = run.output;
   if (run.start_error == 0 && run.status == 0) {
     if (!mend_expansion(program.dir + "/" + expanded, shift)) {
@@ -210,7 +222,7 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
     std::vector<std::string> argv = {nasm, "-O1", "-f", "elf64"};
     if (options.debug_info) argv.insert(argv.end(), {"-g", "-F", "dwarf"});
     argv.insert(argv.end(), {"-o", as_argument(program.base + ".o"), expanded});
-    run = run_step(argv, program.dir, Capture::kAll, options.verbose);
+    run = run_step(argv, program.dir, Capture::kAll, options.verbose, writes);
     log += run.output;
   }
   unlink((program.dir + "/" + expanded).c_str());
@@ -233,7 +245,7 @@ int link(const Program& program, const BuildOptions& options, const Toolchain& t
   // -X: the package's own labels (..@qw...) stay out of the program.
   const std::vector<std::string> argv = {ld, "-X", "-o", as_argument(program.file("")),
                                          as_argument(program.file(".o")), tools.library};
-  ToolRun run = run_step(argv, "", Capture::kNone, options.verbose);
+  ToolRun run = run_step(argv, "", Capture::kNone, options.verbose, {program.file("")});
   if (run.start_error != 0) return kToolMissing;
   if (run.status != 0) {
     say("linking " + program.base + " failed");
@@ -245,6 +257,7 @@ int link(const Program& program, const BuildOptions& options, const Toolchain& t
 }  // namespace
 
 int build_program(const Program& program, const BuildOptions& options, const Toolchain& tools) {
+  stop_on_signals();
   if (options.translate) {
     if (int status = translate(program, options, tools)) return status;
   }

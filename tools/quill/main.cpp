@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "quill.h"
+#include "spawn.h"
 #include "quillwright_version.h"
 
 namespace {
@@ -77,15 +78,19 @@ bool split_name(std::string name, Program& program) {
   return true;
 }
 
+// The program runs as a shell runs a command; quill ends with its status,
+// or by the signal that ended it.
 int run_program(const Program& program, char** args) {
-  std::string path = program.file("");
-  std::vector<char*> argv = {path.data()};
+  std::vector<std::string> argv = {program.file("")};
   for (; *args; args++) argv.push_back(*args);
-  argv.push_back(nullptr);
   std::fflush(nullptr);
-  execv(path.c_str(), argv.data());
-  say("cannot run " + path + ": " + std::strerror(errno));
-  return 126;
+  const ToolRun run = run_in_foreground(argv);
+  if (run.start_error != 0) {
+    say("cannot run " + argv[0] + ": " + std::strerror(run.start_error));
+    return 126;
+  }
+  if (run.signal != 0) end_by_signal(run.signal);
+  return run.status;
 }
 
 }  // namespace

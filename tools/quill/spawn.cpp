@@ -1,11 +1,15 @@
 // Running the tools with posix_spawn: an argument vector, an optional
-// working folder and an optional pipe for what the tool prints.
+// working folder and an optional pipe for what the tool prints; the signals
+// that reach quill meanwhile are handed on to the tool.
 #include "spawn.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,12 +18,61 @@ extern char** environ;
 
 namespace {
 
-int wait_status(pid_t pid) {
+// The signals that quill passes on to a tool or ignores while it runs.
+constexpr int kPassedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+volatile sig_atomic_t g_child = 0;        // the tool that runs, or 0
+volatile sig_atomic_t g_stop_signal = 0;  // the first stop signal, or 0
+
+sigset_t passed_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : kPassedSignals) sigaddset(&set, signal);
+  return set;
+}
+
+// The handler of the signals that stop quill's work: note the first, and
+// hand it on to the tool that runs.
+void pass_on(int signal) {
+  const int saved_errno = errno;
+  if (g_stop_signal == 0) g_stop_signal = signal;
+  const pid_t child = g_child;
+  if (child > 0) kill(child, signal);
+  errno = saved_errno;
+}
+
+bool ignored_now(int signal) {
+  struct sigaction now {};
+  return sigaction(signal, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+}
+
+// Sets `handler` for `signal`, keeping the old action in `old`.  A signal
+// that quill was started with ignored (nohup, a background job) stays so.
+void take_signal(int signal, void (*handler)(int), struct sigaction* old) {
+  sigaction(signal, nullptr, old);
+  if (old->sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = handler;
+  action.sa_flags = SA_RESTART;
+  action.sa_mask = passed_signals();
+  sigaction(signal, &action, nullptr);
+}
+
+// Waits for the tool without reaping it first, so that no signal is handed
+// on to a process id the system may have given to another process.
+int wait_status(pid_t pid, int& signal) {
+  siginfo_t info;
+  while (waitid(P_PID, pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+  }
+  sigset_t passed = passed_signals(), before;
+  sigprocmask(SIG_BLOCK, &passed, &before);
+  g_child = 0;
   int raw = 0;
   while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
   }
-  if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
-  return WEXITSTATUS(raw);
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+  return signal ? 128 + signal : WEXITSTATUS(raw);
 }
 
 std::string read_all(int fd) {
@@ -35,10 +88,12 @@ std::string read_all(int fd) {
   }
 }
 
-}  // namespace
-
-ToolRun run_tool(const std::vector<std::string>& argv, const std::string& cwd,
-                 Capture capture) {
+// Starts argv and waits for it.  The tool starts with quill's signal mask
+// as it was and with `defaults` at their default actions; the passed
+// signals are held back while it starts, so that one arriving then is
+// handed on as soon as its process id is known.
+ToolRun spawn_and_wait(const std::vector<std::string>& argv, const std::string& cwd,
+                       Capture capture, const sigset_t& defaults) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -57,16 +112,88 @@ ToolRun run_tool(const std::vector<std::string>& argv, const std::string& cwd,
     if (capture == Capture::kAll)
       posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
   }
+  sigset_t passed = passed_signals(), before;
+  sigprocmask(SIG_BLOCK, &passed, &before);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigmask(&attributes, &before);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  run.start_error = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  const int stopped_by = g_stop_signal;
+  if (stopped_by == 0) {
+    run.start_error = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+    if (run.start_error == 0) g_child = pid;
+  }
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
+  const bool started = stopped_by == 0 && run.start_error == 0;
   if (capture != Capture::kNone) {
     close(pipe_fds[1]);
-    if (run.start_error == 0) run.output = read_all(pipe_fds[0]);
+    if (started) run.output = read_all(pipe_fds[0]);
     close(pipe_fds[0]);
   }
-  if (run.start_error == 0) run.status = wait_status(pid);
+  if (started) {
+    run.status = wait_status(pid, run.signal);
+  } else if (stopped_by != 0) {
+    run.signal = stopped_by;
+    run.status = 128 + stopped_by;
+  }
   return run;
+}
+
+}  // namespace
+
+ToolRun run_tool(const std::vector<std::string>& argv, const std::string& cwd,
+                 Capture capture) {
+  // quill's own handlers end at the exec; what quill ignores the tool ignores
+  sigset_t none;
+  sigemptyset(&none);
+  return spawn_and_wait(argv, cwd, capture, none);
+}
+
+ToolRun run_in_foreground(const std::vector<std::string>& argv) {
+  struct sigaction ignore {}, old_int, old_quit, old_term, old_hup;
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  if (!ignored_now(SIGINT)) sigaddset(&defaults, SIGINT);
+  if (!ignored_now(SIGQUIT)) sigaddset(&defaults, SIGQUIT);
+  sigaction(SIGINT, &ignore, &old_int);
+  sigaction(SIGQUIT, &ignore, &old_quit);
+  take_signal(SIGTERM, pass_on, &old_term);
+  take_signal(SIGHUP, pass_on, &old_hup);
+  ToolRun run = spawn_and_wait(argv, "", Capture::kNone, defaults);
+  sigaction(SIGINT, &old_int, nullptr);
+  sigaction(SIGQUIT, &old_quit, nullptr);
+  sigaction(SIGTERM, &old_term, nullptr);
+  sigaction(SIGHUP, &old_hup, nullptr);
+  return run;
+}
+
+void stop_on_signals() {
+  struct sigaction old;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) take_signal(signal, pass_on, &old);
+}
+
+int stop_signal() { return g_stop_signal; }
+
+void end_by_signal(int signal) {
+  std::fflush(nullptr);
+  const struct rlimit no_core = {0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+  _exit(128 + signal);
 }
 
 std::string shown_command(const std::vector<std::string>& argv) {

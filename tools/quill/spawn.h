@@ -9,14 +9,33 @@ enum class Capture { kNone, kStdout, kAll };
 struct ToolRun {
   int start_error = 0;  // errno when the tool could not be started
   int status = 0;       // exit status, or 128 + signal number
+  int signal = 0;       // the signal that ended the tool, or 0
   std::string output;   // what was captured
 };
 
 // Runs argv[0] (searched on PATH when it has no slash) in folder `cwd`
 // (empty: the current one), capturing standard output, or standard output
-// and error together, as `capture` says.
+// and error together, as `capture` says.  Once a stop signal has come (see
+// stop_on_signals) no tool is started: the run answers that signal.
 ToolRun run_tool(const std::vector<std::string>& argv, const std::string& cwd,
                  Capture capture);
+
+// Runs a program in the foreground, as a shell runs a command: while it
+// runs quill ignores SIGINT and SIGQUIT (the terminal sends them to the
+// program too) and passes SIGTERM and SIGHUP on to it; quill then answers
+// the program's status.  `quill run` and `quill debug` run through here.
+ToolRun run_in_foreground(const std::vector<std::string>& argv);
+
+// From now on SIGINT, SIGTERM and SIGHUP stop quill's work: the tool that
+// runs gets the signal too, no further tool starts, and stop_signal()
+// tells which signal came, so that the caller removes what it was writing
+// and ends with end_by_signal().
+void stop_on_signals();
+int stop_signal();
+
+// Ends quill as `signal` would have ended it (status 128 + signal where it
+// cannot be raised), without a core file.
+[[noreturn]] void end_by_signal(int signal);
 
 // The command as a shell would read it, for -v.
 std::string shown_command(const std::vector<std::string>& argv);
