@@ -136,9 +136,12 @@ struct Replacement {
   char temp[kPathBytes];
 };
 // Creates the temporary file (or, for a target that is no regular file,
-// opens the target itself); a failure is fatal, naming the file.
-void begin_replacement(FileBlock f, Replacement& r);
-// Puts it in the old file's place.
+// opens the target itself); a failure is fatal, naming the file.  False,
+// with nothing created, when another process holds a lock on a part of
+// the old file that none of the program's blocks holds.
+bool begin_replacement(FileBlock f, Replacement& r);
+// Puts it in the old file's place; the program's blocks open on the old
+// file reach the new one, which holds their locks before it has its name.
 void finish_replacement(FileBlock f, Replacement& r);
 // Removes it and ends the program with the kernel's error, naming the file.
 [[noreturn]] void fail_replacement(Replacement& r, long error);

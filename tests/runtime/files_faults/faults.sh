@@ -152,11 +152,12 @@ for sig in TERM INT HUP; do
   check "unload $sig: old file" "$(stat -c %s items.dat)" $((300000 * 13))
 done
 
-# Loads drop deleted records in both kinds; one cut short loads with 34.
+# A kind 32 load keeps every slot in its place (a deleted one reads with
+# 23); a kind 16 load drops deleted records; one cut short loads with 34.
 z='\0\0\0\0\0\0\0\0'
 printf "$z\001ONE   000001$z\0DEL   000002$z\001TWO   000003" > res.dat
 printf '\001ONE   000001\0DEL   000002\001TW' > items.dat
-check "load: statuses" "$(run load | tr '\n' '|')" "00 000000002|34 000000002 TW    |"
+check "load: statuses" "$(run load | tr '\n' '|')" "00 000000003 23 DEL   |34 000000002 TW    |"
 
 # At the end a held file that cannot be written keeps no other from disk.
 rm -f log.txt
