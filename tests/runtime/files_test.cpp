@@ -169,6 +169,10 @@ TEST_F(Files, SequentialRecordsBackToBack) {
   fl::record_to_buffer(Record(r.rec), fl::kSequential);
   EXPECT_EQ(Word(w_RecordBuffer).length(), 0u);
   EXPECT_EQ(qw::return_code().value(), 36);
+  // Nor is one beginning with a zero byte, which would read as a hole.
+  r.set(4, std::string("\0S", 2), 4, "Q");
+  fl::write_file(FileBlock(f), r.rec);
+  EXPECT_EQ(status(f), 37);
   fl::close_file(FileBlock(f));
   EXPECT_EQ(slurp(path("seq.dat")), "S1   001Q   S2   002Q   S3   003Q   ");
   fl::open_file(FileBlock(f), 0);
