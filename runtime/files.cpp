@@ -1866,6 +1866,18 @@ void query_directory(Word dest) {
     __builtin_memset(dest.text() + r, ' ', size - static_cast<uint64_t>(r));
 }
 
+void file_exists(FileBlock f) {
+  working_on(f);
+  char path[kPathBytes];
+  make_path(f.name(), path);
+  flush_writes_to(path);
+  uint8_t st[sys::kStatRecordSize];
+  const long r = sys::call2(sys::kStat, reinterpret_cast<long>(path), reinterpret_cast<long>(st));
+  return_code().set_value(r < 0 ? r : 0);
+  set_status(f, r < 0 ? kInvalidKey : kGood);
+  f.size().set_value(r < 0 ? 0 : identity_at(st).size);
+}
+
 void file_io(int op, void* r9, void* r10) {
   const FileBlock f(r9);
   switch (op) {
@@ -1883,6 +1895,7 @@ void file_io(int op, void* r9, void* r10) {
     case kQueryDirectory: query_directory(Word(r9)); break;
     case kLock: lock_record(f, Record(r10)); break;
     case kUnlock: unlock_record(f, Record(r10)); break;
+    case kExists: file_exists(f); break;
     default: break;
   }
 }

@@ -204,6 +204,11 @@ exec 3>&-
 check "kept: holder" "$(tr '\n' '|' < hold.out)" "00 90 ready|00 ready|"
 check "kept: unloaded" "$(tr '\001' '#' < items.dat)" "#ONE   000001#TWO   000002"
 
+# @EXISTS asks about a path without creating it.
+rm -f never.txt
+check "exists" "$(run exists)" "230002- 000000000000 000000+ 000000000026"
+check "exists: not created" "$(ls never.txt 2>&1 >/dev/null | wc -l)" 1
+
 # At the end a held file that cannot be written keeps no other from disk.
 rm -f log.txt
 (ulimit -f 20; run endfull > run.out)
