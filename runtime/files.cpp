@@ -1232,9 +1232,9 @@ bool begin_replacement(FileBlock f, Replacement& r) {
   }
   // A file another process holds a lock on is not replaced under it.
   if (existed) {
-    const long probe = checked(sys::open(r.path, sys::kOCloexec | sys::kONonblock, 0));
-    const bool refused = others_lock(identity_at(st), probe);
-    sys::close(probe);
+    const long probe = sys::open(r.path, sys::kOCloexec | sys::kONonblock, 0);
+    const bool refused = probe >= 0 && others_lock(identity_at(st), probe);
+    if (probe >= 0) sys::close(probe);  // (a file it may not read: nobody is asked)
     if (refused) return false;
   }
   uint64_t n = 0;

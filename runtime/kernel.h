@@ -18,7 +18,7 @@ constexpr long kRead = 0, kWrite = 1, kOpen = 2, kClose = 3, kStat = 4, kFstat =
                kGetpid = 39, kSendfile = 40, kSocket = 41, kConnect = 42, kAccept = 43,
                kSendto = 44, kRecvfrom = 45, kShutdown = 48, kBind = 49, kListen = 50,
                kSetsockopt = 54, kFork = 57, kExecve = 59, kExit = 60, kWait4 = 61,
-               kKill = 62, kFcntl = 72, kTruncate = 76, kFtruncate = 77, kGetcwd = 79, kChdir = 80,
+               kKill = 62, kFcntl = 72, kFtruncate = 77, kGetcwd = 79, kChdir = 80,
                kRename = 82, kMkdir = 83, kRmdir = 84, kUnlink = 87, kReadlink = 89,
                kFchmod = 91, kGettimeofday = 96, kGetpgrp = 111, kTime = 201, kGetdents64 = 217, kClockGettime = 228,
                kExitGroup = 231, kEpollWait = 232, kEpollCtl = 233, kOpenat = 257,
