@@ -113,11 +113,23 @@ struct LastLine {
   uint64_t room;
 };
 
+// The byte ranges a descriptor holds locked (length 0: to the end of the
+// file), as the kernel holds them for its file description, so that an
+// unload can lock the new file as the old one was.
+struct HeldLock {
+  int64_t start, length;
+  int16_t type;
+};
+struct HeldLocks {
+  HeldLock* at;  // memory from the kernel, `room` entries
+  uint64_t count, room;
+};
+
 struct OpenFile {
   const uint8_t* owner;  // the name of the file block; null: not the module's
   uint8_t access;        // 0 read, 1 write, 2 read and write
-  bool locked_whole;     // opened with the lock request
   bool reads_apart;      // opened to read and append: reads keep their own place
+  HeldLocks held;        // its locks
   WriteBehind* behind;   // its write-behind buffer, if it has one
   ReadAhead* ahead;      // its read-ahead, once it has read
   LastLine line;
@@ -436,17 +448,86 @@ Identity identity_of(int64_t fd) {
   return identity_at(st);
 }
 
-// Kernel record lock on a byte range; true when granted.
-bool set_lock(int64_t fd, int16_t type, int64_t start, int64_t length) {
-  struct {
-    int16_t type, whence;
-    int32_t pad;
-    int64_t start, len;
-    int32_t pid, pad2;
-  } fl{type, 0, 0, start, length, 0, 0};
-  const long r = sys::call3(sys::kFcntl, fd, sys::kFSetlk, reinterpret_cast<long>(&fl));
+// ---------------------------------------------------------------------------
+// Locks.  They belong to the file description of the block that took
+// them (the kernel's open-file-description locks): another block of the
+// program on the same file is refused them as another process is, and
+// closing that block, or a load that reads the file on a descriptor of
+// its own, leaves them in place.
+
+struct LockRecord {
+  int16_t type, whence;
+  int32_t pad;
+  int64_t start, len;
+  int32_t pid, pad2;  // the pid is 0 for these locks
+};
+
+long lock_call(int64_t fd, long op, LockRecord& fl) {
+  return sys::call3(sys::kFcntl, fd, op, reinterpret_cast<long>(&fl));
+}
+
+// Kernel record lock on a byte range without waiting; true when granted.
+bool kernel_lock(int64_t fd, int16_t type, int64_t start, int64_t length) {
+  LockRecord fl{type, 0, 0, start, length, 0, 0};
+  const long r = lock_call(fd, sys::kFOfdSetlk, fl);
   if (r == sys::kEagain || r == sys::kEacces) return false;
   checked(r);
+  return true;
+}
+
+// True when a lock of another file description lies on the range, one
+// that a write lock of the whole range would meet.
+bool lock_met(int64_t fd, int64_t start, int64_t length) {
+  LockRecord fl{sys::kFWrlck, 0, 0, start, length, 0, 0};
+  checked(lock_call(fd, sys::kFOfdGetlk, fl));
+  return fl.type != sys::kFUnlck;
+}
+
+int64_t range_end(int64_t start, int64_t length) {
+  return length == 0 ? INT64_MAX : start + length;
+}
+
+void add_held(HeldLocks& h, HeldLock l) {
+  if (h.count == h.room) {
+    const uint64_t room = h.room ? 2 * h.room : 256;
+    auto* at = static_cast<HeldLock*>(map_memory(room * sizeof(HeldLock)));
+    if (h.count) __builtin_memcpy(at, h.at, h.count * sizeof(HeldLock));
+    unmap_memory(h.at, h.room * sizeof(HeldLock));
+    h.at = at;
+    h.room = room;
+  }
+  h.at[h.count++] = l;
+}
+
+// The range is no longer held: what lies around it inside a held range
+// stays held, as the kernel splits it.
+void drop_held(HeldLocks& h, int64_t start, int64_t length) {
+  const int64_t end = range_end(start, length);
+  for (uint64_t i = 0; i < h.count;) {
+    const HeldLock l = h.at[i];
+    const int64_t l_end = range_end(l.start, l.length);
+    if (l_end <= start || l.start >= end) {
+      ++i;
+      continue;
+    }
+    h.at[i] = h.at[--h.count];
+    if (l.start < start) add_held(h, {l.start, start - l.start, l.type});
+    if (l_end > end) add_held(h, {end, l_end == INT64_MAX ? 0 : l_end - end, l.type});
+  }
+}
+
+void release_held(HeldLocks& h) {
+  unmap_memory(h.at, h.room * sizeof(HeldLock));
+  h = HeldLocks{};
+}
+
+// Locks (or, with kFUnlck, unlocks) the range for the descriptor's block;
+// true when granted.
+bool set_lock(int64_t fd, int16_t type, int64_t start, int64_t length) {
+  if (!kernel_lock(fd, type, start, length)) return false;
+  HeldLocks& h = g_open[fd].held;
+  drop_held(h, start, length);
+  if (type != sys::kFUnlck) add_held(h, {start, length, type});
   return true;
 }
 
@@ -664,6 +745,7 @@ void forget_descriptor(int64_t fd) {
   forget_line(fd);
   if (WriteBehind* w = find_behind(fd)) w->used = false;
   if (DirFrame* fr = find_frame(fd)) fr->used = false;
+  release_held(g_open[fd].held);
   g_open[fd] = OpenFile{};
 }
 
@@ -1012,26 +1094,85 @@ void settle_file(FileBlock f) {
 
 namespace {
 
-// Every descriptor of the module open on the file `old` (the one just
-// replaced at `path`) is opened again on the new file, with the same
-// flags, at the same place in it and with its whole-file lock, so that
-// the blocks see what was written.
-void reopen_replaced(const Identity& old, const char* path) {
+bool same_file(const Identity& a, const Identity& b) { return a.dev == b.dev && a.ino == b.ino; }
+
+// The module's descriptors open on the file (directories aside).
+template <class Visit>
+void each_descriptor_on(const Identity& file, Visit visit) {
   for (int64_t fd = 0; fd < kDescriptors; ++fd) {
-    OpenFile& o = g_open[fd];
-    if (o.owner == nullptr || find_frame(fd) != nullptr) continue;
-    const Identity id = identity_of(fd);
-    if (id.dev != old.dev || id.ino != old.ino) continue;
+    if (g_open[fd].owner == nullptr || find_frame(fd) != nullptr) continue;
+    if (same_file(identity_of(fd), file)) visit(fd);
+  }
+}
+
+// True when another process holds a lock on a part of the file that none
+// of the program's blocks holds: the parts the program's blocks hold are
+// theirs (no other process can hold a write-locked part), every other part
+// is asked of the kernel.  `probe` is a descriptor of the file's own.
+bool others_lock(const Identity& file, int64_t probe) {
+  uint64_t n = 0;
+  each_descriptor_on(file, [&](int64_t fd) { n += g_open[fd].held.count; });
+  if (n == 0) return lock_met(probe, 0, 0);
+  const uint64_t bytes = n * sizeof(HeldLock);
+  auto* own = static_cast<HeldLock*>(map_memory(bytes));
+  uint64_t k = 0;
+  each_descriptor_on(file, [&](int64_t fd) {
+    const HeldLocks& h = g_open[fd].held;
+    for (uint64_t i = 0; i < h.count; ++i) own[k++] = h.at[i];
+  });
+  for (uint64_t gap = n / 2; gap > 0; gap /= 2)  // by start
+    for (uint64_t i = gap; i < n; ++i)
+      for (uint64_t j = i; j >= gap && own[j - gap].start > own[j].start; j -= gap) {
+        const HeldLock x = own[j];
+        own[j] = own[j - gap];
+        own[j - gap] = x;
+      }
+  bool met = false;
+  int64_t from = 0;  // the parts before `from` are the program's or asked
+  for (uint64_t i = 0; i < n && !met && from != INT64_MAX; ++i) {
+    if (own[i].start > from) met = lock_met(probe, from, own[i].start - from);
+    const int64_t end = range_end(own[i].start, own[i].length);
+    if (end > from) from = end;
+  }
+  if (!met && from != INT64_MAX) met = lock_met(probe, from, 0);
+  unmap_memory(own, bytes);
+  return met;
+}
+
+// The replacement's descriptors: each of the module's descriptors open on
+// the old file gets one on the new file, with the same open flags and the
+// same locks, taken before the new file has its name.
+struct Reopened {
+  int64_t fd, nfd;
+};
+Reopened g_reopened[kDescriptors];
+int64_t g_reopened_count = 0;
+
+void open_replacement_for(const Identity& old, const Replacement& r) {
+  g_reopened_count = 0;
+  each_descriptor_on(old, [&](int64_t fd) {
+    const long flags = checked(sys::call2(sys::kFcntl, fd, sys::kFGetfl));
+    const long nfd = checked(sys::open(r.temp, flags | sys::kOCloexec, 0));
+    g_reopened[g_reopened_count++] = {fd, nfd};
+    const HeldLocks& h = g_open[fd].held;
+    for (uint64_t i = 0; i < h.count; ++i)
+      if (!kernel_lock(nfd, h.at[i].type, h.at[i].start, h.at[i].length)) fail_kernel(sys::kEagain);
+  });
+}
+
+// The blocks reach the new file at the same place in it, with the locks
+// already taken on it (the old description and its locks go).
+void move_to_replacement() {
+  for (int64_t i = 0; i < g_reopened_count; ++i) {
+    const int64_t fd = g_reopened[i].fd, nfd = g_reopened[i].nfd;
     if (ReadAhead* a = find_ahead(fd)) settle(*a);
     const long at = checked(sys::lseek(fd, 0, sys::kSeekCur));
-    const long flags = checked(sys::call2(sys::kFcntl, fd, sys::kFGetfl));
-    const long nfd = checked(sys::open(path, flags | sys::kOCloexec, 0));
     checked(sys::call3(sys::kDup3, nfd, fd, sys::kOCloexec));
     sys::close(nfd);
     checked(sys::lseek(fd, at, sys::kSeekSet));
     if (WriteBehind* w = find_behind(fd)) w->file = identity_of(fd);
-    if (o.locked_whole) set_lock(fd, lock_type(fd), 0, 0);
   }
+  g_reopened_count = 0;
 }
 
 // The temporary file's name: the path with ".unload-" and the process
@@ -1069,7 +1210,7 @@ void follow_links(char* path) {
 
 }  // namespace
 
-void begin_replacement(FileBlock f, Replacement& r) {
+bool begin_replacement(FileBlock f, Replacement& r) {
   working_on(f);
   settle_file(f);
   make_path(f.name(), r.path);
@@ -1087,7 +1228,14 @@ void begin_replacement(FileBlock f, Replacement& r) {
   if (r.direct) {
     r.temp[0] = 0;
     r.fd = checked(sys::open(r.path, sys::kOWriteOnly | sys::kOCloexec, 0));
-    return;
+    return true;
+  }
+  // A file another process holds a lock on is not replaced under it.
+  if (existed) {
+    const long probe = sys::open(r.path, sys::kOCloexec | sys::kONonblock, 0);
+    const bool refused = probe >= 0 && others_lock(identity_at(st), probe);
+    if (probe >= 0) sys::close(probe);  // (a file it may not read: nobody is asked)
+    if (refused) return false;
   }
   uint64_t n = 0;
   while (r.path[n] != 0) ++n;
@@ -1107,6 +1255,7 @@ void begin_replacement(FileBlock f, Replacement& r) {
     const long c = sys::call2(sys::kFchmod, fd, mode & 07777);
     if (c < 0) fail_replacement(r, c);
   }
+  return true;
 }
 
 void finish_replacement(FileBlock f, Replacement& r) {
@@ -1117,11 +1266,12 @@ void finish_replacement(FileBlock f, Replacement& r) {
   uint8_t st[sys::kStatRecordSize];
   const bool existed =
       sys::call2(sys::kStat, reinterpret_cast<long>(r.path), reinterpret_cast<long>(st)) >= 0;
+  if (existed) open_replacement_for(identity_at(st), r);
   const long m =
       sys::call2(sys::kRename, reinterpret_cast<long>(r.temp), reinterpret_cast<long>(r.path));
   if (m < 0) fail_replacement(r, m);
   g_replacing = nullptr;
-  if (existed) reopen_replaced(identity_at(st), r.path);
+  move_to_replacement();
 }
 
 void fail_replacement(Replacement& r, long error) {
@@ -1153,10 +1303,32 @@ namespace {
 // The kernel's open flags for a mode: the program's own bits pass, the
 // runtime's (lock request, write-behind) do not.  Files are always opened
 // as blocking streams, so a pipe whose writer comes late is waited for.
+// An open that asks for the lock empties the file only once the lock is
+// granted (empty_locked), so a refused lock leaves it as it was.
 long open_flags(uint8_t kind, int64_t mode) {
   long flags = (mode & ~(kModeLockFile | kModeWriteBehind)) | sys::kOCreat;
   if (is_random(kind)) flags &= ~sys::kOAppend;  // records keep their slots
+  if (mode & kModeLockFile) flags &= ~sys::kOTruncate;
   return flags;
+}
+
+// Empties the regular file the descriptor has open and locked (anything
+// else, a pipe or a device, has nothing to empty, as the kernel's own
+// truncation at open would leave it).  A descriptor open for reading only
+// cannot shorten its file: the path is opened once more to do it, which
+// leaves the lock where it is.
+void empty_locked(int64_t fd, const char* path) {
+  uint8_t st[sys::kStatRecordSize];
+  checked(sys::call2(sys::kFstat, fd, reinterpret_cast<long>(st)));
+  uint32_t mode;
+  __builtin_memcpy(&mode, st + sys::kStatModeAt, 4);
+  if ((mode & sys::kSIfmt) != sys::kSIfreg) return;
+  if (g_open[fd].access != kAccessRead) {
+    checked(sys::call2(sys::kFtruncate, fd, 0));
+    return;
+  }
+  const long w = checked(sys::open(path, sys::kOWriteOnly | sys::kOTruncate | sys::kOCloexec, 0));
+  sys::close(w);
 }
 
 }  // namespace
@@ -1179,15 +1351,17 @@ void open_file(FileBlock f, int64_t mode) {
   forget_descriptor(fd);
   const uint8_t access = directory ? kAccessRead : static_cast<uint8_t>(mode & sys::kOAccessMode);
   take_descriptor(f, fd, access);
-  g_open[fd].locked_whole = !directory && (mode & kModeLockFile);
   g_open[fd].reads_apart = !directory && access == kAccessBoth &&
                            (open_flags(f.kind(), mode) & sys::kOAppend);
-  if (g_open[fd].locked_whole && !set_lock(fd, lock_type(fd), 0, 0)) {
-    forget_descriptor(fd);
-    f.set_handle(kNoHandle);
-    sys::close(fd);
-    set_status(f, kLocked);
-    return;
+  if (!directory && (mode & kModeLockFile)) {
+    if (!set_lock(fd, lock_type(fd), 0, 0)) {
+      forget_descriptor(fd);
+      f.set_handle(kNoHandle);
+      sys::close(fd);
+      set_status(f, kLocked);
+      return;
+    }
+    if (mode & kModeTruncate) empty_locked(fd, path);
   }
   const Identity id = identity_of(fd);
   if (directory) claim_frame(fd);
@@ -1293,10 +1467,15 @@ uint64_t read_at(int64_t fd, uint8_t* out, uint64_t n, uint64_t offset) {
 
 // Where the next stored data lies, from `offset` on, as the slot it
 // belongs to: holes of a sparse file hold no record and are passed over
-// unread.  False when nothing but holes follows.
+// unread.  When nothing but holes follows, `offset` becomes the file's end
+// (as if the holes had been read) and the answer is false.
 bool next_data(int64_t fd, uint64_t& offset, uint64_t slot) {
   const long r = sys::lseek(fd, static_cast<long>(offset), sys::kSeekData);
-  if (r == sys::kEnxio) return false;
+  if (r == sys::kEnxio) {
+    const int64_t end = identity_of(fd).size;
+    if (end > static_cast<int64_t>(offset)) offset = static_cast<uint64_t>(end);
+    return false;
+  }
   if (r > static_cast<long>(offset)) offset = static_cast<uint64_t>(r) / slot * slot;
   return true;  // (a file system that cannot tell holes reads on)
 }
@@ -1460,6 +1639,10 @@ void write_file(FileBlock f, void* source) {
   mark_dirty(built.length);
   if (!built.shown) {
     set_status(f, record::kNumberNotShown);
+    return;
+  }
+  if (kind == kSequential && record::leads_with_zero(rec)) {  // it would read as a hole
+    set_status(f, record::kLeadsWithZero);
     return;
   }
   if (kind == kSequential) {
@@ -1683,6 +1866,18 @@ void query_directory(Word dest) {
     __builtin_memset(dest.text() + r, ' ', size - static_cast<uint64_t>(r));
 }
 
+void file_exists(FileBlock f) {
+  working_on(f);
+  char path[kPathBytes];
+  make_path(f.name(), path);
+  flush_writes_to(path);
+  uint8_t st[sys::kStatRecordSize];
+  const long r = sys::call2(sys::kStat, reinterpret_cast<long>(path), reinterpret_cast<long>(st));
+  return_code().set_value(r < 0 ? r : 0);
+  set_status(f, r < 0 ? kInvalidKey : kGood);
+  f.size().set_value(r < 0 ? 0 : identity_at(st).size);
+}
+
 void file_io(int op, void* r9, void* r10) {
   const FileBlock f(r9);
   switch (op) {
@@ -1700,6 +1895,7 @@ void file_io(int op, void* r9, void* r10) {
     case kQueryDirectory: query_directory(Word(r9)); break;
     case kLock: lock_record(f, Record(r10)); break;
     case kUnlock: unlock_record(f, Record(r10)); break;
+    case kExists: file_exists(f); break;
     default: break;
   }
 }

@@ -17,7 +17,7 @@ namespace qw::files {
 enum Operation : int {
   kRead = 0, kWrite = 1, kOpen = 2, kClose = 3, kStart = 4, kNext = 5,
   kDelete = 6, kCopy = 7, kRename = 8, kRemove = 9, kChangeDirectory = 10,
-  kQueryDirectory = 11, kLock = 12, kUnlock = 13,
+  kQueryDirectory = 11, kLock = 12, kUnlock = 13, kExists = 14,
 };
 
 // File kinds (the _Delimiter byte).
@@ -107,6 +107,11 @@ void rename_path(Word from, Word to, FileBlock from_block);
 void remove_path(Word path);
 void change_directory(Word path);
 void query_directory(Word dest);
+// Asks whether the block's path names a file (of any kind, a link followed)
+// without opening or creating it: status 0 and _SIZE its size when it
+// does, 23 and _SIZE 0 when not; RETURN_CODE 0 or minus the kernel's error
+// (-2: no such file or directory).  The block's handle is left alone.
+void file_exists(FileBlock f);
 
 // Dispatch of _FILEIO.
 void file_io(int op, void* r9, void* r10);
@@ -136,9 +141,12 @@ struct Replacement {
   char temp[kPathBytes];
 };
 // Creates the temporary file (or, for a target that is no regular file,
-// opens the target itself); a failure is fatal, naming the file.
-void begin_replacement(FileBlock f, Replacement& r);
-// Puts it in the old file's place.
+// opens the target itself); a failure is fatal, naming the file.  False,
+// with nothing created, when another process holds a lock on a part of
+// the old file that none of the program's blocks holds.
+bool begin_replacement(FileBlock f, Replacement& r);
+// Puts it in the old file's place; the program's blocks open on the old
+// file reach the new one, which holds their locks before it has its name.
 void finish_replacement(FileBlock f, Replacement& r);
 // Removes it and ends the program with the kernel's error, naming the file.
 [[noreturn]] void fail_replacement(Replacement& r, long error);

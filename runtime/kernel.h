@@ -48,8 +48,10 @@ constexpr long kStatRecordSize = 144;
 constexpr int kStatDevAt = 0, kStatInoAt = 8, kStatModeAt = 24, kStatSizeAt = 48;
 constexpr unsigned kSIfmt = 0170000, kSIfreg = 0100000, kSIflnk = 0120000;
 
-// fcntl: a descriptor's open flags; record locks.
-constexpr long kFSetfd = 2, kFGetfl = 3, kFSetlk = 6;
+// fcntl: a descriptor's open flags; record locks of an open file
+// description (held by the description, not the process: closing another
+// descriptor of the same file leaves them alone).
+constexpr long kFSetfd = 2, kFGetfl = 3, kFOfdGetlk = 36, kFOfdSetlk = 37;
 constexpr short kFRdlck = 0, kFWrlck = 1, kFUnlck = 2;
 
 // Signals, and the kernel's sigaction record (handler, flags, restorer,
@@ -72,7 +74,7 @@ constexpr long kProtReadWrite = 3, kMapPrivateAnonymous = 0x22, kMadvHugepage = 
 // Sockets, epoll and the monotonic clock.
 constexpr long kAfInet = 2, kSockStream = 1, kSockDgram = 2, kSockNonblock = 04000,
                kSockCloexec = 02000000, kSolSocket = 1, kSoReuseaddr = 2, kSoRcvtimeo = 20,
-               kSoSndtimeo = 21, kIpprotoTcp = 6, kTcpDeferAccept = 9, kMsgDontwait = 0x40,
+               kSoSndtimeo = 21, kIpprotoTcp = 6, kMsgDontwait = 0x40,
                kMsgNosignal = 0x4000, kMsgMore = 0x8000, kShutWr = 1;
 constexpr long kEpollCloexec = 02000000, kEpollCtlAdd = 1, kEpollCtlDel = 2, kEpollCtlMod = 3,
                kEpollIn = 0x1, kEpollOut = 0x4, kEpollErr = 0x8, kEpollHup = 0x10;

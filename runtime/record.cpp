@@ -112,6 +112,12 @@ bool shows(Record rec) {
   return true;
 }
 
+bool leads_with_zero(Record rec) {
+  for (Item f = rec.first_field(); !Record::is_end(f); f = f.next())
+    if (f.length() > 0) return !f.is_number() && f.data()[0] == 0;
+  return false;
+}
+
 bool to_entry(Record rec, uint8_t* entry, uint64_t length) {
   if (length > kStagingSize) {
     if (!shows(rec)) return false;

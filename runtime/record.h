@@ -17,6 +17,16 @@ namespace qw::record {
 // files and tables, and this RETURN_CODE where there is no status.
 inline constexpr int64_t kNumberNotShown = 36;
 
+// Where the first byte of a stored record tells whether a record is there
+// at all (a sequential file's hole, a fixed table's entry never written),
+// a record whose flat form begins with a zero byte would read back as no
+// record: it is refused with this status and not written.
+inline constexpr int64_t kLeadsWithZero = 37;
+
+// True when the record's flat form begins with a zero byte (its first
+// field that has characters is a word beginning with one).
+bool leads_with_zero(Record rec);
+
 // What to_flat wrote: `length` bytes, and whether every number of the
 // record shows its value (otherwise its text carries the "*" mark).
 struct Flat {

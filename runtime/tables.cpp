@@ -427,6 +427,25 @@ bool get_field(const uint8_t* entry, Record rec, uint64_t field_no, Item target)
   return true;
 }
 
+namespace {
+
+// True when a field put would leave a zero byte first in a fixed entry,
+// which then reads as never written: a word whose first character moved
+// is a zero byte, into the field at the entry's start.
+bool puts_zero_first(Record rec, uint64_t field_no, Item source, uint64_t start,
+                     uint64_t length) {
+  uint64_t offset;
+  Item field(source.data());
+  if (source.is_number() || !field_place(rec, field_no, offset, field) || offset != 0 ||
+      field.length() == 0)
+    return false;
+  if (length == 0) length = source.length();
+  validate_source(source.data(), start, length);
+  return length > 0 && source.data()[start - 1] == 0;
+}
+
+}  // namespace
+
 void set_whole_number(Number n, int64_t value) { numbers::store_integer(n, value); }
 
 // ---------------------------------------------------------------------------
@@ -495,6 +514,10 @@ uint8_t* locate(FixedTable t) {
 void record_to_entry(FixedTable t, Record rec) {
   uint8_t* e = locate(t);
   if (e == nullptr) return;
+  if (record::leads_with_zero(rec)) {  // it would read as never written
+    set_status(t, record::kLeadsWithZero);
+    return;
+  }
   drop_search_index(t.label());
   if (!record::to_entry(rec, e, t.entry_record().flat_length()))
     set_status(t, record::kNumberNotShown);
@@ -513,6 +536,10 @@ void entry_to_record(FixedTable t, Record rec) {
 void put(FixedTable t, uint64_t field_no, Item source, uint64_t start, uint64_t length) {
   uint8_t* e = locate(t);
   if (e == nullptr) return;
+  if (puts_zero_first(t.entry_record(), field_no, source, start, length)) {
+    set_status(t, record::kLeadsWithZero);
+    return;
+  }
   drop_search_index(t.label());
   set_status(t, put_field(e, t.entry_record(), field_no, source, start, length));
 }

@@ -34,8 +34,10 @@ void convert_case(char* p, uint64_t n, uint64_t flags) {
 }
 
 // The part of the destination word a statement may change: the substring
-// {word,start,length} the program named, brought inside the word.  A length
-// of 0 (or one that runs past the end) reaches to the word's last character.
+// {word,start,length} the program named, brought inside the word.  A start
+// after the word's last character places the source so that it ends at the
+// last position (_VALIDATE_DST).  A length of 0 (or one that runs past the
+// end) reaches to the word's last character.
 struct Range {
   char* text;
   uint64_t length;
@@ -44,10 +46,6 @@ struct Range {
 
 Range destination_range(Word w, uint64_t start, uint64_t length, uint64_t source_length) {
   const uint64_t len = w.length();
-  if (start > len && start < kPositionLimit) {
-    store64(RETURN_CODE, kOutsideWord);
-    return {w.text() + len, 0, start};
-  }
   validate_destination(w.data(), start, source_length);
   const uint64_t room = start <= len ? len - start + 1 : 0;
   if (static_cast<int64_t>(length) <= 0 || length > room) length = room;

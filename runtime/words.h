@@ -21,10 +21,6 @@ enum Flags : uint64_t {
   kRecordToText = 130,
 };
 
-// RETURN_CODE of a statement whose destination substring starts after the
-// word's last character: nothing is written (a find gives 0).
-inline constexpr int64_t kOutsideWord = 34;
-
 // One _WORDS operation with a word or number source (not 129/130).
 //   src, src_start, src_length: a word substring, or a number with an
 //     explicit picture in src_start (address) and src_length (0, 0: own);

@@ -375,16 +375,24 @@ void accept_connections() {
   }
 }
 
+// Bytes one call of the routine receives: a POST routine at most
+// kPostPiece, as the request comes in reads of that size; a GET routine
+// as much as the word holds.
+uint64_t piece_size(const Connection& c) {
+  const uint64_t size = exchange().length();
+  return c.request.method == Method::kPost && size > kPostPiece ? kPostPiece : size;
+}
+
 // Places the request's next bytes into the exchange word, behind what the
 // part holds so far (a part begins with the word blanked; zero bytes become
-// blanks).  True when the part is complete: the word is full, or the
-// request has no more.  So a part shorter than the word is the last.
+// blanks).  True when the part is complete: it has its full size, or the
+// request has no more.  So a part shorter than that is the last.
 bool fill_part(Connection& c) {
   const Word w = exchange();
-  const uint64_t size = w.length();
+  const uint64_t size = piece_size(c);
   char* out = w.text();
   if (!c.part_open) {
-    for (uint64_t i = 0; i < size; ++i) out[i] = ' ';
+    __builtin_memset(out, ' ', w.length());
     c.part = 0;
     c.part_open = true;
   }
@@ -439,7 +447,7 @@ bool take_turn(Connection& c) {
       return false;
     }
     c.part_open = false;
-    const bool last = c.part < exchange().length();
+    const bool last = c.part < piece_size(c);
     // Each call starts from "serve the file"; a value left over from the
     // previous request is not an answer to this one.
     rc.set_value(0);
@@ -578,9 +586,9 @@ void open(int64_t port, const Word* address) {
   }
   const int one = 1;
   sys::call5(kSetsockopt, listen_socket, kSolSocket, kSoReuseaddr, reinterpret_cast<long>(&one), sizeof one);
-  // A connection is handed over once its first bytes are there.
-  const int wait = kIdleSeconds;
-  sys::call5(kSetsockopt, listen_socket, kIpprotoTcp, kTcpDeferAccept, reinterpret_cast<long>(&wait), sizeof wait);
+  // Connections are taken at once (not held back by the kernel until their
+  // first bytes come), so a silent one is closed kIdleSeconds after it was
+  // made.
   long rc = sys::call3(kBind, listen_socket, reinterpret_cast<long>(&addr), sizeof addr);
   if (rc < 0) fail(listen_socket, rc);
   rc = sys::call2(kListen, listen_socket, 100000000);
@@ -616,9 +624,12 @@ QW_ENTRY(_WWW, bridge_WWW);
 extern "C" void bridge_WWW(qw::Regs& r) {
   auto word = [](uint64_t a) { return qw::Word(reinterpret_cast<void*>(a)); };
   switch (static_cast<int64_t>(r.r8)) {
-    case qw::www::kOpen: {
+    case qw::www::kOpen:
+      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), nullptr);
+      break;
+    case qw::www::kOpenAt: {
       const qw::Word address = word(r.r10);
-      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), r.r10 != 0 ? &address : nullptr);
+      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), &address);
       break;
     }
     case qw::www::kProcess:

@@ -8,14 +8,21 @@
 namespace qw::www {
 
 // Operations of _WWW (r8).
+// kOpen listens on all addresses (r9 the port's number, nothing else is
+// read); kOpenAt on the dotted IPv4 address of the word in r10.
 enum Operation : int64_t {
-  kOpen = 0, kProcess = 1, kClose = 2, kSendMessage = 3, kReceiveMessage = 4,
+  kOpen = 0, kProcess = 1, kClose = 2, kSendMessage = 3, kReceiveMessage = 4, kOpenAt = 5,
 };
 
 // Bytes of a request the server holds at once: the request line and
 // header lines must fit (431 otherwise); a POST body beyond them reaches
 // the routine in parts.
 inline constexpr uint32_t kRequestBufferSize = 16384;
+// Bytes of the request one call of the POST routine receives at most: the
+// first call the request as read (its header lines included), each call
+// after a 23 the next bytes of the body.  Every part but the last is full
+// (this size, or the word's Length when that is shorter).
+inline constexpr uint64_t kPostPiece = 2048;
 // Connections served at once; more wait in the kernel's queue.
 inline constexpr uint32_t kMaxConnections = 1000;
 // Seconds a connection may stay silent before its first byte, and seconds

@@ -413,8 +413,11 @@ bool keep_slot(uint8_t* start, uint64_t size, uint64_t count, uint8_t* slot, uin
 }
 
 // Kind 32: the whole file in one read, straight into the table's memory
-// (the file holds the slot layout); deleted records are then closed up.
-Loaded load_reserved(Xtable t, const TableFile& tf, uint64_t file_bytes, bool keep_deleted) {
+// (the file holds the slot layout).  Every slot stays where it lies, live
+// or not, linked to itself, so position p is record p of the file.  A last
+// slot cut short keeps its part (the rest blank) when its live flag is
+// there.
+Loaded load_reserved(Xtable t, const TableFile& tf, uint64_t file_bytes) {
   const uint64_t size = xslot_size(t);
   uint8_t* const start = t.block_start();
   const uint64_t slots = (file_bytes + size - 1) / size;
@@ -425,11 +428,13 @@ Loaded load_reserved(Xtable t, const TableFile& tf, uint64_t file_bytes, bool ke
     if (r == 0) break;
     got += static_cast<uint64_t>(r);
   }
-  Loaded done{0, got % size != 0};
-  for (uint64_t at = 0; at + 8 < got; at += size) {
-    const uint64_t have = got - at < size ? got - at - 9 : size - 9;
-    if (keep_slot(start, size, done.count, start + at, have, keep_deleted)) ++done.count;
+  Loaded done{got / size, got % size != 0};
+  for (uint64_t i = 0; i < done.count; ++i) {
+    uint8_t* slot = start + i * size;
+    store64(slot, reinterpret_cast<int64_t>(slot));
   }
+  const uint64_t tail = got % size;
+  if (tail > 8) keep_slot(start, size, done.count++, start + got - tail, tail - 9, true);
   return done;
 }
 
@@ -470,7 +475,7 @@ void xload(Xtable t, FileBlock f, bool keep_deleted) {
   const uint64_t file_bytes = static_cast<uint64_t>(load64(st + sys::kStatSizeAt));
   f.size().set_value(static_cast<int64_t>(file_bytes));
   const Loaded done = kind == files::kRandomReserved
-                          ? load_reserved(t, tf, file_bytes, keep_deleted)
+                          ? load_reserved(t, tf, file_bytes)
                           : load_random(t, tf, keep_deleted);
   t.ubound().set_value(static_cast<int64_t>(done.count));
   if (done.cut) set_status(t, files::kRecordCutOff);
@@ -513,7 +518,10 @@ void xunload(Xtable t, FileBlock f, bool with_deleted) {
     return;
   }
   files::Replacement to;
-  files::begin_replacement(f, to);
+  if (!files::begin_replacement(f, to)) {
+    set_status(t, kLocked);
+    return;
+  }
   const uint64_t len = t.entry_record().flat_length();
   Writer w{to};
   for (int64_t p = 1; p <= n; ++p) {

@@ -91,6 +91,15 @@ TEST(FixedTable, BoundsAndUnwrittenEntries) {
   e.fetch({2});
   EXPECT_EQ(e.status(), 23) << "never written";
   EXPECT_EQ(text(e.key), "KEEP");
+  // An entry beginning with a zero byte would read as never written: a
+  // record or a first field that makes one is refused (37).
+  e.store({2}, std::string("\0Z", 2), 1, "z");
+  EXPECT_EQ(e.status(), 37);
+  e.at({3});
+  tb::put(e.t(), 1, Item(e.key), 1, 0);
+  EXPECT_EQ(e.status(), 37);
+  EXPECT_EQ(e.raw(1), std::string(11, '\0'));
+  EXPECT_EQ(e.raw(2), "C   0030ccc");
   e.fetch({3});
   EXPECT_EQ(e.status(), 0);
   EXPECT_EQ(text(e.key), "C   ");

@@ -112,10 +112,11 @@ TEST(Move, NormalisesPositions) {
   words(0, s, 0, 0, d, 0);  // whole source, start 1
   EXPECT_EQ(text(d), "abc.......");
   uint8_t* e = a.word("..........");
-  qw::store64(RETURN_CODE, 0);
-  words(0, s, 1, 3, e, 11);  // beyond the end: nothing written
-  EXPECT_EQ(text(e), "..........");
-  EXPECT_EQ(qw::load64(RETURN_CODE), wd::kOutsideWord);
+  words(0, s, 1, 3, e, 11);  // beyond the end: ends at the last position
+  EXPECT_EQ(text(e), ".......abc");
+  uint8_t* f = a.word("ab");
+  words(0, s, 1, 3, f, 5);  // longer than the word: from the first
+  EXPECT_EQ(text(f), "ab");
 }
 
 TEST(Insert, OpensGapAndLosesTail) {

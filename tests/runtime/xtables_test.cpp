@@ -302,16 +302,19 @@ TEST_F(Xtables, LoadAndUnloadKind32KeepSlotsWhole) {
   ASSERT_EQ(data.size(), 3u * 15);
   EXPECT_EQ(data.substr(8, 7), "\x01" "AAA001");
   EXPECT_EQ(data.substr(23, 7), std::string("\0BBB002", 7));
-  tb::xunload(x.t(), FileBlock(f), false);
-  EXPECT_EQ(slurp(path("t32")).size(), 2u * 15);
 
+  // Loaded as it lies: every slot in its place, a deleted one reads 23.
   XT y(10);
   tb::xload(y.t(), FileBlock(f), false);
-  EXPECT_EQ(y.ubound(), 2);
-  EXPECT_EQ(y.at(1), "AAA");
-  EXPECT_EQ(y.at(2), "CCC");
+  EXPECT_EQ(y.ubound(), 3);
+  EXPECT_EQ(y.at(3), "CCC");
+  EXPECT_EQ(y.at(2), "BBB");
+  EXPECT_EQ(y.status(), 23);
   uint8_t* base = y.t().block_start();
   EXPECT_EQ(qw::load64(base + 15), reinterpret_cast<int64_t>(base + 15)) << "links reset";
+
+  tb::xunload(x.t(), FileBlock(f), false);
+  EXPECT_EQ(slurp(path("t32")).size(), 2u * 15);
 }
 
 TEST_F(Xtables, LoadLargerThanTheBlockStopsWithAMessage) {

@@ -152,11 +152,63 @@ for sig in TERM INT HUP; do
   check "unload $sig: old file" "$(stat -c %s items.dat)" $((300000 * 13))
 done
 
-# Loads drop deleted records in both kinds; one cut short loads with 34.
+# A kind 32 load keeps every slot in its place (a deleted one reads with
+# 23); a kind 16 load drops deleted records; a file cut short inside its
+# last record loads that record as far as it goes, with 34.
 z='\0\0\0\0\0\0\0\0'
-printf "$z\001ONE   000001$z\0DEL   000002$z\001TWO   000003" > res.dat
+printf "$z\001ONE   000001$z\0DEL   000002$z\001TWO   000003$z\001TH" > res.dat
 printf '\001ONE   000001\0DEL   000002\001TW' > items.dat
-check "load: statuses" "$(run load | tr '\n' '|')" "00 000000002|34 000000002 TW    |"
+check "load: statuses" "$(run load | tr '\n' '|')" "34 000000004 23 DEL   |34 000000002 TW    |"
+
+# Reading on across the holes at the end of a sparse file (100,000 slots,
+# record 1 written) ends with the number after the last slot, as in the
+# same file written out in full.
+printf '\001ONE   000001' > items.dat
+truncate -s $((100000 * 13)) items.dat
+check "sparse end" "$(run sparse)" "00 000000001 10 000100001 10 000100001"
+cp --sparse=never items.dat full.dat && mv full.dat items.dat
+check "full end" "$(run sparse)" "00 000000001 10 000100001 10 000100001"
+
+# Another program holds the file locked: opens that would empty it and an
+# unload that would replace it get 90, the file byte for byte as it was.
+# Then a lock held through one block outlasts another block of the same
+# program (refused it too) closing, a load, and an unload.
+holder() {  # case: started on the pipe `hold`, output in hold.out
+  rm -f hold.out
+  exec 3<>hold
+  ./faults "$1" < hold > hold.out 2>&1 &
+  holder_pid=$!
+}
+ready() {  # count: until the holder has said "ready" that often
+  for ((i = 0; i < 100; i++)); do
+    [ "$(grep -c ready hold.out)" -ge "$1" ] && return
+    sleep 0.1
+  done
+}
+printf '\001ONE   000001\001TWO   000002' > items.dat
+cp items.dat items.old
+holder hold
+ready 1
+check "locked: statuses" "$(run empty)" "90 90 90"
+cmp -s items.dat items.old || check "locked: file" changed "as it was"
+echo >&3
+wait "$holder_pid"
+holder keep
+ready 1
+check "kept: after a close and a load" "$(run lockone)" 90
+echo >&3
+ready 2
+check "kept: after an unload" "$(run lockone)" 90
+echo >&3
+wait "$holder_pid"
+exec 3>&-
+check "kept: holder" "$(tr '\n' '|' < hold.out)" "00 90 ready|00 ready|"
+check "kept: unloaded" "$(tr '\001' '#' < items.dat)" "#ONE   000001#TWO   000002"
+
+# @EXISTS asks about a path without creating it.
+rm -f never.txt
+check "exists" "$(run exists)" "230002- 000000000000 000000+ 000000000026"
+check "exists: not created" "$(ls never.txt 2>&1 >/dev/null | wc -l)" 1
 
 # At the end a held file that cannot be written keeps no other from disk.
 rm -f log.txt
