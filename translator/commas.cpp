@@ -3,6 +3,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "keywords.h"
 #include "scan.h"
 
 using qwt::IsBlankOrTab;
@@ -38,7 +39,7 @@ bool BesideOperator(std::string_view line, long at, long last) {
 
 }  // namespace
 
-void SetOperandCommas(std::span<char> text, long commandLength) {
+void SetOperandCommas(std::span<char> text, long commandLength, const DataNames& names) {
   std::string_view line(text.data(), text.size());
   long cl = std::min(commandLength, long(text.size()));
   long first = 1;
@@ -56,7 +57,8 @@ void SetOperandCommas(std::span<char> text, long commandLength) {
     if (c != '%' && c != 'I' && c != '@' && c != 'W' && c != '_' && c != 'C') continue;
     char next = Upper(At(line, i + 1));
     for (const Keyword& k : kKeywords) {
-      if (k.text[0] == c && k.text[1] == next && ReadsUpper(line, i, k.text)) {
+      if (k.text[0] == c && k.text[1] == next && ReadsUpper(line, i, k.text) &&
+          !TouchesDeclaredName(names, line, i, long(k.text.size()))) {
         found = &k;
         at = i;
         break;

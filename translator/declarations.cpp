@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "keywords.h"
 #include "numbers.h"
 #include "scan.h"
+#include "sizes.h"
 
 using qwt::IsBlankOrTab;
 
@@ -47,6 +49,7 @@ long After(long p, std::string_view keyword) { return p + long(keyword.size()); 
 void Declarations::See(DataNames& names, const Line& text, long end, long line) {
   Keywords kw(text, end);
   if (!kw.any()) return;
+  CheckDeclaredSizes(text.first(end), line);
   std::string_view view = text.view();
   auto word = [&](long from, char sep) { return FirstWord(view, from, end, sep); };
   long p;
@@ -72,6 +75,7 @@ void Declarations::See(DataNames& names, const Line& text, long end, long line) 
     // the separator that ended it.
     Word first = word(After(p, "@BEGIN_RECORD"), ',');
     record_.assign(first.start ? word(first.end() + 2, ' ').in(view) : std::string_view());
+    names.Declare(record_.view());
   }
   if ((p = kw.find("@END_RECORD"))) {
     inRecord_ = false;
@@ -82,7 +86,9 @@ void Declarations::See(DataNames& names, const Line& text, long end, long line) 
   if ((p = kw.find("@INSERTXTABLE"))) {
     std::string name(word(After(p, "@INSERTXTABLE") + 1, ',').in(view));
     if (!name.empty()) names.Add(Named('I', name + "_UBOUND", 0));
+    names.Declare(name);
   }
+  if ((p = kw.find("@INSERTTABLE"))) names.Declare(word(After(p, "@INSERTTABLE") + 1, ',').in(view));
   if ((p = kw.find("@INSERTARRAY"))) StoreField(names, text, end, 'A', p, 12, line);
   if ((p = kw.find("@BEGIN_SUB"))) {
     // The rest of the statement after the keyword names the sub.
@@ -191,7 +197,7 @@ void Declarations::StoreField(DataNames& names, const Line& text, long end, char
 
 void SeeBind(DataNames& names, const Line& text, long end) {
   std::string_view view = text.view();
-  long p = FindUpper(view, "_BIND", end);
+  long p = FindKeyword(names, view, "_BIND", end);
   if (!p) return;
   Word table = FirstWord(view, p + 6, end, ',');
   if (!table.start) return;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "assignments.h"
+#include "keywords.h"
 #include "numbers.h"
 #include "scan.h"
 
@@ -120,7 +121,7 @@ long ElementMacro::CloseBracket(long open, long close) {
   line.put(21, ",=,");
   if (23 + long(contents.size()) > kMacroLineWidth) Fatal(Msg::kStatementTooLong, row_.line);
   line.put(24, contents);
-  g_.macros.Append(line.view(), row_.line);
+  g_.macros.Append(line.view(), row_.line, g_.names);
   if (long width = close - open + 1; width < 5) {
     // Room for the temporary's five-character name.
     CheckRoom(row_, 5 - width);
@@ -177,7 +178,7 @@ bool ElementMacro::TableElement(long open, long close, long& end) {
 // elements, by its keyword: the first of this table it holds decides.
 enum class Rule { kRead, kWrite, kFirstReadAndWritten, kFirstWritten, kWords, kAccept, kUnknown };
 
-Rule RuleOf(std::string_view upperStatement) {
+Rule RuleOf(std::string_view statement, const DataNames& names) {
   static constexpr std::pair<std::string_view, Rule> kRules[] = {
       {"@CURSOR", Rule::kRead},
       {"@DISPLAY", Rule::kRead},
@@ -189,7 +190,9 @@ Rule RuleOf(std::string_view upperStatement) {
       {"@TERMINATE", Rule::kRead},
       {"@WORDS", Rule::kWords},
   };
-  auto holds = [&](std::string_view w) { return upperStatement.find(w) != std::string_view::npos; };
+  auto holds = [&](std::string_view w) {
+    return FindKeyword(names, statement, w, long(statement.size())) != 0;
+  };
   for (const auto& [keyword, rule] : kRules) {
     if (!holds(keyword)) continue;
     if (keyword == "@WWW" && holds("PROCESS")) return Rule::kWrite;
@@ -229,7 +232,7 @@ Access ElementMacro::Direction(long nameStart) {
     q.step(u[std::size_t(i - 1)]);
     if (!q.outside()) continue;
     for (std::string_view w : {"IF", "@_OR", "@_AND", "_TEST", "@WHEN"}) {
-      if (upper.at(i, w)) {
+      if (upper.at(i, w) && !TouchesDeclaredName(g_.names, row_.text.view(), i, long(w.size()))) {
         a.get = true;
         a.temp = later;
         return a;
@@ -249,7 +252,8 @@ Access ElementMacro::Direction(long nameStart) {
     }
     return a;
   }
-  switch (RuleOf(u)) {
+  std::string_view statement = row_.text.first(end);
+  switch (RuleOf(statement, g_.names)) {
     case Rule::kRead:
       a.get = true;
       a.temp = later;
@@ -271,7 +275,7 @@ Access ElementMacro::Direction(long nameStart) {
         a.put = true;
       break;
     case Rule::kWords:
-      return WordsDirection(nameStart, u.find("_FIND") != std::string_view::npos);
+      return WordsDirection(nameStart, FindKeyword(g_.names, statement, "_FIND", end) != 0);
     case Rule::kAccept:
       // Field input at a row and a column shows the field's contents and
       // edits them: its element is fetched first.  A line read replaces it.
@@ -344,7 +348,7 @@ void ElementMacro::Fetch(const DataName& field, std::string_view target, const s
   line.put(84, ",");
   if (85 + long(index.size()) - 1 > kMacroLineWidth) Fatal(Msg::kStatementTooLong, row_.line);
   line.put(85, index);
-  g_.macros.Append(line.view(), row_.line);
+  g_.macros.Append(line.view(), row_.line, g_.names);
 }
 
 // The store-back line, kept until the statement has been appended.
@@ -390,8 +394,8 @@ void ElementMacro::AppendStatement() {
     if (!IsBlankOrTab(row_.text(i))) end = i;
   }
   if (end - start + 1 > kMacroLineWidth) Fatal(Msg::kStatementTooLong, row_.line);
-  g_.macros.Append(row_.text.sub(start, end - start + 1), row_.line);
-  for (const std::string& line : storeBacks_) g_.macros.Append(line, row_.line);
+  g_.macros.Append(row_.text.sub(start, end - start + 1), row_.line, g_.names);
+  for (const std::string& line : storeBacks_) g_.macros.Append(line, row_.line, g_.names);
 }
 
 void ElementMacro::Build() {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "keywords.h"
 #include "numbers.h"
 #include "../runtime/picture.h"
 #include "scan.h"
@@ -17,12 +18,13 @@ bool NextToPoint(char c) {
 }
 
 // Column of the first decision word (exact case, also inside a longer
-// word), 0 if none.
-long FirstDecisionWord(const Line& text) {
+// word, but not in a declared name), 0 if none.
+long FirstDecisionWord(const Line& text, const DataNames& names) {
   static constexpr std::string_view kWords[] = {"IF", "OR", "AND", "WHEN", "WHILE"};
   long first = 0;
   for (auto w : kWords) {
     long p = text.find(w);
+    while (p && TouchesDeclaredName(names, text.view(), p, long(w.size()))) p = text.find(w, p + 1);
     if (p && (!first || p < first)) first = p;
   }
   return first;
@@ -123,11 +125,11 @@ bool ExpandLiteral(Row& row, long point) {
 // A "<" that opens an angle group (<1.5>, whose literals stay as written)
 // rather than a relation (n_P < 3.5, n_P<=3.5, @IF n_P <3.5): it stands
 // after a blank or comma, before an operand, outside a decision.
-bool OpensAngleGroup(const Line& text, long i) {
+bool OpensAngleGroup(const Line& text, long i, const DataNames& names) {
   char before = text(i - 1), after = text(i + 1);
   if (!(IsBlankOrTab(before) || before == ',')) return false;
   if (IsBlankOrTab(after) || after == '=' || after == '>') return false;
-  long d = FirstDecisionWord(text);
+  long d = FirstDecisionWord(text, names);
   return !d || d > i;
 }
 
@@ -194,7 +196,7 @@ void RescaleDeclaredValue(Row& row) {
   row.text.put(vs, lit.text);
 }
 
-void ExpandDecimalLiterals(Row& row) {
+void ExpandDecimalLiterals(Row& row, const DataNames& names) {
   if (row.text.first(row.commandLength).find('.') == std::string_view::npos) return;
   QuoteState q;
   char brace = ' ';  // "{" inside a brace group, ">" on its closing character
@@ -202,7 +204,7 @@ void ExpandDecimalLiterals(Row& row) {
   for (long i = 1; i <= row.commandLength; ++i) {
     char c = row.text(i);
     q.step(c);
-    if (c == '{' || (c == '<' && OpensAngleGroup(row.text, i)))
+    if (c == '{' || (c == '<' && OpensAngleGroup(row.text, i, names)))
       brace = '{';
     else if (c == '}' || c == '>')
       brace = '>';
@@ -211,7 +213,7 @@ void ExpandDecimalLiterals(Row& row) {
     if (!q.outside()) continue;
     // In a decision the first brace group is scanned; later ones are not.
     if (!decision && c == '{') {
-      long d = FirstDecisionWord(row.text);
+      long d = FirstDecisionWord(row.text, names);
       if (d && d < i) {
         brace = ' ';
         decision = true;

@@ -1,6 +1,7 @@
 // Fixed point (fixed_point.cpp): no decimal point reaches the assembler.
 #pragma once
 
+#include "names.h"
 #include "rows.h"
 
 // "@INSERTNUMBER name, value, picture": a decimal value is written as a
@@ -9,5 +10,6 @@
 void RescaleDeclaredValue(Row& row);
 // Every decimal literal of a statement (outside quotations, and outside
 // braces except in the first brace group of a decision) becomes
-// "{digits,'picture'}" (message 50 when it does not fit 64 bits).
-void ExpandDecimalLiterals(Row& row);
+// "{digits,'picture'}" (message 50 when it does not fit 64 bits).  A
+// decision word that a declared name holds is no decision word.
+void ExpandDecimalLiterals(Row& row, const DataNames& names);

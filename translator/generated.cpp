@@ -74,11 +74,11 @@ long MacroLines::Begin(long sourceLine) {
   return ++count_;
 }
 
-void MacroLines::Append(std::string_view text, long sourceLine) {
+void MacroLines::Append(std::string_view text, long sourceLine, const DataNames& names) {
   if (long(qwt::TrimRight(text).size()) > kMacroLineWidth) Fatal(Msg::kStatementTooLong, sourceLine);
   // The comma step reads the line as a row of its own.
   ::Line full(text);
-  SetOperandCommas(full.c, qwt::Text<kMacroLineWidth>(text).lastNonBlank());
+  SetOperandCommas(full.c, qwt::Text<kMacroLineWidth>(text).lastNonBlank(), names);
   if (long(lines_.size()) >= kMacroLinesCapacity) Fatal(Msg::kMacroLinesFull);
   lines_.push_back({count_, sourceLine, qwt::Text<kMacroLineWidth>(full.first(kMacroLineWidth))});
   CompressMacroLine(lines_.back().text);

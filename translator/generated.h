@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "names.h"
 #include "rows.h"
 
 inline constexpr long kTemporariesCapacity = 512;
@@ -61,7 +62,8 @@ class MacroLines {
   long Begin(long sourceLine);
   // Appends a line to the macro begun last (message 07 when it does not fit
   // a macro line, message 09 beyond the table's capacity).
-  void Append(std::string_view text, long sourceLine);
+  // `names` are the program's declared names, for the comma step.
+  void Append(std::string_view text, long sourceLine, const DataNames& names);
   long count() const { return count_; }
   const std::vector<Line>& lines() const { return lines_; }
 

@@ -17,6 +17,14 @@ namespace {
 
 enum class Directive { kNone, kDefine, kIdefine, kAssign, kInclude, kLine };
 
+// In positions mode (as quill translates) a carriage return before the
+// line feed ends the line, so a source saved with CR LF line ends builds
+// as its copy with LF; the plain rewrite keeps it as part of the line.
+std::string_view WithoutCarriageReturn(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
 // Last column at or before `upTo` of text that is neither blank nor tab.
 long LastNonBlank(std::string_view text, long upTo) {
   long i = std::min<long>(upTo, long(text.size()));
@@ -61,6 +69,7 @@ void ReadPackage(Translator& t, std::string_view line, const RowParts& parts, lo
   FileText pkg = ReadWholeFile(std::string(line.substr(std::size_t(q1), std::size_t(q2 - q1 - 1))));
   if (!pkg.ok) return;  // a missing package declares nothing
   ForEachLine(pkg.text, [&](std::string_view pkgLine) {
+    if (t.positions) pkgLine = WithoutCarriageReturn(pkgLine);
     RowParts p(pkgLine);
     t.declarations.See(t.names, Line(pkgLine), std::min(p.statementEnd(), kLineWidth), sourceLine);
   });
@@ -219,6 +228,7 @@ void LoadSource(Translator& t) {
   Continuation joined;
   ForEachLine(src.text, [&](std::string_view line) {
     ++sourceLine;
+    if (t.positions) line = WithoutCarriageReturn(line);
     // A first line holding WINDOWS asks for the MASM dialect; it is no row.
     if (sourceLine == 1 && qwt::ToUpper(line).find("WINDOWS") != std::string::npos) {
       t.windows = true;

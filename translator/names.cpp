@@ -8,6 +8,12 @@ void DataNames::Add(const DataName& d) {
   if (size() >= kDataNameTableCapacity) Fatal(Msg::kDataNamesFull);
   rows_.push_back(d);
   first_.emplace(std::string(name), size());
+  declared_.emplace(name);
+}
+
+void DataNames::Declare(std::string_view name) {
+  name = qwt::TrimRight(name);
+  if (!name.empty() && name.size() <= 30) declared_.emplace(name);
 }
 
 const DataName* DataNames::Find(std::string_view name) const {

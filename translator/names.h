@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "text.h"
@@ -38,6 +39,13 @@ class DataNames {
   }
   // Counts one more parameter of the sub or function `name`.
   void AddParameter(std::string_view name);
+  // A name the program declares that holds no data row of its own: a
+  // record, a table, an xtable.
+  void Declare(std::string_view name);
+  // Whether the program declares `name` (letter case counts), of any kind.
+  bool Declares(std::string_view name) const {
+    return !name.empty() && name.size() <= 30 && declared_.find(name) != declared_.end();
+  }
   // Marks every field declared so far for `record` as bound to `table`.
   void Bind(std::string_view record, char tableType, std::string_view table);
   long size() const { return long(rows_.size()); }
@@ -49,4 +57,9 @@ class DataNames {
  private:
   std::vector<DataName> rows_;
   std::unordered_map<std::string, long> first_;  // name -> its first row
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_set<std::string, Hash, std::equal_to<>> declared_;  // every declared name
 };

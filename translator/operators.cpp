@@ -201,15 +201,26 @@ bool CallsFunction(std::string_view s, const Source& src, const DataNames& names
 
 }  // namespace
 
+bool IsCalculation(std::string_view statement, const DataNames& names) {
+  Source src = CalculationSource(statement, names);
+  return src.from && !CallsFunction(statement, src, names);
+}
+
 void SeparateOperators(Row& row, const DataNames& names) {
   long cl = row.commandLength;
   std::string_view statement = row.text.first(cl);
   std::string s = SpaceBinaryOperators(statement);
   if (Source src = CalculationSource(s, names); src.from && !CallsFunction(s, src, names)) {
     // The "=" is set off by blanks on both sides, as the destination's
-    // name ends at a blank.
-    std::string rest = TermsRewritten(std::string_view(s).substr(src.from), src.op);
-    s = s.substr(0, src.destinationEnd) + " =" + src.op + " " + rest;
+    // name ends at a blank; an expression that needs no rewriting keeps
+    // its blanks as written (a round bracket's blank among them).
+    std::string_view expression = std::string_view(s).substr(src.from);
+    std::string op = src.op;
+    std::string rest = TermsRewritten(expression, op);
+    std::size_t b = expression.find_first_not_of(" \t");
+    if (op == src.op && b != std::string_view::npos && rest == expression.substr(b)) rest = expression;
+    if (rest.empty() || !IsBlankOrTab(rest[0])) rest = " " + rest;
+    s = s.substr(0, src.destinationEnd) + " =" + op + rest;
   } else {
     s = BracketsRewritten(s);
   }

@@ -13,3 +13,7 @@
 // step of the calculation: "n_Y * -1", "n_A * -1 * [n_B + 1]".
 // Operators in quotations and in the comment stay as they are.
 void SeparateOperators(Row& row, const DataNames& names);
+
+// Whether the statement is a calculation: an assignment into a number (or
+// a table element of one) that calls no function.
+bool IsCalculation(std::string_view statement, const DataNames& names);

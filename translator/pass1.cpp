@@ -23,13 +23,17 @@ bool HoldsOutsideQuotes(const Line& text, long end, std::string_view word) {
 }
 
 // Round brackets carry no meaning: each becomes a blank (inside quotations
-// they stay).
+// they stay).  The row remembers that it held some.
 void RemoveRoundBrackets(Row& row) {
   std::string_view statement = row.text.first(row.commandLength);
   if (statement.find_first_of("()") == std::string_view::npos) return;
   RowParts parts(row.text.first(row.commandLength));
-  for (long i = 1; i <= row.commandLength; ++i)
-    if ((row.text(i) == '(' || row.text(i) == ')') && parts.outside(i)) row.text(i) = ' ';
+  for (long i = 1; i <= row.commandLength; ++i) {
+    if ((row.text(i) == '(' || row.text(i) == ')') && parts.outside(i)) {
+      row.text(i) = ' ';
+      row.facts |= kRoundBrackets;
+    }
+  }
 }
 
 // The statement part of a row: what comes before its comment.

@@ -8,6 +8,7 @@
 #include "commas.h"
 #include "elements.h"
 #include "fixed_point.h"
+#include "keywords.h"
 #include "numbers.h"
 #include "operators.h"
 #include "scan.h"
@@ -18,8 +19,8 @@ namespace {
 
 // "FP_DEFAULTPICTURE 'picture'" sets the picture of fixed-point
 // temporaries; the row becomes a comment.  True when the row was it.
-bool DefaultPictureDirective(Row& row, qwt::Text<30>& defaultPicture) {
-  long p = FindUpper(row.text.view(), "FP_DEFAULTPICTURE", row.commandLength);
+bool DefaultPictureDirective(Row& row, qwt::Text<30>& defaultPicture, const DataNames& names) {
+  long p = FindKeyword(names, row.text.view(), "FP_DEFAULTPICTURE", row.commandLength);
   if (p == 0 || row.text(p - 1) == '\'') return false;
   long open = 0, close = 0;
   for (long i = p; i <= row.commandLength && !close; ++i) {
@@ -113,9 +114,18 @@ bool RefuseUnclosedQuotation(Row& row) {
   return true;
 }
 
+// Round brackets are blanks to the plain rewrite, which a user who wrote
+// them for grouping would not expect of a calculation: when quill builds
+// (positions mode) the calculation is refused at its line.
+void RefuseRoundBrackets(const Row& row, const DataNames& names) {
+  if (row.has(kRoundBrackets) && IsCalculation(row.text.first(row.commandLength), names))
+    Fatal(Msg::kRoundBrackets, row.line);
+}
+
 void Translate(Row& row, Translator& t) {
-  if (DefaultPictureDirective(row, t.defaultPicture)) return;
+  if (DefaultPictureDirective(row, t.defaultPicture, t.names)) return;
   bool instructions = row.has(kInstructions);
+  if (t.positions && instructions && !row.has(kInMacroBlock)) RefuseRoundBrackets(row, t.names);
   if (instructions && !row.has(kInMacroBlock) &&
       (RefuseUnclosedQuotation(row) || RefuseLateDeclaration(row) ||
        RefuseArgumentCount(row, t.names)))
@@ -123,13 +133,13 @@ void Translate(Row& row, Translator& t) {
   if (FindUpper(row.text.view(), "@INSERTNUMBER", row.commandLength)) RescaleDeclaredValue(row);
   if (instructions && !row.has(kInMacroBlock)) SeparateOperators(row, t.names);
   if (instructions && !row.has(kInMacroBlock) && RefusePlacesWhereWhole(row, t.names)) return;
-  if (instructions) ExpandDecimalLiterals(row);
+  if (instructions) ExpandDecimalLiterals(row, t.names);
   long bracket = FirstBracket(row);
   if (bracket > 0 && bracket < row.commandLength) {
     // Element macros belong to the instruction part, outside assembler
     // macros and section lines.
     if (instructions && !row.has(kInMacroBlock) &&
-        !FindUpper(row.text.view(), "SECTION", row.commandLength)) {
+        !FindKeyword(t.names, row.text.view(), "SECTION", row.commandLength)) {
       Generation g{t.names, t.temporaries, t.macros, t.structure, t.defaultPicture};
       BuildElementMacro(row, g);
     }
@@ -137,7 +147,7 @@ void Translate(Row& row, Translator& t) {
     ArrayDecision(row, t.names);
     if (instructions) {
       RewriteAssignment(row, t.names, t.temporaries);
-      SetOperandCommas(row.text.c, row.commandLength);
+      SetOperandCommas(row.text.c, row.commandLength, t.names);
     }
   }
   row.commandLength = std::min(row.commandLength, kLineWidth);
@@ -154,8 +164,10 @@ void SecondPass(Translator& t) {
     if (kind != RowKind::kStatement && kind != RowKind::kDirective) continue;
     if (t.rows.facts(n) & (kInAssembler | kOpensAssembler)) continue;
     t.rows.get(n, row);
-    t.structure.CountRow(row.text, row.commandLength, row.line);
-    if (row.kind != RowKind::kStatement) continue;
+    t.structure.CountRow(row.text, row.commandLength, row.line, t.names);
+    // Rows of an assembler block written BEGIN_ASSEMBLER .. END_ASSEMBLER
+    // stay as written.
+    if (row.kind != RowKind::kStatement || t.structure.inAssembler()) continue;
     Translate(row, t);
     t.rows.set(n, row);
   }

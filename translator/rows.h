@@ -33,6 +33,7 @@ enum RowFact : std::uint8_t {
   kInAssembler = 4,       // a directive, comment or blank line inside a block
   kInMacroBlock = 8,      // within %MACRO .. %ENDMACRO (its own line included)
   kInstructions = 16,     // at or after the line that includes BEGIN.INSTRUCTIONS
+  kRoundBrackets = 32,    // its statement held round brackets, now blanks
 };
 
 // Where the writer stands when it reaches a row: before the dictionary

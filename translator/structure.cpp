@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "keywords.h"
 #include "scan.h"
 
 using qwt::IsBlankOrTab;
@@ -15,59 +16,75 @@ std::string Counter(long v) {
   return s.size() >= 6 ? s : std::string(6 - s.size(), '0') + s;
 }
 
-bool Reads(std::string_view upper, long i, std::string_view word) {
-  return i >= 1 && upper.substr(std::size_t(i - 1), word.size()) == word;
-}
-
 bool Holds(std::string_view upper, std::string_view word) {
   return upper.find(word) != std::string_view::npos;
 }
 
 }  // namespace
 
-void StructureCounts::CountRow(const Line& text, long commandLength, long line) {
+// The keyword at column i, unless a declared name holds its letters.
+bool StructureCounts::Scan::Reads(long i, std::string_view word) const {
+  return i >= 1 && upper.substr(std::size_t(i - 1), word.size()) == word &&
+         !TouchesDeclaredName(names, text, i, long(word.size()));
+}
+
+void StructureCounts::CountRow(const Line& text, long commandLength, long line,
+                               const DataNames& names) {
   long n = std::min<long>(commandLength, kLineWidth);
   if (n <= 0) return;
   char buffer[kLineWidth];
   for (long k = 0; k < n; ++k) buffer[k] = qwt::Upper(text.c[std::size_t(k)]);
   std::string_view upper(buffer, std::size_t(n));
+  Scan row{upper, text.first(n), names, line};
   QuoteState q;
   for (long i = 1; i <= n; ++i) {
     char c = upper[std::size_t(i - 1)];
     q.step(c);
     if (q.inComment()) break;
     bool counts = c == 'B' || c == 'E' || c == 'R' || c == 'I' || c == '@' || c == '{' || c == '}';
-    if (counts && q.outside()) CountAt(upper, i, line);
+    if (counts && q.outside()) CountAt(row, i);
   }
 }
 
 // One column of the statement.  "Line holds" looks at the whole statement,
 // so a line holding @END_IF counts a closer for every IF on it.
-void StructureCounts::CountAt(std::string_view u, long i, long line) {
+void StructureCounts::CountAt(const Scan& row, long i) {
+  std::string_view u = row.upper;
+  long line = row.line;
+  // Lines of an assembler block count nothing.
+  if (row.Reads(i, "BEGIN_ASSEMBLER")) {
+    assembler_ = true;
+    return;
+  }
+  if (row.Reads(i, "END_ASSEMBLER")) {
+    assembler_ = false;
+    return;
+  }
+  if (assembler_) return;
   // A keyword opens a block only when a one-character prefix starts a word.
   auto opener = [&] { return i == 2 || (i > 2 && IsBlankOrTab(u[std::size_t(i - 3)])); };
   switch (u[std::size_t(i - 1)]) {
     case 'B':
-      if (Reads(u, i, "BEGIN_SUB"))
+      if (row.Reads(i, "BEGIN_SUB"))
         subs_.Open(line);
-      else if (Reads(u, i, "BEGIN_TEST"))
+      else if (row.Reads(i, "BEGIN_TEST"))
         tests_.Open(line);
       return;
     case 'E':
-      if (Reads(u, i, "END_SUB"))
+      if (row.Reads(i, "END_SUB"))
         subs_.Close(line);
-      else if (Reads(u, i, "END_TEST"))
+      else if (row.Reads(i, "END_TEST"))
         tests_.Close(line);
       return;
     case 'R':
-      if (!Reads(u, i, "REPEAT")) return;
+      if (!row.Reads(i, "REPEAT")) return;
       if (Holds(u, "@END_REPEAT"))
         repeats_.Close(line);
       else if (!Holds(u, "@EXIT_REPEAT") && !Holds(u, "EXITREPEAT") && opener())
         repeats_.Open(line);
       return;
     case 'I':
-      if (!Reads(u, i, "IF") || Holds(u, "@REPEAT_IF")) return;
+      if (!row.Reads(i, "IF") || Holds(u, "@REPEAT_IF")) return;
       if (Holds(u, "@END_IF")) {
         ifs_.Close(line);
       } else if (Holds(u, "@ARRAYS_IF")) {
@@ -75,19 +92,19 @@ void StructureCounts::CountAt(std::string_view u, long i, long line) {
       } else if (Holds(u, "@_IF")) {
         dots_.Open(line);
         ifs_.Open(line);
-      } else if (!Reads(u, i - 1, "%IF") && opener()) {
+      } else if (!row.Reads(i - 1, "%IF") && opener()) {
         ifs_.Open(line);
       }
       return;
     case '@':
-      if (Reads(u, i, "@_WHEN")) {
+      if (row.Reads(i, "@_WHEN")) {
         whens_.Open(line);
         dots_.Open(line);
-      } else if (Reads(u, i, "@_END")) {
+      } else if (row.Reads(i, "@_END")) {
         dots_.Close(line);
-      } else if (Reads(u, i, "@WHEN")) {
+      } else if (row.Reads(i, "@WHEN")) {
         whens_.Open(line);
-      } else if (Reads(u, i, "@WEND")) {
+      } else if (row.Reads(i, "@WEND")) {
         whens_.Close(line);
       }
       return;

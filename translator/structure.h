@@ -7,13 +7,19 @@
 #include <vector>
 
 #include "messages.h"
+#include "names.h"
 #include "rows.h"
 
 class StructureCounts {
  public:
   // Counts the openers and closers in columns 1..commandLength of a row
-  // (outside quotations).  `line` is the row's source line.
-  void CountRow(const Line& text, long commandLength, long line);
+  // (outside quotations; a keyword that a declared name holds is no
+  // keyword).  `line` is the row's source line.  Between BEGIN_ASSEMBLER
+  // and END_ASSEMBLER nothing is counted.
+  void CountRow(const Line& text, long commandLength, long line, const DataNames& names);
+  // The last row counted left an assembler block (BEGIN_ASSEMBLER) open:
+  // the rows up to its END_ASSEMBLER are not rewritten.
+  bool inAssembler() const { return assembler_; }
   // Square brackets are counted by the element step, as it meets them.
   void OpenBracket(long line) { brackets_.Open(line); }
   void CloseBracket(long line) { brackets_.Close(line); }
@@ -40,7 +46,16 @@ class StructureCounts {
         firstUnmatchedCloser = line;
     }
   };
-  void CountAt(std::string_view upper, long i, long line);
+  // One row in hand: its upper-case copy and its text as written.
+  struct Scan {
+    std::string_view upper, text;
+    const DataNames& names;
+    long line;
+    bool Reads(long i, std::string_view word) const;
+  };
+  void CountAt(const Scan& row, long i);
+
+  bool assembler_ = false;
 
   Pair subs_, repeats_, ifs_, dots_, tests_, whens_, braces_, brackets_;
 };

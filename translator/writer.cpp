@@ -64,7 +64,7 @@ class Writer {
  public:
   explicit Writer(Translator& t)
       : t_(t), masm_(!t.debug), positions_(t.positions && !t.windows),
-        srcDefines_(t.debug && !t.windows) {}
+        srcDefines_(t.debug && positions_) {}
   void Run();
 
  private:
@@ -83,7 +83,7 @@ class Writer {
   Translator& t_;
   MasmDialect masm_;
   bool positions_;
-  bool srcDefines_;  // debug markers name their source line
+  bool srcDefines_;  // positions mode: debug markers name their source line
   long lines_ = 0;   // lines of NAME.ASM written so far
   // Positions mode: the lines of the row in hand, and how the assembler
   // numbers the next line (NAME.QWR's line `next_`, going up by `step_`,
@@ -214,12 +214,10 @@ void Writer::DebugMarker(const Row& row) {
       return;
     }
   }
-  // The marker's macro reports QW_SRC_n, n being one more than the number
-  // the assembler gives the marker line.
-  if (srcDefines_) {
-    long marker = positions_ ? rowLine_ : lines_ + 2;
-    Emit("%define QW_SRC_" + std::to_string(marker + 1) + " " + std::to_string(row.line));
-  }
+  // In positions mode the marker's macro reports QW_SRC_n, n being one more
+  // than the number the assembler gives the marker line.
+  if (srcDefines_)
+    Emit("%define QW_SRC_" + std::to_string(rowLine_ + 1) + " " + std::to_string(row.line));
   qwt::Text<256> marker;
   marker.put(123, "DEBUG");
   Emit(marker.view());

@@ -53,6 +53,11 @@ places in a word part|@INSERTWORD w_T, 5|{w_T,1.5} = 'x'|;|70|m.QWR:9: error: a 
 places as an array value|;|a_X{2} =+ 2.5|;|70|m.QWR:9: error: a number with places stands where only a whole number can: write a whole number
 places where a whole number is taken|;|@REPEAT n_A, 1, 2.5 ¦ @END_REPEAT|;|70|m.QWR:9: error: a number with places stands where only a whole number can: write a whole number
 literal where a name must stand|@INSERTWORD w_T, 5|@WORDS_FIND 'x', 5, w_T|;|70|m.QWR:9: error: 5 stands where the name of an item must: write the name of a declared item
+round brackets in a calculation|;|n_A = 2 * (n_Total + 1)|;|51|m.QWR:9: error: 51: Round brackets do not group a calculation, use [ ] on line no=000009
+text as a word's length|@INSERTWORD w_T, 'lovelace'|;|;|52|m.QWR:6: error: 52: Declared size is not a whole number on line no=000006
+comma missing after a word's name|@INSERTWORD w_T 10, 'abcd'|;|;|52|m.QWR:6: error: 52: Declared size is not a whole number on line no=000006
+word beyond 65535 characters|@INSERTWORD w_T, 100000|;|;|52|m.QWR:6: error: 52: Word is longer than 65535 characters on line no=000006
+array beyond its limit|@INSERTARRAY a_Big, 99999999999|;|;|52|m.QWR:6: error: 52: Array has more than 1000000 elements on line no=000006
 unclosed @IF|;|@IF n_A = 1|;|13|m.QWR:9: error: 13: First unmatched opener on line no=000009
 unclosed @REPEAT|;|@REPEAT|;|12|m.QWR:9: error: 12: First unmatched opener on line no=000009
 division by zero|;|n_A = n_A / n_Zero|;|run|m.QWR:9: NUMBERS[error]:- division by zero
