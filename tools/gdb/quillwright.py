@@ -27,6 +27,7 @@ import re
 import sys
 
 import gdb
+import gdb.FrameDecorator
 import gdb.printing
 import gdb.unwinder
 
@@ -100,10 +101,14 @@ TO_TEXT = "qw::numbers::to_text(qw::Number, qw::numbers::Picture, char*)"
 
 
 class NumberItem:
-    def __init__(self, address):
+    """A number: its value (the one in memory unless another is given, as
+    a watchpoint's old value is) and its picture."""
+
+    def __init__(self, address, value=None):
         self.address = address
-        self.value = signed64(address)
+        self.value = signed64(address) if value is None else value
         length = unsigned64(address + layout.LENGTH)
+        self.header = read(address - layout.HEADER_SIZE, layout.HEADER_SIZE)
         self.picture = read(address + layout.NUMBER_PICTURE, min(length, 64)).decode("latin-1")
 
     def places(self):
@@ -122,9 +127,16 @@ class NumberItem:
         to_text = function_address(TO_TEXT)
         if not running() or to_text is None or not self.picture:
             return None
-        out = scratch()
+        # a copy of the item is edited, so that the program's own is never
+        # touched and any value can be shown
+        copy = scratch()
+        item = copy + layout.HEADER_SIZE
+        out = (item + layout.NUMBER_PICTURE + len(self.picture) + 16) & ~15
+        gdb.selected_inferior().write_memory(
+            copy, self.header + self.value.to_bytes(8, "little", signed=True) +
+            self.picture.encode("latin-1"))
         gdb.parse_and_eval("((char (*)(long, long, long, long))%d)(%d, 0, 0, %d)"
-                           % (to_text, self.address, out))
+                           % (to_text, item, out))
         return read(out, len(self.picture)).decode("latin-1").lstrip(" ")
 
     def short(self):
@@ -143,11 +155,6 @@ def word_text(address, length=None):
     if length is None:
         length = unsigned64(address + layout.LENGTH)
     return read(address, length)
-
-
-def word_full(address, length=None):
-    raw = word_text(address, length)
-    return "%s  (%d characters)" % (shown_text(raw), len(raw))
 
 
 def item_at(address):
@@ -319,7 +326,7 @@ class Printer:
 
 class NumberPrinter(Printer):
     def show(self):
-        number = NumberItem(self.address)
+        number = NumberItem(self.address, int(self.value["value"]))
         name = program().by_address.get(self.address, "")
         if name.startswith("b_"):
             return "%s  (flag: value %d, picture '%s')" % (flag_text(number.value), number.value,
@@ -329,13 +336,19 @@ class NumberPrinter(Printer):
 
 class FlagPrinter(Printer):
     def show(self):
-        value = signed64(self.address)
+        value = int(self.value["value"])
         return "%s  (value %d)" % (flag_text(value), value)
 
 
 class WordPrinter(Printer):
     def show(self):
-        return word_full(self.address)
+        # the text the value holds (a watchpoint's old value is no longer
+        # in memory)
+        size = self.value.type.strip_typedefs().sizeof
+        length = min(unsigned64(self.address + layout.LENGTH), size)
+        text = self.value.cast(gdb.lookup_type("char").array(size - 1))
+        raw = bytes(int(text[i]) & 0xFF for i in range(length))
+        return "%s  (%d characters)" % (shown_text(raw), len(raw))
 
 
 class RecordPrinter(Printer):
@@ -587,6 +600,28 @@ class SubUnwinder(gdb.unwinder.Unwinder):
         return in_program_code(address)
 
 
+class SubName(gdb.FrameDecorator.FrameDecorator):
+    """A sub's frame is named after the sub also at its end (the label
+    NAME_EXIT, where its return lies)."""
+
+    def function(self):
+        name = self.inferior_frame().name()
+        if name is not None and name.endswith("_EXIT"):
+            return name[:-len("_EXIT")]
+        return super().function()
+
+
+class SubNames:
+    def __init__(self):
+        self.name = "quillwright"
+        self.priority = 100
+        self.enabled = True
+        gdb.frame_filters[self.name] = self
+
+    def filter(self, frames):
+        return map(SubName, frames)
+
+
 # ---------------------------------------------------------------------------
 # A fatal run-time error stops before the program ends: at the end of the
 # runtime's fatal exit, after its message, the statement that failed is
@@ -684,6 +719,7 @@ def setup():
     gdb.printing.register_pretty_printer(None, lookup_printer, replace=True)
     gdb.unwinder.register_unwinder(None, SubUnwinder(), replace=True)
     InfoItems()
+    SubNames()
     # step goes into subs and functions, never into the package's routines
     for pattern in ("*/include/BEGIN.*", "*/include/END.PROGRAM", "*/include/*.mac"):
         gdb.execute("skip -gfile %s" % pattern, to_string=True)
