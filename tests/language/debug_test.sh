@@ -104,6 +104,7 @@ Old value = 38.75+  (value 3875, 2 places, picture '#,##9.99-')
 New value = 40.00+  (value 4000, 2 places, picture '#,##9.99-')
 prog.QWR:28: NUMBERS[error]:- division by zero
 The run-time error above stopped the program at prog.QWR:28 before its end; 'continue' ends it.
+_start () at prog.QWR:28
 28	  n_Count = n_Count / 0
 = 07  (value 7, 0 places, picture '99')
 WANT

@@ -25,6 +25,8 @@ struct Probe {
   }
 };
 
+// Stored by a view's setter; its first byte is the only one not zero, so
+// the first changed byte is where the field begins.
 constexpr int64_t kMark = 0x5a;
 
 void line(const char* name, long value) { std::printf("%s = %ld\n", name, value); }
@@ -57,7 +59,9 @@ int main() {
   line("TABLE_DIMENSIONS", p.offset_of([](uint8_t* a) { FixedTable(a).set_dimension(0, kMark); }));
   line("XTABLE_UBOUND", Xtable(p.at()).ubound().data() - p.at());
   line("XTABLE_STATUS", Xtable(p.at()).status().data() - p.at());
-  line("XTABLE_BLOCK_START", p.offset_of([](uint8_t* a) { Xtable(a).set_block_start(a); }));
+  line("XTABLE_BLOCK_START", p.offset_of([](uint8_t* a) {
+         Xtable(a).set_block_start(reinterpret_cast<void*>(uintptr_t(kMark)));
+       }));
   line("SLOT_LINK", Xtable::kSlotLink);
   line("SLOT_LIVE", Xtable::kSlotLive);
   line("SLOT_ENTRY", Xtable::kSlotEntry);

@@ -699,7 +699,20 @@ def show_failing_statement():
               "'continue' ends it." % position)
     if frame is not None:
         frame.select()
-        gdb.execute("frame")
+        show_frame(frame)
+
+
+def show_frame(frame):
+    """The frame's place and source line, as gdb shows a stop."""
+    sal = frame.find_sal()
+    name = frame.name() or "??"
+    print("%s () at %s:%d" % (name, sal.symtab.filename, sal.line))
+    try:
+        with open(sal.symtab.fullname(), encoding="latin-1") as source:
+            lines = source.read().split("\n")
+        print("%d\t%s" % (sal.line, lines[sal.line - 1]))
+    except (OSError, IndexError):
+        pass
 
 
 def watch_fatal_errors(_event=None):
