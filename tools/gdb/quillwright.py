@@ -158,8 +158,8 @@ def word_text(address, length=None):
 
 
 def item_at(address):
-    """A field or item seen through its header: ('number'|'word', address,
-    data size)."""
+    """A field seen through its header: its kind ('number', 'word' or None
+    for the record's end), its Length and the size of its data."""
     kind = chr(byte(address + layout.TYPE))
     length = unsigned64(address + layout.LENGTH)
     if kind == layout.NUMBER_TYPE:
@@ -647,7 +647,7 @@ class FatalExit(gdb.Breakpoint):
             found = code.find(EXIT_GROUP)
             call = code.find(SYSCALL, found) if found >= 0 else -1
             if call < 0:
-                return True
+                return True   # an exit of another form: stop at the entry
             self.at_exit = FatalStop(self.location_address() + call)
         return False
 
@@ -666,7 +666,7 @@ class FatalStop(gdb.Breakpoint):
 
 def on_stop(event):
     if isinstance(event, gdb.BreakpointEvent) and any(
-            isinstance(breakpoint, FatalStop) for breakpoint in event.breakpoints):
+            isinstance(breakpoint, (FatalExit, FatalStop)) for breakpoint in event.breakpoints):
         show_failing_statement()
 
 
@@ -699,18 +699,25 @@ def show_failing_statement():
               "'continue' ends it." % position)
     if frame is not None:
         frame.select()
-        show_frame(frame)
+        # A statement that jumped to a fault stub has left no return
+        # address of its own: its line is the runtime's.
+        line = frame.find_sal().line
+        if position is not None and position[0] == frame.find_sal().symtab.filename:
+            line = position[1]
+        show_frame(frame, line)
 
 
-def show_frame(frame):
-    """The frame's place and source line, as gdb shows a stop."""
-    sal = frame.find_sal()
+def show_frame(frame, line):
+    """The frame's sub and a line of its source, as gdb shows a stop."""
+    symtab = frame.find_sal().symtab
     name = frame.name() or "??"
-    print("%s () at %s:%d" % (name, sal.symtab.filename, sal.line))
+    if name.endswith("_EXIT"):
+        name = name[:-len("_EXIT")]
+    print("%s () at %s:%d" % (name, symtab.filename, line))
     try:
-        with open(sal.symtab.fullname(), encoding="latin-1") as source:
+        with open(symtab.fullname(), encoding="latin-1") as source:
             lines = source.read().split("\n")
-        print("%d\t%s" % (sal.line, lines[sal.line - 1]))
+        print("%d\t%s" % (line, lines[line - 1]))
     except (OSError, IndexError):
         pass
 
