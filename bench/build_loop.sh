@@ -7,7 +7,8 @@
 #     gen_compile.py) built with `quill build` (translate + assemble + link,
 #     source positions on) and `quill build -g` (debug information) next to
 #     `cobc -x -free` on the peer's generated program.
-#     Targets: quill at most 0.5 x cobc; -g at most 1.3 x quill.
+#     Targets: quill at most 0.5 x cobc; -g at most 1.3 x quill; `quill
+#     debug` at its first breakpoint in under 2 s.
 #  2. loop: ARITH_N iterations (default 10,000,000) of
 #     price = i * 1.1; total = total + price; qty = qty + 1 and the loop's
 #     compare, next to the peer's arith_comp5 and arith_display built with
@@ -45,9 +46,11 @@ python3 "$ANCHORS/gen_compile.py" GENBIG.cob "$GEN_STMTS" > /dev/null
 "$QUILL" build GEN > /dev/null || { echo "build_loop: GEN does not build"; exit 1; }
 ./GEN || { echo "build_loop: GEN does not run"; exit 1; }
 
+printf 'break s_P0001\nrun\nkill\n' > first.gdb   # quill debug: to the first breakpoint
 hyperfine --shell sh --runs "$RUNS" --export-json build.json \
   -n quill "$QUILL build GEN" \
   -n quill-g "$QUILL build -g GEN" \
+  -n quill-debug "$QUILL debug -x first.gdb GEN" \
   -n cobc "cobc -x -free -o GENBIG GENBIG.cob" > build.txt 2>&1 \
   || { cat build.txt; exit 1; }
 
@@ -105,6 +108,7 @@ printf '  cobc -x                                 %8.3f   (median %.3f)\n' "$b_c
 printf '  quill build -g                          %8.3f   (median %.3f)\n' "$b_g" "$(med build.json quill-g)"
 printf '  ratio quill / cobc                      %8.2f   (target <= 0.50)\n' "$(echo "$b_q / $b_c" | bc -l)"
 printf '  ratio quill -g / quill                  %8.2f   (target <= 1.30)\n' "$(echo "$b_g / $b_q" | bc -l)"
+printf '  quill debug to the first breakpoint     %8.3f   (target < 2)\n' "$(min build.json quill-debug)"
 printf '  phases of one quill build: translate %.3f, expand %.3f, assemble %.3f, link %.3f\n' \
   "$(echo "$t1 - $t0" | bc -l)" "$(echo "$t2 - $t1" | bc -l)" "$(echo "$t3 - $t2" | bc -l)" "$(echo "$t4 - $t3" | bc -l)"
 echo "== loop of $ARITH_N iterations (min of $RUNS, seconds)"

@@ -143,9 +143,15 @@ class FixedTable {
   uint8_t* label_;
 };
 
-// Dynamic table (xtable), addressed by its label.
+// Dynamic table (xtable), addressed by its label.  Its memory block holds
+// one slot per position: an 8-byte link (0, or the address of the slot
+// whose entry stands at this position), a live flag (1 live, 0 deleted or
+// never written), then the flat entry.
 class Xtable {
  public:
+  static constexpr uint64_t kSlotLink = 0;
+  static constexpr uint64_t kSlotLive = 8;
+  static constexpr uint64_t kSlotEntry = 9;
   explicit Xtable(void* label) : label_(opaque(label)) {}
   uint8_t* label() const { return label_; }
   Item header() const { return Item(label_); }

@@ -19,7 +19,8 @@ for f in bin/quill bin/rewriter bin/ledger lib/quillwright/libquillwright.a \
          lib/quillwright/stdio_object.o lib/quillwright/ledger_logic.o \
          share/quillwright/include/BEGIN.DICTIONARY share/doc/quillwright/language.md \
          share/doc/quillwright/examples/hello.QWR share/vim/vimfiles/syntax/quillwright.vim \
-         share/vim/vimfiles/ftdetect/quillwright.vim share/quillwright/editors/vscode/package.json; do
+         share/vim/vimfiles/ftdetect/quillwright.vim share/quillwright/editors/vscode/package.json \
+         share/quillwright/gdb/quillwright.py share/quillwright/gdb/quillwright_layout.py; do
   [ -e "$prefix/$f" ] || fail "$f was not installed"
 done
 

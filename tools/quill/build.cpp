@@ -188,6 +188,18 @@ bool mend_expansion(const std::string& path, int shift) {
   return static_cast<bool>(out.flush());
 }
 
+// Under -g the program's items are described for the debugger: the
+// expansion starts from a file that includes NAME.ASM and then has the
+// package write the description of every item declared (include/debug.mac).
+// Answers the file to expand, or "" when it cannot be written.
+std::string expansion_input(const Program& program, const BuildOptions& options) {
+  if (!options.debug_info) return program.base + ".ASM";
+  const std::string input = "." + program.base + ".items.asm";
+  std::ofstream out(program.dir + "/" + input, std::ios::trunc);
+  out << "%include \"" << program.base << ".ASM\"\nQW_DEBUG_ITEMS_WRITE\n";
+  return out.flush() ? input : std::string();
+}
+
 // The macro package is expanded once (nasm -E) and the expansion is then
 // assembled: nasm would otherwise expand every macro again on each of its
 // passes.  The expansion's line markers are mended first (line_markers.h),
@@ -208,10 +220,19 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
     return kToolMissing;
   }
   const std::string expanded = "." + program.base + ".pre.asm";
-  const std::vector<std::string> writes = {program.dir + "/" + expanded, program.file(".o")};
   const int shift = marker_shift(nasm, program.dir, "." + program.base + ".probe.asm");
-  ToolRun run = run_step({nasm, "-E", "-I" + tools.root + "/", "-o", expanded, as_argument(asm_name)},
-                         program.dir, Capture::kAll, options.verbose, writes);
+  const std::string input = expansion_input(program, options);
+  if (input.empty()) {
+    say("cannot write ." + program.base + ".items.asm in " + folder_shown(program));
+    return kCannotWrite;
+  }
+  std::vector<std::string> writes = {program.dir + "/" + expanded, program.file(".o")};
+  if (options.debug_info) writes.push_back(program.dir + "/" + input);
+  std::vector<std::string> expand = {nasm, "-E", "-I" + tools.root + "/", "-o", expanded};
+  if (options.debug_info) expand.push_back("-dQW_DEBUG_ITEMS");
+  expand.push_back(as_argument(input));
+  ToolRun run = run_step(expand, program.dir, Capture::kAll, options.verbose, writes);
+  if (options.debug_info) unlink((program.dir + "/" + input).c_str());
   std::string log = run.output;
   if (run.start_error == 0 && run.status == 0) {
     if (!mend_expansion(program.dir + "/" + expanded, shift)) {

@@ -3,6 +3,7 @@
 //   quill build [-d] [-g] [-v] NAME        NAME.QWR -> NAME.ASM -> NAME.o -> NAME
 //   quill run [-d] [-g] [-v] NAME [args]   build, then run the program with args
 //   quill assemble [-g] [-v] NAME          NAME.ASM -> NAME.o -> NAME
+//   quill debug [-x FILE] NAME [args]      build with -g when needed, then gdb
 //   quill --help | --version
 #include <cerrno>
 #include <cstdio>
@@ -20,6 +21,7 @@ const char kUsageText[] =
     "Usage: quill build [-d] [-g] [-v] NAME\n"
     "       quill run [-d] [-g] [-v] NAME [arguments...]\n"
     "       quill assemble [-g] [-v] NAME\n"
+    "       quill debug [-x FILE] NAME [arguments...]\n"
     "       quill --help | --version\n"
     "\n"
     "NAME is a Quillwright source NAME.QWR (the extension may be written or\n"
@@ -31,6 +33,9 @@ const char kUsageText[] =
     "  run       build, then run ./NAME with the given arguments; the exit status\n"
     "            is the program's own\n"
     "  assemble  skip translation: assemble and link an existing NAME.ASM\n"
+    "  debug     build with -g unless ./NAME stands so already, then start gdb\n"
+    "            on it with the Quillwright extension; -x FILE: run the gdb\n"
+    "            commands of FILE in batch mode\n"
     "  -d        debug build: every statement reports its line on standard error\n"
     "  -g        debug information, so that gdb shows and steps through NAME.QWR\n"
     "  -v        show the translator's summary and the commands that are run\n"
@@ -108,16 +113,19 @@ int main(int argc, char** argv) {
     std::printf("quill (Quillwright) %s\n", QW_VERSION);
     return 0;
   }
-  if (command != "build" && command != "run" && command != "assemble") {
+  if (command != "build" && command != "run" && command != "assemble" && command != "debug") {
     say("unknown command '" + command + "'");
     return usage_error();
   }
   BuildOptions options;
   options.translate = command != "assemble";
+  std::string script;  // quill debug -x FILE
   int i = 2;
   for (; i < argc && argv[i][0] == '-'; i++) {
     const std::string option = argv[i];
-    if (option == "-d" || option == "-D") {
+    if (option == "-x" && command == "debug" && i + 1 < argc) {
+      script = argv[++i];
+    } else if (option == "-d" || option == "-D") {
       options.debug = options.translate;
     } else if (option == "-g") {
       options.debug_info = true;
@@ -132,7 +140,7 @@ int main(int argc, char** argv) {
     }
   }
   if (i >= argc) return usage_error();
-  if (command != "run" && i + 1 < argc) {
+  if (command != "run" && command != "debug" && i + 1 < argc) {
     say("'" + command + "' takes one program name");
     return kUsage;
   }
@@ -143,6 +151,7 @@ int main(int argc, char** argv) {
     say("no directory " + program.dir);
     return kNoInput;
   }
+  if (command == "debug") return debug_program(program, script, argv + i + 1, locate_toolchain());
   if (int status = build_program(program, options, locate_toolchain())) return status;
   return command == "run" ? run_program(program, argv + i + 1) : 0;
 }

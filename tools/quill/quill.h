@@ -46,3 +46,10 @@ Toolchain locate_toolchain();
 // Builds the program; answers 0 or the status quill ends with.
 int build_program(const Program& program, const BuildOptions& options,
                   const Toolchain& tools);
+
+// Runs gdb on the program with the Quillwright extension, building it with
+// debug information first unless it stands so already; with `script`, gdb
+// runs that command file in batch mode.  Answers gdb's exit status or the
+// status quill ends with.
+int debug_program(const Program& program, const std::string& script, char** args,
+                  const Toolchain& tools);
