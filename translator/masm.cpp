@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "../runtime/keys.h"
+#include "keywords.h"
 #include "scan.h"
 
 using qwt::Digits;
@@ -42,7 +43,7 @@ std::string EquValue(std::string value) {
 
 }  // namespace
 
-MasmDialect::MasmDialect(bool replacements) {
+MasmDialect::MasmDialect(bool replacements, const DataNames& names) : names_(names) {
   if (!replacements) return;
   auto add = [&](std::string_view from, std::string_view to) {
     table_.push_back({std::string(from), qwt::ToUpper(from), std::string(to)});
@@ -67,8 +68,8 @@ void MasmDialect::Convert(Line& text, long& cl, long sourceLine) {
     if (c == '{' || c == '}') {
       // A brace is doubled, except on a word declaration.
       text(i) = c == '{' ? '<' : '>';
-      long word = upper.find("INSERTWORD");
-      if (!word || word > cl) {
+      long word = FindKeyword(names_, text.view(), "INSERTWORD", cl);
+      if (!word) {
         CheckRoom(text, cl, 1, sourceLine);
         text.insert(i + 1, c == '{' ? "<" : ">");
         ++cl;
@@ -78,7 +79,7 @@ void MasmDialect::Convert(Line& text, long& cl, long sourceLine) {
       upper.upperOf(text);
       continue;
     }
-    if (upper.at(i, "_CALC ")) {
+    if (upper.at(i, "_CALC ") && !TouchesDeclaredName(names_, text.view(), i, 5)) {
       // The expression after the assignment becomes one bracketed argument.
       long eq = text.find('=');
       long comma = eq ? text.find(',', eq + 1) : 0;
@@ -192,7 +193,8 @@ void MasmDialect::PrefixConstants(Line& text, long& cl, long sourceLine) const {
     std::string_view name = std::string_view(constant).substr(0, 30);
     long from = equ > 0 ? equ + 3 : 1;
     while (long p = text.find(name, from)) {
-      if (p == 1 || text(p - 1) != '%') {
+      bool inName = TouchesDeclaredName(names_, text.view(), p, long(name.size()));
+      if (!inName && (p == 1 || text(p - 1) != '%')) {
         if (p <= cl) CheckRoom(text, cl, 1, sourceLine);
         text.insert(p, "%");
         ++cl;

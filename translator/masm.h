@@ -6,13 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "names.h"
 #include "rows.h"
 #include "synonyms.h"
 
 class MasmDialect {
  public:
   // A debug build converts without the replacement table.
-  explicit MasmDialect(bool replacements);
+  // `names` are the program's declared names: a keyword or a constant's
+  // name that lies inside one of them is left as it is.
+  MasmDialect(bool replacements, const DataNames& names);
   // Converts columns 1..commandLength of text in place: the replacements
   // (operators, key constants, sections, macro keywords and parameters),
   // then braces, calculation operands, includes, definitions and macro
@@ -25,6 +28,7 @@ class MasmDialect {
   void MacroHeader(Line& text, long& cl, long at, long sourceLine);
   void PrefixConstants(Line& text, long& cl, long sourceLine) const;
 
+  const DataNames& names_;
   std::vector<Synonym> table_;
   std::vector<std::string> constants_;  // names defined by EQU, in order
 };

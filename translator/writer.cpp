@@ -63,7 +63,7 @@ bool FindWordCopy(const Line& text, long cl, const DataNames& names, WordCopy& c
 class Writer {
  public:
   explicit Writer(Translator& t)
-      : t_(t), masm_(!t.debug), positions_(t.positions && !t.windows),
+      : t_(t), masm_(!t.debug, t.names), positions_(t.positions && !t.windows),
         srcDefines_(t.debug && positions_) {}
   void Run();
 
