@@ -3,7 +3,7 @@
 #include <string>
 
 #include "calls.h"
-#include "numbers.h"
+#include "literal_limits.h"
 #include "scan.h"
 
 using qwt::IsBlankOrTab;

@@ -5,7 +5,7 @@
 
 #include "assignments.h"
 #include "keywords.h"
-#include "numbers.h"
+#include "literal_limits.h"
 #include "scan.h"
 
 using qwt::Digits;

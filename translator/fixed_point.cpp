@@ -3,7 +3,7 @@
 #include <string>
 
 #include "keywords.h"
-#include "numbers.h"
+#include "literal_limits.h"
 #include "../runtime/picture.h"
 #include "scan.h"
 

@@ -9,7 +9,7 @@
 #include "elements.h"
 #include "fixed_point.h"
 #include "keywords.h"
-#include "numbers.h"
+#include "literal_limits.h"
 #include "operators.h"
 #include "scan.h"
 #include "translator.h"

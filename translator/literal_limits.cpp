@@ -1,4 +1,4 @@
-#include "numbers.h"
+#include "literal_limits.h"
 
 #include "messages.h"
 #include "../runtime/picture.h"
