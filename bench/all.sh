@@ -10,7 +10,8 @@
 #   bench/all.sh [BUILD_DIR]        (default: build)
 #
 # Environment: LOGS (default: a new folder under /tmp; made when missing);
-# the scripts' own variables (sizes, RUNS, ANCHORS) pass through.  The peer
+# the scripts' own variables (sizes, RUNS, ANCHORS) pass through.  With
+# TABLE_ONLY=1 nothing runs: the table is made from the logs already in LOGS.  The peer
 # tools come from Debian packages: run as root, the script installs the
 # missing ones; otherwise it prints the one command that does.
 set -u
@@ -29,6 +30,7 @@ TOOLS=(
   "curl curl" "nasm nasm" "python3 python3" "g++ g++" "bc bc"
 )
 missing=()
+[ -n "${TABLE_ONLY:-}" ] && TOOLS=()
 for entry in "${TOOLS[@]}"; do
   read -r tool package <<< "$entry"
   PATH=$PATH:/usr/sbin command -v "$tool" > /dev/null || missing+=("$package")
@@ -70,6 +72,7 @@ run_one() {  # script how -> runs it, output in $LOGS/script.log
 
 failed=()
 for entry in "${BENCHMARKS[@]}"; do
+  [ -n "${TABLE_ONLY:-}" ] && break
   read -r script how <<< "$entry"
   echo "running $script ..." >&2
   run_one "$script" "$how"
@@ -93,10 +96,10 @@ GOALS=(
   "build, quill build -g / cobc -x|build_loop|ratio quill -g / cobc|cobc +([0-9.]+)|<=|0.35"
   "business loop, with / without line table|build_loop|ratio with / without the table|table +([0-9.]+)|<=|1.02"
   "arithmetic loop vs COMP-5|arith_edit|^ *comp5 |ours is +([0-9.]+)x|>=|3"
-  "HTTP, static 1 KiB file, -c1|www|static 1 KiB file, -t1 -c1 |([0-9.]+)$|>=|1.2"
-  "HTTP, static 1 KiB file, -c50|www|static 1 KiB file, -t2 -c50 |([0-9.]+)$|>=|1.2"
-  "HTTP, routine's 1 KiB text, -c1|www|routine's 1 KiB text, -t1 -c1 |([0-9.]+)$|>=|1.2"
-  "HTTP, routine's 1 KiB text, -c50|www|routine's 1 KiB text, -t2 -c50 |([0-9.]+)$|>=|1.2"
+  "HTTP, static 1 KiB file, -c1|www|static 1 KiB file, -t1 -c1 | ([0-9.]+)$|>=|1.2"
+  "HTTP, static 1 KiB file, -c50|www|static 1 KiB file, -t2 -c50 | ([0-9.]+)$|>=|1.2"
+  "HTTP, routine's 1 KiB text, -c1|www|routine's 1 KiB text, -t1 -c1 | ([0-9.]+)$|>=|1.2"
+  "HTTP, routine's 1 KiB text, -c50|www|routine's 1 KiB text, -t2 -c50 | ([0-9.]+)$|>=|1.2"
 )
 # Lines of the logs that carry figures without a goal.
 OTHERS='speed-up|per edit|ns/call|lines/s|lines per second|whole programs|^ *(files|sort (table|xtable)) +cobol'
