@@ -14,9 +14,9 @@
 #          filled, sorted, then SORT_N binary searches (all hits); ours runs
 #          once with a fixed table and once with an xtable
 #
-# Whole programs are timed with hyperfine (both sides in one invocation);
-# each program also prints its phase times, of which the minimum over RUNS
-# alternating runs is compared phase by phase.  Ratios are GnuCOBOL's time
+# Whole programs are timed with hyperfine in RUNS rounds, each running
+# both sides once; each program also prints its phase times, of which the
+# minimum over RUNS alternating runs is compared phase by phase.  Ratios are GnuCOBOL's time
 # divided by ours: above 1 means we are faster.
 #
 # Sizes: LS_N (1000000), REL_N (200000), SORT_N (1000000); RUNS (5).
@@ -66,14 +66,16 @@ for kind in table xtable; do
 done
 rm -f bench_ls.dat bench_rel.dat
 
-echo "== whole programs (hyperfine, $RUNS runs each)"
-hyperfine --shell sh --runs "$RUNS" --export-json "$OUT/files.json" \
-  -n files-cobol "$OUT/files_cob $LS_N $REL_N > /dev/null" \
-  -n files-ours "$OUT/files_ours $LS_N $REL_N > /dev/null" > "$OUT/files.hf"
-hyperfine --shell sh --runs "$RUNS" --export-json "$OUT/sort.json" \
-  -n sort-cobol "$OUT/sort_cob $SORT_N > /dev/null" \
-  -n sort-ours-table "$OUT/sort_ours table $SORT_N > /dev/null" \
-  -n sort-ours-xtable "$OUT/sort_ours xtable $SORT_N > /dev/null" > "$OUT/sort.hf"
+echo "== whole programs (hyperfine, $RUNS rounds)"
+for ((i = 1; i <= RUNS; i++)); do
+  hyperfine --shell sh --runs 1 --export-json "$OUT/files.$i.json" \
+    -n files-cobol "$OUT/files_cob $LS_N $REL_N > /dev/null" \
+    -n files-ours "$OUT/files_ours $LS_N $REL_N > /dev/null" > "$OUT/files.hf"
+  hyperfine --shell sh --runs 1 --export-json "$OUT/sort.$i.json" \
+    -n sort-cobol "$OUT/sort_cob $SORT_N > /dev/null" \
+    -n sort-ours-table "$OUT/sort_ours table $SORT_N > /dev/null" \
+    -n sort-ours-xtable "$OUT/sort_ours xtable $SORT_N > /dev/null" > "$OUT/sort.hf"
+done
 
 echo "== phases ($RUNS alternating runs each, minimum)"
 : > "$OUT/phases.txt"
@@ -87,11 +89,15 @@ done
 rm -f bench_ls.dat bench_rel.dat
 
 python3 - "$OUT" <<'EOF'
-import json, sys, collections
+import collections, glob, json, sys
 out = sys.argv[1]
 def mins(name):
-    with open(f"{out}/{name}.json") as f:
-        return {r["command"]: min(r["times"]) for r in json.load(f)["results"]}
+    best = {}
+    for path in glob.glob(f"{out}/{name}.*.json"):
+        with open(path) as f:
+            for r in json.load(f)["results"]:
+                best[r["command"]] = min(best.get(r["command"], float("inf")), min(r["times"]))
+    return best
 print()
 print("whole programs, minimum seconds (ratio = GnuCOBOL / ours):")
 files, sort = mins("files"), mins("sort")

@@ -100,6 +100,30 @@ namespace {
 constexpr int kIndexes = 4;
 constexpr int64_t kSampleEvery = 32;
 
+// Where each run of equal key heads begins, found by the head's value:
+// open addressing over a power of two of slots, each holding a 31-bit tag
+// of the head's mixed bits, a bit telling a run of more than one position,
+// and the run's first position + 1 (0: a free slot); with an entries list
+// (xtables) a second word holds the first position's entry.  A find then
+// reaches its run with one probe instead of a binary search, and the entry
+// of a run of one without reading the heads or the entries list at all.
+struct HeadHash {
+  uint64_t* slots = nullptr;
+  int words = 1;  // per slot
+  uint64_t mask = 0;
+  int shift = 0;
+  uint64_t bytes = 0;
+  bool tried = false;  // made, or found impossible: not tried again
+};
+
+constexpr uint64_t kLongerRun = uint64_t{1} << 32;
+constexpr uint64_t kTagBits = ~uint64_t{0} << 33;
+
+inline uint64_t mix_head(uint64_t head) {
+  const uint64_t h = (head ^ (head >> 29)) * 0x9e3779b97f4a7c15ull;
+  return h ^ (h >> 32);
+}
+
 struct SearchIndex {
   const void* table;
   int64_t n;
@@ -111,6 +135,7 @@ struct SearchIndex {
   int64_t sample_count;
   void* map;
   uint64_t map_bytes;
+  HeadHash hash;  // made by the first find that can use it
 };
 
 SearchIndex g_indexes[kIndexes];
@@ -119,6 +144,8 @@ int g_index_victim = 0;
 void release(SearchIndex& x) {
   if (x.map) sys::call2(sys::kMunmap, reinterpret_cast<long>(x.map),
                         static_cast<long>(x.map_bytes));
+  if (x.hash.slots) sys::call2(sys::kMunmap, reinterpret_cast<long>(x.hash.slots),
+                               static_cast<long>(x.hash.bytes));
   x = SearchIndex{};
 }
 
@@ -134,8 +161,10 @@ void* map_memory(uint64_t bytes) {
   return (m < 0 && m > -4096) ? nullptr : reinterpret_cast<void*>(m);
 }
 
-// The classic probe sequence, worked out from the run alone.
+// The classic probe sequence, worked out from the run alone (a run of one
+// key is where any search for that key ends).
 int64_t classic_probe(int64_t n, int64_t base, int64_t first, int64_t last) {
+  if (first == last) return first;
   int64_t lo = base, hi = base + n - 1;
   while (lo <= hi) {
     const int64_t mid = lo + (hi - lo) / 2;
@@ -169,6 +198,57 @@ Found classic_find(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t
   while (f.first > 0 && compare_keys(keys.key(f.first - 1), key, len) == 0) --f.first;
   while (f.last + 1 < n && compare_keys(keys.key(f.last + 1), key, len) == 0) ++f.last;
   return f;
+}
+
+// Makes the index's head hash; false when there is no memory for it or
+// the positions do not fit its slots.
+bool make_head_hash(SearchIndex& x) {
+  HeadHash& hh = x.hash;
+  hh.tried = true;
+  if (x.n >= (int64_t{1} << 31)) return false;
+  int bits = 4;  // at most two thirds of the slots in use
+  while ((uint64_t{2} << bits) < 3 * static_cast<uint64_t>(x.n)) ++bits;
+  const int words = x.keys.entries ? 2 : 1;
+  const uint64_t bytes = uint64_t{8} * static_cast<uint64_t>(words) << bits;
+  uint64_t* slots = static_cast<uint64_t*>(map_memory(bytes));
+  if (slots == nullptr) return false;
+  sys::call3(sys::kMadvise, reinterpret_cast<long>(slots), static_cast<long>(bytes),
+             sys::kMadvHugepage);
+  hh = HeadHash{slots, words, (uint64_t{1} << bits) - 1, 64 - bits, bytes, true};
+  for (int64_t i = 0; i < x.n; ++i) {
+    const uint64_t head = x.heads[i * x.step];
+    if (i > 0 && head == x.heads[(i - 1) * x.step]) continue;  // inside a run
+    const bool longer = i + 1 < x.n && x.heads[(i + 1) * x.step] == head;
+    const uint64_t mixed = mix_head(head);
+    uint64_t k = mixed >> hh.shift;
+    while (slots[k * words]) k = (k + 1) & hh.mask;
+    slots[k * words] = (mixed << 33) | (longer ? kLongerRun : 0) | static_cast<uint64_t>(i + 1);
+    if (words == 2) slots[k * 2 + 1] = reinterpret_cast<uint64_t>(x.keys.entries[i * 2]);
+  }
+  return true;
+}
+
+// The run [a, b) of positions whose head is `want`, and the entry at a
+// when the slot holds it (else null); false when no position has that
+// head.  A run of one is taken on its tag alone (the caller checks the
+// entry's own key).
+bool head_run(const SearchIndex& x, uint64_t want, int64_t& a, int64_t& b, uint8_t*& entry) {
+  const HeadHash& hh = x.hash;
+  const uint64_t mixed = mix_head(want);
+  const uint64_t tag = mixed << 33;
+  for (uint64_t k = mixed >> hh.shift;; k = (k + 1) & hh.mask) {
+    const uint64_t slot = hh.slots[k * hh.words];
+    if (slot == 0) return false;
+    if ((slot & kTagBits) != tag) continue;
+    const int64_t p = static_cast<int64_t>(slot & 0xffffffffu) - 1;
+    a = p;
+    b = p + 1;
+    entry = hh.words == 2 ? reinterpret_cast<uint8_t*>(hh.slots[k * 2 + 1]) : nullptr;
+    if (!(slot & kLongerRun)) return true;
+    if (x.heads[p * x.step] != want) continue;
+    while (b < x.n && x.heads[b * x.step] == want) ++b;
+    return true;
+  }
 }
 
 }  // namespace
@@ -221,7 +301,7 @@ void keep_search_index(const void* table, const KeyLayout& keys, int64_t n, uint
   }
   for (int64_t k = 0; k < count; ++k) samples[k] = heads[k * kSampleEvery * step];
   *x = SearchIndex{table, n, keys.key_off, key_len, keys, heads, step, samples, count, map,
-                   map_bytes};
+                   map_bytes, HeadHash{}};
 }
 
 void drop_search_index(const void* table) {
@@ -233,16 +313,12 @@ uint8_t* const* indexed_entries(const void* table, int64_t n) {
   return x && x->n == n ? x->keys.entries : nullptr;
 }
 
-Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t base,
-                  const uint8_t* key, uint64_t len) {
-  const SearchIndex* x = find_index(table);
-  if (x == nullptr || x->n != n || x->key_off != keys.key_off || len > x->key_len || n < 1 ||
-      len == 0)
-    return classic_find(keys, n, base, key, len);
-  // The heads order the positions as the keys do (on their first bytes):
-  // narrow by the samples, then by the heads, then by whole keys.
-  const uint64_t m = len >= 8 ? ~0ull : ~((1ull << (8 * (8 - len))) - 1);
-  const uint64_t want = key_head(key, len) & m;
+namespace {
+
+// The run [a, b) of positions whose head (under the mask m) is `want`, by
+// the samples and then the heads; a >= b when there is none.
+void narrow_by_heads(const SearchIndex* x, const KeyLayout& keys, const uint8_t* key, uint64_t len,
+                     uint64_t m, uint64_t want, int64_t& a, int64_t& b) {
   auto first_not_below = [&](const uint64_t* h, int64_t step, int64_t lo, int64_t hi) {
     while (lo < hi) {
       const int64_t mid = lo + (hi - lo) / 2;
@@ -272,7 +348,7 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
   const int64_t j = first_not_below(x->samples, 1, 0, x->sample_count);
   const int64_t j2 = first_above(x->samples, 1, j, x->sample_count);
   const int64_t lo = j > 0 ? (j - 1) * kSampleEvery : 0;
-  const int64_t hi = j2 < x->sample_count ? j2 * kSampleEvery : n;
+  const int64_t hi = j2 < x->sample_count ? j2 * kSampleEvery : x->n;
   if (hi - lo <= 2 * kSampleEvery) {  // a few adjacent lines: fetch them together
     for (int64_t k = lo * x->step; k < hi * x->step; k += 8) __builtin_prefetch(x->heads + k);
     // Entries side by side (fixed tables): the one to come lies in the
@@ -300,8 +376,15 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
       }
     }
   }
-  int64_t a = first_not_below(x->heads, x->step, lo, hi);
-  int64_t b = first_above(x->heads, x->step, a, hi);
+  a = first_not_below(x->heads, x->step, lo, hi);
+  b = first_above(x->heads, x->step, a, hi);
+}
+
+// Whole keys decide within the run [a, b) of equal heads; the entry found
+// must still hold the key, otherwise the table changed behind the index and
+// the whole search runs on the entries.
+Found run_of_key(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t* key,
+                 uint64_t len, int64_t a, int64_t b) {
   if (len > 8) {  // equal heads: the rest of the key decides
     int64_t lo2 = a, hi2 = b;
     while (lo2 < hi2) {
@@ -320,13 +403,49 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
   }
   Found f;
   if (a >= b) return f;
-  // The entry itself must hold the key; otherwise the table changed behind
-  // the index and the whole search runs on the entries.
   if (compare_keys(keys.key(a), key, len) != 0) return classic_find(keys, n, base, key, len);
   f.first = a;
   f.last = b - 1;
   f.probe = classic_probe(n, base, f.first, f.last);
   return f;
+}
+
+}  // namespace
+
+Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t base,
+                  const uint8_t* key, uint64_t len) {
+  SearchIndex* x = find_index(table);
+  if (x == nullptr || x->n != n || x->key_off != keys.key_off || len > x->key_len || n < 1 ||
+      len == 0)
+    return classic_find(keys, n, base, key, len);
+  // The heads order the positions as the keys do (on their first bytes):
+  // the run of the key's head comes from the head hash when the find
+  // compares whole heads, else from the samples and then the heads; whole
+  // keys decide within the run.
+  const uint64_t m = len >= 8 ? ~0ull : ~((1ull << (8 * (8 - len))) - 1);
+  const uint64_t want = key_head(key, len) & m;
+  int64_t a, b;
+  const bool whole_heads = len >= 8 || len == x->key_len;
+  if (whole_heads && !x->hash.tried) make_head_hash(*x);
+  if (whole_heads && x->hash.slots) {
+    uint8_t* entry;
+    if (!head_run(*x, want, a, b, entry)) return Found{};
+    if (entry == nullptr) entry = keys.entry(a);
+    const uint8_t* k = entry + keys.key_off;
+    // A tag shared by another head: the entry tells, and the search runs
+    // on the entries.
+    if ((key_head(k, len) & m) != want) return classic_find(keys, n, base, key, len);
+    if (b == a + 1) {  // the only entry with that head: the key is its or absent
+      if (compare_keys(k, key, len) != 0) return Found{};
+      Found f;
+      f.first = f.last = f.probe = a;
+      f.first_entry = entry;
+      return f;
+    }
+  } else {
+    narrow_by_heads(x, keys, key, len, m, want, a, b);
+  }
+  return run_of_key(keys, n, base, key, len, a, b);
 }
 
 // ---------------------------------------------------------------------------

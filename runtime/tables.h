@@ -40,7 +40,7 @@ inline int compare_keys(const uint8_t* a, const uint8_t* b, uint64_t n) {
 
 // The first min(n, 8) key bytes as one big-endian number (zeros after).
 inline uint64_t key_head(const uint8_t* p, uint64_t n) {
-  if (n > 8) n = 8;
+  if (n >= 8) return __builtin_bswap64(static_cast<uint64_t>(load64(p)));
   uint64_t v = 0;
   for (uint64_t k = 0; k < n; ++k) v = (v << 8) | p[k];
   return n ? v << (8 * (8 - n)) : 0;
@@ -55,6 +55,7 @@ inline uint64_t key_head(const uint8_t* p, uint64_t n) {
 // middles the classic search takes.
 struct Found {
   int64_t first = -1, last = -1, probe = -1;
+  uint8_t* first_entry = nullptr;  // the entry at `first` when the search had it
 };
 
 // Where the keys of a table lie: position i (from 0) has its entry at

@@ -289,7 +289,7 @@ void xfind(Xtable t, uint64_t key_start, uint64_t key_end, const uint8_t* key,
   }
   // The lowest position of the run of equal keys whose entry is live.
   for (int64_t p = f.first; p <= f.last; ++p) {
-    const uint8_t* e = keys.entry(p);
+    const uint8_t* e = p == f.first && f.first_entry ? f.first_entry : keys.entry(p);
     if (e[8] == 1) {
       set_whole_number(result, p + 1);
       record::from_flat(t.entry_record(), e + 9, len);
