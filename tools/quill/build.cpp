@@ -177,6 +177,8 @@ bool mend_expansion(const std::string& path, int shift) {
   return static_cast<bool>(out.flush());
 }
 
+}  // namespace
+
 // The macro package is expanded once (nasm -E) and the expansion is then
 // assembled: nasm would otherwise expand every macro again on each of its
 // passes.  The expansion's line markers are mended first (line_markers.h),
@@ -198,8 +200,10 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   }
   const std::string expanded = "." + program.base + ".pre.asm";
   const int shift = marker_shift(nasm, program.dir, "." + program.base + ".probe.asm");
-  ToolRun run = run_step({nasm, "-E", "-I" + tools.root + "/", "-o", expanded, as_argument(asm_name)},
-                         program.dir, Capture::kAll, options.verbose);
+  std::vector<std::string> expand = {nasm, "-E"};
+  if (!options.package_dir.empty()) expand.push_back("-I" + options.package_dir + "/");
+  expand.insert(expand.end(), {"-I" + tools.root + "/", "-o", expanded, as_argument(asm_name)});
+  ToolRun run = run_step(expand, program.dir, Capture::kAll, options.verbose);
   std::string log = run.output;
   if (run.start_error == 0 && run.status == 0) {
     if (!mend_expansion(program.dir + "/" + expanded, shift)) {
@@ -215,13 +219,18 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   }
   unlink((program.dir + "/" + expanded).c_str());
   if (run.start_error != 0) return kToolMissing;
-  if (!log.empty()) report_assembly(log, program, include_dir);
+  if (options.assembler_log)
+    *options.assembler_log = log;
+  else if (!log.empty())
+    report_assembly(log, program, include_dir);
   if (run.status != 0) {
     say("assembly of " + asm_name + " failed");
     return kAssembly;
   }
   return 0;
 }
+
+namespace {
 
 int link(const Program& program, const BuildOptions& options, const Toolchain& tools) {
   if (access(tools.library.c_str(), F_OK) != 0) {

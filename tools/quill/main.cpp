@@ -3,6 +3,7 @@
 //   quill build [-d] [-g] [-v] NAME        NAME.QWR -> NAME.ASM -> NAME.o -> NAME
 //   quill run [-d] [-g] [-v] NAME [args]   build, then run the program with args
 //   quill assemble [-g] [-v] NAME          NAME.ASM -> NAME.o -> NAME
+//   quill lsp                              the language server (lsp_server.cpp)
 //   quill --help | --version
 #include <cerrno>
 #include <cstdio>
@@ -19,6 +20,7 @@ const char kUsageText[] =
     "Usage: quill build [-d] [-g] [-v] NAME\n"
     "       quill run [-d] [-g] [-v] NAME [arguments...]\n"
     "       quill assemble [-g] [-v] NAME\n"
+    "       quill lsp\n"
     "       quill --help | --version\n"
     "\n"
     "NAME is a Quillwright source NAME.QWR (the extension may be written or\n"
@@ -30,6 +32,7 @@ const char kUsageText[] =
     "  run       build, then run ./NAME with the given arguments; the exit status\n"
     "            is the program's own\n"
     "  assemble  skip translation: assemble and link an existing NAME.ASM\n"
+    "  lsp       the language server for editors, on standard input and output\n"
     "  -d        debug build: every statement reports its line on standard error\n"
     "  -g        debug information, so that gdb shows and steps through NAME.QWR\n"
     "  -v        show the translator's summary and the commands that are run\n"
@@ -99,6 +102,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsageText, stdout);
     return 0;
   }
+  if (command == "lsp") return serve_language(locate_toolchain());
   if (command == "--version") {
     std::printf("quill (Quillwright) %s\n", QW_VERSION);
     return 0;
