@@ -7,9 +7,11 @@ messages, and the user's files left alone.
 
 usage: lsp_test.py QUILL
 """
+import atexit
 import json
 import os
 import select
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -108,6 +110,8 @@ class Client:
                 if m.get("method") == "textDocument/publishDiagnostics" and m["params"]["uri"] == uri:
                     found = m["params"]["diagnostics"]
             self.pending = []
+            if found is not None and not final:
+                return found
             try:
                 self.pending.append(self.receive(1.5 if found is not None and final else 20))
             except AssertionError:
@@ -127,6 +131,7 @@ def check(condition, what):
 
 def main():
     folder = tempfile.mkdtemp()
+    atexit.register(shutil.rmtree, folder, True)
     with open(os.path.join(folder, "totals.PKG"), "w") as pkg:
         pkg.write("    @INSERTNUMBER n_Grand, 0, '9999.99-'\n")
     with open(os.path.join(folder, "pay.ASM"), "w") as own:
@@ -221,9 +226,22 @@ def main():
                       "contentChanges": [{"text": HEAD + "    n_A = n_Zip%d\n" % k + TAIL}]})
     found = client.diagnostics(uri)
     check(len(found) == 1 and "n_Zip4" in found[0]["message"], "after changes: %s" % found)
+    # a change while the assembler checks the text before: that check's
+    # messages never arrive after the new text's
+    client.notify("textDocument/didChange", {"textDocument": {"uri": uri, "version": 7},
+                  "contentChanges": [{"text": HEAD + "    n_A = n_ZipOld\n" + TAIL}]})
+    client.diagnostics(uri, final=False)  # the translator's, the check has begun
+    client.notify("textDocument/didChange", {"textDocument": {"uri": uri, "version": 8},
+                  "contentChanges": [{"text": HEAD + "    n_A = n_ZipNew\n" + TAIL}]})
+    seen, clean = [], False
+    while not any("n_ZipNew" in d["message"] for d in seen):
+        seen = client.diagnostics(uri, final=False)
+        old = any("n_ZipOld" in d["message"] for d in seen)
+        check(not (old and clean), "the older text's check reported after the newer text's")
+        clean = clean or not old
     client.notify("textDocument/didChange", {"textDocument": {"uri": uri, "version": 9},
                   "contentChanges": [{"range": {"start": {"line": FIRST - 1, "character": 4},
-                                                "end": {"line": FIRST - 1, "character": 17}},
+                                                "end": {"line": FIRST - 1, "character": 40}},
                                       "text": "n_A = n_K"}]})
     check(client.diagnostics(uri) == [], "a ranged change mends the program")
 

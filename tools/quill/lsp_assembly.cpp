@@ -149,6 +149,10 @@ void AssemblyCheck::cancel() {
   fd_ = -1;
   while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
   }
+  // Its assembler, orphaned, is the server's to collect (it is the
+  // subreaper of its children's children).
+  while (waitpid(-pid_, nullptr, 0) > 0 || errno == EINTR) {
+  }
   pid_ = -1;
   output_.clear();
 }

@@ -32,7 +32,8 @@ class AssemblyCheck {
   static std::string overdue_message();
   // The messages at their lines of `source`; for a check that has ended.
   std::vector<Diagnostic> messages(const SourceText& source, const Place& place);
-  // Ends the child and its assembler, if running.
+  // Ends the child and its assembler, if running, and collects both (the
+  // server is the subreaper of its children's children).
   void cancel();
 
  private:

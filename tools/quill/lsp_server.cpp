@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include "lsp_assembly.h"
@@ -78,13 +79,18 @@ int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
   return 0;
 }
 
+// Removes a work folder the server made, with what it holds.
+void remove_tree(const std::string& path) {
+  if (!path.empty()) nftw(path.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
+}
+
 class Server {
  public:
   explicit Server(const Toolchain& tools)
       : tools_(tools), words_(load_vocabulary(tools.root + "/include")), channel_(0, 1) {}
   ~Server() {
     documents_.clear();  // ends the checks still running
-    if (!work_root_.empty()) nftw(work_root_.c_str(), remove_entry, 8, FTW_DEPTH | FTW_PHYS);
+    remove_tree(work_root_);
   }
 
   int run() {
@@ -185,7 +191,7 @@ class Server {
     } else if (method == "textDocument/didSave") {
       if (Document* doc = find(params)) analyse_now(*doc);
     } else if (method == "textDocument/didClose") {
-      documents_.erase(params.at("textDocument").at("uri").get<std::string>());
+      close(params);
     } else if (method == "textDocument/hover") {
       result = at_position(params, hover_at);
     } else if (method == "textDocument/definition") {
@@ -262,6 +268,14 @@ class Server {
     doc->source = SourceText(std::move(text));
     doc->check.cancel();  // what it checks is out of date
     doc->due = now_seconds() + debounce_;
+  }
+
+  void close(const json& params) {
+    auto it = documents_.find(params.at("textDocument").at("uri").get<std::string>());
+    if (it == documents_.end()) return;
+    std::string work = it->second->place.work;
+    documents_.erase(it);  // ends its check
+    remove_tree(work);
   }
 
   Document* find(const json& params) {
@@ -360,6 +374,9 @@ class Server {
 
 int serve_language(const Toolchain& tools) {
   signal(SIGPIPE, SIG_IGN);  // an editor that went away ends the loop at its end of input
+  // The assembler of a check that is stopped becomes the server's child,
+  // so that the server collects it (lsp_assembly.cpp).
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
   Server server(tools);
   return server.run();
 }
