@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "lsp_analysis.h"
@@ -13,10 +14,13 @@
 
 namespace {
 
+// The folder the translations are written into, removed when the run ends.
+char folder[] = "/tmp/fuzz-lsp.XXXXXX";
+
 const Place& work_place() {
   static Place place = [] {
-    char folder[] = "/tmp/fuzz-lsp.XXXXXX";
     if (!mkdtemp(folder)) std::abort();
+    std::atexit([] { std::filesystem::remove_all(folder); });
     return Place{folder, folder, "fuzz"};
   }();
   return place;
