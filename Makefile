@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= 2
 PREFIX ?= /usr/local
 
-.PHONY: all build showcase test test-main test-asan install package clean
+.PHONY: all build showcase test test-main test-asan install package vsix clean
 
 all: build
 
@@ -35,6 +35,11 @@ install: build
 # The Debian package, $(BUILD)/quillwright_VERSION_amd64.deb.
 package: build
 	cd $(BUILD) && cpack -G DEB
+
+# The VS Code extension with its language client, editors/vscode/quillwright-VERSION.vsix
+# (needs npm; CI does not build it).
+vsix:
+	cd editors/vscode && npm install --no-audit --no-fund && npx vsce package --allow-missing-repository --skip-license
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -55,6 +55,7 @@ BENCHMARKS=(
   "arith_edit.sh       env:BUILD"
   "build_loop.sh       arg"
   "files_sort.sh       arg"
+  "lsp.sh              arg"
   "services.sh         arg"
   "translate.sh        arg"
   "translate_rewrites.sh env:REWRITER=bin/rewriter"

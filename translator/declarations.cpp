@@ -50,6 +50,7 @@ void Declarations::See(DataNames& names, const Line& text, long end, long line) 
   Keywords kw(text, end);
   if (!kw.any()) return;
   CheckDeclaredSizes(text.first(end), line);
+  names.line = line;
   std::string_view view = text.view();
   auto word = [&](long from, char sep) { return FirstWord(view, from, end, sep); };
   long p;
@@ -134,6 +135,7 @@ void Declarations::See(DataNames& names, const Line& text, long end, long line) 
       i = comma + 1;
     }
   }
+  names.line = 0;
 }
 
 // Numbers, words and arrays: the name follows the first blank after the

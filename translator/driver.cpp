@@ -26,7 +26,7 @@ void WriteOutputFile(Translator& t) {
   int fd = ::open(t.outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     Msg kind = errno == ENAMETOOLONG ? Msg::kNameTooLong : Msg::kCannotCreateOutput;
-    t.messages.Print(MessageLine(kind, 0, t.outFile));
+    t.messages.Report(kind, MessageLine(kind, 0, t.outFile));
     t.status = StatusOf(kind);
     return;
   }
@@ -34,7 +34,7 @@ void WriteOutputFile(Translator& t) {
   if (::close(fd) != 0) ok = false;
   if (!ok) {
     ::unlink(t.outFile.c_str());
-    t.messages.Print(MessageLine(Msg::kCannotWriteOutput, 0, t.outFile));
+    t.messages.Report(Msg::kCannotWriteOutput, MessageLine(Msg::kCannotWriteOutput, 0, t.outFile));
     t.status = StatusOf(Msg::kCannotWriteOutput);
   }
 }
@@ -84,7 +84,7 @@ int RunTranslator(Translator& t) {
     }
   } catch (const EndRun& e) {
     t.outputComplete = false;
-    t.messages.Print(MessageLine(e.kind, e.value));
+    t.messages.Report(e.kind, MessageLine(e.kind, e.value), LineOf(e.kind, e.value));
     t.status = StatusOf(e.kind);
   }
   if (t.outputComplete && !t.noFiles) WriteOutputFile(t);

@@ -115,6 +115,8 @@ std::string UnmatchedLine(Msg balance, Msg which, long line) {
 
 int StatusOf(Msg kind) { return RuleOf(kind).status; }
 
+long LineOf(Msg kind, long value) { return RuleOf(kind).detail == Detail::kLine ? value : 0; }
+
 void Fatal(Msg kind, long value) { throw EndRun{kind, value}; }
 
 void Reporter::Print(std::string_view line) {
@@ -125,4 +127,9 @@ void Reporter::Print(std::string_view line) {
     return;
   }
   WriteAll(1, out.data(), out.size());
+}
+
+void Reporter::Report(Msg kind, std::string_view text, long sourceLine) {
+  if (capture) kept.push_back({kind, std::string(text), sourceLine});
+  Print(text);
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 enum class Msg : unsigned char {
   kNoFileName,
@@ -60,6 +61,8 @@ std::string MessageLine(Msg kind, long value = 0, std::string_view name = {});
 std::string UnmatchedLine(Msg balance, Msg which, long line);
 // The exit status that goes with the message.
 int StatusOf(Msg kind);
+// The source line a message names through `value` (0 when it names none).
+long LineOf(Msg kind, long value);
 
 // Where messages go: standard output, one write per line, or a string
 // when captured (tests, fuzzing).
@@ -67,7 +70,17 @@ class Reporter {
  public:
   bool capture = false;
   std::string captured;
+  // The messages among the captured lines, each with the source line it
+  // names (0: none), for tools that show them against the source.
+  struct Kept {
+    Msg kind;
+    std::string text;
+    long line;
+  };
+  std::vector<Kept> kept;
   void Print(std::string_view line);
+  // Prints a message (not a summary line) and keeps it when captured.
+  void Report(Msg kind, std::string_view text, long sourceLine = 0);
 };
 
 // Thrown by Fatal; only the driver catches it.

@@ -7,6 +7,7 @@ void DataNames::Add(const DataName& d) {
   if (name.empty()) return;
   if (size() >= kDataNameTableCapacity) Fatal(Msg::kDataNamesFull);
   rows_.push_back(d);
+  rows_.back().line = line;
   first_.emplace(std::string(name), size());
   declared_.emplace(name);
 }

@@ -23,6 +23,7 @@ struct DataName {
   long length = 0;
   qwt::Text<30> picture;  // as written, quotation marks included
   long parameters = 0;    // a sub's or function's, by its @USING line
+  long line = 0;          // the source line that declares it (0: none)
 };
 
 class DataNames {
@@ -49,6 +50,7 @@ class DataNames {
   // Marks every field declared so far for `record` as bound to `table`.
   void Bind(std::string_view record, char tableType, std::string_view table);
   long size() const { return long(rows_.size()); }
+  long line = 0;  // the source line of the names being added
   // Calls are held to their @USING lines (positions mode: the output may
   // then depart from the plain rewrite by refusing a call).
   bool checkArgumentCounts = false;

@@ -143,7 +143,7 @@ int StructureCounts::Report(Reporter& out, bool positions) const {
   for (const Summary& s : kSummary) {
     const Pair& p = s.pair;
     if (p.opened == p.closed) continue;
-    out.Print(MessageLine(s.unbalanced));
+    out.Report(s.unbalanced, MessageLine(s.unbalanced));
     status = StatusOf(s.unbalanced);
     if (!positions) continue;
     // The earlier of the first closer without an opener and the first
@@ -151,9 +151,9 @@ int StructureCounts::Report(Reporter& out, bool positions) const {
     long opener = p.open.empty() ? 0 : p.open.front();
     long closer = p.firstUnmatchedCloser;
     if (closer && (!opener || closer <= opener))
-      out.Print(UnmatchedLine(s.unbalanced, Msg::kFirstUnmatchedCloser, closer));
+      out.Report(s.unbalanced, UnmatchedLine(s.unbalanced, Msg::kFirstUnmatchedCloser, closer), closer);
     else
-      out.Print(UnmatchedLine(s.unbalanced, Msg::kFirstUnmatchedOpener, opener));
+      out.Report(s.unbalanced, UnmatchedLine(s.unbalanced, Msg::kFirstUnmatchedOpener, opener), opener);
   }
   return status;
 }

@@ -79,11 +79,11 @@ void Synonyms::Define(std::string_view line, Reporter& out) {
     replacement = NextWord(line, k, ':');
   }
   if (replacement.empty()) {
-    out.Print(MessageLine(Msg::kSynonymWithoutOriginal, 0, word));
+    out.Report(Msg::kSynonymWithoutOriginal, MessageLine(Msg::kSynonymWithoutOriginal, 0, word));
     return;
   }
   if (word.size() > 30 || replacement.size() > 30) {
-    out.Print(MessageLine(Msg::kSynonymTooLong, 0, word));
+    out.Report(Msg::kSynonymTooLong, MessageLine(Msg::kSynonymTooLong, 0, word));
     return;
   }
   if (long(table_.size()) >= kSynonymTableCapacity) Fatal(Msg::kSynonymsFull);

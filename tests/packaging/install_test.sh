@@ -20,9 +20,17 @@ for f in bin/quill bin/rewriter bin/ledger lib/quillwright/libquillwright.a \
          share/quillwright/include/BEGIN.DICTIONARY share/doc/quillwright/language.md \
          share/doc/quillwright/examples/hello.QWR share/vim/vimfiles/syntax/quillwright.vim \
          share/vim/vimfiles/ftdetect/quillwright.vim share/quillwright/editors/vscode/package.json \
-         share/quillwright/gdb/quillwright.py share/quillwright/gdb/quillwright_layout.py; do
+         share/quillwright/gdb/quillwright.py share/quillwright/gdb/quillwright_layout.py \
+         share/quillwright/editors/vscode/extension.js share/quillwright/editors/lsp/quill.lua; do
   [ -e "$prefix/$f" ] || fail "$f was not installed"
 done
+
+# the language server answers an editor's first request
+rpc() { printf 'Content-Length: %d\r\n\r\n%s' "${#1}" "$1"; }
+{ rpc '{"jsonrpc":"2.0","id":1,"method":"initialize","params":{}}'
+  rpc '{"jsonrpc":"2.0","id":2,"method":"shutdown"}'; rpc '{"jsonrpc":"2.0","method":"exit"}'; } |
+  timeout 20 "$prefix/bin/quill" lsp > "$work/lsp.txt" || fail "quill lsp did not end well"
+grep -q '"hoverProvider":true' "$work/lsp.txt" || fail "quill lsp: $(cat "$work/lsp.txt")"
 
 for tool in quill rewriter; do
   got=$("$prefix/bin/$tool" --version)

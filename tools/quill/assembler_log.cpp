@@ -19,12 +19,7 @@ namespace {
 
 constexpr int kMostShown = 20;
 
-struct Message {
-  std::string file;
-  long line = 0;
-  std::string kind;  // "error", "warning" ...
-  std::string text;
-};
+using Message = AssemblerMessage;
 
 // "FILE:LINE: KIND: TEXT"; false for other lines (nasm's "... from macro"
 // notes and fatal lines).
@@ -143,23 +138,35 @@ void show(const Message& m, const std::vector<std::pair<std::string, Lines>>& fi
 
 }  // namespace
 
-void report_assembly(const std::string& log, const Program& program,
-                     const std::string& include_dir) {
-  std::vector<std::string> others;
+std::vector<AssemblerMessage> assembler_messages(const std::string& log, const Program& program,
+                                                 const std::string& include_dir,
+                                                 std::vector<std::string>& others) {
   std::vector<Message> messages = read_log(log, others);
   reword(messages, program, include_dir);
-  const std::vector<std::pair<std::string, Lines>> files = {
-      {program.base + ".QWR", read_lines(program.file(".QWR"))},
-      {program.base + ".ASM", read_lines(program.file(".ASM"))}};
+  std::vector<Message> once;
   std::set<std::string> seen;
-  int shown = 0, total = 0;
   for (const Message& m : messages) {
     if (m.text.empty()) continue;
     std::string key = m.file + ":" + std::to_string(m.line) + ": " + m.kind + ": " + m.text;
-    if (!seen.insert(key).second || ++total > kMostShown) continue;
+    if (seen.insert(key).second) once.push_back(m);
+  }
+  return once;
+}
+
+void report_assembly(const std::string& log, const Program& program,
+                     const std::string& include_dir) {
+  std::vector<std::string> others;
+  std::vector<Message> messages = assembler_messages(log, program, include_dir, others);
+  const std::vector<std::pair<std::string, Lines>> files = {
+      {program.base + ".QWR", read_lines(program.file(".QWR"))},
+      {program.base + ".ASM", read_lines(program.file(".ASM"))}};
+  int shown = 0;
+  for (const Message& m : messages) {
+    if (shown == kMostShown) break;
     show(m, files);
     shown++;
   }
   for (const std::string& line : others) std::fprintf(stderr, "%s\n", line.c_str());
-  if (total > shown) say("... " + std::to_string(total - shown) + " more messages not shown");
+  if (long(messages.size()) > shown)
+    say("... " + std::to_string(messages.size() - shown) + " more messages not shown");
 }

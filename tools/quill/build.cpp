@@ -200,6 +200,8 @@ std::string expansion_input(const Program& program, const BuildOptions& options)
   return out.flush() ? input : std::string();
 }
 
+}  // namespace
+
 // The macro package is expanded once (nasm -E) and the expansion is then
 // assembled: nasm would otherwise expand every macro again on each of its
 // passes.  The expansion's line markers are mended first (line_markers.h),
@@ -228,7 +230,9 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   }
   std::vector<std::string> writes = {program.dir + "/" + expanded, program.file(".o")};
   if (options.debug_info) writes.push_back(program.dir + "/" + input);
-  std::vector<std::string> expand = {nasm, "-E", "-I" + tools.root + "/", "-o", expanded};
+  std::vector<std::string> expand = {nasm, "-E"};
+  if (!options.package_dir.empty()) expand.push_back("-I" + options.package_dir + "/");
+  expand.insert(expand.end(), {"-I" + tools.root + "/", "-o", expanded});
   if (options.debug_info) expand.push_back("-dQW_DEBUG_ITEMS");
   expand.push_back(as_argument(input));
   ToolRun run = run_step(expand, program.dir, Capture::kAll, options.verbose, writes);
@@ -248,13 +252,18 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   }
   unlink((program.dir + "/" + expanded).c_str());
   if (run.start_error != 0) return kToolMissing;
-  if (!log.empty()) report_assembly(log, program, include_dir);
+  if (options.assembler_log)
+    *options.assembler_log = log;
+  else if (!log.empty())
+    report_assembly(log, program, include_dir);
   if (run.status != 0) {
     say("assembly of " + asm_name + " failed");
     return kAssembly;
   }
   return 0;
 }
+
+namespace {
 
 int link(const Program& program, const BuildOptions& options, const Toolchain& tools) {
   if (access(tools.library.c_str(), F_OK) != 0) {

@@ -4,6 +4,7 @@
 //   quill run [-d] [-g] [-v] NAME [args]   build, then run the program with args
 //   quill assemble [-g] [-v] NAME          NAME.ASM -> NAME.o -> NAME
 //   quill debug [-x FILE] NAME [args]      build with -g when needed, then gdb
+//   quill lsp                              the language server (lsp_server.cpp)
 //   quill --help | --version
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +23,7 @@ const char kUsageText[] =
     "       quill run [-d] [-g] [-v] NAME [arguments...]\n"
     "       quill assemble [-g] [-v] NAME\n"
     "       quill debug [-x FILE] NAME [arguments...]\n"
+    "       quill lsp\n"
     "       quill --help | --version\n"
     "\n"
     "NAME is a Quillwright source NAME.QWR (the extension may be written or\n"
@@ -36,6 +38,7 @@ const char kUsageText[] =
     "  debug     build with -g unless ./NAME stands so already, then start gdb\n"
     "            on it with the Quillwright extension; -x FILE: run the gdb\n"
     "            commands of FILE in batch mode\n"
+    "  lsp       the language server for editors, on standard input and output\n"
     "  -d        debug build: every statement reports its line on standard error\n"
     "  -g        debug information, so that gdb shows and steps through NAME.QWR\n"
     "  -v        show the translator's summary and the commands that are run\n"
@@ -109,6 +112,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsageText, stdout);
     return 0;
   }
+  if (command == "lsp") return serve_language(locate_toolchain());
   if (command == "--version") {
     std::printf("quill (Quillwright) %s\n", QW_VERSION);
     return 0;

@@ -36,6 +36,11 @@ struct BuildOptions {
   bool debug = false;       // -d: every statement reports its line
   bool debug_info = false;  // -g: debug information for gdb
   bool verbose = false;
+  // A further folder the assembler searches for included files (the
+  // source's, when the program is assembled in another).
+  std::string package_dir;
+  // When set, what the assembler printed is kept here instead of shown.
+  std::string* assembler_log = nullptr;
 };
 
 // "quill: TEXT" on standard error.
@@ -53,3 +58,8 @@ int build_program(const Program& program, const BuildOptions& options,
 // status quill ends with.
 int debug_program(const Program& program, const std::string& script, char** args,
                   const Toolchain& tools);
+// Assembles the program's NAME.ASM into NAME.o, as a build does.
+int assemble(const Program& program, const BuildOptions& options, const Toolchain& tools);
+
+// quill lsp: the language server on standard input and output.
+int serve_language(const Toolchain& tools);
