@@ -182,7 +182,7 @@ void put_bytes(WriteBehind* w, int64_t fd, const uint8_t* p, uint64_t n) {
     write_full(fd, p, n);
     return;
   }
-  __builtin_memcpy(w->data + w->len, p, n);
+  copy_bytes(w->data + w->len, p, n);
   w->len += n;
 }
 

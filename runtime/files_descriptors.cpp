@@ -1,6 +1,5 @@
 // The files module's descriptors: the open-file table, the fatal lines
-// that name a file, plain kernel transfers, directory frames, kinds and
-// paths.
+// that name a file, plain kernel transfers, directory frames and paths.
 #include "files_internal.h"
 
 namespace qw::files {
@@ -251,24 +250,6 @@ void close_descriptor(FileBlock f, int64_t fd) {
   forget_descriptor(fd);
   f.set_handle(kNoHandle);
   checked(sys::close(fd));
-}
-
-// ---------------------------------------------------------------------------
-// Kinds.
-
-bool is_random(uint8_t kind) { return kind == kRandom || kind == kRandomReserved; }
-
-bool is_delimited(uint8_t kind) {
-  return kind != kSequential && !is_random(kind) && kind != kDirectory;
-}
-
-// Kind 1 ends lines with a zero byte; kinds up to 7 with a line feed; any
-// other delimited kind with the byte of its own value.  Reading and writing
-// use this one rule, so every file written reads back line by line.
-uint8_t line_terminator(uint8_t kind) {
-  if (kind == kZeroLines) return 0;
-  if (kind < kSequential) return '\n';
-  return kind;
 }
 
 // ---------------------------------------------------------------------------

@@ -39,6 +39,60 @@ void working_on(FileBlock f);
 long checked(long r);
 
 // ---------------------------------------------------------------------------
+// Bytes: lines and fields are short, so they are scanned and copied
+// sixteen bytes at a time in line rather than through a call.
+
+// The position of the first byte b among the n bytes at p, or n: sixteen
+// at a time, the last sixteen ending at the last byte.
+inline uint64_t find_byte(const uint8_t* p, uint64_t n, uint8_t b) {
+  typedef char Bytes16 __attribute__((vector_size(16)));
+  if (n < 16) {
+    for (uint64_t i = 0; i < n; ++i)
+      if (p[i] == b) return i;
+    return n;
+  }
+  const Bytes16 pattern = Bytes16{} + static_cast<char>(b);
+  auto matches = [&](uint64_t at) {
+    Bytes16 v;
+    __builtin_memcpy(&v, p + at, 16);
+    return static_cast<uint32_t>(__builtin_ia32_pmovmskb128(v == pattern));
+  };
+  uint64_t i = 0;
+  for (; i + 16 <= n; i += 16)
+    if (const uint32_t m = matches(i)) return i + __builtin_ctz(m);
+  if (i < n)  // the last sixteen, without the bytes already seen
+    if (const uint32_t m = matches(n - 16) >> (i - (n - 16))) return i + __builtin_ctz(m);
+  return n;
+}
+
+// memcpy for the short copies of fields and lines; a long copy, or one
+// whose ends overlap, goes to memcpy itself.
+inline void copy_bytes(uint8_t* d, const uint8_t* s, uint64_t n) {
+  if (n > 256 || (d < s + n && s < d + n)) {
+    __builtin_memcpy(d, s, n);
+    return;
+  }
+  if (n >= 16) {
+    for (uint64_t i = 0; i + 16 < n; i += 16) __builtin_memcpy(d + i, s + i, 16);
+    __builtin_memcpy(d + n - 16, s + n - 16, 16);
+  } else if (n >= 8) {
+    uint64_t head, tail;
+    __builtin_memcpy(&head, s, 8);
+    __builtin_memcpy(&tail, s + n - 8, 8);
+    __builtin_memcpy(d, &head, 8);
+    __builtin_memcpy(d + n - 8, &tail, 8);
+  } else if (n >= 4) {
+    uint32_t head, tail;
+    __builtin_memcpy(&head, s, 4);
+    __builtin_memcpy(&tail, s + n - 4, 4);
+    __builtin_memcpy(d, &head, 4);
+    __builtin_memcpy(d + n - 4, &tail, 4);
+  } else {
+    for (uint64_t i = 0; i < n; ++i) d[i] = s[i];
+  }
+}
+
+// ---------------------------------------------------------------------------
 // The open-file table, indexed by descriptor.
 
 constexpr int64_t kDescriptors = 4096;

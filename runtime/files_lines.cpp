@@ -9,33 +9,20 @@
 namespace qw::files {
 namespace {
 
-// True when byte b occurs among the n bytes at p: sixteen at a time, the
-// last sixteen ending at the last byte.
-bool holds_byte(const uint8_t* p, uint64_t n, uint8_t b) {
-  typedef char Bytes16 __attribute__((vector_size(16)));
-  if (n < 16) {
-    for (uint64_t i = 0; i < n; ++i)
-      if (p[i] == b) return true;
-    return false;
-  }
-  const Bytes16 pattern = Bytes16{} + static_cast<char>(b);
-  auto any_in = [&](const uint8_t* q) {
-    Bytes16 v;
-    __builtin_memcpy(&v, q, 16);
-    return __builtin_ia32_pmovmskb128(v == pattern) != 0;
-  };
-  for (uint64_t i = 0; i + 16 < n; i += 16)
-    if (any_in(p + i)) return true;
-  return any_in(p + n - 16);
-}
-
 // A line that holds its terminator anywhere but at its end would read back
 // as two lines (a field held the byte); a line feed line whose last field
 // ends in a carriage return would read back without it.
 bool reads_back_otherwise(const uint8_t* line, uint64_t n, uint8_t term) {
   if (n < 2) return false;
-  if (holds_byte(line, n - 1, term)) return true;
+  if (find_byte(line, n - 1, term) < n - 1) return true;
   return term == '\n' && line[n - 1] == '\n' && line[n - 2] == '\r';
+}
+
+// The part of a word field a statement names, normalised as _VALIDATE_SRC
+// does; the whole word, as a field mostly is, needs no call.
+inline void word_part(Item field, uint64_t& start, uint64_t& length) {
+  if (start == 1 && length == field.length() && length - 1 < kPositionLimit - 1) return;
+  validate_source(field.data(), start, length);
 }
 
 // A comma-separated word between double quotes, each quote inside doubled.
@@ -138,13 +125,13 @@ uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f,
     numbers::to_text(n, pic, reinterpret_cast<char*>(at));
     at += len;
   } else {
-    validate_source(field.data(), start, length);
+    word_part(field, start, length);
     const uint8_t* text = field.data() + start - 1;
     if (csv) {
       at = put_quoted(at, text, length, limit);
     } else {
       if (at + length > limit) fail(kLineTooLong);
-      __builtin_memcpy(at, text, length);
+      copy_bytes(at, text, length);
       at += length;
     }
   }
@@ -175,10 +162,10 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
     take_number(Number(field.data()), at, len);
     return at + len;
   }
-  validate_source(field.data(), start, length);
+  word_part(field, start, length);
   uint8_t* dest = field.data() + start - 1;
   const uint64_t take = length < avail ? length : avail;
-  __builtin_memcpy(dest, at, take);
+  copy_bytes(dest, at, take);
   if (take < length) __builtin_memset(dest + take, ' ', length - take);
   return at + take;
 }
@@ -217,9 +204,8 @@ void read_line(FileBlock f, int64_t fd) {
     const uint8_t* s = a.data + a.pos;
     uint64_t lim = a.end - a.pos;
     if (lim > kMaxLine - n) lim = kMaxLine - n;
-    uint64_t k = 0;
-    while (k < lim && s[k] != term) ++k;
-    __builtin_memcpy(out + n, s, k);
+    const uint64_t k = find_byte(s, lim, term);
+    copy_bytes(out + n, s, k);
     n += k;
     a.pos += k;
     if (k < lim) {  // the terminator
