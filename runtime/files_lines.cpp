@@ -12,10 +12,46 @@ namespace {
 // A line that holds its terminator anywhere but at its end would read back
 // as two lines (a field held the byte); a line feed line whose last field
 // ends in a carriage return would read back without it.
+bool ends_in_carriage_return(const uint8_t* line, uint64_t n, uint8_t term) {
+  return term == '\n' && n >= 2 && line[n - 1] == '\n' && line[n - 2] == '\r';
+}
+
 bool reads_back_otherwise(const uint8_t* line, uint64_t n, uint8_t term) {
   if (n < 2) return false;
   if (find_byte(line, n - 1, term) < n - 1) return true;
-  return term == '\n' && line[n - 1] == '\n' && line[n - 2] == '\r';
+  return ends_in_carriage_return(line, n, term);
+}
+
+// Copies a line of 16 bytes or more and answers whether byte b occurs
+// before its last byte: one pass, sixteen bytes at a time, for both.
+inline bool copy_finding(uint8_t* d, const uint8_t* s, uint64_t n, uint8_t b) {
+  typedef char Bytes16 __attribute__((vector_size(16)));
+  const Bytes16 pattern = Bytes16{} + static_cast<char>(b);
+  auto move = [&](uint64_t at) {
+    Bytes16 v;
+    __builtin_memcpy(&v, s + at, 16);
+    __builtin_memcpy(d + at, &v, 16);
+    return static_cast<uint32_t>(__builtin_ia32_pmovmskb128(v == pattern));
+  };
+  uint32_t seen = 0;
+  for (uint64_t i = 0; i + 16 < n; i += 16) seen |= move(i);
+  return (seen | (move(n - 16) & 0x7fff)) != 0;
+}
+
+// A line to the file unless it would read back otherwise (status 35, and
+// nothing written).  Into the write-behind block, while it has room, the
+// line is checked as it is copied.
+void put_line(FileBlock f, WriteBehind* w, int64_t fd, const uint8_t* line, uint64_t n,
+              uint8_t term) {
+  if (w != nullptr && n >= 16 && w->len + n <= kAheadSize) {
+    if (copy_finding(w->data + w->len, line, n, term) || ends_in_carriage_return(line, n, term))
+      set_status(f, kFieldHoldsTerminator);
+    else
+      w->len += n;
+    return;
+  }
+  if (reads_back_otherwise(line, n, term)) set_status(f, kFieldHoldsTerminator);
+  else put_bytes(w, fd, line, n);
 }
 
 // The part of a word field a statement names, normalised as _VALIDATE_SRC
@@ -108,9 +144,10 @@ bool line_ready(FileBlock f) {
   return false;
 }
 
-}  // namespace
-
-uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at) {
+// Any field into the line at `at`; a new line begins at the buffer's
+// start.
+__attribute__((noinline)) uint8_t* put_field(Item field, uint64_t start, uint64_t length,
+                                             FileBlock f, uint8_t* at) {
   const bool csv = f.kind() == kCsv;
   if (at < buffer() || at > buffer_end()) at = buffer();
   if (at == buffer()) use_buffer();  // a new line
@@ -140,8 +177,35 @@ uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f,
   return at;
 }
 
-const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBlock f,
-                             const uint8_t* at) {
+}  // namespace
+
+uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at) {
+  // The usual field, after a line's first one in a file that is not
+  // comma-separated: a whole word, or a number through its own picture.
+  const uint64_t n = field.length();
+  uint8_t* const end = at + n;
+  if (at > buffer() && end <= buffer() + kMaxLine && n - 1 < kPositionLimit - 1 &&
+      f.kind() != kCsv) {
+    if (field.is_word() && start == 1 && length == n) {
+      copy_bytes(at, field.data(), n);
+      mark_dirty(static_cast<uint64_t>(end - buffer()));
+      return end;
+    }
+    if (field.is_number() && start == 0) {
+      numbers::to_text(Number(field.data()), {}, reinterpret_cast<char*>(at));
+      mark_dirty(static_cast<uint64_t>(end - buffer()));
+      return end;
+    }
+  }
+  return put_field(field, start, length, f, at);
+}
+
+namespace {
+
+// Any field from the line at `at`; the line's first field at the
+// buffer's start.
+__attribute__((noinline)) const uint8_t* take_field(Item field, uint64_t start, uint64_t length,
+                                                    FileBlock f, const uint8_t* at) {
   const uint8_t* end = buffer_end();
   if (at < buffer() || at > end) at = end;
   if (at == buffer()) {  // the line's first field
@@ -168,6 +232,28 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
   copy_bytes(dest, at, take);
   if (take < length) __builtin_memset(dest + take, ' ', length - take);
   return at + take;
+}
+
+}  // namespace
+
+const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBlock f,
+                             const uint8_t* at) {
+  // The usual field, after a line's first one in a file that is not
+  // comma-separated: a whole word, or a number as wide as its picture,
+  // both lying in the buffer.
+  const uint64_t n = field.length();
+  if (at > buffer() && at + n <= buffer_end() && n - 1 < kPositionLimit - 1 &&
+      f.kind() != kCsv) {
+    if (field.is_word() && start == 1 && length == n) {
+      copy_bytes(field.data(), at, n);
+      return at + n;
+    }
+    if (field.is_number()) {
+      take_number(Number(field.data()), at, n);
+      return at + n;
+    }
+  }
+  return take_field(field, start, length, f, at);
 }
 
 uint8_t* end_line(FileBlock f, uint8_t* at) {
@@ -251,8 +337,7 @@ void write_line_read(FileBlock f, int64_t fd, WriteBehind* behind, uint8_t term)
   const uint64_t n = read.length + (read.whole ? 1 : 0);
   const uint8_t after = line[read.length];
   line[read.length] = term;
-  if (reads_back_otherwise(line, n, term)) set_status(f, kFieldHoldsTerminator);
-  else put_bytes(behind, fd, line, n);
+  put_line(f, behind, fd, line, n, term);
   line[read.length] = after;
 }
 
@@ -265,8 +350,7 @@ void write_line_built(FileBlock f, int64_t fd, WriteBehind* behind, uint8_t term
   if (n > kRecordBufferSize) n = kRecordBufferSize;
   const bool built = n > 0 && n == g_built.length && line[n - 1] == g_built.term;
   if (built) line[n - 1] = term;
-  if (reads_back_otherwise(line, n, term)) set_status(f, kFieldHoldsTerminator);
-  else put_bytes(behind, fd, line, n);
+  put_line(f, behind, fd, line, n, term);
   if (built) line[n - 1] = g_built.term;
 }
 

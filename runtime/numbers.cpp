@@ -446,7 +446,7 @@ inline uint64_t eight_characters(uint64_t v) {
 
 // A value a picture of nines (1 to 16 of them) shows: its L digits, leading
 // zeros kept.
-inline void edit_nines(uint64_t mag, uint64_t L, char* out) {
+__attribute__((always_inline)) inline void edit_nines(uint64_t mag, uint64_t L, char* out) {
   char digits[16];
   if (L <= 8) {
     store64(digits + 8, static_cast<int64_t>(eight_characters(mag)));
@@ -467,16 +467,20 @@ inline void edit_nines(uint64_t mag, uint64_t L, char* out) {
   }
 }
 
+// True when v shows through pic as its digits alone: a picture of 1 to 16
+// nines (no sign position, no suppression, no point) and a value that is
+// not negative and fits it.
+inline bool shows_as_nines(int64_t v, const char* pic, uint64_t L) {
+  return v >= 0 && L - 1 < 16 && static_cast<uint64_t>(v) < kPow10[L] && all_nines(pic, L);
+}
+
 // The editor.  Writes the edited text of `v` through `pic` (L characters)
 // into out[0 .. limit) and answers whether it shows the value: no digits
 // are left over and a negative value has a sign position.  A text that
 // does not show its value carries the "*" mark in its first position.
 bool edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
   if (L == 0) return v == 0;
-  // A picture of nines (no sign, no suppression, no point) that shows the
-  // value, as a field's picture mostly is.
-  if (v >= 0 && L <= 16 && limit >= L && static_cast<uint64_t>(v) < kPow10[L] &&
-      all_nines(pic, L)) {
+  if (limit >= L && shows_as_nines(v, pic, L)) {
     edit_nines(static_cast<uint64_t>(v), L, out);
     return true;
   }
@@ -574,6 +578,18 @@ inline int64_t digits_value(const char* text, uint64_t n) {
 }
 }  // namespace
 
+namespace {
+// Any field's text, as text to number converts it.
+__attribute__((noinline)) int converted_field(Number target, const char* text, uint64_t length) {
+  const Converted read = convert_text(target, text, length, false);
+  // A picture of nines shows every value it can as its digits alone (a
+  // value beyond 64 bits keeps its code).
+  if (read.digits_only && length == target.picture_length() && all_nines(target.picture(), length))
+    return read.code;
+  return edited_form_code(target, text, length, read.code);
+}
+}  // namespace
+
 int from_field(Number target, const char* text, uint64_t length) {
   // Digits alone through a picture of nines as wide, as a field mostly is:
   // the value at no places (Scale 1), exactly its edited form.
@@ -586,12 +602,7 @@ int from_field(Number target, const char* text, uint64_t length) {
       return 0;
     }
   }
-  const Converted read = convert_text(target, text, length, false);
-  // A picture of nines shows every value it can as its digits alone (a
-  // value beyond 64 bits keeps its code).
-  if (read.digits_only && length == target.picture_length() && all_nines(target.picture(), length))
-    return read.code;
-  return edited_form_code(target, text, length, read.code);
+  return converted_field(target, text, length);
 }
 
 uint64_t edited_length(Number source, Picture pic) { return picture_length(source, pic); }
@@ -601,8 +612,14 @@ bool picture_shows(Number n, Picture pic) {
 }
 
 bool to_text(Number source, Picture pic, char* dest) {
-  uint64_t L = picture_length(source, pic);
-  return edit(source.value(), picture_text(source, pic), L, dest, L);
+  const uint64_t L = picture_length(source, pic);
+  const char* p = picture_text(source, pic);
+  const int64_t v = source.value();
+  if (shows_as_nines(v, p, L)) {  // as a field's picture mostly is
+    edit_nines(static_cast<uint64_t>(v), L, dest);
+    return true;
+  }
+  return edit(v, p, L, dest, L);
 }
 
 Edited to_text_marked(Number source, Picture pic, char* dest, uint64_t room) {
