@@ -177,8 +177,8 @@ void put_bytes(WriteBehind* w, int64_t fd, const uint8_t* p, uint64_t n) {
     write_full(fd, p, n);
     return;
   }
-  if (w->len + n > kAheadSize) flush_behind(*w);
-  if (n > kAheadSize) {
+  if (w->len + n > kBehindSize) flush_behind(*w);
+  if (n > kBehindSize) {
     write_full(fd, p, n);
     return;
   }

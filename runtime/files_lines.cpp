@@ -43,7 +43,7 @@ inline bool copy_finding(uint8_t* d, const uint8_t* s, uint64_t n, uint8_t b) {
 // line is checked as it is copied.
 void put_line(FileBlock f, WriteBehind* w, int64_t fd, const uint8_t* line, uint64_t n,
               uint8_t term) {
-  if (w != nullptr && n >= 16 && w->len + n <= kAheadSize) {
+  if (w != nullptr && n >= 16 && w->len + n <= kBehindSize) {
     if (copy_finding(w->data + w->len, line, n, term) || ends_in_carriage_return(line, n, term))
       set_status(f, kFieldHoldsTerminator);
     else
@@ -180,12 +180,13 @@ __attribute__((noinline)) uint8_t* put_field(Item field, uint64_t start, uint64_
 }  // namespace
 
 uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at) {
-  // The usual field, after a line's first one in a file that is not
-  // comma-separated: a whole word, or a number through its own picture.
+  // The usual field of a file that is not comma-separated: a whole word,
+  // or a number through its own picture.
   const uint64_t n = field.length();
   uint8_t* const end = at + n;
-  if (at > buffer() && end <= buffer() + kMaxLine && n - 1 < kPositionLimit - 1 &&
+  if (at >= buffer() && end <= buffer() + kMaxLine && n - 1 < kPositionLimit - 1 &&
       f.kind() != kCsv) {
+    if (at == buffer()) use_buffer();  // a new line
     if (field.is_word() && start == 1 && length == n) {
       copy_bytes(at, field.data(), n);
       mark_dirty(static_cast<uint64_t>(end - buffer()));
@@ -201,6 +202,15 @@ uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f,
 }
 
 namespace {
+
+// Before the first field: the buffer holds the block's last line, read
+// just now; RETURN_CODE begins at 0.  False leaves the rest to line_ready.
+inline bool line_in_place(FileBlock f) {
+  const int64_t fd = descriptor_of(f);
+  if (fd < 0 || fd != g_buffer_line || g_open[fd].line.state == LineState::kNone) return false;
+  return_code().set_value(0);
+  return true;
+}
 
 // Any field from the line at `at`; the line's first field at the
 // buffer's start.
@@ -238,12 +248,11 @@ __attribute__((noinline)) const uint8_t* take_field(Item field, uint64_t start, 
 
 const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBlock f,
                              const uint8_t* at) {
-  // The usual field, after a line's first one in a file that is not
-  // comma-separated: a whole word, or a number as wide as its picture,
-  // both lying in the buffer.
+  // The usual field of a file that is not comma-separated, from the line
+  // the buffer holds: a whole word, or a number as wide as its picture.
   const uint64_t n = field.length();
-  if (at > buffer() && at + n <= buffer_end() && n - 1 < kPositionLimit - 1 &&
-      f.kind() != kCsv) {
+  if (at >= buffer() && at + n <= buffer_end() && n - 1 < kPositionLimit - 1 &&
+      f.kind() != kCsv && (at > buffer() || line_in_place(f))) {
     if (field.is_word() && start == 1 && length == n) {
       copy_bytes(field.data(), at, n);
       return at + n;
