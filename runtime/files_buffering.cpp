@@ -41,8 +41,7 @@ void settle(ReadAhead& a) {
   a.pos = a.end = 0;
 }
 
-ReadAhead& claim_ahead(int64_t fd) {
-  if (ReadAhead* a = find_ahead(fd)) return *a;
+ReadAhead& attach_ahead(int64_t fd) {
   ReadAhead* a = new_ahead();
   a->fd = fd;
   a->pos = a->end = 0;

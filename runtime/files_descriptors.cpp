@@ -39,8 +39,6 @@ constexpr Line80 kMessages[] = {
 
 const uint8_t* g_subject = nullptr;
 
-void working_on(FileBlock f) { g_subject = f.name().data(); }
-
 static const char* subject_path(char* out) {
   if (g_subject == nullptr) return nullptr;
   make_path(Word(const_cast<uint8_t*>(g_subject)), out);
@@ -67,31 +65,11 @@ long checked(long r) {
 
 OpenFile g_open[kDescriptors];
 
-int64_t open_descriptor(FileBlock f) {
-  const int64_t fd = descriptor_of(f);
-  if (fd < 0) set_status(f, kNotOpen);
-  return fd;
-}
-
-int64_t begin_operation(FileBlock f) {
-  working_on(f);
-  set_status(f, kGood);
-  return open_descriptor(f);
-}
-
 void take_descriptor(FileBlock f, int64_t fd, uint8_t access) {
   g_open[fd] = OpenFile{};
   g_open[fd].owner = f.name().data();
   g_open[fd].access = access;
   f.set_handle(fd);
-}
-
-void require_reading(int64_t fd) {
-  if (g_open[fd].access == kAccessWrite) fail(kOpenForWriting);
-}
-
-void require_writing(int64_t fd) {
-  if (g_open[fd].access == kAccessRead) fail(kOpenForReading);
 }
 
 const char* path_of_descriptor(int64_t fd, char* out) {

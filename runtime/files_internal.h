@@ -32,7 +32,7 @@ enum FilesMessage {
 
 // The file block the current operation works on: fatal messages name it.
 extern const uint8_t* g_subject;
-void working_on(FileBlock f);
+inline void working_on(FileBlock f) { g_subject = f.name().data(); }
 [[noreturn]] void fail(FilesMessage m);
 [[noreturn]] void fail_kernel(long r);
 // _CALLSYS: a negative kernel result ends the program with its line.
@@ -153,14 +153,30 @@ inline int64_t descriptor_of(FileBlock f) {
 inline void set_status(FileBlock f, int64_t s) { f.status().set_value(s); }
 
 // The descriptor of an open block; -1 with status 31 when it is not open.
-int64_t open_descriptor(FileBlock f);
+inline int64_t open_descriptor(FileBlock f) {
+  const int64_t fd = descriptor_of(f);
+  if (fd < 0) set_status(f, kNotOpen);
+  return fd;
+}
+
 // Every operation on a block starts here: fatal messages name the block,
 // its status is good, and its descriptor comes back (-1 with status 31
 // when the block is not open).
-int64_t begin_operation(FileBlock f);
+inline int64_t begin_operation(FileBlock f) {
+  working_on(f);
+  set_status(f, kGood);
+  return open_descriptor(f);
+}
+
 void take_descriptor(FileBlock f, int64_t fd, uint8_t access);
-void require_reading(int64_t fd);
-void require_writing(int64_t fd);
+
+inline void require_reading(int64_t fd) {
+  if (g_open[fd].access == kAccessWrite) fail(kOpenForWriting);
+}
+
+inline void require_writing(int64_t fd) {
+  if (g_open[fd].access == kAccessRead) fail(kOpenForReading);
+}
 // The path of the block a descriptor belongs to, for messages.
 const char* path_of_descriptor(int64_t fd, char* out);
 // A descriptor number the kernel hands out again starts with nothing read
@@ -219,8 +235,16 @@ inline void mark_dirty(uint64_t end) {
   if (end > g_dirty_end) g_dirty_end = end;
 }
 
-// Blanks the buffer from `from` to the end of the blanked part.
-void blank_after(uint64_t from);
+// Blanks the buffer from `from` to the end of the blanked part (nothing to
+// blank when the buffer holds nothing but blanks after it).
+void blank_rest(uint64_t from);
+inline void blank_after(uint64_t from) {
+  if (from >= g_dirty_end && from >= record_buffer().length()) {
+    g_dirty_end = from;
+    return;
+  }
+  blank_rest(from);
+}
 
 // The descriptor whose line the buffer holds, or -1.
 extern int64_t g_buffer_line;
@@ -240,7 +264,13 @@ void keep_buffer_line();
 // The record buffer for a statement that writes into it.
 uint8_t* use_buffer();
 // The buffer holds the line the descriptor has just read (n bytes).
-void line_in_buffer(int64_t fd, uint64_t n);
+inline void line_in_buffer(int64_t fd, uint64_t n) {
+  LastLine& l = g_open[fd].line;
+  l.state = LineState::kInBuffer;
+  l.length = n;
+  g_buffer_line = fd;
+  record::set_buffer_keeper(keep_buffer_line);
+}
 // Puts the descriptor's last line back into the buffer; false when it has
 // none.
 bool last_line_to_buffer(int64_t fd);
@@ -258,9 +288,14 @@ struct ReadAhead {
 };
 
 inline ReadAhead* find_ahead(int64_t fd) { return g_open[fd].ahead; }
+// The descriptor's read-ahead, given to it on its first read.
+ReadAhead& attach_ahead(int64_t fd);
+inline ReadAhead& claim_ahead(int64_t fd) {
+  if (ReadAhead* a = find_ahead(fd)) return *a;
+  return attach_ahead(fd);
+}
 // Seeks the file back over undelivered bytes (a pipe keeps them).
 void settle(ReadAhead& a);
-ReadAhead& claim_ahead(int64_t fd);
 void release_ahead(int64_t fd);
 // Refills an empty read-ahead; false at end of file.
 bool refill(ReadAhead& a);

@@ -10,7 +10,7 @@ namespace qw::files {
 
 uint64_t g_dirty_end = kBlankedPart;  // nothing is known blank at start
 
-void blank_after(uint64_t from) {
+void blank_rest(uint64_t from) {
   uint64_t end = g_dirty_end;
   const uint64_t used = record_buffer().length();
   if (used > end) end = used;
@@ -46,14 +46,6 @@ void keep_buffer_line() {
 uint8_t* use_buffer() {
   keep_buffer_line();
   return buffer();
-}
-
-void line_in_buffer(int64_t fd, uint64_t n) {
-  LastLine& l = g_open[fd].line;
-  l.state = LineState::kInBuffer;
-  l.length = n;
-  g_buffer_line = fd;
-  record::set_buffer_keeper(keep_buffer_line);
 }
 
 bool last_line_to_buffer(int64_t fd) {
