@@ -433,33 +433,12 @@ void file_io(int op, void* r9, void* r10) {
 // Register entries.
 
 // A line file calls _FIELDS once per field and _DELIMITER and _FILEIO once
-// per line, so these three keep the registers as QW_ENTRY does (and the
-// caller's frame for the fatal message's source line) but save only the
-// registers a C++ function may change (it keeps rbx, rbp and r12 to r15
-// itself), and hand their operands to the function in its own registers.
-// Frame: the saved rbp at 0(%rbp), then r11, r10, r9, r8, rdi (40), rsi
-// (48), rdx, rcx, rax; a result handed back in rdi or rsi is stored into
-// its slot before the registers are restored.
-#define QW_FILES_SAVE                                                    \
-  "  push qw_caller_frame(%rip)\n  mov %rsp, qw_caller_frame(%rip)\n" \
-  "  push %rax\n  push %rcx\n  push %rdx\n  push %rsi\n  push %rdi\n"  \
-  "  push %r8\n  push %r9\n  push %r10\n  push %r11\n  push %rbp\n"     \
-  "  mov %rsp, %rbp\n  and $-16, %rsp\n  cld\n"
-#define QW_FILES_RESTORE                                                \
-  "  mov %rbp, %rsp\n  pop %rbp\n"                                      \
-  "  pop %r11\n  pop %r10\n  pop %r9\n  pop %r8\n  pop %rdi\n"          \
-  "  pop %rsi\n  pop %rdx\n  pop %rcx\n  pop %rax\n"                    \
-  "  pop qw_caller_frame(%rip)\n  ret\n"
-#define QW_FILES_ENTRY(name, body)                                       \
-  asm(".text\n.globl " #name "\n.type " #name ", @function\n" #name ":\n" \
-      QW_FILES_SAVE body QW_FILES_RESTORE ".size " #name ", .-" #name "\n")
-
-extern "C" void qw_files_io(int64_t op, void* r9, void* r10) {
-  qw::files::file_io(static_cast<int>(op), r9, r10);
+// per line: they take the lighter entry.
+extern "C" void qw_entry_fileio(qw::LeanRegs& r, uint64_t, uint64_t, uint64_t, uint64_t) {
+  qw::files::file_io(static_cast<int>(r.r8), reinterpret_cast<void*>(r.r9),
+                     reinterpret_cast<void*>(r.r10));
 }
-QW_FILES_ENTRY(_FILEIO,
-               "  mov %r8, %rdi\n  mov %r9, %rsi\n  mov %r10, %rdx\n"
-               "  call qw_files_io\n");
+QW_LEAN_ENTRY(_FILEIO, qw_entry_fileio);
 
 // r10 the record's label, r9 the file block whose kind decides the status
 // prefix (0: none).
@@ -479,30 +458,26 @@ extern "C" void bridge_TORECORD(qw::Regs& r) {
 
 // r8 = 1: field (r9, r10, r11) appended at rdi, rdi handed back advanced;
 // r8 = 0: field taken from rsi, rsi handed back advanced.  r15 the file.
-extern "C" uint8_t* qw_files_put_field(void* field, uint64_t start, uint64_t length,
-                                       void* block, uint8_t* at) {
-  return qw::files::field_to_line(qw::Item(field), start, length, qw::FileBlock(block), at);
+extern "C" void qw_entry_fields(qw::LeanRegs& r, uint64_t, uint64_t, uint64_t, uint64_t) {
+  const qw::Item field(reinterpret_cast<void*>(r.r9));
+  const qw::FileBlock f(reinterpret_cast<void*>(r.r15));
+  if (r.r8 == 1) {
+    r.rdi = reinterpret_cast<uint64_t>(
+        qw::files::field_to_line(field, r.r10, r.r11, f, reinterpret_cast<uint8_t*>(r.rdi)));
+  } else {
+    r.rsi = reinterpret_cast<uint64_t>(qw::files::line_to_field(
+        field, r.r10, r.r11, f, reinterpret_cast<const uint8_t*>(r.rsi)));
+  }
 }
-extern "C" const uint8_t* qw_files_take_field(void* field, uint64_t start, uint64_t length,
-                                              void* block, const uint8_t* at) {
-  return qw::files::line_to_field(qw::Item(field), start, length, qw::FileBlock(block), at);
-}
-QW_FILES_ENTRY(_FIELDS,
-               "  mov %r11, %rdx\n  mov %r15, %rcx\n  cmp $1, %r8\n  jne 1f\n"
-               "  mov %rdi, %r8\n  mov %r9, %rdi\n  mov %r10, %rsi\n"
-               "  call qw_files_put_field\n  mov %rax, 40(%rbp)\n  jmp 2f\n"
-               "1:\n  mov %rsi, %r8\n  mov %r9, %rdi\n  mov %r10, %rsi\n"
-               "  call qw_files_take_field\n  mov %rax, 48(%rbp)\n"
-               "2:\n");
+QW_LEAN_ENTRY(_FIELDS, qw_entry_fields);
 
 // r15 the file, rdi the end of the line built; rdi handed back after the
 // terminator.
-extern "C" uint8_t* qw_files_end_line(void* block, uint8_t* at) {
-  return qw::files::end_line(qw::FileBlock(block), at);
+extern "C" void qw_entry_delimiter(qw::LeanRegs& r, uint64_t, uint64_t, uint64_t, uint64_t) {
+  r.rdi = reinterpret_cast<uint64_t>(qw::files::end_line(
+      qw::FileBlock(reinterpret_cast<void*>(r.r15)), reinterpret_cast<uint8_t*>(r.rdi)));
 }
-QW_FILES_ENTRY(_DELIMITER,
-               "  mov %rdi, %rsi\n  mov %r15, %rdi\n  call qw_files_end_line\n"
-               "  mov %rax, 40(%rbp)\n");
+QW_LEAN_ENTRY(_DELIMITER, qw_entry_delimiter);
 
 // _CALLSYS: rax the system call, rdi rsi rdx r10 r8 r9 its arguments; the
 // result comes back in rax, a negative one ends the program with its line.
