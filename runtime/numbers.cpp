@@ -444,27 +444,31 @@ inline uint64_t eight_characters(uint64_t v) {
   return x + 0x3030303030303030ULL;
 }
 
+// The last n (1 to 8) characters of a word of eight, to out; in
+// registers, as the word was made.
+__attribute__((always_inline)) inline void store_last(uint64_t chars, uint64_t n, char* out) {
+  chars >>= 8 * (8 - n);
+  if (n >= 4) {
+    const uint32_t head = static_cast<uint32_t>(chars);
+    const uint32_t tail = static_cast<uint32_t>(chars >> (8 * (n - 4)));
+    __builtin_memcpy(out, &head, 4);
+    __builtin_memcpy(out + n - 4, &tail, 4);
+  } else {
+    for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<char>(chars >> (8 * i));
+  }
+}
+
 // A value a picture of nines (1 to 16 of them) shows: its L digits, leading
 // zeros kept.
 __attribute__((always_inline)) inline void edit_nines(uint64_t mag, uint64_t L, char* out) {
-  char digits[16];
   if (L <= 8) {
-    store64(digits + 8, static_cast<int64_t>(eight_characters(mag)));
-  } else {
-    const uint64_t high = mag / 100000000;
-    store64(digits, static_cast<int64_t>(eight_characters(high)));
-    store64(digits + 8, static_cast<int64_t>(eight_characters(mag - high * 100000000)));
+    store_last(eight_characters(mag), L, out);
+    return;
   }
-  const char* from = digits + 16 - L;
-  if (L >= 8) {
-    __builtin_memcpy(out, from, 8);
-    __builtin_memcpy(out + L - 8, from + L - 8, 8);
-  } else if (L >= 4) {
-    __builtin_memcpy(out, from, 4);
-    __builtin_memcpy(out + L - 4, from + L - 4, 4);
-  } else {
-    for (uint64_t i = 0; i < L; ++i) out[i] = from[i];
-  }
+  const uint64_t high = mag / 100000000;
+  store_last(eight_characters(high), L - 8, out);
+  const uint64_t low = eight_characters(mag - high * 100000000);
+  __builtin_memcpy(out + L - 8, &low, 8);
 }
 
 // True when v shows through pic as its digits alone: a picture of 1 to 16
