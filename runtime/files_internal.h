@@ -68,7 +68,8 @@ inline uint64_t find_byte(const uint8_t* p, uint64_t n, uint8_t b) {
 // memcpy for the short copies of fields and lines; a long copy, or one
 // whose ends overlap, goes to memcpy itself.
 inline void copy_bytes(uint8_t* d, const uint8_t* s, uint64_t n) {
-  if (n > 256 || (d < s + n && s < d + n)) {
+  const uintptr_t to = reinterpret_cast<uintptr_t>(d), from = reinterpret_cast<uintptr_t>(s);
+  if (n > 256 || (to < from + n && from < to + n)) {
     __builtin_memcpy(d, s, n);
     return;
   }

@@ -9,13 +9,14 @@
 namespace qw::files {
 namespace {
 
-// A line that holds its terminator anywhere but at its end would read back
-// as two lines (a field held the byte); a line feed line whose last field
-// ends in a carriage return would read back without it.
+// A line feed line whose last field ends in a carriage return.
 bool ends_in_carriage_return(const uint8_t* line, uint64_t n, uint8_t term) {
   return term == '\n' && n >= 2 && line[n - 1] == '\n' && line[n - 2] == '\r';
 }
 
+// A line that holds its terminator anywhere but at its end would read back
+// as two lines (a field held the byte); a line feed line whose last field
+// ends in a carriage return would read back without it.
 bool reads_back_otherwise(const uint8_t* line, uint64_t n, uint8_t term) {
   if (n < 2) return false;
   if (find_byte(line, n - 1, term) < n - 1) return true;
