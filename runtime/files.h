@@ -62,10 +62,21 @@ inline constexpr int64_t kFieldHoldsTerminator = 35;
 // Bytes a delimited read delivers at most (the terminator follows them).
 inline constexpr uint64_t kMaxLine = kRecordBufferSize - 1;
 
-bool is_random(uint8_t kind);
-bool is_delimited(uint8_t kind);
-// The byte that ends a line of this kind, for writing and reading alike.
-uint8_t line_terminator(uint8_t kind);
+inline bool is_random(uint8_t kind) { return kind == kRandom || kind == kRandomReserved; }
+
+inline bool is_delimited(uint8_t kind) {
+  return kind != kSequential && !is_random(kind) && kind != kDirectory;
+}
+
+// The byte that ends a line of this kind, for writing and reading alike:
+// kind 1 a zero byte; kinds up to 7 a line feed; any other delimited kind
+// the byte of its own value.  Reading and writing use this one rule, so
+// every file written reads back line by line.
+inline uint8_t line_terminator(uint8_t kind) {
+  if (kind == kZeroLines) return 0;
+  if (kind < kSequential) return '\n';
+  return kind;
+}
 // Bytes of one record on disk: $LENGTH, +1 for kind 16, +9 for kind 32.
 uint64_t slot_size(uint8_t kind, Record rec);
 

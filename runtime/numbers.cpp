@@ -289,14 +289,17 @@ struct TextNumber {
 
 // Eight digits in one word (the first character the most significant) as
 // their value, or -1 when the word holds anything else.
-__attribute__((always_inline)) inline int64_t eight_digits(const char* text) {
-  const uint64_t x = static_cast<uint64_t>(load64(text));
+__attribute__((always_inline)) inline int64_t eight_digits_of(uint64_t x) {
   constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL, kZeros = 0x3030303030303030ULL;
   if ((x & kHigh) != kZeros || ((x + 0x0606060606060606ULL) & kHigh) != kZeros) return -1;
   uint64_t v = x - kZeros;  // the eight values combined in pairs, fours, eights
   v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
   v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
   return static_cast<int64_t>((v * 10000 + (v >> 32)) & 0xFFFFFFFFULL);
+}
+
+__attribute__((always_inline)) inline int64_t eight_digits(const char* text) {
+  return eight_digits_of(static_cast<uint64_t>(load64(text)));
 }
 
 __attribute__((always_inline)) inline TextNumber read_text(const char* text, uint64_t length) {
@@ -408,12 +411,83 @@ __attribute__((always_inline)) inline Converted convert_text(Number target, cons
   return {t.malformed || t.digits == 0 ? 9 : 0, digits_only};
 }
 
+// True when the n characters at p are all "9": eight (or four) at a time,
+// the last group ending at the last character.
+inline bool all_nines(const char* p, uint64_t n) {
+  constexpr uint64_t kNines = 0x3939393939393939ULL;
+  if (n >= 8) {
+    for (uint64_t i = 0; i + 8 < n; i += 8)
+      if (static_cast<uint64_t>(load64(p + i)) != kNines) return false;
+    return static_cast<uint64_t>(load64(p + n - 8)) == kNines;
+  }
+  if (n >= 4) {
+    uint32_t head, last;
+    __builtin_memcpy(&head, p, 4);
+    __builtin_memcpy(&last, p + n - 4, 4);
+    return head == static_cast<uint32_t>(kNines) && last == static_cast<uint32_t>(kNines);
+  }
+  for (uint64_t i = 0; i < n; ++i)
+    if (p[i] != '9') return false;
+  return true;
+}
+
+// The eight digits of v (below 10^8) as characters in one word, the first
+// in its lowest byte: split into halves of four digits, each into two of
+// two, each into single digits, all lanes at once.
+inline uint64_t eight_characters(uint64_t v) {
+  const uint64_t high = v / 10000;
+  uint64_t x = high | ((v - high * 10000) << 32);
+  uint64_t q = ((x * 10486) >> 20) & 0x0000007F0000007FULL;  // x / 100 per lane
+  x = q | ((x - q * 100) << 16);
+  q = ((x * 103) >> 10) & 0x000F000F000F000FULL;  // x / 10 per lane
+  x = q | ((x - q * 10) << 8);
+  return x + 0x3030303030303030ULL;
+}
+
+// The last n (1 to 8) characters of a word of eight, to out; in
+// registers, as the word was made.
+__attribute__((always_inline)) inline void store_last(uint64_t chars, uint64_t n, char* out) {
+  chars >>= 8 * (8 - n);
+  if (n >= 4) {
+    const uint32_t head = static_cast<uint32_t>(chars);
+    const uint32_t tail = static_cast<uint32_t>(chars >> (8 * (n - 4)));
+    __builtin_memcpy(out, &head, 4);
+    __builtin_memcpy(out + n - 4, &tail, 4);
+  } else {
+    for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<char>(chars >> (8 * i));
+  }
+}
+
+// A value a picture of nines (1 to 16 of them) shows: its L digits, leading
+// zeros kept.
+__attribute__((always_inline)) inline void edit_nines(uint64_t mag, uint64_t L, char* out) {
+  if (L <= 8) {
+    store_last(eight_characters(mag), L, out);
+    return;
+  }
+  const uint64_t high = mag / 100000000;
+  store_last(eight_characters(high), L - 8, out);
+  const uint64_t low = eight_characters(mag - high * 100000000);
+  __builtin_memcpy(out + L - 8, &low, 8);
+}
+
+// True when v shows through pic as its digits alone: a picture of 1 to 16
+// nines (no sign position, no suppression, no point) and a value that is
+// not negative and fits it.
+inline bool shows_as_nines(int64_t v, const char* pic, uint64_t L) {
+  return v >= 0 && L - 1 < 16 && static_cast<uint64_t>(v) < kPow10[L] && all_nines(pic, L);
+}
+
 // The editor.  Writes the edited text of `v` through `pic` (L characters)
 // into out[0 .. limit) and answers whether it shows the value: no digits
 // are left over and a negative value has a sign position.  A text that
 // does not show its value carries the "*" mark in its first position.
 bool edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
   if (L == 0) return v == 0;
+  if (limit >= L && shows_as_nines(v, pic, L)) {
+    edit_nines(static_cast<uint64_t>(v), L, out);
+    return true;
+  }
   uint64_t mag = magnitude(v);
   uint64_t i = L;
   if (has_sign_position(pic, L)) {
@@ -447,26 +521,6 @@ bool edit(int64_t v, const char* pic, uint64_t L, char* out, uint64_t limit) {
 // text; pictures of the language are far shorter.
 constexpr uint64_t kLongestCompared = 128;
 
-// True when the n characters at p are all "9": eight (or four) at a time,
-// the last group ending at the last character.
-inline bool all_nines(const char* p, uint64_t n) {
-  constexpr uint64_t kNines = 0x3939393939393939ULL;
-  if (n >= 8) {
-    for (uint64_t i = 0; i + 8 < n; i += 8)
-      if (static_cast<uint64_t>(load64(p + i)) != kNines) return false;
-    return static_cast<uint64_t>(load64(p + n - 8)) == kNines;
-  }
-  if (n >= 4) {
-    uint32_t head, last;
-    __builtin_memcpy(&head, p, 4);
-    __builtin_memcpy(&last, p + n - 4, 4);
-    return head == static_cast<uint32_t>(kNines) && last == static_cast<uint32_t>(kNines);
-  }
-  for (uint64_t i = 0; i < n; ++i)
-    if (p[i] != '9') return false;
-  return true;
-}
-
 }  // namespace
 
 int places(Number n, Picture pic) { return load(n, pic).places; }
@@ -494,13 +548,65 @@ __attribute__((noinline)) int edited_form_code(Number n, const char* text, uint6
 }
 }  // namespace
 
-int from_field(Number target, const char* text, uint64_t length) {
+namespace {
+// The value of up to seven (at least four) characters at p, read as the
+// last of eight behind leading zeros; -1 when one is no digit.
+inline int64_t few_digits(const char* p, uint64_t n) {
+  uint32_t head, tail;
+  __builtin_memcpy(&head, p, 4);
+  __builtin_memcpy(&tail, p + n - 4, 4);
+  const uint64_t text = head | (static_cast<uint64_t>(tail) << (8 * (n - 4)));
+  const uint64_t shift = 8 * (8 - n);
+  return eight_digits_of((text << shift) | (0x3030303030303030ULL >> (64 - shift)));
+}
+
+// The value of n (1 to 18) digits, or -1 when a character is no digit.
+inline int64_t digits_value(const char* text, uint64_t n) {
+  uint64_t v = 0, i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const int64_t eight = eight_digits(text + i);
+    if (eight < 0) return -1;
+    v = v * 100000000ULL + static_cast<uint64_t>(eight);
+  }
+  if (n - i >= 4) {
+    const int64_t rest = few_digits(text + i, n - i);
+    if (rest < 0) return -1;
+    return static_cast<int64_t>(v * kPow10[n - i] + static_cast<uint64_t>(rest));
+  }
+  for (; i < n; ++i) {
+    const uint32_t d = static_cast<uint32_t>(static_cast<uint8_t>(text[i])) - '0';
+    if (d > 9) return -1;
+    v = v * 10 + d;
+  }
+  return static_cast<int64_t>(v);
+}
+}  // namespace
+
+namespace {
+// Any field's text, as text to number converts it.
+__attribute__((noinline)) int converted_field(Number target, const char* text, uint64_t length) {
   const Converted read = convert_text(target, text, length, false);
   // A picture of nines shows every value it can as its digits alone (a
   // value beyond 64 bits keeps its code).
   if (read.digits_only && length == target.picture_length() && all_nines(target.picture(), length))
     return read.code;
   return edited_form_code(target, text, length, read.code);
+}
+}  // namespace
+
+int from_field(Number target, const char* text, uint64_t length) {
+  // Digits alone through a picture of nines as wide, as a field mostly is:
+  // the value at no places (Scale 1), exactly its edited form.
+  if (length - 1 < 18 && length == target.picture_length() &&
+      all_nines(target.picture(), length)) {
+    const int64_t v = digits_value(text, length);
+    if (v >= 0) {
+      target.set_scale(1);
+      target.set_value(v);
+      return 0;
+    }
+  }
+  return converted_field(target, text, length);
 }
 
 uint64_t edited_length(Number source, Picture pic) { return picture_length(source, pic); }
@@ -510,8 +616,14 @@ bool picture_shows(Number n, Picture pic) {
 }
 
 bool to_text(Number source, Picture pic, char* dest) {
-  uint64_t L = picture_length(source, pic);
-  return edit(source.value(), picture_text(source, pic), L, dest, L);
+  const uint64_t L = picture_length(source, pic);
+  const char* p = picture_text(source, pic);
+  const int64_t v = source.value();
+  if (shows_as_nines(v, p, L)) {  // as a field's picture mostly is
+    edit_nines(static_cast<uint64_t>(v), L, dest);
+    return true;
+  }
+  return edit(v, p, L, dest, L);
 }
 
 Edited to_text_marked(Number source, Picture pic, char* dest, uint64_t room) {

@@ -621,6 +621,61 @@ TEST_F(Files, FieldsNeverCollideWithTheLineFormat) {
   EXPECT_EQ(slurp(path("two.txt")), "CD   \nCD   \n");
 }
 
+// Through write-behind, a number and then a word of every length from 1 to
+// 70 holding a line feed at every position, or a carriage return last:
+// those lines are refused with 35 and nothing of them is written.  The
+// others, written many times over (past the write-behind and read-ahead
+// blocks), read back field by field as they were.
+TEST_F(Files, EveryLengthAndTerminatorPositionRoundTrips) {
+  Arena a;
+  uint8_t* f = a.file(path("lens.txt"), fl::kLines);
+  uint8_t* n = a.number(0, "9999999");
+  std::vector<uint8_t*> words;
+  for (int len = 1; len <= 70; ++len) words.push_back(a.word(std::string(len, ' ')));
+  auto line_text = [](int len) {
+    std::string t;
+    for (int i = 0; i < len; ++i) t += static_cast<char>('A' + (7 * i + len) % 26);
+    return t;
+  };
+  fl::open_file(FileBlock(f), 1 | fl::kModeTruncate | fl::kModeWriteBehind);
+  std::string want;
+  int64_t count = 0;
+  for (int round = 0; round < 100; ++round)
+    for (int len = 1; len <= 70; ++len)
+      for (int p = round == 0 ? -2 : -1; p < len; ++p) {  // -2: a carriage return last
+        std::string t = line_text(len);
+        if (p == -2) t.back() = '\r';
+        if (p >= 0) t[p] = '\n';
+        set_text(words[len - 1], t);
+        Number(n).set_value(++count);
+        write_line(f, {n, words[len - 1]});
+        const bool refused = p != -1;
+        ASSERT_EQ(status(f), refused ? fl::kFieldHoldsTerminator : 0) << len << " " << p;
+        if (refused) continue;
+        char digits[8];
+        snprintf(digits, sizeof digits, "%07lld", static_cast<long long>(count));
+        want += digits + t + "\n";
+        if (round > 0) break;
+      }
+  fl::close_file(FileBlock(f));
+  ASSERT_EQ(slurp(path("lens.txt")), want);
+
+  fl::open_file(FileBlock(f), 0);
+  std::istringstream lines(want);
+  for (std::string line; std::getline(lines, line);) {
+    fl::read_file(FileBlock(f), nullptr);
+    ASSERT_EQ(status(f), 0);
+    uint8_t* w = words[line.size() - 8];
+    const uint8_t* at = fl::line_to_field(Item(n), 0, 0, FileBlock(f), w_RecordBuffer);
+    fl::line_to_field(Item(w), 1, Word(w).length(), FileBlock(f), at);
+    ASSERT_EQ(value(n), std::stoll(line.substr(0, 7)));
+    ASSERT_EQ(text(w), line.substr(7));
+  }
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(status(f), 10);
+  fl::close_file(FileBlock(f));
+}
+
 TEST_F(Files, OpenModesAndWhatTheyAllow) {
   Arena a;
   uint8_t* w = a.word("new");

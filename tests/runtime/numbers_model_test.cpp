@@ -318,8 +318,8 @@ TEST(NumbersModel, TextToNumberAgreesWithTheRules) {
 TEST(NumbersModel, EditingAgreesWithTheRules) {
   Gen gen(42);
   for (int round = 0; round < 20000; ++round) {
-    std::string pic = gen.picture(static_cast<int>(gen.below(6)), static_cast<int>(gen.below(12)));
-    int64_t v = gen.value(14);
+    std::string pic = gen.picture(static_cast<int>(gen.below(6)), static_cast<int>(gen.below(19)));
+    int64_t v = gen.value(18);
     Arena a;
     uint8_t* n = a.number(v, pic);
     std::string want = edit_model(v, pic);

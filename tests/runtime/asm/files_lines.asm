@@ -35,6 +35,9 @@ NUM iqty, 7, '99'
         dq 5
 lf:     db 10
 digits: db '0123456789'
+lost:   dq 0                            ; registers an entry did not keep
+kept_text: db 'registers kept', 10
+lost_text: db 'registers lost', 10
 
 section .text
 %macro PRINT 2
@@ -49,6 +52,52 @@ section .text
         mov     r9, %2
         mov     r10, %3
         call    _FILEIO
+%endmacro
+; MARK: registers the entries must give back, set to marks; KEPT r8, r9,
+; r10, r11, rdi or rsi (the register not handed back): whatever came back
+; otherwise counts in [lost].
+%macro MARK 0
+        mov     rax, 0x1111
+        mov     rcx, 0x2222
+        mov     rdx, 0x3333
+        mov     rbp, 0x4444
+        mov     r12, 0x5555
+        mov     r13, 0x6666
+        mov     r14, 0x7777
+%endmacro
+%macro KEPT 5
+        xor     rax, 0x1111
+        xor     rcx, 0x2222
+        or      rax, rcx
+        xor     rdx, 0x3333
+        or      rax, rdx
+        xor     rbp, 0x4444
+        or      rax, rbp
+        xor     r12, 0x5555
+        or      rax, r12
+        xor     r13, 0x6666
+        or      rax, r13
+        xor     r14, 0x7777
+        or      rax, r14
+        mov     rcx, %1
+        xor     rcx, r8
+        or      rax, rcx
+        mov     rcx, %2
+        xor     rcx, r9
+        or      rax, rcx
+        mov     rcx, %3
+        xor     rcx, r10
+        or      rax, rcx
+        mov     rcx, %4
+        xor     rcx, r11
+        or      rax, rcx
+        mov     rcx, lines
+        xor     rcx, r15
+        or      rax, rcx
+        mov     rcx, 0x8888
+        xor     rcx, %5
+        or      rax, rcx
+        or      [lost], rax
 %endmacro
 ; PRINTSTATUS file: its status as two digits and a line feed
 %macro PRINTSTATUS 1
@@ -74,14 +123,24 @@ _start:
         mov     r9, name
         mov     r10, 1
         mov     r11, 5
+        MARK
+        mov     rsi, 0x8888
         call    _FIELDS
+        KEPT    1, name, 1, 5, rsi
         mov     r8, 1
         mov     r9, qty
         xor     r10, r10
         xor     r11, r11
         call    _FIELDS
+        MARK
+        mov     rsi, 0x8888
         call    _DELIMITER
+        KEPT    1, qty, 0, 0, rsi
+        MARK
+        mov     rsi, rdi
+        mov     rdi, 0x8888
         FILEIO  1, lines, 0
+        KEPT    1, lines, 0, 0, rdi
         inc     qword [qty]
         dec     rbx
         jnz     .write
@@ -94,6 +153,20 @@ _start:
         PRINT   lf, 1
         jmp     .read
 .done:  PRINTSTATUS lines
+        mov     r8, 0                           ; no line: no field changes
+        mov     r9, name
+        mov     r10, 1
+        mov     r11, 5
+        mov     rsi, w_RecordBuffer
+        MARK
+        mov     rdi, 0x8888
+        call    _FIELDS
+        KEPT    0, name, 1, 5, rdi
+        mov     rsi, kept_text
+        cmp     qword [lost], 0
+        je      .kept
+        mov     rsi, lost_text
+.kept:  PRINT   rsi, 15
         FILEIO  3, lines, 0
 
         ; record 2 of a new random file; record 1 reads as invalid key
