@@ -352,14 +352,15 @@ bool evict_slowest() {
   return true;
 }
 
-void accept_connections() {
+// Takes one connection from the kernel's queue.  The listener is watched
+// level-triggered, so the next wait reports it again while more are
+// queued: asking once more only to find the queue empty costs as much as
+// an accept itself.
+void accept_connection() {
   while (!server.stopping && !server.accept_paused) {
     if (server.free_count == 0 && !evict_slowest()) return watch_listener(false);
     const long fd = sys::call4(kAccept4, listen_socket, 0, 0, kSockNonblock | kSockCloexec);
-    if (fd >= 0) {
-      start_connection(fd);
-      continue;
-    }
+    if (fd >= 0) return start_connection(fd);
     switch (fd) {
       case kEagain:
         return;
@@ -524,7 +525,7 @@ void sweep() {
 }
 
 void on_event(const EpollEvent& e) {
-  if (e.data == ~uint64_t{0}) return accept_connections();
+  if (e.data == ~uint64_t{0}) return accept_connection();
   Connection& c = slots[e.data & 0xffffffff];
   if (c.generation != (e.data >> 32) || c.phase == Phase::kFree) return;  // an event of the slot's last use
   switch (c.phase) {

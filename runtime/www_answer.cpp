@@ -175,11 +175,14 @@ void answer_file(Connection& c, Word default_file) {
 
 namespace {
 
-// Sends p[at, end); `more` tells the kernel that more of the answer follows.
-Sent send_bytes(long fd, const uint8_t* p, uint64_t& at, uint64_t end, bool more) {
+// Sends p[at, end).  Always with MSG_MORE: the kernel holds a last short
+// segment back until more comes, and what comes after an answer is its end
+// (close or shutdown, as soon as the answer is out), whose FIN then leaves
+// in the same segment as the answer's last bytes.
+Sent send_bytes(long fd, const uint8_t* p, uint64_t& at, uint64_t end) {
   while (at < end) {
     const long rc = sys::call6(kSendto, fd, reinterpret_cast<long>(p + at), static_cast<long>(end - at),
-                               kMsgNosignal | (more ? long{kMsgMore} : 0L), 0, 0);
+                               kMsgNosignal | kMsgMore, 0, 0);
     if (rc == kEintr) continue;
     if (rc == kEagain) return Sent::kWaiting;
     if (rc < 0) return Sent::kFailed;
@@ -191,9 +194,8 @@ Sent send_bytes(long fd, const uint8_t* p, uint64_t& at, uint64_t end, bool more
 }  // namespace
 
 Sent send_answer(Connection& c) {
-  const bool file_left = c.file_at < c.file_end;
-  Sent sent = send_bytes(c.fd, c.buf, c.out, c.out_end, c.spill_at < c.spill_end || file_left);
-  if (sent == Sent::kAll) sent = send_bytes(c.fd, c.spill, c.spill_at, c.spill_end, file_left);
+  Sent sent = send_bytes(c.fd, c.buf, c.out, c.out_end);
+  if (sent == Sent::kAll) sent = send_bytes(c.fd, c.spill, c.spill_at, c.spill_end);
   if (sent != Sent::kAll) return sent;
   while (c.file_at < c.file_end) {
     uint64_t chunk = c.file_end - c.file_at;
