@@ -8,6 +8,7 @@
 #include "common.h"
 #include "kernel.h"
 #include "www_connection.h"
+#include "www_files.h"
 
 // Calls a routine of the translated program.  Translated code keeps no
 // register across a call, so every register the C++ side relies on is
@@ -616,6 +617,7 @@ void process(Word default_file, Word exchange, Routine get, Routine post) {
   }
   sys::close(server.epoll);
   server.epoll = -1;
+  forget_files();
 }
 
 }  // namespace qw::www

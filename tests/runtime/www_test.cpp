@@ -316,6 +316,23 @@ TEST_F(WwwServer, NothingOutsideTheFolderIsServed) {
   stop();
 }
 
+TEST_F(WwwServer, AFileAskedForAgainIsWhatThePathNamesNow) {
+  const std::string css = "text/css; charset=utf-8";
+  expect_answer(get("/style.css"), "200 OK", css, "p{}", "first");
+  write_file("site/style.css", "p{color:red}");
+  expect_answer(get("/style.css"), "200 OK", css, "p{color:red}", "rewritten");
+  // Moved out of the folder and reached through a link from inside: not served.
+  ASSERT_EQ(rename((root_ + "/site/style.css").c_str(), (root_ + "/moved.css").c_str()), 0);
+  ASSERT_EQ(symlink("../moved.css", (root_ + "/site/style.css").c_str()), 0);
+  expect_answer(get("/style.css"), "404 Not Found", kPlain, "Not Found\n", "moved out");
+  unlink((root_ + "/site/style.css").c_str());
+  expect_answer(get("/style.css"), "404 Not Found", kPlain, "Not Found\n", "removed");
+  write_file("site/style.css", std::string(20000, 's'));  // too large to keep: sent from the file
+  expect_answer(get("/style.css"), "200 OK", css, std::string(20000, 's'), "back, larger");
+  expect_answer(get("/style.css"), "200 OK", css, std::string(20000, 's'), "again");
+  stop();
+}
+
 TEST_F(WwwServer, PostRoutineReadsTheRequestInParts) {
   // The request reaches the routine in full parts of 2,048 bytes (the
   // first with the header lines), however the client pauses.
