@@ -573,7 +573,7 @@ void close() {
   listen_socket = -1;
 }
 
-void open(int64_t port, const Word* address) {
+void open(int64_t port, const Word* address, Port port_use) {
   sys::write(StdOutHandle, mess1, sizeof mess1 - 1);
   if (port < 0 || port > 65535) fatal_kernel(kEinval);
   SockAddr addr = {static_cast<uint16_t>(kAfInet), network16(static_cast<uint64_t>(port)), 0, {}};
@@ -588,6 +588,9 @@ void open(int64_t port, const Word* address) {
   }
   const int one = 1;
   sys::call5(kSetsockopt, listen_socket, kSolSocket, kSoReuseaddr, reinterpret_cast<long>(&one), sizeof one);
+  // Without it, a port another process listens on is "Address already in use".
+  if (port_use == Port::kShared)
+    sys::call5(kSetsockopt, listen_socket, kSolSocket, kSoReuseport, reinterpret_cast<long>(&one), sizeof one);
   // Connections are taken at once (not held back by the kernel until their
   // first bytes come), so a silent one is closed kIdleSeconds after it was
   // made.
@@ -628,11 +631,17 @@ extern "C" void bridge_WWW(qw::Regs& r) {
   auto word = [](uint64_t a) { return qw::Word(reinterpret_cast<void*>(a)); };
   switch (static_cast<int64_t>(r.r8)) {
     case qw::www::kOpen:
-      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), nullptr);
+      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), nullptr, qw::www::Port::kOwn);
       break;
     case qw::www::kOpenAt: {
       const qw::Word address = word(r.r10);
-      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), &address);
+      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), &address, qw::www::Port::kOwn);
+      break;
+    }
+    case qw::www::kOpenShared: {
+      const qw::Word address = word(r.r10);
+      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), r.r10 != 0 ? &address : nullptr,
+                    qw::www::Port::kShared);
       break;
     }
     case qw::www::kProcess:

@@ -28,7 +28,6 @@ struct Stat {
   int64_t reserved[3];
 };
 
-constexpr long kNewfstatat = 262;
 constexpr long kFileFlags = long{kONonblock} | kOCloexec;  // a named pipe must not hold the open up
 
 // Opens a relative path for reading without leaving the working directory,
