@@ -22,11 +22,11 @@ done
 
 work=$(mktemp -d)
 chmod 755 "$work"   # nginx workers may run as another user
-pids=()
+pids=()      # servers and nginx, stopped by the cleanup
+wrk_pid=     # the wrk run under way
 cleanup() {
   set +e
-  [ -f "$work/nginx/nginx.pid" ] && kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null
-  for pid in "${pids[@]}"; do
+  for pid in $wrk_pid "${pids[@]}"; do
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   done
@@ -34,6 +34,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
@@ -42,27 +44,31 @@ text=$(head -c 1024 /dev/zero | tr '\0' 'q')
 printf '%s' "$text" > "$work/site/index.html"
 nasm -f elf64 -o "$work/server.o" "$here/www/server.asm"
 
-start_server() {  # library -> port
-  local exe port
+# Started in this shell itself (not in a command substitution's subshell),
+# so that the server's process id reaches `pids` and the cleanup.
+started_port=
+start_server() {  # library -> the server's port in started_port
+  local exe
   exe=$work/server$((${#pids[@]} + 1))
   ld -o "$exe" "$work/server.o" "$1"
-  port=$(free_port)
-  (cd "$work/site" && exec "$exe" "$port" > /dev/null) &
+  started_port=$(free_port)
+  (cd "$work/site" && exec "$exe" "$started_port" > /dev/null) &
   pids+=($!)
-  echo "$port"
 }
-port=$(start_server "$lib")
+start_server "$lib"
+port=$started_port
 oport=
 if [ -n "$other" ]; then
   [ -f "$other/lib/libquillwright.a" ] || { echo "www.sh: $other/lib/libquillwright.a not found" >&2; exit 2; }
-  oport=$(start_server "$other/lib/libquillwright.a")
+  start_server "$other/lib/libquillwright.a"
+  oport=$started_port
 fi
 
 nport=$(free_port)
 mkdir -p "$work/nginx"
 cat > "$work/nginx/nginx.conf" <<CONF
 worker_processes 1;
-daemon on;
+daemon off;
 pid $work/nginx/nginx.pid;
 error_log $work/nginx/error.log;
 events { worker_connections 1024; }
@@ -82,7 +88,10 @@ http {
   }
 }
 CONF
-nginx -c "$work/nginx/nginx.conf" -p "$work/nginx"
+# In the foreground of a background job of this shell, so that the cleanup
+# stops it and also waits for it (a daemon's parent would be init).
+nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
+pids+=($!)
 for p in $port $nport $oport; do
   for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$p/" && break; sleep 0.1; done
 done
@@ -92,14 +101,19 @@ check() {
 }
 for p in "$port" "$nport"; do check "http://127.0.0.1:$p/index.html"; check "http://127.0.0.1:$p/text"; done
 
-# wrk's requests per second; a run with errors or wrong statuses says so.
+# wrk's requests per second into `measured`; a run with errors or wrong
+# statuses says so.  wrk runs as a job of this shell that is waited for:
+# Ctrl-C then ends the script at once (wrk itself would take the signal
+# as its normal end), and the cleanup stops wrk too.
 rate() {  # threads connections url
-  local out
-  out=$(wrk -t"$1" -c"$2" -d"${seconds}s" -H 'Connection: close' "$3" 2>&1)
-  if grep -qE 'Socket errors|Non-2xx' <<<"$out"; then
-    echo "www.sh: $3 at -c$2: $(grep -E 'Socket errors|Non-2xx' <<<"$out" | tr -s ' ' | tr '\n' ';')" >&2
+  wrk -t"$1" -c"$2" -d"${seconds}s" -H 'Connection: close' "$3" > "$work/wrk.out" 2>&1 &
+  wrk_pid=$!
+  wait "$wrk_pid" || true
+  wrk_pid=
+  if grep -qE 'Socket errors|Non-2xx' "$work/wrk.out"; then
+    echo "www.sh: $3 at -c$2: $(grep -E 'Socket errors|Non-2xx' "$work/wrk.out" | tr -s ' ' | tr '\n' ';')" >&2
   fi
-  awk '/^Requests\/sec/ {print $2}' <<<"$out"
+  measured=$(awk '/^Requests\/sec/ {print $2}' "$work/wrk.out")
 }
 best() { awk -v x="$1" -v y="$2" 'BEGIN { print (y > x ? y : x) }'; }
 
@@ -115,9 +129,11 @@ for what in "index.html:static 1 KiB file" "text:routine's 1 KiB text"; do
     set -- $load
     ours=0; theirs=0; others=0
     for _ in 1 2 3 4 5; do
-      ours=$(best "$ours" "$(rate "$1" "$2" "http://127.0.0.1:$port/$path")")
-      theirs=$(best "$theirs" "$(rate "$1" "$2" "http://127.0.0.1:$nport/$path")")
-      [ -n "$oport" ] && others=$(best "$others" "$(rate "$1" "$2" "http://127.0.0.1:$oport/$path")")
+      rate "$1" "$2" "http://127.0.0.1:$port/$path"; ours=$(best "$ours" "$measured")
+      rate "$1" "$2" "http://127.0.0.1:$nport/$path"; theirs=$(best "$theirs" "$measured")
+      if [ -n "$oport" ]; then
+        rate "$1" "$2" "http://127.0.0.1:$oport/$path"; others=$(best "$others" "$measured")
+      fi
     done
     printf '%-31s %11s %11s %6s' "${what#*:}, -t$1 -c$2" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
     [ -n "$oport" ] && printf ' %11s %6s' "$others" "$(ratio "$others" "$theirs")"
