@@ -101,6 +101,8 @@ GOALS=(
   "HTTP, static 1 KiB file, -c50|www|static 1 KiB file, -t2 -c50 | ([0-9.]+)$|>=|1.2"
   "HTTP, routine's 1 KiB text, -c1|www|routine's 1 KiB text, -t1 -c1 | ([0-9.]+)$|>=|1.2"
   "HTTP, routine's 1 KiB text, -c50|www|routine's 1 KiB text, -t2 -c50 | ([0-9.]+)$|>=|1.2"
+  "HTTP, 2 processes vs 2 workers, file, -c50|www|^2 x static 1 KiB file, -c50 | ([0-9.]+)$|>=|1.2"
+  "HTTP, 2 processes vs 2 workers, text, -c50|www|^2 x routine's 1 KiB text, -c50 | ([0-9.]+)$|>=|1.2"
 )
 # Lines of the logs that carry figures without a goal.
 OTHERS='speed-up|per edit|ns/call|lines/s|lines per second|whole programs|^ *(files|sort (table|xtable)) +cobol'

@@ -3,8 +3,9 @@
 # worker process, no keep-alive, access log off), measured side by side with
 # wrk at one connection (-t1 -c1) and at fifty (-t2 -c50), for a small static
 # file and for a routine's text answer (nginx: the same text from `return`);
-# then the answer time of a normal request while 50 clients trickle their
-# requests one byte a second.
+# then two processes of ours sharing the port (@WWW OPEN_SHARED) next to
+# nginx with two workers, at fifty connections; then the answer time of a
+# normal request while 50 clients trickle their requests one byte a second.
 # Usage: bench/www.sh [build-dir] [seconds per run] [other-build-dir]
 # With another build directory (an older runtime, say) its server is
 # measured in the same rounds and shown in a column of its own.
@@ -92,14 +93,27 @@ CONF
 # stops it and also waits for it (a daemon's parent would be init).
 nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" &
 pids+=($!)
-for p in $port $nport $oport; do
+# Two of ours on one port, and nginx with two workers.
+nasm -f elf64 -DSHARED -o "$work/server_shared.o" "$here/www/server.asm"
+ld -o "$work/server_shared" "$work/server_shared.o" "$lib"
+sport=$(free_port)
+for _ in 1 2; do
+  (cd "$work/site" && exec "$work/server_shared" "$sport" > /dev/null) &
+  pids+=($!)
+done
+nport2=$(free_port)
+sed -e 's/^worker_processes 1;/worker_processes 2;/' -e "s/:$nport;/:$nport2;/" \
+  -e 's/nginx\.pid;/nginx2.pid;/' -e 's/error\.log;/error2.log;/' "$work/nginx/nginx.conf" > "$work/nginx/nginx2.conf"
+nginx -c "$work/nginx/nginx2.conf" -p "$work/nginx" &
+pids+=($!)
+for p in $port $nport $oport $sport $nport2; do
   for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$p/" && break; sleep 0.1; done
 done
 
 check() {
   curl -s "$1" | cmp -s - "$work/site/index.html" || { echo "www.sh: wrong answer from $1" >&2; exit 1; }
 }
-for p in "$port" "$nport"; do check "http://127.0.0.1:$p/index.html"; check "http://127.0.0.1:$p/text"; done
+for p in "$port" "$nport" "$sport" "$nport2"; do check "http://127.0.0.1:$p/index.html"; check "http://127.0.0.1:$p/text"; done
 
 # wrk's requests per second into `measured`; a run with errors or wrong
 # statuses says so.  wrk runs as a job of this shell that is waited for:
@@ -139,6 +153,17 @@ for what in "index.html:static 1 KiB file" "text:routine's 1 KiB text"; do
     [ -n "$oport" ] && printf ' %11s %6s' "$others" "$(ratio "$others" "$theirs")"
     echo
   done
+done
+
+echo "two processes of ours on one port, nginx with two workers"
+for what in "index.html:static 1 KiB file" "text:routine's 1 KiB text"; do
+  path=${what%%:*}
+  ours=0; theirs=0
+  for _ in 1 2 3 4 5; do
+    rate 2 50 "http://127.0.0.1:$sport/$path"; ours=$(best "$ours" "$measured")
+    rate 2 50 "http://127.0.0.1:$nport2/$path"; theirs=$(best "$theirs" "$measured")
+  done
+  printf '%-31s %11s %11s %6s\n' "2 x ${what#*:}, -c50" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
 done
 
 echo "answer time while 50 clients trickle one byte a second (ms: median, longest of 20)"

@@ -24,6 +24,7 @@ constexpr long kRead = 0, kWrite = 1, kOpen = 2, kClose = 3, kStat = 4, kFstat =
                kExitGroup = 231, kEpollWait = 232, kEpollCtl = 233, kOpenat = 257,
                kAccept4 = 288, kEpollCreate1 = 291, kDup3 = 292, kPipe2 = 293, kGetrandom = 318,
                kOpenat2 = 437;
+constexpr long kNewfstatat = 262;  // stat of a path relative to a directory
 
 // Errors, as the negative values the calls return.
 constexpr long kEnoent = -2, kEintr = -4, kEnxio = -6, kEbadf = -9, kEagain = -11,
@@ -73,7 +74,7 @@ constexpr long kProtReadWrite = 3, kMapPrivateAnonymous = 0x22, kMadvHugepage = 
 
 // Sockets, epoll and the monotonic clock.
 constexpr long kAfInet = 2, kSockStream = 1, kSockDgram = 2, kSockNonblock = 04000,
-               kSockCloexec = 02000000, kSolSocket = 1, kSoReuseaddr = 2, kSoRcvtimeo = 20,
+               kSockCloexec = 02000000, kSolSocket = 1, kSoReuseaddr = 2, kSoReuseport = 15, kSoRcvtimeo = 20,
                kSoSndtimeo = 21, kIpprotoTcp = 6, kMsgDontwait = 0x40,
                kMsgNosignal = 0x4000, kMsgMore = 0x8000, kShutWr = 1;
 constexpr long kEpollCloexec = 02000000, kEpollCtlAdd = 1, kEpollCtlDel = 2, kEpollCtlMod = 3,

@@ -8,6 +8,7 @@
 #include "common.h"
 #include "kernel.h"
 #include "www_connection.h"
+#include "www_files.h"
 
 // Calls a routine of the translated program.  Translated code keeps no
 // register across a call, so every register the C++ side relies on is
@@ -352,14 +353,15 @@ bool evict_slowest() {
   return true;
 }
 
-void accept_connections() {
+// Takes one connection from the kernel's queue.  The listener is watched
+// level-triggered, so the next wait reports it again while more are
+// queued: asking once more only to find the queue empty costs as much as
+// an accept itself.
+void accept_connection() {
   while (!server.stopping && !server.accept_paused) {
     if (server.free_count == 0 && !evict_slowest()) return watch_listener(false);
     const long fd = sys::call4(kAccept4, listen_socket, 0, 0, kSockNonblock | kSockCloexec);
-    if (fd >= 0) {
-      start_connection(fd);
-      continue;
-    }
+    if (fd >= 0) return start_connection(fd);
     switch (fd) {
       case kEagain:
         return;
@@ -524,7 +526,7 @@ void sweep() {
 }
 
 void on_event(const EpollEvent& e) {
-  if (e.data == ~uint64_t{0}) return accept_connections();
+  if (e.data == ~uint64_t{0}) return accept_connection();
   Connection& c = slots[e.data & 0xffffffff];
   if (c.generation != (e.data >> 32) || c.phase == Phase::kFree) return;  // an event of the slot's last use
   switch (c.phase) {
@@ -571,7 +573,7 @@ void close() {
   listen_socket = -1;
 }
 
-void open(int64_t port, const Word* address) {
+void open(int64_t port, const Word* address, Port port_use) {
   sys::write(StdOutHandle, mess1, sizeof mess1 - 1);
   if (port < 0 || port > 65535) fatal_kernel(kEinval);
   SockAddr addr = {static_cast<uint16_t>(kAfInet), network16(static_cast<uint64_t>(port)), 0, {}};
@@ -586,6 +588,9 @@ void open(int64_t port, const Word* address) {
   }
   const int one = 1;
   sys::call5(kSetsockopt, listen_socket, kSolSocket, kSoReuseaddr, reinterpret_cast<long>(&one), sizeof one);
+  // Without it, a port another process listens on is "Address already in use".
+  if (port_use == Port::kShared)
+    sys::call5(kSetsockopt, listen_socket, kSolSocket, kSoReuseport, reinterpret_cast<long>(&one), sizeof one);
   // Connections are taken at once (not held back by the kernel until their
   // first bytes come), so a silent one is closed kIdleSeconds after it was
   // made.
@@ -615,6 +620,7 @@ void process(Word default_file, Word exchange, Routine get, Routine post) {
   }
   sys::close(server.epoll);
   server.epoll = -1;
+  forget_files();
 }
 
 }  // namespace qw::www
@@ -625,11 +631,17 @@ extern "C" void bridge_WWW(qw::Regs& r) {
   auto word = [](uint64_t a) { return qw::Word(reinterpret_cast<void*>(a)); };
   switch (static_cast<int64_t>(r.r8)) {
     case qw::www::kOpen:
-      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), nullptr);
+      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), nullptr, qw::www::Port::kOwn);
       break;
     case qw::www::kOpenAt: {
       const qw::Word address = word(r.r10);
-      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), &address);
+      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), &address, qw::www::Port::kOwn);
+      break;
+    }
+    case qw::www::kOpenShared: {
+      const qw::Word address = word(r.r10);
+      qw::www::open(qw::load64(reinterpret_cast<void*>(r.r9)), r.r10 != 0 ? &address : nullptr,
+                    qw::www::Port::kShared);
       break;
     }
     case qw::www::kProcess:

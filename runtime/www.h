@@ -10,8 +10,11 @@ namespace qw::www {
 // Operations of _WWW (r8).
 // kOpen listens on all addresses (r9 the port's number, nothing else is
 // read); kOpenAt on the dotted IPv4 address of the word in r10.
+// kOpenShared listens as either (r10 the address word, or 0 for all
+// addresses) on a port that other processes opening it the same way share:
+// the kernel spreads the connections over them.
 enum Operation : int64_t {
-  kOpen = 0, kProcess = 1, kClose = 2, kSendMessage = 3, kReceiveMessage = 4, kOpenAt = 5,
+  kOpen = 0, kProcess = 1, kClose = 2, kSendMessage = 3, kReceiveMessage = 4, kOpenAt = 5, kOpenShared = 6,
 };
 
 // Bytes of a request the server holds at once: the request line and
@@ -40,8 +43,10 @@ inline constexpr int64_t kMoreToRead = 23;
 inline constexpr int64_t kStopServing = 99;  // in ERROR_CODE
 
 // Prints the start message and listens on the TCP port, on the dotted IPv4
-// address of the word (all addresses when there is none).
-void open(int64_t port, const Word* address);
+// address of the word (all addresses when there is none).  A shared port
+// may have other processes listening on it that asked for sharing too.
+enum class Port : uint8_t { kOwn, kShared };
+void open(int64_t port, const Word* address, Port port_use);
 
 // The program's routine for GET or POST requests; 0 when there is none.
 using Routine = uint64_t;

@@ -4,6 +4,7 @@
 #include "common.h"
 #include "kernel.h"
 #include "www_connection.h"
+#include "www_files.h"
 
 namespace qw::www {
 
@@ -11,55 +12,14 @@ namespace {
 
 using namespace qw::sys;
 
-struct OpenHow {
-  uint64_t flags, mode, resolve;
-};
-
-struct Stat {
-  uint64_t st_dev, st_ino, st_nlink;
-  uint32_t st_mode, st_uid, st_gid, pad0;
-  uint64_t st_rdev;
-  int64_t st_size, st_blksize, st_blocks;
-  uint64_t times[6];
-  int64_t reserved[3];
-};
+// More than the head of a file's answer takes (about 160 bytes with the
+// longest type and length).
+constexpr uint64_t kFileHeadRoom = 256;
 
 struct IoVec {
   const void* base;
   uint64_t length;
 };
-
-constexpr long kFileFlags = long{kONonblock} | kOCloexec;  // a named pipe must not hold the open up
-
-// Opens a relative path for reading without leaving the working directory,
-// through symbolic links neither.
-long open_beneath(const char* path) {
-  OpenHow how = {static_cast<uint64_t>(kFileFlags), 0,
-                 static_cast<uint64_t>(kResolveBeneath | kResolveNoMagiclinks)};
-  long fd = sys::call4(kOpenat2, kAtFdcwd, reinterpret_cast<long>(path), reinterpret_cast<long>(&how),
-                       sizeof how);
-  if (fd != kEnosys) return fd;
-  // Older kernels: walk the path a part at a time and follow no link.
-  long dir = kAtFdcwd;
-  char part[kMaxFileName + 1];
-  const char* p = path;
-  for (;;) {
-    uint64_t n = 0;
-    while (*p != 0 && *p != '/' && n < kMaxFileName) part[n++] = *p++;
-    part[n] = 0;
-    if (*p != 0 && *p != '/') {
-      if (dir != kAtFdcwd) sys::close(dir);
-      return kEnametoolong;
-    }
-    const bool last = *p == 0;
-    while (*p == '/') ++p;
-    const long flags = kONofollow | kFileFlags | (last ? 0L : long{kODirectory});
-    fd = sys::call4(sys::kOpenat, dir, reinterpret_cast<long>(part), flags, 0);
-    if (dir != kAtFdcwd) sys::close(dir);
-    if (fd < 0 || last) return fd;
-    dir = fd;
-  }
-}
 
 // Starts the answer with its head in buf; the body follows.
 void begin(Connection& c, int status, const char* type, uint32_t type_length, uint64_t length,
@@ -143,43 +103,42 @@ void answer_file(Connection& c, Word default_file) {
     for (uint64_t i = 0; i < len; ++i) r.path[n++] = name[i];
     r.path[n] = 0;
   }
-  const long fd = open_beneath(r.path);
-  if (fd < 0) return not_found(c);
-  Stat st;
-  if (sys::call2(kFstat, fd, reinterpret_cast<long>(&st)) < 0 || (st.st_mode & kSIfmt) != kSIfreg) {
-    sys::close(fd);  // only regular files are served
-    return not_found(c);
-  }
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  // A small file goes out with its head in one piece; a larger one follows
+  // its head from the file.
+  const uint64_t room = kRequestBufferSize - kFileHeadRoom;
+  OpenFile f;
+  if (!open_file(r.path, n, room, f)) return not_found(c);
   const char* type = content_type(r.path, n);
-  begin(c, 200, type, text_length(type), size, "", 0);
+  begin(c, 200, type, text_length(type), f.size, "", 0);
   if (c.head_only) {
-    sys::close(fd);
-  } else if (size <= kRequestBufferSize - c.out_end) {
-    // A small file goes out with its head in one piece.
+    if (!f.kept) sys::close(f.fd);
+  } else if (f.kept) {
     uint64_t got = 0;
-    while (got < size) {
-      const long rc = sys::read(fd, c.buf + c.out_end + got, static_cast<long>(size - got));
+    while (got < f.size) {
+      const long rc = sys::call4(kPread64, f.fd, reinterpret_cast<long>(c.buf + c.out_end + got),
+                                 static_cast<long>(f.size - got), static_cast<long>(got));
       if (rc == kEintr) continue;
       if (rc <= 0) break;  // the file shrank: the client sees the answer end short
       got += static_cast<uint64_t>(rc);
     }
     c.out_end += got;
-    sys::close(fd);
   } else {
-    c.file = fd;
+    c.file = f.fd;
     c.file_at = 0;
-    c.file_end = size;
+    c.file_end = f.size;
   }
 }
 
 namespace {
 
-// Sends p[at, end); `more` tells the kernel that more of the answer follows.
-Sent send_bytes(long fd, const uint8_t* p, uint64_t& at, uint64_t end, bool more) {
+// Sends p[at, end).  Always with MSG_MORE: the kernel holds a last short
+// segment back until more comes, and what comes after an answer is its end
+// (close or shutdown, as soon as the answer is out), whose FIN then leaves
+// in the same segment as the answer's last bytes.
+Sent send_bytes(long fd, const uint8_t* p, uint64_t& at, uint64_t end) {
   while (at < end) {
     const long rc = sys::call6(kSendto, fd, reinterpret_cast<long>(p + at), static_cast<long>(end - at),
-                               kMsgNosignal | (more ? long{kMsgMore} : 0L), 0, 0);
+                               kMsgNosignal | kMsgMore, 0, 0);
     if (rc == kEintr) continue;
     if (rc == kEagain) return Sent::kWaiting;
     if (rc < 0) return Sent::kFailed;
@@ -191,9 +150,8 @@ Sent send_bytes(long fd, const uint8_t* p, uint64_t& at, uint64_t end, bool more
 }  // namespace
 
 Sent send_answer(Connection& c) {
-  const bool file_left = c.file_at < c.file_end;
-  Sent sent = send_bytes(c.fd, c.buf, c.out, c.out_end, c.spill_at < c.spill_end || file_left);
-  if (sent == Sent::kAll) sent = send_bytes(c.fd, c.spill, c.spill_at, c.spill_end, file_left);
+  Sent sent = send_bytes(c.fd, c.buf, c.out, c.out_end);
+  if (sent == Sent::kAll) sent = send_bytes(c.fd, c.spill, c.spill_at, c.spill_end);
   if (sent != Sent::kAll) return sent;
   while (c.file_at < c.file_end) {
     uint64_t chunk = c.file_end - c.file_at;

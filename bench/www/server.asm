@@ -1,7 +1,8 @@
 ; The benchmark's server: listens on 127.0.0.1 at the port given as the
 ; first argument and serves the working directory with index.html as the
 ; default file.  Its GET routine answers "/text" with 1 KiB of text and
-; leaves every other path to the file.
+; leaves every other path to the file.  Assembled with -DSHARED it opens
+; the port shared (@WWW OPEN_SHARED), so that several of it serve one port.
         extern _WWW, _getCommandLine, w_CommandLine, RETURN_CODE
 
 section .data
@@ -41,7 +42,11 @@ _start:
         inc rsi
         jmp .digit
 .done:  mov [port], rax
+%ifdef SHARED
+        mov r8, 6
+%else
         mov r8, 0
+%endif
         mov r9, port
         mov r10, address
         call _WWW

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,6 +58,8 @@ extern "C" void test_get_routine() {
     answer("Status: OK\n\nbody");
   } else if (exchange_starts("GET /big-text ")) {
     answer(std::string(kExchange, 'b'), kExchange + 1000);  // more than the word holds
+  } else if (exchange_starts("GET /who ")) {
+    answer(std::to_string(getpid()));
   } else if (exchange_starts("GET /echo")) {
     answer(std::string(exchange(), strchr(exchange(), '\r')));  // the request line as seen
   }
@@ -316,6 +319,23 @@ TEST_F(WwwServer, NothingOutsideTheFolderIsServed) {
   stop();
 }
 
+TEST_F(WwwServer, AFileAskedForAgainIsWhatThePathNamesNow) {
+  const std::string css = "text/css; charset=utf-8";
+  expect_answer(get("/style.css"), "200 OK", css, "p{}", "first");
+  write_file("site/style.css", "p{color:red}");
+  expect_answer(get("/style.css"), "200 OK", css, "p{color:red}", "rewritten");
+  // Moved out of the folder and reached through a link from inside: not served.
+  ASSERT_EQ(rename((root_ + "/site/style.css").c_str(), (root_ + "/moved.css").c_str()), 0);
+  ASSERT_EQ(symlink("../moved.css", (root_ + "/site/style.css").c_str()), 0);
+  expect_answer(get("/style.css"), "404 Not Found", kPlain, "Not Found\n", "moved out");
+  unlink((root_ + "/site/style.css").c_str());
+  expect_answer(get("/style.css"), "404 Not Found", kPlain, "Not Found\n", "removed");
+  write_file("site/style.css", std::string(20000, 's'));  // too large to keep: sent from the file
+  expect_answer(get("/style.css"), "200 OK", css, std::string(20000, 's'), "back, larger");
+  expect_answer(get("/style.css"), "200 OK", css, std::string(20000, 's'), "again");
+  stop();
+}
+
 TEST_F(WwwServer, PostRoutineReadsTheRequestInParts) {
   // The request reaches the routine in full parts of 2,048 bytes (the
   // first with the header lines), however the client pauses.
@@ -427,6 +447,58 @@ TEST_F(WwwBoundServer, ListensOnTheGivenAddressOnly) {
   stop();
 }
 
+// A server in a child process, opened as compiled code opens it, with its
+// output (the start message, a fatal line) going into `out`.
+pid_t start_server(int port, qw::www::Operation how, int out) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  dup2(out, 1);
+  int64_t port_value = port;
+  qw::Regs r{};
+  r.r8 = how;
+  r.r9 = reinterpret_cast<uint64_t>(&port_value);
+  r.r10 = how == qw::www::kOpenShared ? 0 : 0x5a5a5a5a;  // shared: 0 for all addresses
+  bridge_WWW(r);
+  TestWord<16> default_file("index.html");
+  qw::www::process(default_file.word(), g_exchange.word(), reinterpret_cast<uint64_t>(&test_get_routine), 0);
+  _exit(0);
+}
+
+TEST(WwwSharedPort, ProcessesShareAPortOnlyWhenTheyAskForIt) {
+  const int port = free_port();
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t servers[2] = {start_server(port, qw::www::kOpenShared, out[1]),
+                            start_server(port, qw::www::kOpenShared, out[1])};
+  // The kernel spreads the connections over both.
+  std::set<std::string> answered_by;
+  for (int i = 0; i < 40; ++i) {
+    const int s = connect_to(port);
+    const std::string get = "GET /who HTTP/1.1\r\n\r\n";
+    send(s, get.data(), get.size(), MSG_NOSIGNAL);
+    answered_by.insert(body_of(read_all(s)));
+    close(s);
+  }
+  EXPECT_EQ(answered_by, (std::set<std::string>{std::to_string(servers[0]), std::to_string(servers[1])}));
+  // A process that does not ask to share finds the port in use.
+  const pid_t own = start_server(port, qw::www::kOpen, out[1]);
+  int status = -1;
+  for (int i = 0; i < 500 && waitpid(own, &status, WNOHANG) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  for (pid_t pid : {servers[0], servers[1], own}) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  close(out[1]);
+  std::string said;
+  char c;
+  while (read(out[0], &c, 1) == 1) said += c;
+  close(out[0]);
+  EXPECT_NE(said.find("098:Address already in use"), std::string::npos) << said;
+  EXPECT_EQ(said.substr(0, 58), "[000001]Starting HTML Server\n[000001]Starting HTML Server\n");
+}
+
 TEST(WwwAddresses, DottedTextAndPort) {
   uint32_t a = 0;
   uint16_t p = 0;
@@ -483,7 +555,7 @@ TEST(WwwDeathTest, BadAddressesAndServingBeforeOpeningAreFatal) {
   EXPECT_EXIT(qw::www::send_message(address.word(), port_text.word(), message.word()), ::testing::ExitedWithCode(1),
               "");
   qw::Word bind_to = address.word();
-  EXPECT_EXIT(qw::www::open(8080, &bind_to), ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(qw::www::open(8080, &bind_to, qw::www::Port::kOwn), ::testing::ExitedWithCode(1), "");
   TestWord<10> default_file("index.html");
   EXPECT_EXIT(qw::www::process(default_file.word(), g_exchange.word(), 0, 0), ::testing::ExitedWithCode(1), "");
 }
