@@ -4,6 +4,7 @@
 
 #include "calls.h"
 #include "literal_limits.h"
+#include "messages.h"
 #include "scan.h"
 
 using qwt::IsBlankOrTab;
@@ -57,8 +58,7 @@ bool FunctionCall(Row& row, long eq, const Destination& dst, const DataNames& na
   if (!fn.start || names.TypeOf(fn.in(row.text.view())) != 'f') return false;
   if (dst.type != 'I' && dst.type != 'N') {
     std::string f(fn.in(row.text.view()));
-    RefuseStatement(row, "the function " + f + " gives a number: take it into a number first (n_X = " +
-                             f + " ...), then " + std::string(dst.in(row)) + " = n_X");
+    RefuseStatement(row, RefusalText(Msg::kFunctionGivesNumber, {f, f, dst.in(row)}));
     return true;
   }
   const DataName* callee = names.Find(fn.in(row.text.view()));
@@ -103,10 +103,7 @@ std::string SetOffIndex(std::string s, std::size_t from, bool afterToo, bool orA
 // The message for an array element that is not the whole source of an
 // assignment to a number.
 std::string ArrayInCalculation(std::string_view element) {
-  std::string e(element);
-  return "the array element " + e +
-         " can only be taken alone into a number: write n_X = " + e +
-         " first and calculate with n_X";
+  return RefusalText(Msg::kArrayElementInCalculation, {element, element});
 }
 
 // The first operand of a calculation that is an array element, empty if
@@ -157,8 +154,7 @@ bool ArrayAssignment(Row& row, long eq, const Destination& dst, const DataNames&
   if (dst.type == 'A' && more) {
     std::string source(row.text.sub(k, cl - k + 1));
     source.erase(source.find_last_not_of(" \t") + 1);
-    RefuseStatement(row, "an array element takes one name or literal: work " + source +
-                             " out first (n_X = " + source + ") and write n_X");
+    RefuseStatement(row, RefusalText(Msg::kArrayElementTakesOneOperand, {source, source}));
     return true;
   }
   if (number) {
@@ -188,8 +184,7 @@ bool ArrayAssignment(Row& row, long eq, const Destination& dst, const DataNames&
     }
     out = "@Arrays_" + op + " " + target + source;
   } else {
-    RefuseStatement(row, "the array element " + src + " goes into numbers only: write n_X = " +
-                             src + " first, then " + std::string(dst.in(row)) + " = n_X");
+    RefuseStatement(row, RefusalText(Msg::kArrayElementIntoNumbersOnly, {src, src, dst.in(row)}));
     return true;
   }
   std::string line(row.text.sub(1, from - 1));
@@ -319,7 +314,7 @@ void RewriteAssignment(Row& row, const DataNames& names, const Temporaries& temp
   if (dst.type == ' ' && dst.brace) {
     // A part of a word no declaration names.
     std::string name(dst.in(row).substr(0, dst.in(row).find(',')));
-    RefuseStatement(row, name + " is not declared: declare it in the dictionary part before it is given a value");
+    RefuseStatement(row, RefusalText(Msg::kNotDeclared, {name}));
     return;
   }
   if (dst.type == ' ') return;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "messages.h"
 #include "scan.h"
 
 long CountArguments(std::string_view text) {
@@ -31,10 +32,11 @@ long CountArguments(std::string_view text) {
 std::string ArgumentCountMessage(const DataName& callee, long passed) {
   std::string name(callee.name.trimmed());
   long n = callee.parameters;
-  std::string takes = n == 0 ? "no arguments (it has no @USING line)"
-                             : std::to_string(n) + (n == 1 ? " argument" : " arguments");
-  return "wrong number of arguments: " + name + " takes " + takes + " but the call passes " +
-         (passed == 0 ? std::string("none") : std::to_string(passed));
+  std::string takes = n == 0   ? RefusalText(Msg::kTakesNoArguments)
+                      : n == 1 ? RefusalText(Msg::kTakesOneArgument)
+                               : RefusalText(Msg::kTakesArguments, {std::to_string(n)});
+  std::string passes = passed == 0 ? RefusalText(Msg::kPassesNone) : std::to_string(passed);
+  return RefusalText(Msg::kWrongArgumentCount, {name, takes, passes});
 }
 
 bool RefuseArgumentCount(Row& row, const DataNames& names) {

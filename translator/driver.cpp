@@ -72,6 +72,8 @@ void StartUp(Translator& t) {
   std::string name(line.sub(i, end - i));
   t.inFile = t.directory + name + ".QWR";
   t.outFile = t.directory + name + ".ASM";
+  // Messages are placed in NAME.QWR by the name its %line markers give it.
+  if (t.positions) t.messages.source = t.inFile;
 }
 
 int RunTranslator(Translator& t) {

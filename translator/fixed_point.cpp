@@ -5,6 +5,7 @@
 #include "keywords.h"
 #include "literal_limits.h"
 #include "../runtime/picture.h"
+#include "messages.h"
 #include "scan.h"
 
 using qwt::IsBlankOrTab;
@@ -90,10 +91,8 @@ bool RefuseMalformedLiteral(Row& row, long start, long end) {
   std::string literal(row.text.sub(start, end - start + 1));
   // Four groups of digits are most likely an address, which is a text.
   const bool address = points == 3 && !inner;
-  RefuseStatement(row, "the literal " + literal +
-                           " is not a number: write one decimal point at most, and a minus "
-                           "only in front" +
-                           (address ? " (an address is a text: '" + literal + "')" : ""));
+  std::string note = address ? RefusalText(Msg::kAddressIsText, {literal}) : "";
+  RefuseStatement(row, RefusalText(Msg::kLiteralNotANumber, {literal, note}));
   return true;
 }
 

@@ -10,8 +10,9 @@
 
 namespace {
 
-// What follows the text: nothing, a source line, a macro number, a name.
-enum class Detail : unsigned char { kNone, kLine, kMacro, kName };
+// What follows the text: nothing, a source line, a macro number, a name;
+// or, for a refusal, values that take the places of its "{}".
+enum class Detail : unsigned char { kNone, kLine, kMacro, kName, kRefusal };
 
 struct MessageRule {
   Msg kind;
@@ -71,9 +72,36 @@ constexpr MessageRule kMessages[] = {
     {Msg::kSynonymWithoutOriginal, 0, 0, Detail::kName, "Synonym ignored, no word after ':' for "},
     {Msg::kCannotCreateOutput, 0, 1, Detail::kName, "FILES[error]:- cannot create the output file "},
     {Msg::kCannotWriteOutput, 0, 1, Detail::kName, "FILES[error]:- cannot write the output file "},
+    {Msg::kLiteralNotANumber, 0, 0, Detail::kRefusal,
+     "the literal {} is not a number: write one decimal point at most, and a minus only in front{}"},
+    {Msg::kAddressIsText, 0, 0, Detail::kRefusal, " (an address is a text: '{}')"},
+    {Msg::kPlacesWhereWhole, 0, 0, Detail::kRefusal,
+     "a number with places stands where only a whole number can: write a whole number"},
+    {Msg::kWrongArgumentCount, 0, 0, Detail::kRefusal,
+     "wrong number of arguments: {} takes {} but the call passes {}"},
+    {Msg::kTakesNoArguments, 0, 0, Detail::kRefusal, "no arguments (it has no @USING line)"},
+    {Msg::kTakesOneArgument, 0, 0, Detail::kRefusal, "1 argument"},
+    {Msg::kTakesArguments, 0, 0, Detail::kRefusal, "{} arguments"},
+    {Msg::kPassesNone, 0, 0, Detail::kRefusal, "none"},
+    {Msg::kDeclarationInInstructions, 0, 0, Detail::kRefusal,
+     "{} declares an item, which the instruction part cannot: move the declaration before the "
+     "line that includes BEGIN.INSTRUCTIONS"},
+    {Msg::kQuotationNotClosed, 0, 0, Detail::kRefusal,
+     "a quotation is not closed (it opens before {}): end it with the same quotation mark"},
+    {Msg::kFunctionGivesNumber, 0, 0, Detail::kRefusal,
+     "the function {} gives a number: take it into a number first (n_X = {} ...), then {} = n_X"},
+    {Msg::kArrayElementInCalculation, 0, 0, Detail::kRefusal,
+     "the array element {} can only be taken alone into a number: write n_X = {} first and "
+     "calculate with n_X"},
+    {Msg::kArrayElementTakesOneOperand, 0, 0, Detail::kRefusal,
+     "an array element takes one name or literal: work {} out first (n_X = {}) and write n_X"},
+    {Msg::kArrayElementIntoNumbersOnly, 0, 0, Detail::kRefusal,
+     "the array element {} goes into numbers only: write n_X = {} first, then {} = n_X"},
+    {Msg::kNotDeclared, 0, 0, Detail::kRefusal,
+     "{} is not declared: declare it in the dictionary part before it is given a value"},
 };
 
-static_assert(std::size(kMessages) == std::size_t(Msg::kCannotWriteOutput) + 1);
+static_assert(std::size(kMessages) == std::size_t(Msg::kNotDeclared) + 1);
 
 constexpr bool TableInOrder() {
   for (std::size_t k = 0; k < std::size(kMessages); ++k)
@@ -81,6 +109,17 @@ constexpr bool TableInOrder() {
   return true;
 }
 static_assert(TableInOrder(), "kMessages is indexed by Msg");
+
+// A refusal is never printed, so it has neither number nor status; only a
+// refusal's text has places for values.
+constexpr bool RefusalsApart() {
+  for (const MessageRule& m : kMessages) {
+    bool places = m.text.find("{}") != std::string_view::npos;
+    if (m.detail == Detail::kRefusal ? m.number != 0 || m.status != 0 : places) return false;
+  }
+  return true;
+}
+static_assert(RefusalsApart(), "only refusals hold {}, and they have no number or status");
 
 const MessageRule& RuleOf(Msg kind) { return kMessages[std::size_t(kind)]; }
 
@@ -94,7 +133,8 @@ std::string Body(const MessageRule& m, long value, std::string_view name) {
     case Detail::kLine: body += qwt::Digits(value, 6); break;
     case Detail::kMacro: body += qwt::Digits(value, 3); break;
     case Detail::kName: body += name; break;
-    case Detail::kNone: break;
+    case Detail::kNone:
+    case Detail::kRefusal: break;
   }
   body += m.after;
   return body;
@@ -111,6 +151,22 @@ std::string MessageLine(Msg kind, long value, std::string_view name) {
 
 std::string UnmatchedLine(Msg balance, Msg which, long line) {
   return "    " + qwt::Digits(RuleOf(balance).number, 2) + ": " + Body(RuleOf(which), line, {});
+}
+
+std::string RefusalText(Msg kind, std::initializer_list<std::string_view> values) {
+  std::string_view text = RuleOf(kind).text;
+  std::string out;
+  const std::string_view* value = values.begin();
+  for (std::size_t at = 0;;) {
+    std::size_t place = text.find("{}", at);
+    if (place == std::string_view::npos || value == values.end()) {
+      out += text.substr(at);
+      return out;
+    }
+    out += text.substr(at, place - at);
+    out += *value++;
+    at = place + 2;
+  }
 }
 
 int StatusOf(Msg kind) { return RuleOf(kind).status; }
@@ -131,5 +187,6 @@ void Reporter::Print(std::string_view line) {
 
 void Reporter::Report(Msg kind, std::string_view text, long sourceLine) {
   if (capture) kept.push_back({kind, std::string(text), sourceLine});
-  Print(text);
+  if (source.empty() || sourceLine <= 0) return Print(text);
+  Print(source + ":" + std::to_string(sourceLine) + ": " + std::string(text));
 }

@@ -4,6 +4,7 @@
 // the row: its block, whether it lies in the instruction part, and where
 // the writer's anchors stand.
 #include "load.h"
+#include "program_parts.h"
 #include "scan.h"
 #include "translator.h"
 
@@ -83,8 +84,8 @@ void SeeMacroBlock(const Row& row, long end, Blocks& b) {
 // The writer's anchors, each looked for once the one before it was seen:
 // the includes of BEGIN.DICTIONARY, BEGIN.MATRIX and BEGIN.INSTRUCTIONS.
 void SeeAnchor(Row& row, long end, Blocks& b) {
-  static constexpr std::string_view kAnchors[] = {"BEGIN.DICTIONARY", "BEGIN.MATRIX",
-                                                  "BEGIN.INSTRUCTIONS"};
+  static constexpr std::string_view kAnchors[] = {program_parts::kDictionary, program_parts::kMatrix,
+                                                  program_parts::kInstructions};
   if (b.part == Part::kInstructions) return;
   if (FindUpper(row.text.view(), kAnchors[int(b.part)], end)) {
     row.anchor = true;
@@ -105,7 +106,7 @@ void DecideFacts(Row& row, Blocks& b) {
   if (b.macro) row.facts |= kInMacroBlock;
   if (row.kind != RowKind::kAssembler) {
     // The instruction part begins at its include, written in this case.
-    if (!b.instructions && row.text.first(end).find("BEGIN.INSTRUCTIONS") != std::string_view::npos)
+    if (!b.instructions && row.text.first(end).find(program_parts::kInstructions) != std::string_view::npos)
       b.instructions = true;
     if (row.kind != RowKind::kBlank && row.kind != RowKind::kComment) SeeAnchor(row, end, b);
   }

@@ -86,9 +86,7 @@ bool RefuseLateDeclaration(Row& row) {
   std::string word = qwt::ToUpper(first.in(row.text.view()));
   for (std::string_view d : kDeclarations) {
     if (word != d) continue;
-    RefuseStatement(row, word + " declares an item, which the instruction part cannot: "
-                                "move the declaration before the line that includes "
-                                "BEGIN.INSTRUCTIONS");
+    RefuseStatement(row, RefusalText(Msg::kDeclarationInInstructions, {word}));
     return true;
   }
   return false;
@@ -109,8 +107,7 @@ bool RefuseUnclosedQuotation(Row& row) {
   std::string from;
   for (char c : row.text.sub(opened + 1, std::min<long>(12, row.lineLength - opened)))
     if (c != '\'' && c != '"' && c != ';') from += c;
-  RefuseStatement(row, "a quotation is not closed (it opens before " + from +
-                           "): end it with the same quotation mark");
+  RefuseStatement(row, RefusalText(Msg::kQuotationNotClosed, {from}));
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "structure.h"
 
+#include <iterator>
 #include <string>
 
 #include "keywords.h"
@@ -8,6 +9,32 @@
 using qwt::IsBlankOrTab;
 
 namespace {
+
+// The summary's line for each pair, in the order printed: "  [" and the
+// openers counted, `opened`, the closers counted, `closed`.
+struct SummaryLabels {
+  std::string_view opened, closed;
+  Msg unbalanced;
+};
+constexpr SummaryLabels kSummary[] = {
+    {"] Begin Subs      [", "] End Subs", Msg::kSubsUnbalanced},
+    {"] Begin Repeats   [", "] End Repeats", Msg::kRepeatsUnbalanced},
+    {"] IF's            [", "] End Ifs", Msg::kIfsUnbalanced},
+    {"] Dot Commands    [", "] Dot Ends", Msg::kDotCommandsUnbalanced},
+    {"] Begin Test's    [", "] End Tests", Msg::kTestsUnbalanced},
+    {"] when's          [", "] Wend's", Msg::kWhensUnbalanced},
+    {"] Open Braces     [", "] Close Braces", Msg::kBracesUnbalanced},
+    {"] Open SqBrackets [", "] Close SqBrackets", Msg::kSquareBracketsUnbalanced},
+};
+// The summary ends with a line of one blank.
+constexpr std::string_view kSummaryEnd = " ";
+
+// Skips the digits of a counter at `at`; false when there are none.
+bool SkipCounter(std::string_view line, std::size_t& at) {
+  std::size_t from = at;
+  while (at < line.size() && qwt::IsDigit(line[at])) ++at;
+  return at > from;
+}
 
 // Counters are shown with at least six digits; a count that outgrows them
 // is shown whole rather than cut to its low digits.
@@ -120,28 +147,18 @@ void StructureCounts::CountAt(const Scan& row, long i) {
 }
 
 int StructureCounts::Report(Reporter& out, bool positions) const {
-  struct Summary {
-    const Pair& pair;
-    const char* opened;
-    const char* closed;
-    Msg unbalanced;
-  };
-  const Summary kSummary[] = {
-      {subs_, "] Begin Subs      [", "] End Subs", Msg::kSubsUnbalanced},
-      {repeats_, "] Begin Repeats   [", "] End Repeats", Msg::kRepeatsUnbalanced},
-      {ifs_, "] IF's            [", "] End Ifs", Msg::kIfsUnbalanced},
-      {dots_, "] Dot Commands    [", "] Dot Ends", Msg::kDotCommandsUnbalanced},
-      {tests_, "] Begin Test's    [", "] End Tests", Msg::kTestsUnbalanced},
-      {whens_, "] when's          [", "] Wend's", Msg::kWhensUnbalanced},
-      {braces_, "] Open Braces     [", "] Close Braces", Msg::kBracesUnbalanced},
-      {brackets_, "] Open SqBrackets [", "] Close SqBrackets", Msg::kSquareBracketsUnbalanced},
-  };
-  for (const Summary& s : kSummary)
-    out.Print("  [" + Counter(s.pair.opened) + s.opened + Counter(s.pair.closed) + s.closed);
-  out.Print(" ");
+  const Pair* const pairs[] = {&subs_, &repeats_, &ifs_, &dots_, &tests_, &whens_, &braces_, &brackets_};
+  static_assert(std::size(pairs) == std::size(kSummary));
+  for (std::size_t k = 0; k < std::size(kSummary); ++k) {
+    const SummaryLabels& s = kSummary[k];
+    out.Print("  [" + Counter(pairs[k]->opened) + std::string(s.opened) + Counter(pairs[k]->closed) +
+              std::string(s.closed));
+  }
+  out.Print(kSummaryEnd);
   int status = 0;
-  for (const Summary& s : kSummary) {
-    const Pair& p = s.pair;
+  for (std::size_t k = 0; k < std::size(kSummary); ++k) {
+    const SummaryLabels& s = kSummary[k];
+    const Pair& p = *pairs[k];
     if (p.opened == p.closed) continue;
     out.Report(s.unbalanced, MessageLine(s.unbalanced));
     status = StatusOf(s.unbalanced);
@@ -156,4 +173,16 @@ int StructureCounts::Report(Reporter& out, bool positions) const {
       out.Report(s.unbalanced, UnmatchedLine(s.unbalanced, Msg::kFirstUnmatchedOpener, opener), opener);
   }
   return status;
+}
+
+bool IsSummaryLine(std::string_view line) {
+  if (line == kSummaryEnd) return true;
+  for (const SummaryLabels& s : kSummary) {
+    std::size_t at = 3;
+    if (line.substr(0, at) != "  [" || !SkipCounter(line, at)) continue;
+    if (line.substr(at, s.opened.size()) != s.opened) continue;
+    at += s.opened.size();
+    if (SkipCounter(line, at) && line.substr(at) == s.closed) return true;
+  }
+  return false;
 }

@@ -59,3 +59,7 @@ class StructureCounts {
 
   Pair subs_, repeats_, ifs_, dots_, tests_, whens_, braces_, brackets_;
 };
+
+// True for a line of the summary Report prints (no message): tools that
+// pass the translator's messages on leave these lines out.
+bool IsSummaryLine(std::string_view line);

@@ -4,15 +4,13 @@
 #include <string_view>
 #include <vector>
 
+#include "messages.h"
 #include "scan.h"
 
 using qwt::IsBlankOrTab;
 using qwt::IsDigit;
 
 namespace {
-
-constexpr std::string_view kPlacesWhereWhole =
-    "a number with places stands where only a whole number can: write a whole number";
 
 bool IsNameChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || IsDigit(c) || c == '_' || c == '$';
@@ -95,6 +93,6 @@ bool RefusePlacesWhereWhole(Row& row, const DataNames& names) {
     q.step(s[i]);
     if (q.outside() && s[i] == '{') refuse = WholeOnlyGroupHoldsPlaces(s, i, names);
   }
-  if (refuse) RefuseStatement(row, kPlacesWhereWhole);
+  if (refuse) RefuseStatement(row, RefusalText(Msg::kPlacesWhereWhole));
   return refuse;
 }

@@ -79,6 +79,8 @@ while IFS='|' read -r name declaration statement sub want_status message; do
      ! grep -q -- "^\(\[91m\)\?$(sed 's/[][\.*^$]/\\&/g' <<< "$message")" <<< "$shown"; then
     echo "FAIL $name: not once at the start of a line: $message"; echo "$shown"; fail=1; continue
   fi
+  # the translator's block summary is no message
+  grep -q '^  \[[0-9]*\] Begin Subs' err.txt && { echo "FAIL $name: the block summary is shown"; fail=1; }
   # an assembler message: the only one, with the source line below it
   if [ "$want_status" = 70 ]; then
     line=$(sed -n 's/^m\.QWR:\([0-9]*\): .*/\1/p' <<< "$message")

@@ -253,7 +253,7 @@ TEST(Positions, LineMarkersTieEveryStatementToItsSourceLine) {
   EXPECT_EQ(r.status, 13);
   EXPECT_EQ(r.messages(),
             "    13: Begin/End Ifs are not balanced\n"
-            "    13: First unmatched opener on line no=000009\n");
+            "input.QWR:9:     13: First unmatched opener on line no=000009\n");
   EXPECT_EQ(Block(r.output(), "%line 0+1", "END.PROGRAM"),
             "%line 0+1 input.QWR\n"
             "%include \"include/BEGIN.DICTIONARY\"\n"
@@ -306,7 +306,7 @@ TEST(Positions, LineMarkersTieEveryStatementToItsSourceLine) {
   Result closer = Translate(Program("", " @END_IF\n @IF 1 = 1\n @IF 2 = 2\n"), "-l input");
   EXPECT_EQ(closer.messages(),
             "    13: Begin/End Ifs are not balanced\n"
-            "    13: First unmatched closer on line no=000004\n");
+            "input.QWR:4:     13: First unmatched closer on line no=000004\n");
 }
 
 std::string Repeat(int n, const std::function<std::string(int)>& line) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "asm_source.h"
+#include "messages.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ std::string unreadable_line(const Lines& asm_lines, const std::string& asm_name,
     size_t eq = statement.find_first_not_of(" \t", word.size());
     if (is_name(word) && !keyword && eq != std::string::npos && statement[eq] == '=' &&
         !declares(asm_lines, word))
-      return word + " is not declared: declare it in the dictionary part before it is given a value";
+      return RefusalText(Msg::kNotDeclared, {word});
   }
   return "";
 }

@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +16,9 @@
 #include "assembler_log.h"
 #include "quill.h"
 #include "line_markers.h"
+#include "program_parts.h"
 #include "spawn.h"
+#include "structure.h"
 
 namespace {
 
@@ -98,13 +99,26 @@ int check_source(const Program& program) {
   return 0;
 }
 
+// The line of NAME.QWR a translator message is placed at: in positions
+// mode the translator puts "SOURCE:LINE: " before a message that names a
+// line (SOURCE as it was handed over).  0 when `line` has no place; else
+// `message` is what follows the place.
+long placed_at(const std::string& line, const std::string& source, std::string& message) {
+  const std::string prefix = source + ":";
+  if (line.compare(0, prefix.size(), prefix) != 0) return 0;
+  size_t digits = prefix.size(), end = digits;
+  while (end < line.size() && end - digits < 9 && std::isdigit(static_cast<unsigned char>(line[end])))
+    ++end;
+  if (end == digits || line.compare(end, 2, ": ") != 0) return 0;
+  message = line.substr(end + 2);
+  return std::stol(line.substr(digits, end - digits));
+}
+
 // What the translator printed, without its block summary, on failure.  A
-// message that names a line of NAME.QWR (its number in six digits after a
-// "=") is shown as every build message is: "NAME.QWR:LINE: error: " before
-// it and the line itself below it.
+// message placed at a line of NAME.QWR is shown as every build message is:
+// "NAME.QWR:LINE: error: " before it and the line itself below it.
 void show_translator_messages(const std::string& output, const Program& program) {
-  static const std::regex summary(R"(^ *\[[0-9]*\] .*|^ $)");
-  static const std::regex line_number(R"(=([0-9]{6}))");
+  const std::string source_name = as_argument(program.base) + ".QWR";
   const Lines source = read_lines(program.file(".QWR"));
   size_t start = 0;
   while (start < output.size()) {
@@ -112,14 +126,14 @@ void show_translator_messages(const std::string& output, const Program& program)
     if (end == std::string::npos) end = output.size();
     std::string line = output.substr(start, end - start);
     start = end + 1;
-    if (std::regex_match(line, summary)) continue;
-    std::smatch match;
-    long at = std::regex_search(line, match, line_number) ? std::stol(match[1]) : 0;
+    if (IsSummaryLine(line)) continue;
+    std::string text;
+    long at = placed_at(line, source_name, text);
     if (at < 1 || at > long(source.size())) {
       std::fprintf(stderr, "%s\n", line.c_str());
       continue;
     }
-    std::string text = line.substr(std::min(line.size(), line.find_first_not_of(' ')));
+    text.erase(0, std::min(text.size(), text.find_first_not_of(' ')));
     std::string shown = source[at - 1];
     shown.erase(0, std::min(shown.size(), shown.find_first_not_of(" \t")));
     std::fprintf(stderr, "%s.QWR:%ld: error: %s\n    %s\n", program.base.c_str(), at, text.c_str(),
@@ -131,7 +145,6 @@ void show_translator_messages(const std::string& output, const Program& program)
 // brought in by an %include line of the macro package: one that lacks a
 // part is told which, rather than meeting what the package says without it.
 int check_program_parts(const Program& program) {
-  static const char* const kParts[] = {"BEGIN.DICTIONARY", "BEGIN.INSTRUCTIONS", "END.PROGRAM"};
   std::string text;
   for (const std::string& line : read_lines(program.file(".QWR"))) {
     std::string upper(line);
@@ -139,9 +152,9 @@ int check_program_parts(const Program& program) {
     size_t at = upper.find_first_not_of(" \t");
     if (at != std::string::npos && upper.compare(at, 8, "%INCLUDE") == 0) text += upper + "\n";
   }
-  for (const char* part : kParts) {
+  for (std::string_view part : program_parts::kRequired) {
     if (text.find(part) != std::string::npos) continue;
-    say(program.base + ".QWR has no line %include \"include/" + part +
+    say(program.base + ".QWR has no line %include \"include/" + std::string(part) +
         "\": every program has one (see the four parts of a program in the language guide)");
     return kNoProgram;
   }

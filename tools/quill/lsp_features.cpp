@@ -4,6 +4,7 @@
 #include <set>
 
 #include "asm_source.h"
+#include "program_parts.h"
 #include "text.h"
 
 namespace {
@@ -152,7 +153,7 @@ Vocabulary load_vocabulary(const std::string& include_dir) {
   for (const std::string& keyword : package_keywords(include_dir))
     if (is_keyword(keyword)) words.keywords.emplace(keyword, "");
   // "%define C_RETURN 0" and "%define QWK_w_Spaces W"
-  for (const std::string& line : read_lines(include_dir + "/BEGIN.DICTIONARY")) {
+  for (const std::string& line : read_lines(include_dir + "/" + std::string(program_parts::kDictionary))) {
     std::string text = trimmed(line);
     if (text.compare(0, 8, "%define ") != 0) continue;
     std::size_t name_at = text.find_first_not_of(' ', 8);
