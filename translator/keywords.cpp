@@ -9,6 +9,28 @@ bool IsNameChar(char c) {
          c == '$';
 }
 
+namespace {
+
+// The names a declaration brings along beside its own (a file's status and
+// sizes, a table's status and count, a record's number and flat length, a
+// number's header), written after the declared name.
+constexpr std::string_view kCompanions[] = {
+    "_STATUS", "_SIZE", "_READLENGTH", "_HANDLE", "_Delimiter", "_UBOUND",
+    "_NO",     "$LENGTH", "_CalcLen",  "_FlatLength", "_Scale", "_Length",
+};
+
+// A declared name, or one of the names its declaration brings along.
+bool IsDeclaredName(const DataNames& names, std::string_view run) {
+  if (names.Declares(run)) return true;
+  for (std::string_view suffix : kCompanions)
+    if (run.size() > suffix.size() && run.ends_with(suffix) &&
+        names.Declares(run.substr(0, run.size() - suffix.size())))
+      return true;
+  return false;
+}
+
+}  // namespace
+
 bool TouchesDeclaredName(const DataNames& names, std::string_view text, long from, long length) {
   long n = long(text.size());
   long last = std::min(from + length - 1, n);
@@ -17,7 +39,7 @@ bool TouchesDeclaredName(const DataNames& names, std::string_view text, long fro
     long start = c, end = c;
     while (start > 1 && IsNameChar(text[std::size_t(start - 2)])) --start;
     while (end < n && IsNameChar(text[std::size_t(end)])) ++end;
-    if (names.Declares(text.substr(std::size_t(start - 1), std::size_t(end - start + 1))))
+    if (IsDeclaredName(names, text.substr(std::size_t(start - 1), std::size_t(end - start + 1))))
       return true;
     c = end;
   }

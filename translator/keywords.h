@@ -13,7 +13,8 @@
 bool IsNameChar(char c);
 
 // Whether any of columns from..from+length-1 of text (from 1) lies in a
-// name the program declares.
+// name the program declares, or in one its declaration brings along
+// (f_Calls_STATUS, t_Ifs_UBOUND, r_Ifs$LENGTH ...).
 bool TouchesDeclaredName(const DataNames& names, std::string_view text, long from, long length);
 
 // True when text reads `word` (upper case) at column c in any letter case

@@ -57,7 +57,7 @@ MasmDialect::MasmDialect(bool replacements, const DataNames& names) : names_(nam
 
 void MasmDialect::Convert(Line& text, long& cl, long sourceLine) {
   long ll = cl;
-  ApplySynonyms(table_, text, cl, ll, {true, false}, sourceLine);
+  ApplySynonyms(table_, text, cl, ll, {true, false, &names_}, sourceLine);
   Line upper;
   upper.upperOf(text);
   QuoteState q;
@@ -105,12 +105,12 @@ void MasmDialect::Convert(Line& text, long& cl, long sourceLine) {
       if (!at) continue;
       i = at;
     }
-    if (upper.at(i, " EQU ")) {
+    if (upper.at(i, " EQU ") && !TouchesDeclaredName(names_, text.view(), i + 1, 3)) {
       Word name = Token(text.view(), 1, cl, ' ');
       if (name.start) constants_.emplace_back(name.in(text.view()));
       break;
     }
-    if (upper.at(i, "STARTMACRO")) {
+    if (upper.at(i, "STARTMACRO") && !TouchesDeclaredName(names_, text.view(), i, 10)) {
       MacroHeader(text, cl, i, sourceLine);
       break;
     }

@@ -43,11 +43,12 @@ std::string Counter(long v) {
   return s.size() >= 6 ? s : std::string(6 - s.size(), '0') + s;
 }
 
-bool Holds(std::string_view upper, std::string_view word) {
-  return upper.find(word) != std::string_view::npos;
-}
-
 }  // namespace
+
+// Whether the statement holds the keyword anywhere outside declared names.
+bool StructureCounts::Scan::Holds(std::string_view word) const {
+  return FindKeyword(names, text, word, long(text.size())) != 0;
+}
 
 // The keyword at column i, unless a declared name holds its letters.
 bool StructureCounts::Scan::Reads(long i, std::string_view word) const {
@@ -105,18 +106,18 @@ void StructureCounts::CountAt(const Scan& row, long i) {
       return;
     case 'R':
       if (!row.Reads(i, "REPEAT")) return;
-      if (Holds(u, "@END_REPEAT"))
+      if (row.Holds("@END_REPEAT"))
         repeats_.Close(line);
-      else if (!Holds(u, "@EXIT_REPEAT") && !Holds(u, "EXITREPEAT") && opener())
+      else if (!row.Holds("@EXIT_REPEAT") && !row.Holds("EXITREPEAT") && opener())
         repeats_.Open(line);
       return;
     case 'I':
-      if (!row.Reads(i, "IF") || Holds(u, "@REPEAT_IF")) return;
-      if (Holds(u, "@END_IF")) {
+      if (!row.Reads(i, "IF") || row.Holds("@REPEAT_IF")) return;
+      if (row.Holds("@END_IF")) {
         ifs_.Close(line);
-      } else if (Holds(u, "@ARRAYS_IF")) {
+      } else if (row.Holds("@ARRAYS_IF")) {
         ifs_.Open(line);
-      } else if (Holds(u, "@_IF")) {
+      } else if (row.Holds("@_IF")) {
         dots_.Open(line);
         ifs_.Open(line);
       } else if (!row.Reads(i - 1, "%IF") && opener()) {

@@ -52,6 +52,7 @@ class StructureCounts {
     const DataNames& names;
     long line;
     bool Reads(long i, std::string_view word) const;
+    bool Holds(std::string_view word) const;
   };
   void CountAt(const Scan& row, long i);
 

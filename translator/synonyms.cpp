@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "files.h"
+#include "keywords.h"
 #include "scan.h"
 
 using qwt::IsSpaceLf;
@@ -30,11 +31,15 @@ void ApplySynonyms(const std::vector<Synonym>& table, Line& text, long& commandL
   if (table.empty()) return;
   Line upper;
   upper.upperOf(text);
+  // The first occurrence of a word, outside declared names when they count.
+  auto first = [&](std::string_view word) {
+    return rules.names ? FindKeyword(*rules.names, text.view(), word, kLineWidth) : upper.find(word);
+  };
   for (const Synonym& s : table) {
-    long p = upper.find(s.upperWord);
+    long p = first(s.upperWord);
     if (p == 0) continue;
     if (rules.dialect) {
-      long calc = upper.find("S_CALC");
+      long calc = first("S_CALC");
       if (s.upperWord == "=" && calc && calc <= commandLength) continue;
       if (s.upperWord == "IF" && rules.inAssembler) continue;
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "messages.h"
+#include "names.h"
 #include "rows.h"
 
 inline constexpr long kSynonymTableCapacity = 768;
@@ -20,10 +21,13 @@ struct Synonym {
 };
 
 // Limits the replacement observes in the MASM dialect: "=" is left alone on
-// a calculation line, "IF" inside an assembler block.
+// a calculation line, "IF" inside an assembler block.  With `names`, the
+// letters of a declared name are never a word to replace (the dialect's
+// own table: a name beginning with a constant's name keeps its letters).
 struct SynonymRules {
   bool dialect = false;
   bool inAssembler = false;
+  const DataNames* names = nullptr;
 };
 
 // Replaces, for each synonym in table order, its first occurrence in the
