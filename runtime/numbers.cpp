@@ -65,12 +65,23 @@ using picture::scale_places;
 __attribute__((always_inline)) inline bool has_point(const char* p, uint64_t n) {
   constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
   constexpr uint64_t kDots = kOnes * '.';
-  uint64_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t x = static_cast<uint64_t>(load64(p + i)) ^ kDots;
-    if ((x - kOnes) & ~x & kHigh) return true;
+  auto dot_in = [](uint64_t x) {
+    x ^= kDots;
+    return ((x - kOnes) & ~x & kHigh) != 0;
+  };
+  if (n >= 8) {
+    // Whole words, the last one ending at the last character.
+    for (uint64_t i = 0; i + 8 < n; i += 8)
+      if (dot_in(static_cast<uint64_t>(load64(p + i)))) return true;
+    return dot_in(static_cast<uint64_t>(load64(p + n - 8)));
   }
-  for (; i < n; ++i)
+  if (n >= 4) {  // two halves that may overlap, as one word
+    uint32_t head, last;
+    __builtin_memcpy(&head, p, 4);
+    __builtin_memcpy(&last, p + n - 4, 4);
+    return dot_in(head | static_cast<uint64_t>(last) << 32);
+  }
+  for (uint64_t i = 0; i < n; ++i)
     if (p[i] == '.') return true;
   return false;
 }
@@ -295,14 +306,52 @@ struct TextNumber {
 
 // Eight digits in one word (the first character the most significant) as
 // their value, or -1 when the word holds anything else.
-__attribute__((always_inline)) inline int64_t eight_digits(const char* text) {
-  const uint64_t x = static_cast<uint64_t>(load64(text));
+__attribute__((always_inline)) inline int64_t eight_digits_of(uint64_t x) {
   constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL, kZeros = 0x3030303030303030ULL;
   if ((x & kHigh) != kZeros || ((x + 0x0606060606060606ULL) & kHigh) != kZeros) return -1;
   uint64_t v = x - kZeros;  // the eight values combined in pairs, fours, eights
   v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
   v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
   return static_cast<int64_t>((v * 10000 + (v >> 32)) & 0xFFFFFFFFULL);
+}
+
+__attribute__((always_inline)) inline int64_t eight_digits(const char* text) {
+  return eight_digits_of(static_cast<uint64_t>(load64(text)));
+}
+
+// The value of the n (1 to 18) characters at `text` when all are digits,
+// otherwise -1.  Eight at a time from the last ones; fewer than eight are
+// read as the word of eight with "0"s in front, taken from two
+// 4-byte loads inside the text, and fewer than four one by one.
+__attribute__((always_inline)) inline int64_t short_digits_value(const char* text, uint64_t n) {
+  if (n < 4) {
+    int64_t v = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+      const uint32_t d = static_cast<uint32_t>(static_cast<uint8_t>(text[i])) - '0';
+      if (d > 9) return -1;
+      v = v * 10 + d;
+    }
+    return v;
+  }
+  constexpr uint64_t kZeros = 0x3030303030303030ULL;
+  uint32_t lo, hi;
+  __builtin_memcpy(&lo, text, 4);
+  __builtin_memcpy(&hi, text + n - 4, 4);
+  return eight_digits_of((static_cast<uint64_t>(hi) << 32) |
+                         ((static_cast<uint64_t>(lo) << (8 * (8 - n))) & 0xFFFFFFFFULL) |
+                         (kZeros >> (8 * n)));
+}
+
+__attribute__((always_inline)) inline int64_t digits_value(const char* text, uint64_t n) {
+  int64_t v = 0, weight = 1;
+  for (; n >= 8; n -= 8, weight *= 100000000) {
+    const int64_t eight = eight_digits(text + n - 8);
+    if (eight < 0) return -1;
+    v += eight * weight;
+  }
+  if (n == 0) return v;
+  const int64_t head = short_digits_value(text, n);
+  return head < 0 ? -1 : v + head * weight;
 }
 
 __attribute__((always_inline)) inline TextNumber read_text(const char* text, uint64_t length) {
@@ -500,7 +549,59 @@ __attribute__((noinline)) int edited_form_code(Number n, const char* text, uint6
 }
 }  // namespace
 
+namespace {
+// The quick read of a field: a picture of "9" positions with at most one
+// "." and maybe a sign position, and a text of exactly its edited form's
+// shape - a digit under every "9", the "." under the ".", "+" or "-" in the
+// sign position.  The value is then the digits at the picture's places,
+// and the text is what editing it gives unless it is a "-" zero (editing
+// shows "+").  False, nothing changed, for any other picture or text.
+__attribute__((always_inline)) inline bool quick_field(Number target, const char* text,
+                                                      uint64_t length, int& code) {
+  const uint64_t L = target.picture_length();
+  if (length != L || L == 0 || L > 20) return false;
+  const char* pic = target.picture();
+  uint64_t body = L;
+  bool negative = false;
+  if (has_sign_position(pic, L)) {
+    const char sign = text[--body];
+    if (sign != '-' && sign != '+') return false;
+    negative = sign == '-';
+  }
+  uint64_t v = 0, point = body;  // the "." at `point`, none at `body`
+  if (body <= 18 && all_nines(pic, body)) {
+    const int64_t d = digits_value(text, body);
+    if (d < 0) return false;
+    v = static_cast<uint64_t>(d);
+  } else {
+    for (uint64_t i = 0; i < body; ++i) {
+      const uint32_t d = static_cast<uint32_t>(static_cast<uint8_t>(text[i])) - '0';
+      if (pic[i] == '9' && d <= 9) {
+        v = v * 10 + d;
+      } else if (pic[i] == '.' && text[i] == '.' && point == body) {
+        point = i;
+      } else {
+        return false;
+      }
+    }
+  }
+  const uint64_t digits = point == body ? body : body - 1;
+  if (digits == 0 || digits > 18) return false;
+  const uint64_t places = point == body ? 0 : body - 1 - point;
+  target.set_scale(static_cast<int64_t>(kPow10[places]));
+  target.set_value(negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v));
+  code = negative && v == 0 ? 9 : 0;
+  return true;
+}
+}  // namespace
+
 int from_field(Number target, const char* text, uint64_t length) {
+  int code;
+  if (quick_field(target, text, length, code)) return code;
+  return from_any_field(target, text, length);
+}
+
+int from_any_field(Number target, const char* text, uint64_t length) {
   const Converted read = convert_text(target, text, length, false);
   // A picture of nines shows every value it can as its digits alone (a
   // value beyond 64 bits keeps its code).
