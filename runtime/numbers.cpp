@@ -343,13 +343,17 @@ __attribute__((always_inline)) inline int64_t short_digits_value(const char* tex
 }
 
 __attribute__((always_inline)) inline int64_t digits_value(const char* text, uint64_t n) {
-  int64_t v = 0, weight = 1;
-  for (; n >= 8; n -= 8, weight *= 100000000) {
-    const int64_t eight = eight_digits(text + n - 8);
-    if (eight < 0) return -1;
-    v += eight * weight;
+  if (n < 8) return short_digits_value(text, n);
+  int64_t v = eight_digits(text + n - 8), weight = 100000000;
+  n -= 8;
+  if (n >= 8) {
+    const int64_t middle = eight_digits(text + n - 8);
+    if (v < 0 || middle < 0) return -1;
+    v += middle * weight;
+    weight *= 100000000;
+    n -= 8;
   }
-  if (n == 0) return v;
+  if (v < 0 || n == 0) return v;
   const int64_t head = short_digits_value(text, n);
   return head < 0 ? -1 : v + head * weight;
 }

@@ -63,9 +63,9 @@ void from_text(Number target, const char* text, uint64_t length);
 // - and kTextOverflow (the value 0) for a value beyond 64 bits.
 int from_field(Number target, const char* text, uint64_t length);
 
-// from_field without its quick read of plain digits (the one the field
-// reads take when the text is not digits, a "." and a sign where editing
-// puts them); the same value, scale and answer for every text.
+// from_field's general read, which it leaves for its quick way when the
+// text is plain digits with the "." and the sign where editing puts them;
+// both give the same value, scale and answer for every text.
 int from_any_field(Number target, const char* text, uint64_t length);
 
 // Number to text (_TOALPHA): edit `source` through `pic` (own picture when
