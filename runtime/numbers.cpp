@@ -16,6 +16,15 @@
 #include "common.h"
 #include "picture.h"
 
+extern "C" {
+extern const uint64_t qw_pow10[20];
+__attribute__((used)) constexpr uint64_t qw_pow10[20] = {
+    1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL,
+    100000000ULL, 1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL,
+    10000000000000ULL, 100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL,
+    100000000000000000ULL, 1000000000000000000ULL, 10000000000000000000ULL};
+}
+
 namespace qw::numbers {
 
 namespace {
@@ -25,11 +34,8 @@ using u128 = unsigned __int128;
 constexpr int64_t kMinValue = INT64_MIN;
 constexpr uint64_t kMaxValue = static_cast<uint64_t>(INT64_MAX);
 
-constexpr uint64_t kPow10[20] = {
-    1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL, 10000000ULL,
-    100000000ULL, 1000000000ULL, 10000000000ULL, 100000000000ULL, 1000000000000ULL,
-    10000000000000ULL, 100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL,
-    100000000000000000ULL, 1000000000000000000ULL, 10000000000000000000ULL};
+// 10^k, also read by the fast path of _NUMBERS.
+constexpr const auto& kPow10 = qw_pow10;
 
 [[noreturn]] void range_error() { fatal_library(kErrRange); }
 
@@ -59,12 +65,23 @@ using picture::scale_places;
 __attribute__((always_inline)) inline bool has_point(const char* p, uint64_t n) {
   constexpr uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
   constexpr uint64_t kDots = kOnes * '.';
-  uint64_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t x = static_cast<uint64_t>(load64(p + i)) ^ kDots;
-    if ((x - kOnes) & ~x & kHigh) return true;
+  auto dot_in = [](uint64_t x) {
+    x ^= kDots;
+    return ((x - kOnes) & ~x & kHigh) != 0;
+  };
+  if (n >= 8) {
+    // Whole words, the last one ending at the last character.
+    for (uint64_t i = 0; i + 8 < n; i += 8)
+      if (dot_in(static_cast<uint64_t>(load64(p + i)))) return true;
+    return dot_in(static_cast<uint64_t>(load64(p + n - 8)));
   }
-  for (; i < n; ++i)
+  if (n >= 4) {  // two halves that may overlap, as one word
+    uint32_t head, last;
+    __builtin_memcpy(&head, p, 4);
+    __builtin_memcpy(&last, p + n - 4, 4);
+    return dot_in(head | static_cast<uint64_t>(last) << 32);
+  }
+  for (uint64_t i = 0; i < n; ++i)
     if (p[i] == '.') return true;
   return false;
 }
@@ -300,6 +317,45 @@ __attribute__((always_inline)) inline int64_t eight_digits_of(uint64_t x) {
 
 __attribute__((always_inline)) inline int64_t eight_digits(const char* text) {
   return eight_digits_of(static_cast<uint64_t>(load64(text)));
+}
+
+// The value of the n (1 to 18) characters at `text` when all are digits,
+// otherwise -1.  Eight at a time from the last ones; fewer than eight are
+// read as the word of eight with "0"s in front, taken from two
+// 4-byte loads inside the text, and fewer than four one by one.
+__attribute__((always_inline)) inline int64_t short_digits_value(const char* text, uint64_t n) {
+  if (n < 4) {
+    int64_t v = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+      const uint32_t d = static_cast<uint32_t>(static_cast<uint8_t>(text[i])) - '0';
+      if (d > 9) return -1;
+      v = v * 10 + d;
+    }
+    return v;
+  }
+  constexpr uint64_t kZeros = 0x3030303030303030ULL;
+  uint32_t lo, hi;
+  __builtin_memcpy(&lo, text, 4);
+  __builtin_memcpy(&hi, text + n - 4, 4);
+  return eight_digits_of((static_cast<uint64_t>(hi) << 32) |
+                         ((static_cast<uint64_t>(lo) << (8 * (8 - n))) & 0xFFFFFFFFULL) |
+                         (kZeros >> (8 * n)));
+}
+
+__attribute__((always_inline)) inline int64_t digits_value(const char* text, uint64_t n) {
+  if (n < 8) return short_digits_value(text, n);
+  int64_t v = eight_digits(text + n - 8), weight = 100000000;
+  n -= 8;
+  if (n >= 8) {
+    const int64_t middle = eight_digits(text + n - 8);
+    if (v < 0 || middle < 0) return -1;
+    v += middle * weight;
+    weight *= 100000000;
+    n -= 8;
+  }
+  if (v < 0 || n == 0) return v;
+  const int64_t head = short_digits_value(text, n);
+  return head < 0 ? -1 : v + head * weight;
 }
 
 __attribute__((always_inline)) inline TextNumber read_text(const char* text, uint64_t length) {
@@ -549,64 +605,64 @@ __attribute__((noinline)) int edited_form_code(Number n, const char* text, uint6
 }  // namespace
 
 namespace {
-// The value of up to seven (at least four) characters at p, read as the
-// last of eight behind leading zeros; -1 when one is no digit.
-inline int64_t few_digits(const char* p, uint64_t n) {
-  uint32_t head, tail;
-  __builtin_memcpy(&head, p, 4);
-  __builtin_memcpy(&tail, p + n - 4, 4);
-  const uint64_t text = head | (static_cast<uint64_t>(tail) << (8 * (n - 4)));
-  const uint64_t shift = 8 * (8 - n);
-  return eight_digits_of((text << shift) | (0x3030303030303030ULL >> (64 - shift)));
-}
-
-// The value of n (1 to 18) digits, or -1 when a character is no digit.
-inline int64_t digits_value(const char* text, uint64_t n) {
-  uint64_t v = 0, i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const int64_t eight = eight_digits(text + i);
-    if (eight < 0) return -1;
-    v = v * 100000000ULL + static_cast<uint64_t>(eight);
+// The quick read of a field: a picture of "9" positions with at most one
+// "." and maybe a sign position, and a text of exactly its edited form's
+// shape - a digit under every "9", the "." under the ".", "+" or "-" in the
+// sign position.  The value is then the digits at the picture's places,
+// and the text is what editing it gives unless it is a "-" zero (editing
+// shows "+").  False, nothing changed, for any other picture or text.
+__attribute__((always_inline)) inline bool quick_field(Number target, const char* text,
+                                                      uint64_t length, int& code) {
+  const uint64_t L = target.picture_length();
+  if (length != L || L == 0 || L > 20) return false;
+  const char* pic = target.picture();
+  uint64_t body = L;
+  bool negative = false;
+  if (has_sign_position(pic, L)) {
+    const char sign = text[--body];
+    if (sign != '-' && sign != '+') return false;
+    negative = sign == '-';
   }
-  if (n - i >= 4) {
-    const int64_t rest = few_digits(text + i, n - i);
-    if (rest < 0) return -1;
-    return static_cast<int64_t>(v * kPow10[n - i] + static_cast<uint64_t>(rest));
+  uint64_t v = 0, point = body;  // the "." at `point`, none at `body`
+  if (body <= 18 && all_nines(pic, body)) {
+    const int64_t d = digits_value(text, body);
+    if (d < 0) return false;
+    v = static_cast<uint64_t>(d);
+  } else {
+    for (uint64_t i = 0; i < body; ++i) {
+      const uint32_t d = static_cast<uint32_t>(static_cast<uint8_t>(text[i])) - '0';
+      if (pic[i] == '9' && d <= 9) {
+        v = v * 10 + d;
+      } else if (pic[i] == '.' && text[i] == '.' && point == body) {
+        point = i;
+      } else {
+        return false;
+      }
+    }
   }
-  for (; i < n; ++i) {
-    const uint32_t d = static_cast<uint32_t>(static_cast<uint8_t>(text[i])) - '0';
-    if (d > 9) return -1;
-    v = v * 10 + d;
-  }
-  return static_cast<int64_t>(v);
+  const uint64_t digits = point == body ? body : body - 1;
+  if (digits == 0 || digits > 18) return false;
+  const uint64_t places = point == body ? 0 : body - 1 - point;
+  target.set_scale(static_cast<int64_t>(kPow10[places]));
+  target.set_value(negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v));
+  code = negative && v == 0 ? 9 : 0;
+  return true;
 }
 }  // namespace
 
-namespace {
-// Any field's text, as text to number converts it.
-__attribute__((noinline)) int converted_field(Number target, const char* text, uint64_t length) {
+int from_field(Number target, const char* text, uint64_t length) {
+  int code;
+  if (quick_field(target, text, length, code)) return code;
+  return from_any_field(target, text, length);
+}
+
+int from_any_field(Number target, const char* text, uint64_t length) {
   const Converted read = convert_text(target, text, length, false);
   // A picture of nines shows every value it can as its digits alone (a
   // value beyond 64 bits keeps its code).
   if (read.digits_only && length == target.picture_length() && all_nines(target.picture(), length))
     return read.code;
   return edited_form_code(target, text, length, read.code);
-}
-}  // namespace
-
-int from_field(Number target, const char* text, uint64_t length) {
-  // Digits alone through a picture of nines as wide, as a field mostly is:
-  // the value at no places (Scale 1), exactly its edited form.
-  if (length - 1 < 18 && length == target.picture_length() &&
-      all_nines(target.picture(), length)) {
-    const int64_t v = digits_value(text, length);
-    if (v >= 0) {
-      target.set_scale(1);
-      target.set_value(v);
-      return 0;
-    }
-  }
-  return converted_field(target, text, length);
 }
 
 uint64_t edited_length(Number source, Picture pic) { return picture_length(source, pic); }
@@ -785,29 +841,95 @@ extern "C" void qw_entry_compare_no(qw::LeanRegs& r, uint64_t r12, uint64_t r13,
 QW_LEAN_ENTRY(qw_numbers_general, qw_entry_numbers);
 
 // _NUMBERS itself first tries the commonest statements in place: an
-// assignment, addition or subtraction between two numbers read through their
-// own pictures whose cached scales are equal and above 1.  Then no alignment
-// and no rounding is needed, and the result is what the general path would
-// store.  Everything else - and every case that ends in a message - goes to
-// the general path.  All registers but the flags are preserved.
+// assignment, addition, subtraction or multiplication between two numbers
+// whose places are known without a change to either header - a receiving
+// number and an operand read through its own picture whose cached scale is
+// a power of ten above 1, or 1 with no "." in the picture; or an operand
+// read through an explicit picture.  The fast path takes the statements
+// that need no rounding or widening: an operand at no more places than the
+// receiving number (brought up to them), and a product that fits 63 bits
+// (its operand's places dropped half up).  Its result is what the general
+// path would store; everything else - and every case that ends in a
+// message - goes to the general path.  All registers but the flags are
+// preserved.
+namespace {
+// k by the highest bit of 10^k: each power of ten has its own.
+struct PlacesOfBits {
+  uint8_t at[64];
+  constexpr PlacesOfBits() : at() {
+    for (int b = 0; b < 64; ++b) at[b] = 19;  // 10^19 matches no scale
+    for (int k = 1; k <= 18; ++k) at[63 - __builtin_clzll(qw_pow10[k])] = static_cast<uint8_t>(k);
+  }
+};
+}  // namespace
+extern "C" {
+extern const PlacesOfBits qw_places_of_bits;
+__attribute__((used)) constexpr PlacesOfBits qw_places_of_bits{};
+}
 asm(R"(
         .pushsection .rodata
         .p2align 3
-qw_most_negative:
-        .quad 0x8000000000000000
+qw_dots:        .quad 0x2e2e2e2e2e2e2e2e
+qw_ones:        .quad 0x0101010101010101
+qw_high:        .quad 0x8080808080808080
         .popsection
         .pushsection .text
+
+# The places of the number at %rdi read through its own picture, in %ecx,
+# when the header says them without a change: carry set otherwise.
+# Clobbers %rax, %rdx, %rdi.
+qw_cached_places:
+        mov -17(%rdi), %rax
+        cmp $1, %rax
+        jl 8f
+        je 1f
+        bsr %rax, %rcx
+        movzbl qw_places_of_bits(%rcx), %ecx
+        cmp qw_pow10(,%rcx,8), %rax     # equal: carry clear
+        jne 8f
+        ret
+1:      mov -8(%rdi), %rcx              # scale 1: 0 places unless a "."
+        lea 8(%rdi), %rdi
+        cmp $8, %rcx
+        jb 4f
+2:      cmp $8, %rcx                    # 8 characters at a time, the
+        jbe 3f                          # last 8 ending at the last one
+        mov (%rdi), %rax
+        call qw_has_dot
+        jnz 8f
+        add $8, %rdi
+        sub $8, %rcx
+        jmp 2b
+3:      mov -8(%rdi,%rcx), %rax
+        jmp 5f
+4:      test %rcx, %rcx                 # fewer than 8: the 8 bytes ending
+        jz 6f                           # at the last one, those in front
+        mov -8(%rdi,%rcx), %rax         # of the picture (the value's, in
+        neg %ecx                        # the low bytes) shifted out
+        lea 64(,%rcx,8), %ecx
+        shr %cl, %rax
+5:      call qw_has_dot
+        jnz 8f
+6:      xor %ecx, %ecx                  # carry clear
+        ret
+8:      stc
+        ret
+
+# Zero flag clear when one of the 8 bytes in %rax is a ".".  Clobbers %rdx.
+qw_has_dot:
+        xor qw_dots(%rip), %rax
+        mov %rax, %rdx
+        not %rax
+        sub qw_ones(%rip), %rdx
+        and %rdx, %rax
+        and qw_high(%rip), %rax
+        ret
+
         .globl _NUMBERS
         .type _NUMBERS, @function
 _NUMBERS:
-        cmp $1, %r8
-        je 1f
-        cmp $2, %r8
-        je 1f
         cmp $16, %r8
-        jne qw_numbers_general
-1:      test %r13, %r13
-        jnz qw_numbers_general
+        ja qw_numbers_general
         cmpb $'9', -9(%r9)
         jne qw_numbers_general
         cmpb $'9', -9(%r12)
@@ -817,34 +939,107 @@ _NUMBERS:
         cmpb $' ', 8(%r9)
         je qw_numbers_general
         push %rax
+        push %rcx
         push %rdx
-        mov -17(%r9), %rax
-        cmp $1, %rax
-        jle 9f
-        cmp -17(%r12), %rax
-        jne 9f
-        mov (%r9), %rax
+        push %rsi
+        push %rdi
+        mov $0x10016, %eax              # assign, add, subtract, multiply
+        bt %r8d, %eax
+        jnc 9f
+        mov %r9, %rdi
+        call qw_cached_places
+        jc 9f
+        mov %ecx, %esi                  # the receiving number's places
+        cmp $65536, %r13
+        jae 1f
+        mov %r12, %rdi
+        call qw_cached_places
+        jc 9f
+        jmp 3f
+1:      cmp $64, %r14                   # an explicit picture: the scale
+        ja 9f                           # scan, leaving out the sign position
+        xor %ecx, %ecx                  # places
+        xor %edx, %edx                  # positions
+        mov %r14, %rdi
+        test %rdi, %rdi
+        jz 3f
+        cmpb $'9', -1(%r13,%rdi)
+        je 2f
+        dec %rdi
+        jz 3f
+2:      movzbl -1(%r13,%rdi), %eax
+        sub $'+', %eax                  # "+", "," and "-" are no positions
+        cmp $2, %eax
+        jbe 21f
+        cmp $'.' - '+', %eax
+        cmove %edx, %ecx
+        inc %edx
+21:     dec %rdi
+        jnz 2b
+        cmp $18, %ecx
+        ja 9f
+3:      mov (%r9), %rax                 # %esi, %ecx: the places of each
         mov (%r12), %rdx
-        cmp qw_most_negative, %rax
-        je 9f
-        cmp qw_most_negative, %rdx
-        je 9f
+        mov %rax, %rdi                  # the most negative value is no
+        neg %rdi                        # operand
+        jo 9f
+        mov %rdx, %rdi
+        neg %rdi
+        jo 9f
+        cmp $4, %r8
+        je 6f
+        sub %ecx, %esi                  # operand places above the
+        jb 9f                           # receiving ones: rounding
+        imul qw_pow10(,%rsi,8), %rdx
+        jo 9f
         cmp $16, %r8
-        je 4f
+        je 5f
         cmp $1, %r8
-        jne 3f
+        jne 4f
         add %rdx, %rax
         jo 9f
-        jmp 5f
-3:      sub %rdx, %rax
+        jmp 7f
+4:      sub %rdx, %rax
         jo 9f
-        jmp 5f
-4:      mov %rdx, %rax
-5:      mov %rax, (%r9)
+        jmp 7f
+5:      mov %rdx, %rax
+        jmp 7f
+6:      mov %rax, %rdi                  # multiply: sign bit of %rdi set
+        xor %rdx, %rdi                  # for a negative product
+        mov %rdx, %rsi
+        cqo                             # magnitudes
+        xor %rdx, %rax
+        sub %rdx, %rax
+        mov %rsi, %rdx
+        sar $63, %rdx
+        xor %rdx, %rsi
+        sub %rdx, %rsi
+        mul %rsi
+        test %rdx, %rdx                 # beyond 63 bits: the wide path
+        jnz 9f
+        test %rax, %rax
+        js 9f
+        test %ecx, %ecx
+        jz 61f
+        mov qw_pow10(,%rcx,8), %rsi     # drop the operand's places
+        div %rsi
+        shr $1, %rsi
+        cmp %rsi, %rdx                  # half up: + 1 unless the
+        sbb $-1, %rax                   # remainder is below half
+61:     test %rdi, %rdi
+        jns 7f
+        neg %rax
+7:      mov %rax, (%r9)
+        pop %rdi
+        pop %rsi
         pop %rdx
+        pop %rcx
         pop %rax
         ret
-9:      pop %rdx
+9:      pop %rdi
+        pop %rsi
+        pop %rdx
+        pop %rcx
         pop %rax
         jmp qw_numbers_general
         .size _NUMBERS, .-_NUMBERS

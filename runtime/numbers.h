@@ -63,6 +63,11 @@ void from_text(Number target, const char* text, uint64_t length);
 // - and kTextOverflow (the value 0) for a value beyond 64 bits.
 int from_field(Number target, const char* text, uint64_t length);
 
+// from_field's general read, which it leaves for its quick way when the
+// text is plain digits with the "." and the sign where editing puts them;
+// both give the same value, scale and answer for every text.
+int from_any_field(Number target, const char* text, uint64_t length);
+
 // Number to text (_TOALPHA): edit `source` through `pic` (own picture when
 // empty) into `dest` (the picture's length in characters).  The sign
 // position is the last picture character when it is not "9"; a value the

@@ -748,8 +748,9 @@ void find(FixedTable t, uint64_t key_start, uint64_t key_end, const uint8_t* key
 // ---------------------------------------------------------------------------
 // Register entry.
 
-QW_ENTRY(_TABLES, bridge_TABLES);
-extern "C" void bridge_TABLES(qw::Regs& r) {
+QW_LEAN_ENTRY(_TABLES, bridge_TABLES);
+extern "C" void bridge_TABLES(qw::LeanRegs& r, uint64_t r12, uint64_t r13, uint64_t r14,
+                              uint64_t) {
   using namespace qw::tables;
   void* label = reinterpret_cast<void*>(r.r9);
   const qw::FixedTable t(label);
@@ -761,15 +762,15 @@ extern "C" void bridge_TABLES(qw::Regs& r) {
   switch (r.r8) {
     case kSort: sort(t, r.r10, r.r11); break;
     case kFind:
-      find(t, r.r10, r.r11, reinterpret_cast<const uint8_t*>(r.r12), r.r14,
-           qw::Number(reinterpret_cast<void*>(r.r13)));
+      find(t, r.r10, r.r11, reinterpret_cast<const uint8_t*>(r12), r14,
+           qw::Number(reinterpret_cast<void*>(r13)));
       break;
     case kFromRecord: record_to_entry(t, t.entry_record()); break;
     case kToRecord: entry_to_record(t, t.entry_record()); break;
     case kPutField:
-      put(t, r.r11, qw::Item(reinterpret_cast<void*>(r.r12)), r.r13, r.r14);
+      put(t, r.r11, qw::Item(reinterpret_cast<void*>(r12)), r13, r14);
       break;
-    case kGetField: get(t, r.r11, qw::Item(reinterpret_cast<void*>(r.r12))); break;
+    case kGetField: get(t, r.r11, qw::Item(reinterpret_cast<void*>(r12))); break;
     default: locate(t); break;
   }
 }

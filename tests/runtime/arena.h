@@ -235,4 +235,21 @@ std::string fatal_output(F body, int status = 1) {
   return out;
 }
 
+// Calls the _NUMBERS entry with the registers compiled code loads: r8 the
+// operation, r9 the receiving number, r12 the operand, r13/r14 an explicit
+// picture (0, 0: the operand's own).
+extern "C" void _NUMBERS();
+inline void numbers_entry(uint64_t op, uint8_t* target, uint8_t* operand,
+                          const char* pic = nullptr) {
+  register uint64_t r8 asm("r8") = op;
+  register uint8_t* r9 asm("r9") = target;
+  register uint8_t* r12 asm("r12") = operand;
+  register const char* r13 asm("r13") = pic;
+  register uint64_t r14 asm("r14") = pic ? std::strlen(pic) : 0;
+  asm volatile("call _NUMBERS"
+               : "+r"(r8), "+r"(r9), "+r"(r12), "+r"(r13), "+r"(r14)
+               :
+               : "memory", "cc");
+}
+
 }  // namespace qwtest
