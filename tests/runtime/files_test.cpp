@@ -652,7 +652,7 @@ TEST_F(Files, EveryLengthAndTerminatorPositionRoundTrips) {
         const bool refused = p != -1;
         ASSERT_EQ(status(f), refused ? fl::kFieldHoldsTerminator : 0) << len << " " << p;
         if (refused) continue;
-        char digits[8];
+        char digits[24];
         snprintf(digits, sizeof digits, "%07lld", static_cast<long long>(count));
         want += digits + t + "\n";
         if (round > 0) break;

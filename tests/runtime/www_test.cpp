@@ -38,7 +38,6 @@ TestWord<kExchange> g_exchange("");
 
 const char* exchange() { return reinterpret_cast<const char*>(g_exchange.raw + 17); }
 bool exchange_starts(const char* prefix) { return strncmp(exchange(), prefix, strlen(prefix)) == 0; }
-bool exchange_holds(const char* text) { return memmem(exchange(), kExchange, text, strlen(text)) != nullptr; }
 void answer(const std::string& text, int64_t count = -1) {
   memcpy(g_exchange.raw + 17, text.data(), text.size());
   qw::return_code().set_value(count < 0 ? static_cast<int64_t>(text.size()) : count);
