@@ -129,7 +129,9 @@ void Translate(Row& row, Translator& t) {
        RefuseArgumentCount(row, t.names)))
     return;
   if (FindUpper(row.text.view(), "@INSERTNUMBER", row.commandLength)) RescaleDeclaredValue(row);
-  if (instructions && !row.has(kInMacroBlock)) SeparateOperators(row, t.names);
+  // Operators written against their operands are set apart (and negations
+  // made steps) for quill's builds; the plain rewrite leaves them as written.
+  if (t.positions && instructions && !row.has(kInMacroBlock)) SeparateOperators(row, t.names);
   if (instructions && !row.has(kInMacroBlock) && RefusePlacesWhereWhole(row, t.names)) return;
   if (instructions) ExpandDecimalLiterals(row, t.names, t.positions);
   long bracket = FirstBracket(row);
