@@ -39,7 +39,8 @@ bool BesideOperator(std::string_view line, long at, long last) {
 
 }  // namespace
 
-void SetOperandCommas(std::span<char> text, long commandLength, const DataNames& names) {
+void SetOperandCommas(std::span<char> text, long commandLength, const DataNames& names,
+                      bool windowFromStatement) {
   std::string_view line(text.data(), text.size());
   long cl = std::min(commandLength, long(text.size()));
   long first = 1;
@@ -48,8 +49,9 @@ void SetOperandCommas(std::span<char> text, long commandLength, const DataNames&
   const Keyword* found = nullptr;
   long at = 0;
   QuoteState q;
-  // A keyword begins inside the statement (it may end in the blank after it).
-  for (long i = first; i < first + kKeywordWindow && i <= cl && !found; ++i) {
+  // A keyword begins inside the window (it may end in the blank after it).
+  long windowEnd = (windowFromStatement ? first : 1) + kKeywordWindow;
+  for (long i = first; i < windowEnd && i <= cl && !found; ++i) {
     q.step(At(line, i));
     if (q.inComment()) break;
     if (!q.outside()) continue;

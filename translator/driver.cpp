@@ -60,7 +60,7 @@ void StartUp(Translator& t) {
     if (OptionAt(line, i, "-d") || OptionAt(line, i, "-D"))
       t.debug = true;
     else if (OptionAt(line, i, "-l"))
-      t.positions = t.names.checkArgumentCounts = true;
+      t.positions = t.names.checkArgumentCounts = t.macros.positions = true;
     else
       break;
     i += 3;

@@ -288,9 +288,10 @@ Access ElementMacro::Direction(long nameStart) {
       break;
     case Rule::kUnknown:
       // A statement whose direction is unknown (a CALL argument, a loop
-      // limit ...) sees the element's value and keeps what it leaves there.
-      a.get = a.put = true;
-      a.temp = later;
+      // limit ...) sees the element's value and keeps what it leaves there,
+      // when asked to; otherwise no line is generated for it.
+      a.get = a.put = g_.fetchUnsettled;
+      a.temp = later && g_.fetchUnsettled;
       break;
   }
   return a;

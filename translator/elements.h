@@ -17,6 +17,10 @@ struct Generation {
   MacroLines& macros;
   StructureCounts& structure;
   const qwt::Text<30>& defaultPicture;
+  // Positions mode: an element of a statement whose direction no keyword
+  // settles (a CALL argument) is fetched and stored back; otherwise only
+  // replaced by its item.
+  bool fetchUnsettled = false;
 };
 
 // Called for a statement that holds a "[" outside quotations.

@@ -195,7 +195,7 @@ void RescaleDeclaredValue(Row& row) {
   row.text.put(vs, lit.text);
 }
 
-void ExpandDecimalLiterals(Row& row, const DataNames& names) {
+void ExpandDecimalLiterals(Row& row, const DataNames& names, bool relationsExpanded) {
   if (row.text.first(row.commandLength).find('.') == std::string_view::npos) return;
   QuoteState q;
   char brace = ' ';  // "{" inside a brace group, ">" on its closing character
@@ -203,7 +203,7 @@ void ExpandDecimalLiterals(Row& row, const DataNames& names) {
   for (long i = 1; i <= row.commandLength; ++i) {
     char c = row.text(i);
     q.step(c);
-    if (c == '{' || (c == '<' && OpensAngleGroup(row.text, i, names)))
+    if (c == '{' || (c == '<' && (!relationsExpanded || OpensAngleGroup(row.text, i, names))))
       brace = '{';
     else if (c == '}' || c == '>')
       brace = '>';

@@ -11,5 +11,8 @@ void RescaleDeclaredValue(Row& row);
 // Every decimal literal of a statement (outside quotations, and outside
 // braces except in the first brace group of a decision) becomes
 // "{digits,'picture'}" (message 50 when it does not fit 64 bits).  A
-// decision word that a declared name holds is no decision word.
-void ExpandDecimalLiterals(Row& row, const DataNames& names);
+// decision word that a declared name holds is no decision word.  A "<"
+// opens a brace group too, so a literal after it stays as written, unless
+// relationsExpanded (positions mode), where only a "<" that opens an angle
+// group does and n_P < 3.5 is expanded.
+void ExpandDecimalLiterals(Row& row, const DataNames& names, bool relationsExpanded);

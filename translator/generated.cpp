@@ -78,13 +78,13 @@ void MacroLines::Append(std::string_view text, long sourceLine, const DataNames&
   if (long(qwt::TrimRight(text).size()) > kMacroLineWidth) Fatal(Msg::kStatementTooLong, sourceLine);
   // The comma step reads the line as a row of its own.
   ::Line full(text);
-  SetOperandCommas(full.c, qwt::Text<kMacroLineWidth>(text).lastNonBlank(), names);
+  SetOperandCommas(full.c, qwt::Text<kMacroLineWidth>(text).lastNonBlank(), names, positions);
   if (long(lines_.size()) >= kMacroLinesCapacity) Fatal(Msg::kMacroLinesFull);
   lines_.push_back({count_, sourceLine, qwt::Text<kMacroLineWidth>(full.first(kMacroLineWidth))});
-  CompressMacroLine(lines_.back().text);
+  CompressMacroLine(lines_.back().text, positions);
 }
 
-void CompressMacroLine(qwt::Text<kMacroLineWidth>& line) {
+void CompressMacroLine(qwt::Text<kMacroLineWidth>& line, bool keepOperandsApart) {
   std::string_view in = line.view();
   long blank = line.find(' ');
   long from = blank ? blank + 1 : 1;
@@ -100,11 +100,11 @@ void CompressMacroLine(qwt::Text<kMacroLineWidth>& line) {
       continue;
     }
     // A run of blanks outside quotations: it goes next to the name and
-    // next to a comma; between two operands one blank stays, so that they
-    // are not glued into one name.
+    // next to a comma; between two operands one blank stays when
+    // keepOperandsApart, so that they are not glued into one name.
     long end = i;
     while (IsBlankOrTab(in[std::size_t(end)])) ++end;
-    bool separates = i > from && in[std::size_t(i - 2)] != ',' && in[std::size_t(end)] != ',';
+    bool separates = keepOperandsApart && i > from && in[std::size_t(i - 2)] != ',' && in[std::size_t(end)] != ',';
     if (separates) out.push_back(' ');
     i = end;
   }

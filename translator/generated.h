@@ -66,6 +66,9 @@ class MacroLines {
   void Append(std::string_view text, long sourceLine, const DataNames& names);
   long count() const { return count_; }
   const std::vector<Line>& lines() const { return lines_; }
+  // Positions mode: the comma step's window starts at the statement and
+  // compression keeps operands apart (set once, before the second pass).
+  bool positions = false;
 
  private:
   std::vector<Line> lines_;
@@ -74,5 +77,7 @@ class MacroLines {
 
 // A macro line laid out for the macros block: the first word (the macro's
 // name) and its blank stay, then every blank and tab outside quotations is
-// removed, and a tab goes in front (the last column drops off).
-void CompressMacroLine(qwt::Text<kMacroLineWidth>& line);
+// removed, and a tab goes in front (the last column drops off).  With
+// keepOperandsApart (positions mode) one blank stays between two operands
+// that blanks alone separated, so they are not glued into one name.
+void CompressMacroLine(qwt::Text<kMacroLineWidth>& line, bool keepOperandsApart);

@@ -12,6 +12,7 @@
 // a braced operand ("n_R = -n_Y", "n_A * -[n_B + 1]") is written as a
 // step of the calculation: "n_Y * -1", "n_A * -1 * [n_B + 1]".
 // Operators in quotations and in the comment stay as they are.
+// Positions mode only: the plain rewrite leaves operators as written.
 void SeparateOperators(Row& row, const DataNames& names);
 
 // Whether the statement is a calculation: an assignment into a number (or

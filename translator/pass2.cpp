@@ -41,8 +41,10 @@ bool DefaultPictureDirective(Row& row, qwt::Text<30>& defaultPicture, const Data
 }
 
 // "@IF" on an array becomes "@ARRAYS_IF", with the array's name and the
-// second brace group set off by commas.
-void ArrayDecision(Row& row, const DataNames& names) {
+// second brace group set off by commas.  When onlyIndexSetOff (positions
+// mode) the second group is set off only where it is a second array's
+// index, so a braced literal after a blank or comma stays whole.
+void ArrayDecision(Row& row, const DataNames& names, bool onlyIndexSetOff) {
   long cl = row.commandLength;
   long p = FindUpper(row.text.view(), "@IF", cl);
   if (p == 0) return;
@@ -56,9 +58,8 @@ void ArrayDecision(Row& row, const DataNames& names) {
   row.lineLength += 8;
   long b1 = row.text.find('{');
   long b2 = b1 ? row.text.find('{', b1 + 1) : 0;
-  // Only a second array's index is set off; a braced literal stays whole.
-  if (b2 == 0 || b2 > row.commandLength || qwt::IsBlankOrTab(row.text(b2 - 1)) || row.text(b2 - 1) == ',')
-    return;
+  if (b2 == 0 || b2 > row.commandLength) return;
+  if (onlyIndexSetOff && (qwt::IsBlankOrTab(row.text(b2 - 1)) || row.text(b2 - 1) == ',')) return;
   CheckRoom(row, 1);
   row.text.insert(b2, ",");
   row.commandLength += 1;
@@ -128,23 +129,25 @@ void Translate(Row& row, Translator& t) {
        RefuseArgumentCount(row, t.names)))
     return;
   if (FindUpper(row.text.view(), "@INSERTNUMBER", row.commandLength)) RescaleDeclaredValue(row);
-  if (instructions && !row.has(kInMacroBlock)) SeparateOperators(row, t.names);
+  // Operators written against their operands are set apart (and negations
+  // made steps) for quill's builds; the plain rewrite leaves them as written.
+  if (t.positions && instructions && !row.has(kInMacroBlock)) SeparateOperators(row, t.names);
   if (instructions && !row.has(kInMacroBlock) && RefusePlacesWhereWhole(row, t.names)) return;
-  if (instructions) ExpandDecimalLiterals(row, t.names);
+  if (instructions) ExpandDecimalLiterals(row, t.names, t.positions);
   long bracket = FirstBracket(row);
   if (bracket > 0 && bracket < row.commandLength) {
     // Element macros belong to the instruction part, outside assembler
     // macros and section lines.
     if (instructions && !row.has(kInMacroBlock) &&
         !FindKeyword(t.names, row.text.view(), "SECTION", row.commandLength)) {
-      Generation g{t.names, t.temporaries, t.macros, t.structure, t.defaultPicture};
+      Generation g{t.names, t.temporaries, t.macros, t.structure, t.defaultPicture, t.positions};
       BuildElementMacro(row, g);
     }
   } else {
-    ArrayDecision(row, t.names);
+    ArrayDecision(row, t.names, t.positions);
     if (instructions) {
       RewriteAssignment(row, t.names, t.temporaries);
-      SetOperandCommas(row.text.c, row.commandLength, t.names);
+      SetOperandCommas(row.text.c, row.commandLength, t.names, t.positions);
     }
   }
   row.commandLength = std::min(row.commandLength, kLineWidth);

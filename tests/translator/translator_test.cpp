@@ -92,34 +92,36 @@ const std::string kRecord =
     " @INSERTARRAY arr,10\n"
     " @BEGIN_FUNCTION fSum,'99' | @USING {p_A,'99'},{p_B,'99'}\n";
 
+// In positions mode, where a call's elements are fetched and stored back.
 TEST(Elements, AreFetchedAndStoredBackByWhatTheStatementDoes) {
   Result r = Translate(Program(kRecord,
                             " @TABLES_BIND tbl, recA\n"
                             " f_Qty[n_I] =+ 1\n"
                             " CALL sub f_Qty[1] f_Qty[2]\n"
                             " @WORDS w_Name, f_Code[1], f_Code[2]\n"
-                            " n_I = fSum f_Qty[n_I] 2\n"));
+                            " n_I = fSum f_Qty[n_I] 2\n"),
+                       "-l input");
   ASSERT_EQ(r.status, 0) << r.messages();
   EXPECT_EQ(Block(r.output(), "%macro m001", ";(END)"),
-            "%macro m001 0\n"
+            "%macro m001 0.nolist\n"
             "\t@TABLES_fget tbl,0002,f_Qty,n_I\n"
             "\t@NUMBERS_CALC f_Qty,=,f_Qty,+,1\n"  // a compound assignment reads it first
             "\t@TABLES_fput tbl,0002,f_Qty,n_I\n"
             "%endmacro\n\n"
-            "%macro m002 0\n"  // a call may read and write: fetched and stored back
+            "%macro m002 0.nolist\n"  // a call may read and write: fetched and stored back
             "\t@TABLES_fget tbl,0002,f_Qty,1\n"
             "\t@TABLES_fget tbl,0002,i0001,2\n"
             "\tCALL sub,f_Qty,i0001\n"
             "\t@TABLES_fput tbl,0002,f_Qty,1\n"
             "\t@TABLES_fput tbl,0002,i0001,2\n"
             "%endmacro\n\n"
-            "%macro m003 0\n"
+            "%macro m003 0.nolist\n"
             "\t@TABLES_fget tbl,0001,a0002,1\n"
             "\t@TABLES_fget tbl,0001,a0003,2\n"
             "\t@WORDS w_Name,a0002,a0003\n"
             "\t@TABLES_fput tbl,0001,a0003,2\n"
             "%endmacro\n\n"
-            "%macro m004 0\n"
+            "%macro m004 0.nolist\n"
             "\t@TABLES_fget tbl,0002,f_Qty,n_I\n"
             "\t@FUNCTION n_I,fSum,f_Qty 2\n"  // arguments are not glued into one name
             "%endmacro\n"
@@ -156,8 +158,8 @@ TEST(Statements, ACommentNeverChangesTheTranslation) {
                        Commented(" n_I = [n_I + 1] + f_Qty[2]", "SECTION @DISPLAY", neutral) +
                        Commented(" w_Name = {f_Code 1 2}", "}", neutral));
   };
-  Result plain = Translate(program(true));
-  Result commented = Translate(program(false));
+  Result plain = Translate(program(true), "-l input");
+  Result commented = Translate(program(false), "-l input");
   ASSERT_EQ(commented.status, 0) << commented.messages();
   EXPECT_EQ(commented.output(), plain.output());
   EXPECT_NE(commented.output().find("\t@TABLES_fput tbl,0002,f_Qty,n_I"), std::string::npos);
@@ -173,16 +175,20 @@ TEST(Statements, IndentationNeverChangesTheTranslation) {
       body += indent + s + "\n";
     return Program(kRecord, " @TABLES_BIND tbl, recA\n" + body);
   };
-  Result flush = Translate(program(" "));
-  Result deep = Translate(program(std::string(70, ' ')));
+  // In positions mode; the plain rewrite looks for keywords in the row's
+  // first 40 columns.
+  Result flush = Translate(program(" "), "-l input");
+  Result deep = Translate(program(std::string(70, ' ')), "-l input");
   ASSERT_EQ(deep.status, 0) << deep.messages();
   EXPECT_EQ(Trimmed(deep.output()), Trimmed(flush.output()));
   EXPECT_NE(deep.output().find("@IF n_I,=,3"), std::string::npos);
 }
 
+// In positions mode; the plain rewrite leaves operators as written.
 TEST(Statements, OperatorsAgainstTheirOperandsAreSetApart) {
   Result r = Translate(Program(kRecord, " n_I = n_I-1\n n_N = -n_N*-2\n n_I = 3 - -n_I\n"
-                                        " @DISPLAY 'a-b', LF ; n_I-1\n"));
+                                        " @DISPLAY 'a-b', LF ; n_I-1\n"),
+                       "-l input");
   ASSERT_EQ(r.status, 0) << r.messages();
   std::string out = Trimmed(r.output());
   for (std::string_view want : {"@INTEGERS_CALC n_I,=,n_I,-,1\n", "n_N,=,n_N,*,-1,*,-2\n",
