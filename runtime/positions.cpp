@@ -11,6 +11,8 @@ extern "C" {
 // without one (an assembly program written by hand) has no table.
 extern const uint8_t __start_qw_lines[] __attribute__((weak));
 extern const uint8_t __stop_qw_lines[] __attribute__((weak));
+extern const uint8_t __start_qw_faults[] __attribute__((weak));
+extern const uint8_t __stop_qw_faults[] __attribute__((weak));
 }
 
 namespace qw {
@@ -18,9 +20,9 @@ namespace qw {
 namespace {
 
 constexpr uint8_t kBlock = 0xFE;
-constexpr uint8_t kAbsoluteLine = 248, kNoLine = 249, kFileAndLine = 250, kStubs = 251;
-constexpr uint8_t kStubLineFollows = 255;
+constexpr uint8_t kAbsoluteLine = 248, kNoLine = 249, kFileAndLine = 250;
 constexpr uint64_t kStubSize = 5;  // a call with a 32-bit distance
+constexpr uint8_t kCallOpcode = 0xE8, kFileName = 0;
 constexpr uint64_t kPage = 4096;
 // Without the start's stack pointer, the scan stops after this much.
 constexpr uint64_t kFarthest = 1 << 20;
@@ -84,28 +86,37 @@ bool walk(const uint8_t* p, const uint8_t* end, Visit visit) {
       if (!take32(line)) return false;
       now.line = line;
       open = true;
-    } else if (c == kStubs) {
-      if (p >= end) return false;
-      uint32_t stubs = *p++;
-      if (!take32(line)) return false;
-      for (uint32_t k = 0; k < stubs; ++k) {
-        if (k > 0) {
-          if (p >= end) return false;
-          const uint8_t step = *p++;
-          if (step == kStubLineFollows) {
-            if (!take32(line)) return false;
-          } else {
-            line += step;
-          }
-        }
-        now.line = line;
-        if (visit(position, position + kStubSize, true, now)) return true;
-        position += kStubSize;
-      }
-      open = false;
     } else {
       now.line += c;
       open = true;
+    }
+  }
+  return false;
+}
+
+// The fault stubs of qw_faults (include/lines.mac): a file's name (0,
+// length, text), then its stubs, each a call (0xE8 and a 32-bit distance)
+// and the line; `address` is looked for among the stubs' return addresses.
+bool stub_position(uint64_t address, const uint8_t* p, const uint8_t* end, SourcePosition& at) {
+  if (p == nullptr || address <= reinterpret_cast<uint64_t>(p) ||
+      address > reinterpret_cast<uint64_t>(end))
+    return false;
+  SourcePosition file;
+  while (p < end) {
+    if (*p == kCallOpcode) {
+      if (end - p < static_cast<int64_t>(kStubSize + 4)) return false;
+      if (reinterpret_cast<uint64_t>(p) + kStubSize == address) {
+        at = file;
+        at.line = load32(p + kStubSize);
+        return true;
+      }
+      p += kStubSize + 4;
+    } else if (*p == kFileName && end - p >= 2 && end - p >= 2 + p[1]) {
+      file.file = reinterpret_cast<const char*>(p + 2);
+      file.file_length = p[1];
+      p += 2 + p[1];
+    } else {
+      return false;  // damaged
     }
   }
   return false;
@@ -126,11 +137,14 @@ bool find_source_position(SourcePosition& at) {
   const uint8_t* table = __start_qw_lines;
   const uint8_t* end = __stop_qw_lines;
   uint64_t* frame = qw_caller_frame;
-  if (table == nullptr || end <= table || frame == nullptr) return false;
+  const bool lines = table != nullptr && end > table;
+  const uint8_t* faults = __start_qw_faults;
+  const bool stubs = faults != nullptr && __stop_qw_faults > faults;
+  if ((!lines && !stubs) || frame == nullptr) return false;
   // The code the table names: a word outside it is no return address of
   // the program.
   uint64_t low = ~uint64_t(0), high = 0;
-  walk(table, end, [&](uint64_t from, uint64_t to, bool open, const SourcePosition&) {
+  if (lines) walk(table, end, [&](uint64_t from, uint64_t to, bool open, const SourcePosition&) {
     if (open && from < low) low = from;
     if (open && to > high) high = to;
     return false;
@@ -144,6 +158,7 @@ bool find_source_position(SourcePosition& at) {
   for (const uint64_t* word = frame + 1; word < top; ++word) {
     if (!bounded && (reinterpret_cast<uint64_t>(word) & (kPage - 1)) == 0 && !mapped(word))
       break;
+    if (stub_position(*word, __start_qw_faults, __stop_qw_faults, at)) return true;
     if (*word > low && *word <= high && position_of(*word, table, end, at)) return true;
   }
   return false;

@@ -185,9 +185,10 @@ int translate(const Program& program, const BuildOptions& options, const Toolcha
   return check_program_parts(program);
 }
 
-// Rewrites the expansion at `path` with its line markers mended.
-bool mend_expansion(const std::string& path, int shift) {
-  if (shift == 0) return true;
+// Rewrites the expansion at `path` with its line markers mended (and, for
+// the debugger, its fault stubs without lines).
+bool mend_expansion(const std::string& path, int shift, bool debug_info) {
+  if (shift == 0 && !debug_info) return true;
   std::string text;
   {
     std::ifstream in(path, std::ios::binary);
@@ -196,6 +197,7 @@ bool mend_expansion(const std::string& path, int shift) {
     if (in.bad()) return false;
   }
   mend_line_markers(text, shift);
+  if (debug_info) hide_fault_stubs(text);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   return static_cast<bool>(out.flush());
@@ -252,7 +254,7 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   if (options.debug_info) unlink((program.dir + "/" + input).c_str());
   std::string log = run.output;
   if (run.start_error == 0 && run.status == 0) {
-    if (!mend_expansion(program.dir + "/" + expanded, shift)) {
+    if (!mend_expansion(program.dir + "/" + expanded, shift, options.debug_info)) {
       unlink((program.dir + "/" + expanded).c_str());
       say("cannot write " + expanded + " in " + folder_shown(program));
       return kCannotWrite;

@@ -72,3 +72,38 @@ void mend_line_markers(std::string& text, int shift) {
   mended.append(text, copied, std::string::npos);
   text.swap(mended);
 }
+
+void hide_fault_stubs(std::string& text) {
+  static const std::string kStubs = " [section qw_faults", kSection = " [section ";
+  std::string hidden;
+  hidden.reserve(text.size() + text.size() / 8);
+  std::string marker;  // the last marker, when it numbers every line alike
+  size_t file_at = 0;  // where its file's name begins
+  bool in_stubs = false;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    long n = 0, step = 0;
+    size_t n_end = 0;
+    if (read_marker(text, at, n, n_end, step)) {
+      marker = step == 0 ? text.substr(at, end - at) : std::string();
+      file_at = text.find(' ', n_end) - at + 1;
+    }
+    const bool section = text.compare(at, kSection.size(), kSection) == 0;
+    if (section && in_stubs) {  // back to the statement's own section and line
+      hidden.append(text, at, end - at);
+      hidden += marker;
+      in_stubs = false;
+    } else if (section && !marker.empty() && file_at < marker.size() &&
+               text.compare(at, kStubs.size(), kStubs) == 0) {
+      hidden += "%line 0+0 ";
+      hidden.append(marker, file_at, std::string::npos);
+      hidden.append(text, at, end - at);
+      in_stubs = true;
+    } else {
+      hidden.append(text, at, end - at);
+    }
+    at = end;
+  }
+  text.swap(hidden);
+}

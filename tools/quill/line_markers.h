@@ -13,3 +13,9 @@ int marker_shift(const std::string& nasm, const std::string& cwd, const std::str
 // Moves every counting marker of the expansion `text` back by `shift`
 // lines, so that assembling it names the lines the expansion meant.
 void mend_line_markers(std::string& text, int shift);
+
+// Gives the fault stubs of the expansion `text` (written into the section
+// qw_faults in the middle of a statement's expansion) line 0, so that the
+// debugger's breakpoint at a statement's line stops in the statement
+// alone; the statement's marker is written again after them.
+void hide_fault_stubs(std::string& text);
