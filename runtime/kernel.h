@@ -70,7 +70,8 @@ struct SigAction {
 };
 
 // mmap and madvise.
-constexpr long kProtReadWrite = 3, kMapPrivateAnonymous = 0x22, kMadvHugepage = 14;
+constexpr long kProtRead = 1, kProtReadWrite = 3, kMapPrivate = 0x02, kMapPrivateAnonymous = 0x22,
+               kMadvHugepage = 14;
 
 // Sockets, epoll and the monotonic clock.
 constexpr long kAfInet = 2, kSockStream = 1, kSockDgram = 2, kSockNonblock = 04000,

@@ -3,6 +3,7 @@
 #include "positions.h"
 
 #include "bridge.h"
+#include "debug_lines.h"
 #include "item.h"
 #include "kernel.h"
 
@@ -137,18 +138,27 @@ bool find_source_position(SourcePosition& at) {
   const uint8_t* table = __start_qw_lines;
   const uint8_t* end = __stop_qw_lines;
   uint64_t* frame = qw_caller_frame;
-  const bool lines = table != nullptr && end > table;
-  const uint8_t* faults = __start_qw_faults;
-  const bool stubs = faults != nullptr && __stop_qw_faults > faults;
-  if ((!lines && !stubs) || frame == nullptr) return false;
-  // The code the table names: a word outside it is no return address of
-  // the program.
+  if (frame == nullptr) return false;
+  // The code the lines cover: a word outside it is no return address of
+  // the program.  They come from the program's table, else (quill's
+  // builds) from the assembler's debug lines.
+  const bool table_kept = table != nullptr && end > table;
+  DebugLines debug;
+  const bool debug_kept = !table_kept && debug.open();
   uint64_t low = ~uint64_t(0), high = 0;
-  if (lines) walk(table, end, [&](uint64_t from, uint64_t to, bool open, const SourcePosition&) {
-    if (open && from < low) low = from;
-    if (open && to > high) high = to;
-    return false;
-  });
+  if (table_kept) {
+    walk(table, end, [&](uint64_t from, uint64_t to, bool open, const SourcePosition&) {
+      if (open && from < low) low = from;
+      if (open && to > high) high = to;
+      return false;
+    });
+  } else if (debug_kept) {
+    debug.source_range(low, high);
+  }
+  auto line_of = [&](uint64_t address) {
+    if (address <= low || address > high) return false;
+    return table_kept ? position_of(address, table, end, at) : debug.line_of_return(address, at);
+  };
   // The program's stack ends where it began; a host that called the
   // program (the ledger's windows) gives no such mark, so pages are
   // checked on the way.
@@ -159,7 +169,7 @@ bool find_source_position(SourcePosition& at) {
     if (!bounded && (reinterpret_cast<uint64_t>(word) & (kPage - 1)) == 0 && !mapped(word))
       break;
     if (stub_position(*word, __start_qw_faults, __stop_qw_faults, at)) return true;
-    if (*word > low && *word <= high && position_of(*word, table, end, at)) return true;
+    if (line_of(*word)) return true;
   }
   return false;
 }

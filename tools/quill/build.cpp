@@ -185,10 +185,9 @@ int translate(const Program& program, const BuildOptions& options, const Toolcha
   return check_program_parts(program);
 }
 
-// Rewrites the expansion at `path` with its line markers mended (and, for
-// the debugger, its fault stubs without lines).
-bool mend_expansion(const std::string& path, int shift, bool debug_info) {
-  if (shift == 0 && !debug_info) return true;
+// Rewrites the expansion at `path` with its line markers mended and its
+// fault stubs gathered at its end.
+bool mend_expansion(const std::string& path, int shift) {
   std::string text;
   {
     std::ifstream in(path, std::ios::binary);
@@ -197,7 +196,7 @@ bool mend_expansion(const std::string& path, int shift, bool debug_info) {
     if (in.bad()) return false;
   }
   mend_line_markers(text, shift);
-  if (debug_info) hide_fault_stubs(text);
+  gather_fault_stubs(text);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   return static_cast<bool>(out.flush());
@@ -249,18 +248,20 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   if (!options.package_dir.empty()) expand.push_back("-I" + options.package_dir + "/");
   expand.insert(expand.end(), {"-I" + tools.root + "/", "-o", expanded});
   if (options.debug_info) expand.push_back("-dQW_DEBUG_ITEMS");
+  expand.push_back("-dQW_LINES_FROM_DEBUG");
   expand.push_back(as_argument(input));
   ToolRun run = run_step(expand, program.dir, Capture::kAll, options.verbose, writes);
   if (options.debug_info) unlink((program.dir + "/" + input).c_str());
   std::string log = run.output;
   if (run.start_error == 0 && run.status == 0) {
-    if (!mend_expansion(program.dir + "/" + expanded, shift, options.debug_info)) {
+    if (!mend_expansion(program.dir + "/" + expanded, shift)) {
       unlink((program.dir + "/" + expanded).c_str());
       say("cannot write " + expanded + " in " + folder_shown(program));
       return kCannotWrite;
     }
-    std::vector<std::string> argv = {nasm, "-O1", "-f", "elf64"};
-    if (options.debug_info) argv.insert(argv.end(), {"-g", "-F", "dwarf"});
+    // The debug lines are always written: the runtime names the line of a
+    // fatal message from them (and they cost the assembly next to nothing).
+    std::vector<std::string> argv = {nasm, "-O1", "-f", "elf64", "-g", "-F", "dwarf"};
     argv.insert(argv.end(), {"-o", as_argument(program.base + ".o"), expanded});
     run = run_step(argv, program.dir, Capture::kAll, options.verbose, writes);
     log += run.output;

@@ -73,12 +73,11 @@ void mend_line_markers(std::string& text, int shift) {
   text.swap(mended);
 }
 
-void hide_fault_stubs(std::string& text) {
+void gather_fault_stubs(std::string& text) {
   static const std::string kStubs = " [section qw_faults", kSection = " [section ";
-  std::string hidden;
-  hidden.reserve(text.size() + text.size() / 8);
-  std::string marker;  // the last marker, when it numbers every line alike
-  size_t file_at = 0;  // where its file's name begins
+  std::string code, stubs;
+  code.reserve(text.size());
+  std::string file;  // the file of the last marker (with its line end)
   bool in_stubs = false;
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find('\n', at);
@@ -86,24 +85,26 @@ void hide_fault_stubs(std::string& text) {
     long n = 0, step = 0;
     size_t n_end = 0;
     if (read_marker(text, at, n, n_end, step)) {
-      marker = step == 0 ? text.substr(at, end - at) : std::string();
-      file_at = text.find(' ', n_end) - at + 1;
+      const size_t name = text.find(' ', n_end);
+      if (name < end) file.assign(text, name + 1, end - name - 1);
     }
     const bool section = text.compare(at, kSection.size(), kSection) == 0;
-    if (section && in_stubs) {  // back to the statement's own section and line
-      hidden.append(text, at, end - at);
-      hidden += marker;
-      in_stubs = false;
-    } else if (section && !marker.empty() && file_at < marker.size() &&
-               text.compare(at, kStubs.size(), kStubs) == 0) {
-      hidden += "%line 0+0 ";
-      hidden.append(marker, file_at, std::string::npos);
-      hidden.append(text, at, end - at);
+    if (section && in_stubs) {
+      in_stubs = false;  // the switch back: the code goes on where it was
+    } else if (section && text.compare(at, kStubs.size(), kStubs) == 0) {
+      if (stubs.empty()) {
+        stubs = "%line 0+0 " + (file.empty() ? std::string("stubs\n") : file);
+        stubs.append(text, at, end - at);  // the first names the section's kind
+      }
       in_stubs = true;
+    } else if (in_stubs) {
+      stubs.append(text, at, end - at);
     } else {
-      hidden.append(text, at, end - at);
+      code.append(text, at, end - at);
     }
     at = end;
   }
-  text.swap(hidden);
+  if (!code.empty() && code.back() != '\n') code += '\n';
+  code += stubs;
+  text.swap(code);
 }

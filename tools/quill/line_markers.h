@@ -14,8 +14,9 @@ int marker_shift(const std::string& nasm, const std::string& cwd, const std::str
 // lines, so that assembling it names the lines the expansion meant.
 void mend_line_markers(std::string& text, int shift);
 
-// Gives the fault stubs of the expansion `text` (written into the section
-// qw_faults in the middle of a statement's expansion) line 0, so that the
-// debugger's breakpoint at a statement's line stops in the statement
-// alone; the statement's marker is written again after them.
-void hide_fault_stubs(std::string& text);
+// Gathers the fault stubs of the expansion `text` (each written into the
+// section qw_faults in the middle of its statement's expansion) at its end,
+// in their order, under line 0: the assembler switches sections once, and
+// the debugger's breakpoint at a statement's line stops in the statement
+// alone.
+void gather_fault_stubs(std::string& text);
