@@ -81,9 +81,9 @@ rounds build \
 t0=$(date +%s.%N)
 (cd "$WORK" && "$BUILD/bin/rewriter" -l GEN > /dev/null)
 t1=$(date +%s.%N)
-nasm -E -I"$ROOT/" -o GEN.pre.asm GEN.ASM
+nasm -E -dQW_LINES_FROM_DEBUG -I"$ROOT/" -o GEN.pre.asm GEN.ASM
 t2=$(date +%s.%N)
-nasm -O1 -f elf64 -o GEN.o GEN.pre.asm
+nasm -O1 -f elf64 -g -F dwarf -o GEN.o GEN.pre.asm
 t3=$(date +%s.%N)
 ld -X -o GEN GEN.o "$BUILD/lib/libquillwright.a"
 t4=$(date +%s.%N)
