@@ -178,28 +178,49 @@ __attribute__((noinline)) uint8_t* put_field(Item field, uint64_t start, uint64_
   return at;
 }
 
+// The usual field of a file that is not comma-separated: a whole word, or
+// a number through its own picture, at `at` inside the buffer.  The
+// position after it, or null when the field takes the general path.
+inline uint8_t* usual_field_to_line(Item field, uint64_t start, uint64_t length, uint8_t* at) {
+  const uint64_t n = field.length();
+  uint8_t* const end = at + n;
+  if (end > buffer() + kMaxLine || n - 1 >= kPositionLimit - 1) return nullptr;
+  if (field.is_word() && start == 1 && length == n) {
+    copy_bytes(at, field.data(), n);
+    return end;
+  }
+  if (field.is_number() && start == 0) {
+    numbers::to_text(Number(field.data()), {}, reinterpret_cast<char*>(at));
+    return end;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at) {
-  // The usual field of a file that is not comma-separated: a whole word,
-  // or a number through its own picture.
-  const uint64_t n = field.length();
-  uint8_t* const end = at + n;
-  if (at >= buffer() && end <= buffer() + kMaxLine && n - 1 < kPositionLimit - 1 &&
-      f.kind() != kCsv) {
+  if (at >= buffer() && f.kind() != kCsv) {
     if (at == buffer()) use_buffer();  // a new line
-    if (field.is_word() && start == 1 && length == n) {
-      copy_bytes(at, field.data(), n);
-      mark_dirty(static_cast<uint64_t>(end - buffer()));
-      return end;
-    }
-    if (field.is_number() && start == 0) {
-      numbers::to_text(Number(field.data()), {}, reinterpret_cast<char*>(at));
+    if (uint8_t* end = usual_field_to_line(field, start, length, at)) {
       mark_dirty(static_cast<uint64_t>(end - buffer()));
       return end;
     }
   }
   return put_field(field, start, length, f, at);
+}
+
+// The buffer is taken for the new line once; the line's end marks how far
+// it is written.
+uint8_t* fields_to_line(FileBlock f, const ListedField* fields, uint64_t count) {
+  uint8_t* at = use_buffer();
+  const bool usual = f.kind() != kCsv;
+  for (uint64_t i = 0; i < count; ++i) {
+    const Item field(reinterpret_cast<void*>(fields[i].item));
+    uint8_t* end = usual ? usual_field_to_line(field, fields[i].start, fields[i].length, at)
+                         : nullptr;
+    at = end ? end : put_field(field, fields[i].start, fields[i].length, f, at);
+  }
+  return end_line(f, at);
 }
 
 namespace {
@@ -245,12 +266,11 @@ __attribute__((noinline)) const uint8_t* take_field(Item field, uint64_t start, 
   return at + take;
 }
 
-}  // namespace
-
-const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBlock f,
-                             const uint8_t* at) {
-  // The usual field of a file that is not comma-separated, from the line
-  // the buffer holds: a whole word, or a number as wide as its picture.
+// The usual field of a file that is not comma-separated, from the line
+// the buffer holds: a whole word, or a number as wide as its picture;
+// any other field takes the general path.
+inline const uint8_t* field_from_line(Item field, uint64_t start, uint64_t length, FileBlock f,
+                                      const uint8_t* at) {
   const uint64_t n = field.length();
   if (at >= buffer() && at + n <= buffer_end() && n - 1 < kPositionLimit - 1 &&
       f.kind() != kCsv && (at > buffer() || line_in_place(f))) {
@@ -264,6 +284,21 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
     }
   }
   return take_field(field, start, length, f, at);
+}
+
+}  // namespace
+
+const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBlock f,
+                             const uint8_t* at) {
+  return field_from_line(field, start, length, f, at);
+}
+
+const uint8_t* line_to_fields(FileBlock f, const ListedField* fields, uint64_t count) {
+  const uint8_t* at = buffer();
+  for (uint64_t i = 0; i < count; ++i)
+    at = field_from_line(Item(reinterpret_cast<void*>(fields[i].item)), fields[i].start,
+                         fields[i].length, f, at);
+  return at;
 }
 
 uint8_t* end_line(FileBlock f, uint8_t* at) {
