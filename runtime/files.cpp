@@ -490,8 +490,8 @@ extern "C" void qw_entry_linefields(qw::LeanRegs& r, uint64_t, uint64_t, uint64_
   const auto* fields = reinterpret_cast<const qw::files::ListedField*>(r.r9);
   const uint64_t op = r.r8;
   if (op & 1) {
-    r.rdi = reinterpret_cast<uint64_t>(qw::files::fields_to_line(f, fields, r.r10));
-    if (op == 3) qw::files::write_file(f, nullptr);
+    r.rdi = reinterpret_cast<uint64_t>(op == 3 ? qw::files::write_fields(f, fields, r.r10)
+                                               : qw::files::fields_to_line(f, fields, r.r10));
     return;
   }
   if (op == 2) {

@@ -111,6 +111,8 @@ struct ListedField {
   uint64_t item, start, length;
 };
 uint8_t* fields_to_line(FileBlock f, const ListedField* fields, uint64_t count);
+// fields_to_line, then the line written as write_file writes it.
+uint8_t* write_fields(FileBlock f, const ListedField* fields, uint64_t count);
 const uint8_t* line_to_fields(FileBlock f, const ListedField* fields, uint64_t count);
 
 // The operations.  `rec` is the record's label (or the directory entry's

@@ -223,6 +223,24 @@ uint8_t* fields_to_line(FileBlock f, const ListedField* fields, uint64_t count) 
   return end_line(f, at);
 }
 
+// @WRITELINE.  A line file that collects its lines behind and reads
+// nothing ahead takes the line straight into its block; any other file
+// takes it as @WRITE does.
+uint8_t* write_fields(FileBlock f, const ListedField* fields, uint64_t count) {
+  uint8_t* const end = fields_to_line(f, fields, count);
+  const int64_t fd = descriptor_of(f);
+  WriteBehind* const w = fd < 0 ? nullptr : find_behind(fd);
+  if (w == nullptr || find_ahead(fd) != nullptr || g_open[fd].access == kAccessRead ||
+      !is_delimited(f.kind())) {
+    write_file(f, nullptr);
+    return end;
+  }
+  working_on(f);
+  set_status(f, kGood);
+  put_line(f, w, fd, buffer(), static_cast<uint64_t>(end - buffer()), line_terminator(f.kind()));
+  return end;
+}
+
 namespace {
 
 // Before the first field: the buffer holds the block's last line, read
