@@ -238,11 +238,15 @@ __attribute__((always_inline)) inline uint8_t* ended_line(FileBlock f, uint8_t* 
 __attribute__((always_inline)) inline uint8_t* build_line(FileBlock f, const ListedField* fields,
                                                           uint64_t count) {
   uint8_t* at = use_buffer();
-  const bool usual = f.kind() != kCsv;
+  if (f.kind() == kCsv) {
+    for (uint64_t i = 0; i < count; ++i)
+      at = put_field(Item(reinterpret_cast<void*>(fields[i].item)), fields[i].start,
+                     fields[i].length, f, at);
+    return ended_line(f, at);
+  }
   for (uint64_t i = 0; i < count; ++i) {
     const Item field(reinterpret_cast<void*>(fields[i].item));
-    uint8_t* end = usual ? usual_field_to_line(field, fields[i].start, fields[i].length, at)
-                         : nullptr;
+    uint8_t* end = usual_field_to_line(field, fields[i].start, fields[i].length, at);
     at = end ? end : put_field(field, fields[i].start, fields[i].length, f, at);
   }
   return ended_line(f, at);
