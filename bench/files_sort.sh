@@ -4,7 +4,7 @@
 #   bench/files_sort.sh [BUILD_DIR]      (default BUILD_DIR: build)
 #
 # Our side: C++ drivers (bench/files_sort/*.cpp) linked with the runtime
-# archive, calling the register entries _FILEIO, _FIELDS, _DELIMITER,
+# archive, calling the register entries _FILEIO, _LINEFIELDS,
 # _TABLES and _XTABLES the way compiled statements do.  GnuCOBOL's side:
 # the anchor programs files.cob and sort.cob, compiled with cobc -x -O2.
 #

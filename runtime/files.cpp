@@ -479,6 +479,29 @@ extern "C" void qw_entry_delimiter(qw::LeanRegs& r, uint64_t, uint64_t, uint64_t
 }
 QW_LEAN_ENTRY(_DELIMITER, qw_entry_delimiter);
 
+// A statement's fields in one call: r15 the file, r9 the fields (r10 of
+// them, three quadwords each: the item, start and length _FIELDS takes in
+// r9, r10 and r11).  r8 = 1 builds the line (rdi handed back after its
+// terminator, as _DELIMITER leaves it), 3 builds and writes it; 0 takes
+// the line last read apart, 2 reads the next line first and takes it apart
+// unless the file has ended (rsi handed back after the last field).
+extern "C" void qw_entry_linefields(qw::LeanRegs& r, uint64_t, uint64_t, uint64_t, uint64_t) {
+  const qw::FileBlock f(reinterpret_cast<void*>(r.r15));
+  const auto* fields = reinterpret_cast<const qw::files::ListedField*>(r.r9);
+  const uint64_t op = r.r8;
+  if (op & 1) {
+    r.rdi = reinterpret_cast<uint64_t>(op == 3 ? qw::files::write_fields(f, fields, r.r10)
+                                               : qw::files::fields_to_line(f, fields, r.r10));
+    return;
+  }
+  if (op == 2) {
+    qw::files::read_file(f, nullptr);
+    if (f.status().value() == qw::kEndOfFile) return;
+  }
+  r.rsi = reinterpret_cast<uint64_t>(qw::files::line_to_fields(f, fields, r.r10));
+}
+QW_LEAN_ENTRY(_LINEFIELDS, qw_entry_linefields);
+
 // _CALLSYS: rax the system call, rdi rsi rdx r10 r8 r9 its arguments; the
 // result comes back in rax, a negative one ends the program with its line.
 QW_ENTRY(_CALLSYS, bridge_CALLSYS);

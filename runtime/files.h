@@ -102,6 +102,19 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
 // the terminator) and sets the buffer's Length; returns the position after.
 uint8_t* end_line(FileBlock f, uint8_t* at);
 
+// A statement's fields all at once (_LINEFIELDS), each as _FIELDS takes
+// it in r9, r10 and r11.  fields_to_line builds the whole line from the
+// buffer's start and ends it (as field_to_line per field, then end_line);
+// line_to_fields takes the line last read apart from the buffer's start.
+// Each returns the position after its work.
+struct ListedField {
+  uint64_t item, start, length;
+};
+uint8_t* fields_to_line(FileBlock f, const ListedField* fields, uint64_t count);
+// fields_to_line, then the line written as write_file writes it.
+uint8_t* write_fields(FileBlock f, const ListedField* fields, uint64_t count);
+const uint8_t* line_to_fields(FileBlock f, const ListedField* fields, uint64_t count);
+
 // The operations.  `rec` is the record's label (or the directory entry's
 // receiving word for kind 64 reads).
 void open_file(FileBlock f, int64_t mode);

@@ -88,8 +88,14 @@ inline void copy_bytes(uint8_t* d, const uint8_t* s, uint64_t n) {
     __builtin_memcpy(&tail, s + n - 4, 4);
     __builtin_memcpy(d, &head, 4);
     __builtin_memcpy(d + n - 4, &tail, 4);
-  } else {
-    for (uint64_t i = 0; i < n; ++i) d[i] = s[i];
+  } else if (n >= 2) {
+    uint16_t head, tail;
+    __builtin_memcpy(&head, s, 2);
+    __builtin_memcpy(&tail, s + n - 2, 2);
+    __builtin_memcpy(d, &head, 2);
+    __builtin_memcpy(d + n - 2, &tail, 2);
+  } else if (n == 1) {
+    d[0] = s[0];
   }
 }
 

@@ -39,11 +39,19 @@ inline bool copy_finding(uint8_t* d, const uint8_t* s, uint64_t n, uint8_t b) {
   return (seen | (move(n - 16) & 0x7fff)) != 0;
 }
 
+// A line that does not fit in the write-behind block, or a file without
+// one: checked, then written.
+__attribute__((noinline)) void put_line_through(FileBlock f, WriteBehind* w, int64_t fd,
+                                                const uint8_t* line, uint64_t n, uint8_t term) {
+  if (reads_back_otherwise(line, n, term)) set_status(f, kFieldHoldsTerminator);
+  else put_bytes(w, fd, line, n);
+}
+
 // A line to the file unless it would read back otherwise (status 35, and
 // nothing written).  Into the write-behind block, while it has room, the
 // line is checked as it is copied.
-void put_line(FileBlock f, WriteBehind* w, int64_t fd, const uint8_t* line, uint64_t n,
-              uint8_t term) {
+__attribute__((always_inline)) inline void put_line(FileBlock f, WriteBehind* w, int64_t fd,
+                                                    const uint8_t* line, uint64_t n, uint8_t term) {
   if (w != nullptr && n >= 16 && w->len + n <= kBehindSize) {
     if (copy_finding(w->data + w->len, line, n, term) || ends_in_carriage_return(line, n, term))
       set_status(f, kFieldHoldsTerminator);
@@ -51,8 +59,7 @@ void put_line(FileBlock f, WriteBehind* w, int64_t fd, const uint8_t* line, uint
       w->len += n;
     return;
   }
-  if (reads_back_otherwise(line, n, term)) set_status(f, kFieldHoldsTerminator);
-  else put_bytes(w, fd, line, n);
+  put_line_through(f, w, fd, line, n, term);
 }
 
 // The part of a word field a statement names, normalised as _VALIDATE_SRC
@@ -178,28 +185,95 @@ __attribute__((noinline)) uint8_t* put_field(Item field, uint64_t start, uint64_
   return at;
 }
 
+// The usual field of a file that is not comma-separated: a whole word, or
+// a number through its own picture, at `at` inside the buffer.  The
+// position after it, or null when the field takes the general path.
+inline uint8_t* usual_field_to_line(Item field, uint64_t start, uint64_t length, uint8_t* at) {
+  const uint64_t n = field.length();
+  uint8_t* const end = at + n;
+  if (end > buffer() + kMaxLine || n - 1 >= kPositionLimit - 1) return nullptr;
+  if (field.is_word() && start == 1 && length == n) {
+    copy_bytes(at, field.data(), n);
+    return end;
+  }
+  if (field.is_number() && start == 0) {
+    numbers::to_text(Number(field.data()), {}, reinterpret_cast<char*>(at));
+    return end;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 uint8_t* field_to_line(Item field, uint64_t start, uint64_t length, FileBlock f, uint8_t* at) {
-  // The usual field of a file that is not comma-separated: a whole word,
-  // or a number through its own picture.
-  const uint64_t n = field.length();
-  uint8_t* const end = at + n;
-  if (at >= buffer() && end <= buffer() + kMaxLine && n - 1 < kPositionLimit - 1 &&
-      f.kind() != kCsv) {
+  if (at >= buffer() && f.kind() != kCsv) {
     if (at == buffer()) use_buffer();  // a new line
-    if (field.is_word() && start == 1 && length == n) {
-      copy_bytes(at, field.data(), n);
-      mark_dirty(static_cast<uint64_t>(end - buffer()));
-      return end;
-    }
-    if (field.is_number() && start == 0) {
-      numbers::to_text(Number(field.data()), {}, reinterpret_cast<char*>(at));
+    if (uint8_t* end = usual_field_to_line(field, start, length, at)) {
       mark_dirty(static_cast<uint64_t>(end - buffer()));
       return end;
     }
   }
   return put_field(field, start, length, f, at);
+}
+
+namespace {
+
+// The line's end: a comma-separated line's last comma dropped, the
+// terminator added, the buffer's Length set.
+__attribute__((always_inline)) inline uint8_t* ended_line(FileBlock f, uint8_t* at) {
+  if (at < buffer() || at > buffer() + kMaxLine) at = buffer() + kMaxLine;
+  if (at == buffer()) use_buffer();  // a line without fields
+  if (f.kind() == kCsv && at > buffer() && at[-1] == ',') --at;
+  *at++ = line_terminator(f.kind());
+  const uint64_t n = static_cast<uint64_t>(at - buffer());
+  record_buffer().set_length(n);
+  mark_dirty(n);
+  g_built = {n, at[-1]};
+  record::set_buffer_keeper(keep_buffer_line);
+  return at;
+}
+
+// The buffer is taken for the new line once; the line's end marks how far
+// it is written.
+__attribute__((always_inline)) inline uint8_t* build_line(FileBlock f, const ListedField* fields,
+                                                          uint64_t count) {
+  uint8_t* at = use_buffer();
+  if (f.kind() == kCsv) {
+    for (uint64_t i = 0; i < count; ++i)
+      at = put_field(Item(reinterpret_cast<void*>(fields[i].item)), fields[i].start,
+                     fields[i].length, f, at);
+    return ended_line(f, at);
+  }
+  for (uint64_t i = 0; i < count; ++i) {
+    const Item field(reinterpret_cast<void*>(fields[i].item));
+    uint8_t* end = usual_field_to_line(field, fields[i].start, fields[i].length, at);
+    at = end ? end : put_field(field, fields[i].start, fields[i].length, f, at);
+  }
+  return ended_line(f, at);
+}
+
+}  // namespace
+
+uint8_t* fields_to_line(FileBlock f, const ListedField* fields, uint64_t count) {
+  return build_line(f, fields, count);
+}
+
+// @WRITELINE.  A line file that collects its lines behind and reads
+// nothing ahead takes the line straight into its block; any other file
+// takes it as @WRITE does.
+uint8_t* write_fields(FileBlock f, const ListedField* fields, uint64_t count) {
+  uint8_t* const end = build_line(f, fields, count);
+  const int64_t fd = descriptor_of(f);
+  WriteBehind* const w = fd < 0 ? nullptr : find_behind(fd);
+  if (w == nullptr || find_ahead(fd) != nullptr || g_open[fd].access == kAccessRead ||
+      !is_delimited(f.kind())) {
+    write_file(f, nullptr);
+    return end;
+  }
+  working_on(f);
+  set_status(f, kGood);
+  put_line(f, w, fd, buffer(), static_cast<uint64_t>(end - buffer()), line_terminator(f.kind()));
+  return end;
 }
 
 namespace {
@@ -245,12 +319,11 @@ __attribute__((noinline)) const uint8_t* take_field(Item field, uint64_t start, 
   return at + take;
 }
 
-}  // namespace
-
-const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBlock f,
-                             const uint8_t* at) {
-  // The usual field of a file that is not comma-separated, from the line
-  // the buffer holds: a whole word, or a number as wide as its picture.
+// The usual field of a file that is not comma-separated, from the line
+// the buffer holds: a whole word, or a number as wide as its picture;
+// any other field takes the general path.
+inline const uint8_t* field_from_line(Item field, uint64_t start, uint64_t length, FileBlock f,
+                                      const uint8_t* at) {
   const uint64_t n = field.length();
   if (at >= buffer() && at + n <= buffer_end() && n - 1 < kPositionLimit - 1 &&
       f.kind() != kCsv && (at > buffer() || line_in_place(f))) {
@@ -266,18 +339,22 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
   return take_field(field, start, length, f, at);
 }
 
-uint8_t* end_line(FileBlock f, uint8_t* at) {
-  if (at < buffer() || at > buffer() + kMaxLine) at = buffer() + kMaxLine;
-  if (at == buffer()) use_buffer();  // a line without fields
-  if (f.kind() == kCsv && at > buffer() && at[-1] == ',') --at;
-  *at++ = line_terminator(f.kind());
-  const uint64_t n = static_cast<uint64_t>(at - buffer());
-  record_buffer().set_length(n);
-  mark_dirty(n);
-  g_built = {n, at[-1]};
-  record::set_buffer_keeper(keep_buffer_line);
+}  // namespace
+
+const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBlock f,
+                             const uint8_t* at) {
+  return field_from_line(field, start, length, f, at);
+}
+
+const uint8_t* line_to_fields(FileBlock f, const ListedField* fields, uint64_t count) {
+  const uint8_t* at = buffer();
+  for (uint64_t i = 0; i < count; ++i)
+    at = field_from_line(Item(reinterpret_cast<void*>(fields[i].item)), fields[i].start,
+                         fields[i].length, f, at);
   return at;
 }
+
+uint8_t* end_line(FileBlock f, uint8_t* at) { return ended_line(f, at); }
 
 // Reads the next line into the buffer; the terminator never reaches it
 // (blanks follow the line), and for line-feed files neither does a

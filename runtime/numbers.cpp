@@ -522,7 +522,8 @@ __attribute__((always_inline)) inline void edit_nines(uint64_t mag, uint64_t L, 
     return;
   }
   const uint64_t high = mag / 100000000;
-  store_last(eight_characters(high), L - 8, out);
+  if (L == 9) out[0] = static_cast<char>('0' + high);  // one digit needs no splitting
+  else store_last(eight_characters(high), L - 8, out);
   const uint64_t low = eight_characters(mag - high * 100000000);
   __builtin_memcpy(out + L - 8, &low, 8);
 }

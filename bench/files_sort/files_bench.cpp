@@ -2,16 +2,15 @@
 // files.cob: N 59-byte records written to a line file and read back, then M
 // records written to a random file by record number and read in the
 // shuffled order k = (j * 7919) mod M + 1.  Every file operation goes
-// through the register entries, field by field as compiled statements do.
-// The line file is opened with write-behind (F_BEHIND), as GnuCOBOL
-// buffers its line sequential writes.
+// through the register entries as compiled statements call them: a line
+// is written with @WRITELINE and read with @READLINE, which hand all their
+// fields to _LINEFIELDS in one call.  The line file is opened with
+// write-behind (F_BEHIND), as GnuCOBOL buffers its line sequential writes.
 //   usage: files_bench [N [M]]
 #include <stdio.h>
 #include <stdlib.h>
 
 #include "items.h"
-
-extern "C" uint8_t w_RecordBuffer[];
 
 using namespace bench;
 
@@ -24,6 +23,21 @@ static void make_key(uint8_t* key, char letter, int64_t i) {
   for (int d = 9; d >= 1; --d) {
     key[d] = static_cast<uint8_t>('0' + i % 10);
     i /= 10;
+  }
+}
+
+// A line's fields as @WRITELINE and @READLINE push them for _LINEFIELDS,
+// each loaded as _FIELDS takes it: a word from 1 for its Length, a number
+// through its own picture (0, 0).
+constexpr int kFields = 5;
+static void list_fields(uint8_t* const* fields, uint64_t (*line)[3]) {
+  for (int k = 0; k < kFields; ++k) {
+    uint8_t* x = fields[k];
+    const bool word = x[-9] == 'X';
+    line[k][0] = reinterpret_cast<uint64_t>(x);
+    line[k][1] = word ? 1 : 0;
+    memcpy(&line[k][2], x - 8, 8);
+    if (!word) line[k][2] = 0;
   }
 }
 
@@ -41,7 +55,8 @@ int main(int argc, char** argv) {
   a.end_record(rec, 59);
   uint8_t* ls = a.file("bench_ls.dat", 2);
   uint8_t* rel = a.file("bench_rel.dat", 16);
-  uint8_t* fields[] = {key, desc, qty, price, flag};
+  uint8_t* fields[kFields] = {key, desc, qty, price, flag};
+  uint64_t line[kFields][3];
 
   Regs r;
   double t = now();
@@ -52,22 +67,11 @@ int main(int argc, char** argv) {
     make_key(key, 'K', i);
     value(qty) = i;
     value(price) = i * 100;
-    Regs f;
-    f.rdi = reinterpret_cast<uint64_t>(w_RecordBuffer);
-    f.r15 = reinterpret_cast<uint64_t>(ls);
-    for (uint8_t* x : fields) {
-      f.r8 = 1;
-      f.r9 = reinterpret_cast<uint64_t>(x);
-      const bool word = x[-9] == 'X';
-      f.r10 = word ? 1 : 0;
-      memcpy(&f.r11, x - 8, 8);
-      if (!word) f.r11 = 0;
-      call__FIELDS(f);
-    }
-    call__DELIMITER(f);
     Regs w;
-    w.r8 = 1, w.r9 = reinterpret_cast<uint64_t>(ls);
-    call__FILEIO(w);
+    list_fields(fields, line);
+    w.r8 = 3, w.r9 = reinterpret_cast<uint64_t>(line), w.r10 = kFields;
+    w.r15 = reinterpret_cast<uint64_t>(ls);
+    call__LINEFIELDS(w);
   }
   r = {};
   r.r8 = 3, r.r9 = reinterpret_cast<uint64_t>(ls);
@@ -81,21 +85,11 @@ int main(int argc, char** argv) {
   call__FILEIO(r);
   for (;;) {
     Regs rd;
-    rd.r8 = 0, rd.r9 = reinterpret_cast<uint64_t>(ls);
-    call__FILEIO(rd);
+    list_fields(fields, line);
+    rd.r8 = 2, rd.r9 = reinterpret_cast<uint64_t>(line), rd.r10 = kFields;
+    rd.r15 = reinterpret_cast<uint64_t>(ls);
+    call__LINEFIELDS(rd);
     if (status_of_file(ls) == 10) break;
-    Regs f;
-    f.rsi = reinterpret_cast<uint64_t>(w_RecordBuffer);
-    f.r15 = reinterpret_cast<uint64_t>(ls);
-    for (uint8_t* x : fields) {
-      f.r8 = 0;
-      f.r9 = reinterpret_cast<uint64_t>(x);
-      const bool word = x[-9] == 'X';
-      f.r10 = word ? 1 : 0;
-      memcpy(&f.r11, x - 8, 8);
-      if (!word) f.r11 = 0;
-      call__FIELDS(f);
-    }
     ++recs;
     sum += value(qty);
   }

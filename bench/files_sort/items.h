@@ -105,11 +105,13 @@ struct Regs {
 extern "C" void _FILEIO();
 extern "C" void _FIELDS();
 extern "C" void _DELIMITER();
+extern "C" void _LINEFIELDS();
 extern "C" void _TABLES();
 extern "C" void _XTABLES();
 BENCH_CALL(_FILEIO)
 BENCH_CALL(_FIELDS)
 BENCH_CALL(_DELIMITER)
+BENCH_CALL(_LINEFIELDS)
 BENCH_CALL(_TABLES)
 BENCH_CALL(_XTABLES)
 

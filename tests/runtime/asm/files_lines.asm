@@ -2,7 +2,7 @@
 ; compiled statements load them, in a program linked with nothing but the
 ; runtime archive.
         global  _start
-        extern  _FILEIO, _FIELDS, _DELIMITER, _ENDPROGRAM, w_RecordBuffer
+        extern  _FILEIO, _FIELDS, _DELIMITER, _LINEFIELDS, _ENDPROGRAM, w_RecordBuffer
 
 %include "items.inc"
 %macro FILEBLOCK 3              ; name, kind, path
@@ -99,6 +99,13 @@ section .text
         or      rax, rcx
         or      [lost], rax
 %endmacro
+; LINEFIELDS operation: the two fields pushed last, for the file in r15
+%macro LINEFIELDS 1
+        mov     r8, %1
+        mov     r9, rsp
+        mov     r10, 2
+        call    _LINEFIELDS
+%endmacro
 ; PRINTSTATUS file: its status as two digits and a line feed
 %macro PRINTSTATUS 1
         mov     rax, [%1_STATUS]
@@ -162,6 +169,46 @@ _start:
         mov     rdi, 0x8888
         call    _FIELDS
         KEPT    0, name, 1, 5, rdi
+        FILEIO  3, lines, 0
+
+        ; a line's fields in one call, pushed as @WRITELINE, @READLINE and
+        ; @PUTFIELDS push them: written, read back into changed fields,
+        ; built again; a read at the end leaves the fields as they are
+        FILEIO  2, lines, 513
+        push    0                               ; qty through its own picture
+        push    0
+        push    qty
+        push    5                               ; the whole word name
+        push    1
+        push    name
+        mov     r15, lines
+        mov     r11, 0x9999
+        MARK
+        mov     rsi, 0x8888
+        LINEFIELDS 3                            ; build and write
+        KEPT    3, rsp, 2, 0x9999, rsi
+        FILEIO  3, lines, 0
+        FILEIO  2, lines, 0
+        mov     dword [name], 'zzzz'
+        mov     qword [qty], 0
+        MARK
+        mov     rdi, 0x8888
+        LINEFIELDS 2                            ; read and take apart
+        KEPT    2, rsp, 2, 0x9999, rdi
+        mov     byte [name + 4], 'A'
+        LINEFIELDS 1                            ; build
+        mov     rdx, rdi
+        sub     rdx, w_RecordBuffer
+        PRINT   w_RecordBuffer, rdx
+        mov     r11, 0x9999                     ; the system call took it
+        MARK
+        mov     rdi, 0x8888
+        mov     rsi, 0x8888
+        LINEFIELDS 2                            ; at the end: nothing taken
+        KEPT    2, rsp, 2, 0x9999, rsi
+        PRINT   name, 5
+        PRINTSTATUS lines
+        add     rsp, 48
         mov     rsi, kept_text
         cmp     qword [lost], 0
         je      .kept
