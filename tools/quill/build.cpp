@@ -16,6 +16,7 @@
 #include "assembler_log.h"
 #include "quill.h"
 #include "line_markers.h"
+#include "split_assembly.h"
 #include "program_parts.h"
 #include "spawn.h"
 #include "structure.h"
@@ -185,22 +186,23 @@ int translate(const Program& program, const BuildOptions& options, const Toolcha
   return check_program_parts(program);
 }
 
-// Rewrites the expansion at `path` with its line markers mended and its
-// fault stubs gathered at its end.
-bool mend_expansion(const std::string& path, int shift) {
-  std::string text;
-  {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) return false;
-  }
-  mend_line_markers(text, shift);
-  gather_fault_stubs(text);
+bool read_text(const std::string& path, std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool write_text(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   return static_cast<bool>(out.flush());
 }
+
+// An expansion this large is assembled in two halves side by side when the
+// machine has two processors (a smaller one gains less than the second
+// assembler costs to start).
+constexpr size_t kSplitAtLeast = size_t{1} << 19;
 
 // Under -g the program's items are described for the debugger: the
 // expansion starts from a file that includes NAME.ASM and then has the
@@ -212,6 +214,69 @@ std::string expansion_input(const Program& program, const BuildOptions& options)
   std::ofstream out(program.dir + "/" + input, std::ios::trunc);
   out << "%include \"" << program.base << ".ASM\"\nQW_DEBUG_ITEMS_WRITE\n";
   return out.flush() ? input : std::string();
+}
+
+}  // namespace
+
+namespace {
+
+// The assembler's command for `source` into `object`.  The debug lines are
+// always written: the runtime names the line of a fatal message from them
+// (and they cost the assembly next to nothing).
+std::vector<std::string> assembler(const std::string& nasm, const std::string& object,
+                                   const std::string& source) {
+  return {nasm, "-O1", "-f", "elf64", "-g", "-F", "dwarf", "-o", as_argument(object), source};
+}
+
+// Assembles a large expansion in two halves side by side and joins them
+// into NAME.o: 0 when that worked, -1 when the expansion is assembled
+// whole instead (too small, one processor, or a half that does not
+// assemble alone: the whole expansion then gives the messages).
+int assemble_in_halves(const std::string& text, const Program& program,
+                       const BuildOptions& options, const std::string& nasm,
+                       std::vector<std::string>& writes) {
+  if (sysconf(_SC_NPROCESSORS_ONLN) < 2) return -1;
+  AssemblyHalves halves = split_expansion(text, kSplitAtLeast);
+  if (!halves.split) return -1;
+  gather_fault_stubs(halves.first);
+  gather_fault_stubs(halves.second);
+  const std::string dot = "." + program.base;
+  const std::string sources[2] = {dot + ".pre.asm", dot + ".pre2.asm"};
+  const std::string objects[2] = {dot + ".1.o", dot + ".2.o"};
+  for (int k = 0; k < 2; ++k) {
+    writes.push_back(program.dir + "/" + sources[k]);
+    writes.push_back(program.dir + "/" + objects[k]);
+  }
+  auto remove_halves = [&] {
+    for (int k = 0; k < 2; ++k) {
+      unlink((program.dir + "/" + sources[k]).c_str());
+      unlink((program.dir + "/" + objects[k]).c_str());
+    }
+  };
+  if (!write_text(program.dir + "/" + sources[0], halves.first) ||
+      !write_text(program.dir + "/" + sources[1], halves.second)) {
+    remove_halves();
+    return -1;
+  }
+  const std::vector<std::vector<std::string>> commands = {
+      assembler(nasm, objects[0], sources[0]), assembler(nasm, objects[1], sources[1])};
+  if (options.verbose)
+    for (const auto& argv : commands)
+      say("(cd " + shown_command({program.dir}) + " && " + shown_command(argv) + ") &");
+  const std::vector<ToolRun> runs = run_tools_together(commands, program.dir, Capture::kAll);
+  end_if_stopped(writes);
+  bool assembled = true;
+  for (const ToolRun& r : runs) assembled = assembled && r.start_error == 0 && r.status == 0;
+  if (assembled) {
+    const std::string ld = find_program("ld");
+    ToolRun joined;
+    if (!ld.empty())
+      joined = run_step({ld, "-r", "-o", as_argument(program.base + ".o"), objects[0], objects[1]},
+                        program.dir, Capture::kAll, options.verbose, writes);
+    assembled = !ld.empty() && joined.start_error == 0 && joined.status == 0;
+  }
+  remove_halves();
+  return assembled ? 0 : -1;
 }
 
 }  // namespace
@@ -254,16 +319,23 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   if (options.debug_info) unlink((program.dir + "/" + input).c_str());
   std::string log = run.output;
   if (run.start_error == 0 && run.status == 0) {
-    if (!mend_expansion(program.dir + "/" + expanded, shift)) {
+    std::string text;
+    if (!read_text(program.dir + "/" + expanded, text)) {
+      unlink((program.dir + "/" + expanded).c_str());
+      say("cannot read " + expanded + " in " + folder_shown(program));
+      return kCannotWrite;
+    }
+    mend_line_markers(text, shift);
+    const int status = assemble_in_halves(text, program, options, nasm, writes);
+    if (status >= 0) return status;
+    gather_fault_stubs(text);
+    if (!write_text(program.dir + "/" + expanded, text)) {
       unlink((program.dir + "/" + expanded).c_str());
       say("cannot write " + expanded + " in " + folder_shown(program));
       return kCannotWrite;
     }
-    // The debug lines are always written: the runtime names the line of a
-    // fatal message from them (and they cost the assembly next to nothing).
-    std::vector<std::string> argv = {nasm, "-O1", "-f", "elf64", "-g", "-F", "dwarf"};
-    argv.insert(argv.end(), {"-o", as_argument(program.base + ".o"), expanded});
-    run = run_step(argv, program.dir, Capture::kAll, options.verbose, writes);
+    run = run_step(assembler(nasm, program.base + ".o", expanded), program.dir, Capture::kAll,
+                   options.verbose, writes);
     log += run.output;
   }
   unlink((program.dir + "/" + expanded).c_str());

@@ -21,8 +21,9 @@ namespace {
 // The signals that quill passes on to a tool or ignores while it runs.
 constexpr int kPassedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-volatile sig_atomic_t g_child = 0;        // the tool that runs, or 0
-volatile sig_atomic_t g_stop_signal = 0;  // the first stop signal, or 0
+constexpr int kSlots = 2;                        // tools that may run at once
+volatile sig_atomic_t g_children[kSlots] = {0, 0};  // the tools that run (0: none)
+volatile sig_atomic_t g_stop_signal = 0;            // the first stop signal, or 0
 
 sigset_t passed_signals() {
   sigset_t set;
@@ -36,8 +37,10 @@ sigset_t passed_signals() {
 void pass_on(int signal) {
   const int saved_errno = errno;
   if (g_stop_signal == 0) g_stop_signal = signal;
-  const pid_t child = g_child;
-  if (child > 0) kill(child, signal);
+  for (int slot = 0; slot < kSlots; ++slot) {
+    const pid_t child = g_children[slot];
+    if (child > 0) kill(child, signal);
+  }
   errno = saved_errno;
 }
 
@@ -60,13 +63,13 @@ void take_signal(int signal, void (*handler)(int), struct sigaction* old) {
 
 // Waits for the tool without reaping it first, so that no signal is handed
 // on to a process id the system may have given to another process.
-int wait_status(pid_t pid, int& signal) {
+int wait_status(pid_t pid, int slot, int& signal) {
   siginfo_t info;
   while (waitid(P_PID, pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
   }
   sigset_t passed = passed_signals(), before;
   sigprocmask(SIG_BLOCK, &passed, &before);
-  g_child = 0;
+  g_children[slot] = 0;
   int raw = 0;
   while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
   }
@@ -88,21 +91,29 @@ std::string read_all(int fd) {
   }
 }
 
-// Starts argv and waits for it.  The tool starts with quill's signal mask
-// as it was and with `defaults` at their default actions; the passed
-// signals are held back while it starts, so that one arriving then is
-// handed on as soon as its process id is known.
-ToolRun spawn_and_wait(const std::vector<std::string>& argv, const std::string& cwd,
-                       Capture capture, const sigset_t& defaults) {
+// A tool started: its process id (0: not started) and the pipe its output
+// comes through.
+struct Started {
+  pid_t pid = 0;
+  int slot = 0;
+  int output_fd = -1;
+};
+
+// Starts argv in `slot`.  The tool starts with quill's signal mask as it
+// was and with `defaults` at their default actions; the passed signals are
+// held back while it starts, so that one arriving then is handed on as
+// soon as its process id is known.
+Started start_tool(const std::vector<std::string>& argv, const std::string& cwd, Capture capture,
+                   const sigset_t& defaults, int slot, ToolRun& run) {
+  Started started;
+  started.slot = slot;
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-
-  ToolRun run;
   int pipe_fds[2] = {-1, -1};
   if (capture != Capture::kNone && pipe2(pipe_fds, O_CLOEXEC) != 0) {
     run.start_error = errno;
-    return run;
+    return started;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -119,27 +130,41 @@ ToolRun spawn_and_wait(const std::vector<std::string>& argv, const std::string& 
   posix_spawnattr_setsigmask(&attributes, &before);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = 0;
   const int stopped_by = g_stop_signal;
   if (stopped_by == 0) {
-    run.start_error = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
-    if (run.start_error == 0) g_child = pid;
+    run.start_error = posix_spawnp(&started.pid, args[0], &actions, &attributes, args.data(),
+                                   environ);
+    if (run.start_error == 0) g_children[slot] = started.pid;
+    else started.pid = 0;
+  } else {
+    run.signal = stopped_by;
+    run.status = 128 + stopped_by;
   }
   sigprocmask(SIG_SETMASK, &before, nullptr);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  const bool started = stopped_by == 0 && run.start_error == 0;
   if (capture != Capture::kNone) {
     close(pipe_fds[1]);
-    if (started) run.output = read_all(pipe_fds[0]);
-    close(pipe_fds[0]);
+    if (started.pid > 0) started.output_fd = pipe_fds[0];
+    else close(pipe_fds[0]);
   }
-  if (started) {
-    run.status = wait_status(pid, run.signal);
-  } else if (stopped_by != 0) {
-    run.signal = stopped_by;
-    run.status = 128 + stopped_by;
+  return started;
+}
+
+// Takes the started tool's output and waits for its end.
+void finish_tool(const Started& started, ToolRun& run) {
+  if (started.output_fd >= 0) {
+    run.output = read_all(started.output_fd);
+    close(started.output_fd);
   }
+  if (started.pid > 0) run.status = wait_status(started.pid, started.slot, run.signal);
+}
+
+// Starts argv and waits for it.
+ToolRun spawn_and_wait(const std::vector<std::string>& argv, const std::string& cwd,
+                       Capture capture, const sigset_t& defaults) {
+  ToolRun run;
+  finish_tool(start_tool(argv, cwd, capture, defaults, 0, run), run);
   return run;
 }
 
@@ -171,6 +196,21 @@ ToolRun run_in_foreground(const std::vector<std::string>& argv) {
   sigaction(SIGTERM, &old_term, nullptr);
   sigaction(SIGHUP, &old_hup, nullptr);
   return run;
+}
+
+std::vector<ToolRun> run_tools_together(const std::vector<std::vector<std::string>>& argvs,
+                                        const std::string& cwd, Capture capture) {
+  std::vector<ToolRun> runs(argvs.size());
+  std::vector<Started> started;
+  sigset_t none;
+  sigemptyset(&none);
+  const size_t together = argvs.size() < size_t(kSlots) ? argvs.size() : size_t(kSlots);
+  for (size_t k = 0; k < together; ++k)
+    started.push_back(start_tool(argvs[k], cwd, capture, none, int(k), runs[k]));
+  for (size_t k = 0; k < together; ++k) finish_tool(started[k], runs[k]);
+  for (size_t k = together; k < argvs.size(); ++k)  // the rest one by one
+    finish_tool(start_tool(argvs[k], cwd, capture, none, 0, runs[k]), runs[k]);
+  return runs;
 }
 
 void stop_on_signals() {

@@ -20,6 +20,11 @@ struct ToolRun {
 ToolRun run_tool(const std::vector<std::string>& argv, const std::string& cwd,
                  Capture capture);
 
+// Runs the tools at once, each as run_tool would, and answers their runs
+// in order (two run side by side; any further one after them).
+std::vector<ToolRun> run_tools_together(const std::vector<std::vector<std::string>>& argvs,
+                                        const std::string& cwd, Capture capture);
+
 // Runs a program in the foreground, as a shell runs a command: while it
 // runs quill ignores SIGINT and SIGQUIT (the terminal sends them to the
 // program too) and passes SIGTERM and SIGHUP on to it; quill then answers
