@@ -215,7 +215,12 @@ bool make_head_hash(SearchIndex& x) {
   sys::call3(sys::kMadvise, reinterpret_cast<long>(slots), static_cast<long>(bytes),
              sys::kMadvHugepage);
   hh = HeadHash{slots, words, (uint64_t{1} << bits) - 1, 64 - bits, bytes, true};
+  // Every run lands in a slot at random: the slot of the run some places
+  // on is fetched ahead, so that many of them are on their way at once.
+  constexpr int64_t kAhead = 16;
   for (int64_t i = 0; i < x.n; ++i) {
+    if (i + kAhead < x.n)
+      __builtin_prefetch(slots + (mix_head(x.heads[(i + kAhead) * x.step]) >> hh.shift) * words, 1);
     const uint64_t head = x.heads[i * x.step];
     if (i > 0 && head == x.heads[(i - 1) * x.step]) continue;  // inside a run
     const bool longer = i + 1 < x.n && x.heads[(i + 1) * x.step] == head;
