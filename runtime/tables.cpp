@@ -124,6 +124,28 @@ inline uint64_t mix_head(uint64_t head) {
   return h ^ (h >> 32);
 }
 
+// For a table whose entries lie side by side and exceed the processor's
+// caches: where a key's entry most likely lies, known before the head
+// hash answers, so that the entry is on its way while the slot is.  Each
+// head byte counts by the rank of its value among the values the samples
+// hold in that place (keys of a few letters or digits then spread evenly),
+// which makes a head a fraction from 0 to 1; `first` holds, for each of
+// 2^bits equal parts of that range, the first position whose fraction lies
+// in the part or beyond, and a guess interpolates within the part.
+struct PositionGuide {
+  uint32_t* first;  // 2^bits + 1 positions, mapped
+  uint64_t bytes;
+  int bits;
+  uint8_t rank[8][256];
+  double unit[8];  // 1 / the product of the value counts up to that byte
+  double fraction(uint64_t head) const {
+    double d[8];
+    for (int j = 0; j < 8; ++j) d[j] = rank[j][(head >> (56 - 8 * j)) & 0xff] * unit[j];
+    // Summed as a tree, so that the additions need not wait for each other.
+    return ((d[0] + d[1]) + (d[2] + d[3])) + ((d[4] + d[5]) + (d[6] + d[7]));
+  }
+};
+
 struct SearchIndex {
   const void* table;
   int64_t n;
@@ -136,6 +158,7 @@ struct SearchIndex {
   void* map;
   uint64_t map_bytes;
   HeadHash hash;  // made by the first find that can use it
+  PositionGuide guide;  // made with the hash, when it applies
 };
 
 SearchIndex g_indexes[kIndexes];
@@ -146,6 +169,8 @@ void release(SearchIndex& x) {
                         static_cast<long>(x.map_bytes));
   if (x.hash.slots) sys::call2(sys::kMunmap, reinterpret_cast<long>(x.hash.slots),
                                static_cast<long>(x.hash.bytes));
+  if (x.guide.first) sys::call2(sys::kMunmap, reinterpret_cast<long>(x.guide.first),
+                                static_cast<long>(x.guide.bytes));
   x = SearchIndex{};
 }
 
@@ -215,7 +240,12 @@ bool make_head_hash(SearchIndex& x) {
   sys::call3(sys::kMadvise, reinterpret_cast<long>(slots), static_cast<long>(bytes),
              sys::kMadvHugepage);
   hh = HeadHash{slots, words, (uint64_t{1} << bits) - 1, 64 - bits, bytes, true};
+  // Every run lands in a slot at random: the slot of the run some places
+  // on is fetched ahead, so that many of them are on their way at once.
+  constexpr int64_t kAhead = 16;
   for (int64_t i = 0; i < x.n; ++i) {
+    if (i + kAhead < x.n)
+      __builtin_prefetch(slots + (mix_head(x.heads[(i + kAhead) * x.step]) >> hh.shift) * words, 1);
     const uint64_t head = x.heads[i * x.step];
     if (i > 0 && head == x.heads[(i - 1) * x.step]) continue;  // inside a run
     const bool longer = i + 1 < x.n && x.heads[(i + 1) * x.step] == head;
@@ -226,6 +256,73 @@ bool make_head_hash(SearchIndex& x) {
     if (words == 2) slots[k * 2 + 1] = reinterpret_cast<uint64_t>(x.keys.entries[i * 2]);
   }
   return true;
+}
+
+// Entries below this many bytes mostly stay in the caches: no guide.
+constexpr uint64_t kGuidedBytes = uint64_t{1} << 20;
+
+// Makes the index's position guide for a large table of entries side by
+// side (nothing otherwise, or without memory): about 32 positions to a
+// part, at most 2^15 parts (128 KiB), so that it mostly stays in the caches.
+void make_position_guide(SearchIndex& x) {
+  PositionGuide& g = x.guide;
+  if (x.keys.entries || x.keys.linked || x.n >= (int64_t{1} << 31) ||
+      static_cast<uint64_t>(x.n) * x.keys.stride < kGuidedBytes)
+    return;
+  int bits = 1;
+  while (bits < 15 && (int64_t{32} << bits) <= x.n) ++bits;
+  const int64_t parts = int64_t{1} << bits;
+  const uint64_t bytes = static_cast<uint64_t>(parts + 1) * 4;
+  uint32_t* first = static_cast<uint32_t*>(map_memory(bytes));
+  if (first == nullptr) return;
+  double unit = 1;
+  for (int j = 0; j < 8; ++j) {
+    bool seen[256] = {};
+    for (int64_t k = 0; k < x.sample_count; ++k)
+      seen[(x.samples[k] >> (56 - 8 * j)) & 0xff] = true;
+    int count = 0;
+    for (int v = 0; v < 256; ++v) {
+      g.rank[j][v] = static_cast<uint8_t>(count < 255 ? count : 255);
+      count += seen[v];
+    }
+    unit /= count;
+    g.unit[j] = unit;
+  }
+  // Positions whose parts go back (a value the samples lack) leave the
+  // parts already passed as they are.
+  int64_t next = 0;
+  for (int64_t i = 0; i < x.n; ++i) {
+    int64_t part = static_cast<int64_t>(g.fraction(x.heads[i * x.step]) * parts);
+    if (part > parts) part = parts;
+    while (next <= part) first[next++] = static_cast<uint32_t>(i);
+  }
+  while (next <= parts) first[next++] = static_cast<uint32_t>(x.n);
+  g.first = first;
+  g.bytes = bytes;
+  g.bits = bits;
+}
+
+// Fetches the entries around the guessed position of a head's entry while
+// the head hash answers: the guess misses by more than 5 places rarely
+// when the keys spread evenly over their characters.  The first and last
+// of those entries are read, which brings their pages' translations too
+// (a prefetch that needs one may come to nothing).
+void fetch_guessed_entries(const SearchIndex& x, uint64_t head) {
+  const PositionGuide& g = x.guide;
+  const int64_t parts = int64_t{1} << g.bits;
+  const double f = g.fraction(head) * static_cast<double>(parts);
+  int64_t part = static_cast<int64_t>(f);
+  if (part >= parts) part = parts - 1;
+  const int64_t lo = g.first[part], hi = g.first[part + 1];
+  int64_t guess = lo + static_cast<int64_t>((f - static_cast<double>(part)) *
+                                             static_cast<double>(hi - lo));
+  if (guess > x.n - 1) guess = x.n - 1;
+  const int64_t from = guess < 5 ? 0 : guess - 5, to = guess + 6 > x.n ? x.n : guess + 6;
+  const uint8_t* begin = x.keys.data + static_cast<uint64_t>(from) * x.keys.stride;
+  const uint8_t* end = x.keys.data + static_cast<uint64_t>(to) * x.keys.stride;
+  const uint8_t touch = *begin ^ end[-1];
+  asm volatile("" : : "r"(touch));
+  for (const uint8_t* p = begin; p < end; p += 64) __builtin_prefetch(p);
 }
 
 // The run [a, b) of positions whose head is `want`, and the entry at a
@@ -301,7 +398,7 @@ void keep_search_index(const void* table, const KeyLayout& keys, int64_t n, uint
   }
   for (int64_t k = 0; k < count; ++k) samples[k] = heads[k * kSampleEvery * step];
   *x = SearchIndex{table, n, keys.key_off, key_len, keys, heads, step, samples, count, map,
-                   map_bytes, HeadHash{}};
+                   map_bytes, HeadHash{}, PositionGuide{}};
 }
 
 void drop_search_index(const void* table) {
@@ -426,8 +523,9 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
   const uint64_t want = key_head(key, len) & m;
   int64_t a, b;
   const bool whole_heads = len >= 8 || len == x->key_len;
-  if (whole_heads && !x->hash.tried) make_head_hash(*x);
+  if (whole_heads && !x->hash.tried && make_head_hash(*x)) make_position_guide(*x);
   if (whole_heads && x->hash.slots) {
+    if (x->guide.first) fetch_guessed_entries(*x, want);
     uint8_t* entry;
     if (!head_run(*x, want, a, b, entry)) return Found{};
     if (entry == nullptr) entry = keys.entry(a);

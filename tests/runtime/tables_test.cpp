@@ -269,10 +269,11 @@ TEST(FixedTable, LargeRandomSortMatchesReference) {
 
 // A sort leaves a search index behind; finds through it must answer
 // exactly as the plain binary search does (position and status 0/22),
-// for whole keys, shorter keys, keys sharing their first 8 bytes, and
-// absent keys.
+// for whole keys, shorter keys, keys sharing their first 8 bytes, keys
+// spread evenly over a few letters (whose entries the index guesses, the
+// table being over a megabyte), and absent keys.
 TEST(FixedTable, FindsAfterASortMatchThePlainSearch) {
-  constexpr int kN = 2000;
+  constexpr int kN = 70000;
   Arena a;
   uint8_t* rec = a.begin_record();
   uint8_t* key = a.word("", 12);
@@ -291,20 +292,29 @@ TEST(FixedTable, FindsAfterASortMatchThePlainSearch) {
     std::string k = "PREFIX00" + std::string(1, static_cast<char>('A' + rng() % 3)) +
                     std::string(1, static_cast<char>('a' + rng() % 40)) + "  ";
     if (i % 7 == 0) k = std::string(1, static_cast<char>(rng() % 256)) + "short       ";
+    if (i % 3 == 1) {  // a few equal, most alone
+      k = "K";
+      for (int c = 0; c < 5; ++c) k += static_cast<char>('a' + rng() % 10);
+      k += "      ";
+    }
     keys.push_back(k.substr(0, 12));
     set_text(key, keys.back());
-    Number(num).set_value(i);
+    Number(num).set_value(i % 10000);
     t.set_index(1, i + 1);
     t.set_index(2, 0);
     tb::record_to_entry(t, Record(rec));
   }
   tb::sort(t, 1, 12);
-  std::vector<std::string> probes = keys;
+  std::vector<std::string> probes;
+  for (int i = 0; i < kN; i += 5) probes.push_back(keys[i]);
   probes.push_back("PREFIX00Az  ");
   probes.push_back("PREFIX00");
   probes.push_back("PREFIX00B");
   probes.push_back(std::string(12, '\xff'));
   probes.push_back(std::string(12, '\0'));
+  probes.push_back("Kaaaaz      ");
+  probes.push_back("Kjjjjk      ");
+  probes.push_back("Kbcdez      ");
   auto run = [&](bool drop_first) {
     if (drop_first) tb::drop_search_index(table);
     std::vector<std::pair<int64_t, int64_t>> out;
