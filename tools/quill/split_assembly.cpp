@@ -4,13 +4,15 @@
 // ("name:", or a name before db/dd/equ ...), read with a small lexer.
 #include "split_assembly.h"
 
-#include <set>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
 
-using Names = std::set<std::string, std::less<>>;
+// Names as views into the expansion, which outlives them.
+using Names = std::unordered_set<std::string_view>;
 
 bool name_start(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '.' || c == '?' ||
@@ -68,7 +70,7 @@ bool defining_word(std::string_view w) {
 struct Half {
   Names defined, used;
   std::vector<std::string_view> externs;  // "extern ..." lines
-  std::vector<std::pair<std::string, std::string_view>> constants;  // name equ number
+  std::unordered_map<std::string_view, std::string_view> constants;  // name equ number: the line
 };
 
 // Reads the lines [from, to) of `lines` into `half`.
@@ -91,33 +93,23 @@ void read_half(const std::vector<std::string_view>& lines, size_t from, size_t t
       half.defined.emplace(w);
       first_used = 1;
       if (!label && same_word(words[1], "equ") && words.size() == 2)
-        half.constants.emplace_back(std::string(w), line);
+        half.constants.emplace(w, line);
     }
     for (size_t i = first_used; i < words.size(); ++i) half.used.emplace(words[i]);
   }
 }
 
-bool holds(const std::vector<std::pair<std::string, std::string_view>>& constants,
-           const std::string& name, std::string_view& line) {
-  for (const auto& c : constants)
-    if (c.first == name) {
-      line = c.second;
-      return true;
-    }
-  return false;
-}
-
 // What `to` takes from `from`: declarations for both halves' headers.
 void link_halves(const Half& from, const Half& to, std::string& from_header,
                  std::string& to_header) {
-  for (const std::string& name : to.used) {
+  for (const std::string_view name : to.used) {
     if (!from.defined.count(name) || to.defined.count(name)) continue;
-    std::string_view constant;
-    if (holds(from.constants, name, constant)) {
-      to_header.append(constant) += '\n';
+    const auto constant = from.constants.find(name);
+    if (constant != from.constants.end()) {
+      to_header.append(constant->second) += '\n';
     } else {
-      from_header += "global " + name + '\n';
-      to_header += "extern " + name + '\n';
+      from_header.append("global ").append(name) += '\n';
+      to_header.append("extern ").append(name) += '\n';
     }
   }
   for (std::string_view line : from.externs) to_header.append(line) += '\n';
