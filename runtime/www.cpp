@@ -135,7 +135,9 @@ void close_connection(Connection& c) {
   c.phase = Phase::kFree;
   ++c.generation;
   server.free_slots[server.free_count++] = slot_of(c);
-  --server.active;
+  // The last one gone leaves no deadline: the loop need not read the clock
+  // until a connection waits again.
+  if (--server.active == 0) server.next_sweep = kNever;
   if (server.accept_paused && !server.stopping) watch_listener(true);
 }
 
@@ -284,7 +286,8 @@ void time_input(Connection& c) {
     c.since = now();
     set_deadline(c, c.since + kRequestSeconds * 1000);
   } else if (!spoken && c.deadline == kNever) {
-    c.since = now();
+    // Silent when taken: the kernel held it back for its first bytes.
+    c.since = now() - kHeldBackSeconds * 1000;
     set_deadline(c, c.since + kIdleSeconds * 1000);
   }
 }
@@ -591,9 +594,13 @@ void open(int64_t port, const Word* address, Port port_use) {
   // Without it, a port another process listens on is "Address already in use".
   if (port_use == Port::kShared)
     sys::call5(kSetsockopt, listen_socket, kSolSocket, kSoReuseport, reinterpret_cast<long>(&one), sizeof one);
-  // Connections are taken at once (not held back by the kernel until their
-  // first bytes come), so a silent one is closed kIdleSeconds after it was
-  // made.
+  // The kernel hands a connection over once its first bytes are in (or it
+  // has been silent for kHeldBackSeconds), so that one wake-up of the
+  // server takes and reads it: a request is answered without waiting
+  // for it in between.
+  const int held_back = kHeldBackSeconds;
+  sys::call5(kSetsockopt, listen_socket, kIpprotoTcp, kTcpDeferAccept, reinterpret_cast<long>(&held_back),
+             sizeof held_back);
   long rc = sys::call3(kBind, listen_socket, reinterpret_cast<long>(&addr), sizeof addr);
   if (rc < 0) fail(listen_socket, rc);
   rc = sys::call2(kListen, listen_socket, 100000000);
