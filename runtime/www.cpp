@@ -52,7 +52,6 @@ const char mess1[] = "[000001]Starting HTML Server\n";
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr int64_t kNever = INT64_MAX;
 constexpr uint32_t kEventsAtOnce = 64;
-constexpr uint32_t kLookEvery = 8;
 
 struct EpollEvent {
   uint32_t events;
@@ -82,8 +81,6 @@ struct Server {
   int64_t next_sweep;  // the earliest deadline
   bool stopping;
   bool accept_paused;
-  bool queue_deep;        // the last look at the kernel's queue found several
-  uint32_t since_look;    // wake-ups since the queue was last taken to its end
   uint32_t active;
   uint32_t free_count;
   uint32_t free_slots[kMaxConnections];
@@ -359,28 +356,18 @@ bool evict_slowest() {
   return true;
 }
 
-// Takes connections from the kernel's queue: all it holds (up to
-// kEventsAtOnce) while connections come faster than they are answered,
-// otherwise one.  The listener is watched level-triggered, so the next wait
-// reports it again while more are queued; asking once more only to find
-// the queue empty costs as much as an accept itself, so the queue is taken
-// to its end when the last time found several, and every kLookEvery
-// wake-ups to see whether it does again.
-void accept_connections() {
-  const bool to_the_end = server.queue_deep || ++server.since_look == kLookEvery;
-  uint32_t taken = 0;
-  while (!server.stopping && !server.accept_paused && taken < kEventsAtOnce) {
+// Takes one connection from the kernel's queue, waiting for one when it is
+// empty: the listener blocks, and is asked only when epoll reports a
+// connection or while nothing else can need the server.  The listener is
+// watched level-triggered, so the next wait reports it again while more
+// are queued.
+void accept_connection() {
+  while (!server.stopping && !server.accept_paused) {
     if (server.free_count == 0 && !evict_slowest()) return watch_listener(false);
     const long fd = sys::call4(kAccept4, listen_socket, 0, 0, kSockNonblock | kSockCloexec);
-    if (fd >= 0) {
-      start_connection(fd);
-      if (++taken == 1 && !to_the_end) return;
-      continue;
-    }
+    if (fd >= 0) return start_connection(fd);
     switch (fd) {
       case kEagain:
-        server.queue_deep = taken > 1;
-        server.since_look = 0;
         return;
       case kEintr: case kEconnaborted: case kEconnreset: case kEproto:
         continue;  // a client that gave up before being accepted
@@ -543,7 +530,7 @@ void sweep() {
 }
 
 void on_event(const EpollEvent& e) {
-  if (e.data == ~uint64_t{0}) return accept_connections();
+  if (e.data == ~uint64_t{0}) return accept_connection();
   Connection& c = slots[e.data & 0xffffffff];
   if (c.generation != (e.data >> 32) || c.phase == Phase::kFree) return;  // an event of the slot's last use
   switch (c.phase) {
@@ -564,8 +551,7 @@ void prepare(Word default_file, Word exchange, Routine get, Routine post) {
   server.exchange = exchange.data();
   server.get = get;
   server.post = post;
-  server.stopping = server.accept_paused = server.clock_read = server.queue_deep = false;
-  server.since_look = 0;
+  server.stopping = server.accept_paused = server.clock_read = false;
   server.next_sweep = kNever;
   server.epoll = sys::call1(kEpollCreate1, kEpollCloexec);
   if (server.epoll < 0) fatal_kernel(server.epoll);
@@ -598,7 +584,7 @@ void open(int64_t port, const Word* address, Port port_use) {
   if (address != nullptr && !parse_address(address->text(), address->length(), addr.sin_addr))
     fatal_kernel(kEinval);  // not a dotted IPv4 address
   close();  // a second open replaces the first
-  listen_socket = sys::call3(kSocket, kAfInet, long{kSockStream} | kSockNonblock | kSockCloexec, 0);
+  listen_socket = sys::call3(kSocket, kAfInet, long{kSockStream} | kSockCloexec, 0);
   if (listen_socket < 0) {
     const long rc = listen_socket;
     listen_socket = -1;
@@ -628,6 +614,15 @@ void process(Word default_file, Word exchange, Routine get, Routine post) {
   watch_listener(true);
   EpollEvent events[kEventsAtOnce];
   while (!server.stopping || server.active > 0) {
+    if (server.active == 0 && !server.accept_paused) {
+      // No connection, so no deadline: only a new connection can need the
+      // server, and it waits for one in accept itself, one call where a
+      // wait and an accept would be two.
+      server.clock_read = false;
+      accept_connection();
+      serve_queue();
+      continue;
+    }
     int64_t wait = -1;  // nothing to wait for but new connections
     if (server.active > 0 && server.next_sweep != kNever) {
       wait = server.next_sweep - now();
