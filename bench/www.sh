@@ -7,13 +7,17 @@
 # nginx with two workers, at fifty connections; then the answer time of a
 # normal request while 50 clients trickle their requests one byte a second.
 # Usage: bench/www.sh [build-dir] [seconds per run] [other-build-dir]
+# Environment: RUNS, the rounds per figure (default 8).  Many short rounds
+# rather than a few long ones: on a busy machine each side then more
+# likely has a quiet moment to show its best.
 # With another build directory (an older runtime, say) its server is
 # measured in the same rounds and shown in a column of its own.
 # Needs nasm, ld, wrk, nginx (nginx-light), curl and python3.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
-seconds=${2:-3}
+seconds=${2:-2}
+RUNS=${RUNS:-8}
 other=${3:-}
 lib=$build/lib/libquillwright.a
 for tool in nasm ld wrk nginx curl python3; do
@@ -133,7 +137,7 @@ best() { awk -v x="$1" -v y="$2" 'BEGIN { print (y > x ? y : x) }'; }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-echo "requests per second, best of 5 alternating rounds of ${seconds} s (wrk, loopback)"
+echo "requests per second, best of $RUNS alternating rounds of ${seconds} s (wrk, loopback)"
 printf '%-31s %11s %11s %6s' "" quillwright nginx ratio
 [ -n "$oport" ] && printf ' %11s %6s' other ratio
 echo
@@ -142,7 +146,7 @@ for what in "index.html:static 1 KiB file" "text:routine's 1 KiB text"; do
   for load in "1 1" "2 50"; do
     set -- $load
     ours=0; theirs=0; others=0
-    for _ in 1 2 3 4 5; do
+    for _ in $(seq "$RUNS"); do
       rate "$1" "$2" "http://127.0.0.1:$port/$path"; ours=$(best "$ours" "$measured")
       rate "$1" "$2" "http://127.0.0.1:$nport/$path"; theirs=$(best "$theirs" "$measured")
       if [ -n "$oport" ]; then
@@ -159,7 +163,7 @@ echo "two processes of ours on one port, nginx with two workers"
 for what in "index.html:static 1 KiB file" "text:routine's 1 KiB text"; do
   path=${what%%:*}
   ours=0; theirs=0
-  for _ in 1 2 3 4 5; do
+  for _ in $(seq "$RUNS"); do
     rate 2 50 "http://127.0.0.1:$sport/$path"; ours=$(best "$ours" "$measured")
     rate 2 50 "http://127.0.0.1:$nport2/$path"; theirs=$(best "$theirs" "$measured")
   done

@@ -76,7 +76,7 @@ constexpr long kProtRead = 1, kProtReadWrite = 3, kMapPrivate = 0x02, kMapPrivat
 // Sockets, epoll and the monotonic clock.
 constexpr long kAfInet = 2, kSockStream = 1, kSockDgram = 2, kSockNonblock = 04000,
                kSockCloexec = 02000000, kSolSocket = 1, kSoReuseaddr = 2, kSoReuseport = 15, kSoRcvtimeo = 20,
-               kSoSndtimeo = 21, kIpprotoTcp = 6, kMsgDontwait = 0x40,
+               kSoSndtimeo = 21, kIpprotoTcp = 6, kTcpDeferAccept = 9, kMsgDontwait = 0x40,
                kMsgNosignal = 0x4000, kMsgMore = 0x8000, kShutWr = 1;
 constexpr long kEpollCloexec = 02000000, kEpollCtlAdd = 1, kEpollCtlDel = 2, kEpollCtlMod = 3,
                kEpollIn = 0x1, kEpollOut = 0x4, kEpollErr = 0x8, kEpollHup = 0x10;

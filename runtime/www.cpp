@@ -135,7 +135,9 @@ void close_connection(Connection& c) {
   c.phase = Phase::kFree;
   ++c.generation;
   server.free_slots[server.free_count++] = slot_of(c);
-  --server.active;
+  // The last one gone leaves no deadline: the loop need not read the clock
+  // until a connection waits again.
+  if (--server.active == 0) server.next_sweep = kNever;
   if (server.accept_paused && !server.stopping) watch_listener(true);
 }
 
@@ -284,7 +286,8 @@ void time_input(Connection& c) {
     c.since = now();
     set_deadline(c, c.since + kRequestSeconds * 1000);
   } else if (!spoken && c.deadline == kNever) {
-    c.since = now();
+    // Silent when taken: the kernel held it back for its first bytes.
+    c.since = now() - kHeldBackSeconds * 1000;
     set_deadline(c, c.since + kIdleSeconds * 1000);
   }
 }
@@ -353,10 +356,11 @@ bool evict_slowest() {
   return true;
 }
 
-// Takes one connection from the kernel's queue.  The listener is watched
-// level-triggered, so the next wait reports it again while more are
-// queued: asking once more only to find the queue empty costs as much as
-// an accept itself.
+// Takes one connection from the kernel's queue, waiting for one when it is
+// empty: the listener blocks, and is asked only when epoll reports a
+// connection or while nothing else can need the server.  The listener is
+// watched level-triggered, so the next wait reports it again while more
+// are queued.
 void accept_connection() {
   while (!server.stopping && !server.accept_paused) {
     if (server.free_count == 0 && !evict_slowest()) return watch_listener(false);
@@ -580,7 +584,7 @@ void open(int64_t port, const Word* address, Port port_use) {
   if (address != nullptr && !parse_address(address->text(), address->length(), addr.sin_addr))
     fatal_kernel(kEinval);  // not a dotted IPv4 address
   close();  // a second open replaces the first
-  listen_socket = sys::call3(kSocket, kAfInet, long{kSockStream} | kSockNonblock | kSockCloexec, 0);
+  listen_socket = sys::call3(kSocket, kAfInet, long{kSockStream} | kSockCloexec, 0);
   if (listen_socket < 0) {
     const long rc = listen_socket;
     listen_socket = -1;
@@ -591,9 +595,13 @@ void open(int64_t port, const Word* address, Port port_use) {
   // Without it, a port another process listens on is "Address already in use".
   if (port_use == Port::kShared)
     sys::call5(kSetsockopt, listen_socket, kSolSocket, kSoReuseport, reinterpret_cast<long>(&one), sizeof one);
-  // Connections are taken at once (not held back by the kernel until their
-  // first bytes come), so a silent one is closed kIdleSeconds after it was
-  // made.
+  // The kernel hands a connection over once its first bytes are in (or it
+  // has been silent for kHeldBackSeconds), so that one wake-up of the
+  // server takes and reads it: a request is answered without waiting
+  // for it in between.
+  const int held_back = kHeldBackSeconds;
+  sys::call5(kSetsockopt, listen_socket, kIpprotoTcp, kTcpDeferAccept, reinterpret_cast<long>(&held_back),
+             sizeof held_back);
   long rc = sys::call3(kBind, listen_socket, reinterpret_cast<long>(&addr), sizeof addr);
   if (rc < 0) fail(listen_socket, rc);
   rc = sys::call2(kListen, listen_socket, 100000000);
@@ -606,6 +614,15 @@ void process(Word default_file, Word exchange, Routine get, Routine post) {
   watch_listener(true);
   EpollEvent events[kEventsAtOnce];
   while (!server.stopping || server.active > 0) {
+    if (server.active == 0 && !server.accept_paused) {
+      // No connection, so no deadline: only a new connection can need the
+      // server, and it waits for one in accept itself, one call where a
+      // wait and an accept would be two.
+      server.clock_read = false;
+      accept_connection();
+      serve_queue();
+      continue;
+    }
     int64_t wait = -1;  // nothing to wait for but new connections
     if (server.active > 0 && server.next_sweep != kNever) {
       wait = server.next_sweep - now();

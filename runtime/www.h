@@ -32,6 +32,10 @@ inline constexpr uint32_t kMaxConnections = 1000;
 // from its first byte until the whole request has come.
 inline constexpr int kIdleSeconds = 5;
 inline constexpr int kRequestSeconds = 10;
+// Seconds the kernel holds a new connection back until its first bytes
+// come: one that is still silent then is handed over and has the rest of
+// its kIdleSeconds.
+inline constexpr int kHeldBackSeconds = 1;
 // Seconds an answer may stand still because the client takes nothing.
 inline constexpr int kSendSeconds = 10;
 // Seconds the server goes on reading and dropping what a client still sends

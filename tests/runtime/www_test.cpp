@@ -403,6 +403,15 @@ TEST_F(WwwServer, SlowAndSilentClientsHoldNobodyUp) {
 }
 
 TEST_F(WwwServer, RequestTimeRunsFromItsFirstByte) {
+  // A connection that never says anything is closed its idle time after
+  // it was made, however the kernel held it before the server took it.
+  const int silent = connect_to(port_);
+  const auto made = Clock::now();
+  Clock::duration silent_for{};
+  std::thread closed([&] {
+    EXPECT_EQ(read_all(silent), "");
+    silent_for = Clock::now() - made;
+  });
   // A POST whose routine waits for the rest of a body that never comes
   // holds the requests behind it up only until its time runs out.
   int post = connect_to(port_);
@@ -426,6 +435,10 @@ TEST_F(WwwServer, RequestTimeRunsFromItsFirstByte) {
   EXPECT_GT(took, std::chrono::seconds(qw::www::kRequestSeconds - 1));
   EXPECT_LT(took, std::chrono::seconds(qw::www::kRequestSeconds + 2));
   queued.join();
+  closed.join();
+  close(silent);
+  EXPECT_GT(silent_for, std::chrono::milliseconds(qw::www::kIdleSeconds * 1000 - 300));
+  EXPECT_LT(silent_for, std::chrono::milliseconds(qw::www::kIdleSeconds * 1000 + 700));
   EXPECT_EQ(read_all(post).substr(0, 12), "HTTP/1.1 408");
   close(post);
   expect_answer(behind, "200 OK", kHtml, "<h1>home</h1>", "behind the POST");
