@@ -51,6 +51,7 @@ using namespace qw::sys;  // call numbers, flags and error values
 const char mess1[] = "[000001]Starting HTML Server\n";
 const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr int64_t kNever = INT64_MAX;
+constexpr int64_t kAcceptRetryMs = 100;  // out of descriptors: the next try
 constexpr uint32_t kEventsAtOnce = 64;
 
 struct EpollEvent {
@@ -627,6 +628,10 @@ void process(Word default_file, Word exchange, Routine get, Routine post) {
     if (server.active > 0 && server.next_sweep != kNever) {
       wait = server.next_sweep - now();
       if (wait < 0) wait = 0;
+    } else if (server.active == 0 && server.accept_paused) {
+      // Out of descriptors with no connection to give one back: accepting
+      // is tried again after a while rather than never.
+      wait = kAcceptRetryMs;
     }
     const long n = sys::call4(kEpollWait, server.epoll, reinterpret_cast<long>(events), kEventsAtOnce, wait);
     if (n < 0 && n != kEintr) fatal_kernel(n);
@@ -634,6 +639,7 @@ void process(Word default_file, Word exchange, Routine get, Routine post) {
     for (long i = 0; i < n; ++i) on_event(events[i]);
     if (server.next_sweep != kNever && now() >= server.next_sweep) sweep();
     serve_queue();  // after the sweep, which may have ended the request holding the queue up
+    if (server.active == 0 && server.accept_paused && !server.stopping) watch_listener(true);
   }
   sys::close(server.epoll);
   server.epoll = -1;

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -509,6 +510,53 @@ TEST(WwwSharedPort, ProcessesShareAPortOnlyWhenTheyAskForIt) {
   close(out[0]);
   EXPECT_NE(said.find("098:Address already in use"), std::string::npos) << said;
   EXPECT_EQ(said.substr(0, 58), "[000001]Starting HTML Server\n[000001]Starting HTML Server\n");
+}
+
+// A server out of descriptors with no connection to close accepts again
+// once descriptors are to be had (it used to wait for ever).
+TEST(WwwOutOfDescriptors, AcceptingResumesWhenDescriptorsAreBack) {
+  const int port = free_port();
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    int64_t port_value = port;
+    qw::Regs r{};
+    r.r8 = qw::www::kOpen;
+    r.r9 = reinterpret_cast<uint64_t>(&port_value);
+    bridge_WWW(r);
+    close(ready[0]);
+    close(ready[1]);
+    // room for the server's own descriptor, none for a connection
+    const int lowest = dup(0);
+    close(lowest);
+    rlimit few;
+    getrlimit(RLIMIT_NOFILE, &few);
+    few.rlim_cur = rlim_t(lowest + 1);
+    setrlimit(RLIMIT_NOFILE, &few);
+    TestWord<16> default_file("index.html");
+    qw::www::process(default_file.word(), g_exchange.word(), reinterpret_cast<uint64_t>(&test_get_routine), 0);
+    _exit(0);
+  }
+  close(ready[1]);
+  char c;
+  EXPECT_EQ(read(ready[0], &c, 1), 0);  // the child has opened
+  close(ready[0]);
+  const int s = connect_to(port);
+  ASSERT_GE(s, 0);
+  const timeval patience = {5, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  const std::string get = "GET /who HTTP/1.1\r\n\r\n";
+  send(s, get.data(), get.size(), MSG_NOSIGNAL);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  rlimit more;
+  ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, nullptr, &more), 0);
+  more.rlim_cur = more.rlim_max < 256 ? more.rlim_max : 256;
+  EXPECT_EQ(prlimit(pid, RLIMIT_NOFILE, &more, nullptr), 0);
+  EXPECT_EQ(body_of(read_all(s)), std::to_string(pid));
+  close(s);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
 }
 
 TEST(WwwAddresses, DottedTextAndPort) {
