@@ -2,6 +2,7 @@
 // writes them), run row by row; see debug_lines.h.
 #include "debug_lines.h"
 
+#include "item.h"
 #include "kernel.h"
 
 namespace qw {
@@ -210,23 +211,9 @@ void walk_units(const uint8_t* data, uint64_t size, Visit visit) {
   }
 }
 
-uint64_t read64(const uint8_t* p) {
-  uint64_t v;
-  __builtin_memcpy(&v, p, 8);
-  return v;
-}
-
-uint32_t read32(const uint8_t* p) {
-  uint32_t v;
-  __builtin_memcpy(&v, p, 4);
-  return v;
-}
-
-uint16_t read16(const uint8_t* p) {
-  uint16_t v;
-  __builtin_memcpy(&v, p, 2);
-  return v;
-}
+uint64_t read64(const uint8_t* p) { return load_field<uint64_t>(p); }
+uint32_t read32(const uint8_t* p) { return load_field<uint32_t>(p); }
+uint16_t read16(const uint8_t* p) { return load_field<uint16_t>(p); }
 
 // The section `wanted` of the ELF file image (base, size): its bytes.
 bool find_section(const uint8_t* base, uint64_t size, const char* wanted, const uint8_t*& at,

@@ -33,6 +33,13 @@ inline int64_t load64(const void* p) {
   return v;
 }
 inline void store64(void* p, int64_t v) { __builtin_memcpy(p, &v, 8); }
+// The same for a field of any width (the tables the runtime reads off files).
+template <typename T>
+inline T load_field(const void* p) {
+  T v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
 
 // Item addresses are reached through headers that lie in front of a symbol,
 // which the compiler would take for out-of-bounds access of that symbol.

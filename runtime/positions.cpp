@@ -28,11 +28,7 @@ constexpr uint64_t kPage = 4096;
 // Without the start's stack pointer, the scan stops after this much.
 constexpr uint64_t kFarthest = 1 << 20;
 
-uint32_t load32(const uint8_t* p) {
-  uint32_t v;
-  __builtin_memcpy(&v, p, 4);
-  return v;
-}
+uint32_t load32(const uint8_t* p) { return load_field<uint32_t>(p); }
 
 // Whether the page holding `p` is mapped (mincore fails on a gap).
 bool mapped(const void* p) {
