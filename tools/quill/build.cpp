@@ -187,10 +187,11 @@ int translate(const Program& program, const BuildOptions& options, const Toolcha
 }
 
 bool read_text(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  text.resize(static_cast<size_t>(in.tellg()));
+  in.seekg(0);
+  return static_cast<bool>(in.read(text.data(), static_cast<std::streamsize>(text.size())));
 }
 
 bool write_text(const std::string& path, const std::string& text) {

@@ -23,31 +23,40 @@ bool name_char(char c) {
   return name_start(c) || (c >= '0' && c <= '9') || c == '#' || c == '~';
 }
 
-// The words of a line that can be names, in order, with nothing of its
+// The words of a line that can be names, one by one, passing over its
 // strings, numbers and comment.
-std::vector<std::string_view> words_of(std::string_view line) {
-  std::vector<std::string_view> words;
-  for (size_t i = 0; i < line.size();) {
-    const char c = line[i];
-    if (c == ';') break;
-    if (c == '\'' || c == '"' || c == '`') {
-      size_t j = i + 1;
-      while (j < line.size() && line[j] != c) j += (c == '`' && line[j] == '\\') ? 2 : 1;
-      i = j + 1;
-    } else if (c >= '0' && c <= '9') {
-      while (i < line.size() && name_char(line[i])) ++i;
-    } else if (name_start(c)) {
-      size_t j = i;
-      while (j < line.size() && name_char(line[j])) ++j;
-      const std::string_view word = line.substr(i, j - i);
-      if (word.find_first_not_of('$') != std::string_view::npos) words.push_back(word);
-      i = j;
-    } else {
-      ++i;
+class Words {
+ public:
+  explicit Words(std::string_view line) : line_(line) {}
+  bool next(std::string_view& word) {
+    while (i_ < line_.size()) {
+      const char c = line_[i_];
+      if (c == ';') break;
+      if (c == '\'' || c == '"' || c == '`') {
+        size_t j = i_ + 1;
+        while (j < line_.size() && line_[j] != c) j += (c == '`' && line_[j] == '\\') ? 2 : 1;
+        i_ = j + 1;
+      } else if (c >= '0' && c <= '9') {
+        while (i_ < line_.size() && name_char(line_[i_])) ++i_;
+      } else if (name_start(c)) {
+        size_t j = i_;
+        while (j < line_.size() && name_char(line_[j])) ++j;
+        word = line_.substr(i_, j - i_);
+        i_ = j;
+        if (word.find_first_not_of('$') != std::string_view::npos) return true;
+      } else {
+        ++i_;
+      }
     }
+    i_ = line_.size();
+    return false;
   }
-  return words;
-}
+  size_t at() const { return i_; }  // just after the last word
+
+ private:
+  std::string_view line_;
+  size_t i_ = 0;
+};
 
 bool same_word(std::string_view a, const char* b) {
   size_t i = 0;
@@ -61,6 +70,9 @@ bool same_word(std::string_view a, const char* b) {
 
 // A name that a label before it defines: "name db ...", "name equ ...".
 bool defining_word(std::string_view w) {
+  if (w.size() < 2 || w.size() > 6) return false;
+  const char c = char(w[0] | 0x20);
+  if (c != 'd' && c != 'r' && c != 't' && c != 'e' && c != 'i') return false;
   for (const char* k : {"db", "dw", "dd", "dq", "dt", "do", "dy", "dz", "resb", "resw", "resd",
                         "resq", "rest", "reso", "times", "equ", "incbin"})
     if (same_word(w, k)) return true;
@@ -68,42 +80,72 @@ bool defining_word(std::string_view w) {
 }
 
 struct Half {
-  Names defined, used;
+  size_t from, to;  // its lines
+  Names defined;
   std::vector<std::string_view> externs;  // "extern ..." lines
   std::unordered_map<std::string_view, std::string_view> constants;  // name equ number: the line
 };
 
-// Reads the lines [from, to) of `lines` into `half`.
-void read_half(const std::vector<std::string_view>& lines, size_t from, size_t to, Half& half) {
-  for (size_t k = from; k < to; ++k) {
+// The name a line defines ("name:", "name db ...", "name equ ..."), if any,
+// and where the rest of the line begins.
+bool definition(std::string_view line, std::string_view& name, size_t& rest, bool& constant) {
+  Words words(line);
+  std::string_view first, second;
+  if (!words.next(first)) return false;
+  const size_t after = words.at();
+  const size_t next = line.find_first_not_of(" \t", after);
+  const bool label = next != std::string_view::npos && line[next] == ':';
+  const bool local = first[0] == '.' && first.rfind("..@", 0) != 0;
+  bool defining = label;
+  if (!label && words.next(second) && second.data() == line.data() + next) {
+    defining = defining_word(second);
+    constant = defining && same_word(second, "equ") && !words.next(second);
+  }
+  if (local || !defining) return false;
+  name = first;
+  rest = after;
+  return true;
+}
+
+// The names, constants and externs the lines of `half` declare.
+void read_definitions(const std::vector<std::string_view>& lines, Half& half) {
+  for (size_t k = half.from; k < half.to; ++k) {
     const std::string_view line = lines[k];
     if (line.rfind("%line ", 0) == 0) continue;
-    std::vector<std::string_view> words = words_of(line);
-    if (words.empty()) continue;
-    if (same_word(words[0], "extern")) {
+    Words words(line);
+    std::string_view first;
+    if (!words.next(first)) continue;
+    if (same_word(first, "extern")) {
       half.externs.push_back(line);
       continue;
     }
-    size_t first_used = 0;
-    const std::string_view w = words[0];
-    const size_t next = line.find_first_not_of(" \t", line.find(w) + w.size());
-    const bool local = w[0] == '.' && w.rfind("..@", 0) != 0;
-    const bool label = next != std::string_view::npos && line[next] == ':';
-    if (!local && (label || (words.size() > 1 && defining_word(words[1])))) {
-      half.defined.emplace(w);
-      first_used = 1;
-      if (!label && same_word(words[1], "equ") && words.size() == 2)
-        half.constants.emplace(w, line);
+    std::string_view name;
+    size_t rest;
+    bool constant = false;
+    if (definition(line, name, rest, constant)) {
+      half.defined.emplace(name);
+      if (constant) half.constants.emplace(name, line);
     }
-    for (size_t i = first_used; i < words.size(); ++i) half.used.emplace(words[i]);
   }
 }
 
 // What `to` takes from `from`: declarations for both halves' headers.
-void link_halves(const Half& from, const Half& to, std::string& from_header,
-                 std::string& to_header) {
-  for (const std::string_view name : to.used) {
-    if (!from.defined.count(name) || to.defined.count(name)) continue;
+void link_halves(const std::vector<std::string_view>& lines, const Half& from, const Half& to,
+                 std::string& from_header, std::string& to_header) {
+  Names taken;
+  for (size_t k = to.from; k < to.to; ++k) {
+    std::string_view line = lines[k];
+    if (line.rfind("%line ", 0) == 0) continue;
+    std::string_view name;
+    size_t rest;
+    bool constant = false;
+    if (definition(line, name, rest, constant)) line = line.substr(rest);
+    Words words(line);
+    std::string_view word;
+    while (words.next(word))
+      if (from.defined.count(word) && !to.defined.count(word)) taken.insert(word);
+  }
+  for (const std::string_view name : taken) {
     const auto constant = from.constants.find(name);
     if (constant != from.constants.end()) {
       to_header.append(constant->second) += '\n';
@@ -156,17 +198,17 @@ AssemblyHalves split_expansion(const std::string& text, size_t least) {
     const std::string_view s = section_of(lines[k]);
     if (!s.empty()) section = s;
     if (lines[k].rfind("%line ", 0) == 0) marker = lines[k];
-    if (offsets[k] >= text.size() / 2 && section == ".text" && code_label(lines[k])) cut = k;
+    if (k >= lines.size() / 2 && section == ".text" && code_label(lines[k])) cut = k;
   }
   if (cut == 0) return halves;
   for (size_t k = 0; k < cut; ++k)
     if (lines[k].find("section .note.GNU-stack") != std::string_view::npos) note = true;
-  Half one, two;
-  read_half(lines, 0, cut, one);
-  read_half(lines, cut, lines.size(), two);
+  Half one{0, cut, {}, {}, {}}, two{cut, lines.size(), {}, {}, {}};
+  read_definitions(lines, one);
+  read_definitions(lines, two);
   std::string header_one, header_two;
-  link_halves(one, two, header_one, header_two);
-  link_halves(two, one, header_two, header_one);
+  link_halves(lines, one, two, header_one, header_two);
+  link_halves(lines, two, one, header_two, header_one);
   const size_t cut_at = offsets[cut];
   halves.first = header_one;
   halves.first.append(text, 0, cut_at);
