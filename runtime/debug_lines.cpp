@@ -128,8 +128,7 @@ void walk_units(const uint8_t* data, uint64_t size, Visit visit) {
     const uint8_t* program = r.p + header;
     const uint64_t step = r.fixed(1);
     if (version >= 4) r.fixed(1);
-    const bool default_stmt = r.fixed(1) != 0;
-    (void)default_stmt;
+    r.fixed(1);  // default_is_stmt: every row names its line alike here
     const int64_t line_base = int8_t(r.fixed(1));
     const uint64_t line_range = r.fixed(1);
     const uint64_t opcode_base = r.fixed(1);
