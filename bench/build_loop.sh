@@ -77,8 +77,9 @@ rounds build \
   -n quill-debug "$QUILL debug -x first.gdb GEN"
 
 # the phases of one quill build, for the report (quill also mends the
-# expansion's line markers, and assembles a large expansion in two halves
-# side by side: the assembly here is the whole one)
+# expansion's line markers, and assembles a large expansion in pieces
+# while it is expanded: the assembly here is the whole one, after the
+# expansion)
 t0=$(date +%s.%N)
 (cd "$WORK" && "$BUILD/bin/rewriter" -l GEN > /dev/null)
 t1=$(date +%s.%N)

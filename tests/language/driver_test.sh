@@ -111,7 +111,7 @@ has err.txt "quill: cannot find /nonexistent/rewriter"
 builder=$!
 assembler=
 for i in $(seq 600); do
-  assembler=$(pgrep -P $builder -f -- '-o (\.big\.pre\.asm|big\.o) ') && break
+  assembler=$(pgrep -P $builder -f -- 'nasm -(E|O1) ') && break
   sleep 0.05
 done
 kill -TERM $builder
@@ -122,7 +122,7 @@ if [ -z "$assembler" ] || [ $status != 143 ]; then
 fi
 [ -n "$assembler" ] && kill -0 $assembler 2> /dev/null &&
   { echo "FAIL: nasm outlived the stopped build"; kill $assembler; fail=1; }
-for f in big.o .big.pre.asm .big.probe.asm big; do
+for f in big.o big $(ls -a | grep '^\.big\.'); do
   [ -e "$f" ] && { echo "FAIL: the stopped build left $f"; fail=1; }
 done
 exit $fail

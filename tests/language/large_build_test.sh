@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# A program large enough that quill assembles it in two halves side by
-# side: it runs as the same expansion assembled whole does, and a fault in
-# the second half is named at its line.
+# A program large enough that quill assembles it in pieces while it is
+# expanded: it runs as the same expansion assembled whole does, and a fault
+# in its last piece is named at its line.
 #   large_build_test.sh QUILL SOURCE_DIR
 set -u
 quill=$1
@@ -19,8 +19,9 @@ open("BIG.QWR", "w").write("\n".join(lines))
 PY
 zero_line=$(grep -n 'nD001 / n_Zero' BIG.QWR | cut -d: -f1)
 "$quill" build -v BIG > build.txt 2>&1 || { cat build.txt; exit 1; }
-grep -q 'pre2.asm' build.txt || { echo "FAIL: BIG was not assembled in two halves"; fail=1; }
-ls -a | grep -q '^\.BIG\.' && { echo "FAIL: the halves were left behind"; fail=1; }
+grep -q '\.p3\.asm' build.txt || { echo "FAIL: BIG was not assembled in pieces"; fail=1; }
+ls -a | grep -q '^\.BIG\.' && { echo "FAIL: the pieces were left behind"; fail=1; }
+nm BIG.o | grep -q ' [TDB] s_P0001$' && { echo "FAIL: a piece's name stayed global"; fail=1; }
 ./BIG > split.txt 2>&1
 echo "status $?" >> split.txt
 # the same expansion assembled whole
@@ -29,7 +30,7 @@ nasm -E -I"$root/" -dQW_LINES_FROM_DEBUG -o whole.asm BIG.ASM &&
   ld -X -o whole whole.o "$(dirname "$(dirname "$quill")")/lib/libquillwright.a" || exit 1
 ./whole > whole.txt 2>&1
 echo "status $?" >> whole.txt
-cmp -s split.txt whole.txt || { echo "FAIL: the halves run otherwise:"; diff whole.txt split.txt; fail=1; }
+cmp -s split.txt whole.txt || { echo "FAIL: the pieces run otherwise:"; diff whole.txt split.txt; fail=1; }
 ./BIG zero > zero.txt 2>&1
 grep -q "BIG.QWR:$zero_line: NUMBERS\[error\]:- division by zero" zero.txt ||
   { echo "FAIL: the fault is not named at line $zero_line:"; cat zero.txt; fail=1; }

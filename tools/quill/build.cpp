@@ -1,8 +1,10 @@
 // The three steps of a build: translate NAME.QWR with rewriter, assemble
 // NAME.ASM with nasm against the macro package, link with the runtime
 // library.  Each step answers 0 or the status quill ends with.
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -200,10 +202,17 @@ bool write_text(const std::string& path, const std::string& text) {
   return static_cast<bool>(out.flush());
 }
 
-// An expansion this large is assembled in two halves side by side when the
-// machine has two processors (a smaller one gains less than the second
-// assembler costs to start).
-constexpr size_t kSplitAtLeast = size_t{1} << 19;
+// A large expansion is assembled in pieces of at least this many bytes
+// while it is being written (split_assembly.h), on a machine with two
+// processors; a smaller one is assembled whole, as a piece gains less than
+// its assembler costs to start.  A piece holds about a third of NAME.ASM's
+// size of the expansion, so that the last pieces, assembled once the
+// expansion has ended, are small.
+size_t piece_bytes(off_t source_size) {
+  if (sysconf(_SC_NPROCESSORS_ONLN) < 2) return SIZE_MAX;
+  const size_t least = size_t{384} << 10;
+  return std::max(least, size_t(source_size) / 3);
+}
 
 // Under -g the program's items are described for the debugger: the
 // expansion starts from a file that includes NAME.ASM and then has the
@@ -229,55 +238,156 @@ std::vector<std::string> assembler(const std::string& nasm, const std::string& o
   return {nasm, "-O1", "-f", "elf64", "-g", "-F", "dwarf", "-o", as_argument(object), source};
 }
 
-// Assembles a large expansion in two halves side by side and joins them
-// into NAME.o: 0 when that worked, -1 when the expansion is assembled
-// whole instead (too small, one processor, or a half that does not
-// assemble alone: the whole expansion then gives the messages).
-int assemble_in_halves(const std::string& text, const Program& program,
-                       const BuildOptions& options, const std::string& nasm,
-                       std::vector<std::string>& writes) {
-  if (sysconf(_SC_NPROCESSORS_ONLN) < 2) return -1;
-  AssemblyHalves halves = split_expansion(text, kSplitAtLeast);
-  if (!halves.split) return -1;
-  gather_fault_stubs(halves.first);
-  gather_fault_stubs(halves.second);
-  const std::string dot = "." + program.base;
-  const std::string sources[2] = {dot + ".pre.asm", dot + ".pre2.asm"};
-  const std::string objects[2] = {dot + ".1.o", dot + ".2.o"};
-  for (int k = 0; k < 2; ++k) {
-    writes.push_back(program.dir + "/" + sources[k]);
-    writes.push_back(program.dir + "/" + objects[k]);
+// The pieces of a large expansion and their assemblers: while the
+// expansion runs, one assembler runs beside it; after it, two at once.
+class PieceAssembly {
+ public:
+  PieceAssembly(const Program& program, const BuildOptions& options, const std::string& nasm,
+                size_t bytes, std::vector<std::string>& writes)
+      : program_(program), options_(options), nasm_(nasm), writes_(writes), cutter_(bytes) {}
+
+  // Takes the next whole lines of the (mended) expansion: the pieces they
+  // complete are written, and assembled as soon as an assembler is free.
+  void take(std::string_view lines) {
+    for (std::string& piece : cutter_.take(lines)) add_piece(piece);
+    run_waiting(1);
   }
-  auto remove_halves = [&] {
-    for (int k = 0; k < 2; ++k) {
-      unlink((program.dir + "/" + sources[k]).c_str());
-      unlink((program.dir + "/" + objects[k]).c_str());
+
+  // Once the expansion has ended: the last piece is cut, every piece
+  // assembled and the pieces joined into NAME.o, their messages added to
+  // `log`.  Answers 0 when that worked, and -1 when the expansion is to be
+  // assembled whole (it was never cut, or a piece did not assemble or does
+  // not link with the others).
+  int finish(std::string& log) {
+    if (cutter_.pieces() == 0) return -1;
+    std::string last = cutter_.last_piece();
+    add_piece(last);
+    for (int first = 0;;) {
+      run_waiting(0);
+      if (!busy_[first]) first = 1 - first;
+      if (!busy_[first]) break;
+      finish_job(first, true);
     }
-  };
-  if (!write_text(program.dir + "/" + sources[0], halves.first) ||
-      !write_text(program.dir + "/" + sources[1], halves.second)) {
-    remove_halves();
-    return -1;
+    end_if_stopped(writes_);
+    const bool joined = !failed_ && cutter_.pieces_link() && join();
+    if (joined)
+      for (const std::string& name : names_) {
+        std::string messages;
+        if (read_text(path(name + ".log"), messages)) log += messages;
+      }
+    remove_pieces();
+    return joined ? 0 : -1;
   }
-  const std::vector<std::vector<std::string>> commands = {
-      assembler(nasm, objects[0], sources[0]), assembler(nasm, objects[1], sources[1])};
-  if (options.verbose)
-    for (const auto& argv : commands)
-      say("(cd " + shown_command({program.dir}) + " && " + shown_command(argv) + ") &");
-  const std::vector<ToolRun> runs = run_tools_together(commands, program.dir, Capture::kAll);
-  end_if_stopped(writes);
-  bool assembled = true;
-  for (const ToolRun& r : runs) assembled = assembled && r.start_error == 0 && r.status == 0;
-  if (assembled) {
-    const std::string ld = find_program("ld");
-    ToolRun joined;
-    if (!ld.empty())
-      joined = run_step({ld, "-r", "-o", as_argument(program.base + ".o"), objects[0], objects[1]},
-                        program.dir, Capture::kAll, options.verbose, writes);
-    assembled = !ld.empty() && joined.start_error == 0 && joined.status == 0;
+
+  // The expansion failed: the assemblers are waited for and the pieces
+  // removed.
+  void abandon() {
+    failed_ = true;
+    for (int slot = 0; slot < 2; ++slot)
+      if (busy_[slot]) finish_job(slot, true);
+    remove_pieces();
   }
-  remove_halves();
-  return assembled ? 0 : -1;
+
+ private:
+  std::string path(const std::string& name) const { return program_.dir + "/" + name; }
+
+  void add_piece(std::string& text) {
+    const std::string name = "." + program_.base + ".p" + std::to_string(names_.size() + 1);
+    names_.push_back(name);
+    for (const char* end : {".asm", ".o", ".log"}) writes_.push_back(path(name + end));
+    gather_fault_stubs(text);
+    if (!write_text(path(name + ".asm"), text)) failed_ = true;
+  }
+
+  // Starts the pieces that wait in the free slots from `first_slot` on,
+  // noting the assemblers that have ended.
+  void run_waiting(int first_slot) {
+    for (int slot = first_slot; slot < 2; ++slot) {
+      if (busy_[slot]) finish_job(slot, false);
+      if (busy_[slot] || failed_ || next_ >= names_.size()) continue;
+      const std::string& name = names_[next_++];
+      const std::vector<std::string> argv = assembler(nasm_, name + ".o", name + ".asm");
+      if (options_.verbose)
+        say("(cd " + shown_command({program_.dir}) + " && " + shown_command(argv) + ") &");
+      jobs_[slot] = start_job(argv, program_.dir, slot, false, name + ".log");
+      busy_[slot] = jobs_[slot].pid > 0;
+      if (!busy_[slot]) failed_ = true;
+    }
+  }
+
+  void finish_job(int slot, bool wait) {
+    if (!job_ended(jobs_[slot], wait)) return;
+    busy_[slot] = false;
+    if (jobs_[slot].run.status != 0) failed_ = true;
+  }
+
+  // The pieces joined into NAME.o, the names they made global only for
+  // the join local again.
+  bool join() {
+    const std::string ld = find_program("ld"), objcopy = find_program("objcopy");
+    if (ld.empty() || objcopy.empty()) return false;
+    const std::string joined = "." + program_.base + ".joined.o";
+    const std::string locals = "." + program_.base + ".locals";
+    writes_.push_back(path(joined));
+    writes_.push_back(path(locals));
+    std::vector<std::string> argv = {ld, "-r", "-o", joined};
+    for (const std::string& name : names_) argv.push_back(name + ".o");
+    bool done = write_text(path(locals), cutter_.joined_only_names());
+    ToolRun run;
+    if (done) run = run_step(argv, program_.dir, Capture::kAll, options_.verbose, writes_);
+    done = done && run.start_error == 0 && run.status == 0;
+    if (done)
+      run = run_step({objcopy, "--localize-symbols=" + locals, joined,
+                      as_argument(program_.base + ".o")},
+                     program_.dir, Capture::kAll, options_.verbose, writes_);
+    done = done && run.start_error == 0 && run.status == 0;
+    unlink(path(joined).c_str());
+    unlink(path(locals).c_str());
+    return done;
+  }
+
+  void remove_pieces() {
+    for (const std::string& name : names_)
+      for (const char* end : {".asm", ".o", ".log"}) unlink(path(name + end).c_str());
+  }
+
+  const Program& program_;
+  const BuildOptions& options_;
+  const std::string nasm_;
+  std::vector<std::string>& writes_;
+  PieceCutter cutter_;
+  std::vector<std::string> names_;  // ".NAME.pK", one per piece
+  size_t next_ = 0;                 // the first piece not yet started
+  ToolJob jobs_[2];
+  bool busy_[2] = {false, false};
+  bool failed_ = false;  // a piece was not written or did not assemble
+};
+
+// Reads the expansion as nasm -E writes it, mending its line markers and
+// handing its lines to the pieces; answers the whole (mended) expansion.
+std::string read_expansion(int fd, int shift, PieceAssembly& pieces) {
+  std::string text, partial;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    partial.append(buffer, size_t(n));
+    const size_t end = partial.rfind('\n');
+    if (end == std::string::npos) continue;
+    std::string lines = partial.substr(0, end + 1);
+    partial.erase(0, end + 1);
+    mend_line_markers(lines, shift);
+    pieces.take(lines);
+    text += lines;
+  }
+  if (!partial.empty()) {
+    mend_line_markers(partial, shift);
+    pieces.take(partial);
+    text += partial;
+  }
+  close(fd);
+  return text;
 }
 
 }  // namespace
@@ -308,27 +418,34 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
     say("cannot write ." + program.base + ".items.asm in " + folder_shown(program));
     return kCannotWrite;
   }
-  std::vector<std::string> writes = {program.dir + "/" + expanded, program.file(".o")};
+  const std::string expand_log = "." + program.base + ".expand.log";
+  std::vector<std::string> writes = {program.dir + "/" + expanded, program.file(".o"),
+                                     program.dir + "/" + expand_log};
   if (options.debug_info) writes.push_back(program.dir + "/" + input);
   std::vector<std::string> expand = {nasm, "-E"};
   if (!options.package_dir.empty()) expand.push_back("-I" + options.package_dir + "/");
-  expand.insert(expand.end(), {"-I" + tools.root + "/", "-o", expanded});
+  expand.push_back("-I" + tools.root + "/");
   if (options.debug_info) expand.push_back("-dQW_DEBUG_ITEMS");
   expand.push_back("-dQW_LINES_FROM_DEBUG");
   expand.push_back(as_argument(input));
-  ToolRun run = run_step(expand, program.dir, Capture::kAll, options.verbose, writes);
+  if (options.verbose)
+    say("(cd " + shown_command({program.dir}) + " && " + shown_command(expand) + ")");
+  // The expansion comes through a pipe, and its pieces are assembled
+  // meanwhile; a small one is written out and assembled whole.
+  PieceAssembly pieces(program, options, nasm, piece_bytes(st.st_size), writes);
+  ToolJob expansion = start_job(expand, program.dir, 0, true, expand_log);
+  std::string text;
+  if (expansion.output_fd >= 0) text = read_expansion(expansion.output_fd, shift, pieces);
+  job_ended(expansion, true);
+  ToolRun run = expansion.run;
   if (options.debug_info) unlink((program.dir + "/" + input).c_str());
-  std::string log = run.output;
-  if (run.start_error == 0 && run.status == 0) {
-    std::string text;
-    if (!read_text(program.dir + "/" + expanded, text)) {
-      unlink((program.dir + "/" + expanded).c_str());
-      say("cannot read " + expanded + " in " + folder_shown(program));
-      return kCannotWrite;
-    }
-    mend_line_markers(text, shift);
-    const int status = assemble_in_halves(text, program, options, nasm, writes);
-    if (status >= 0) return status;
+  std::string log;
+  read_text(program.dir + "/" + expand_log, log);
+  unlink((program.dir + "/" + expand_log).c_str());
+  if (run.status != 0 || run.start_error != 0) pieces.abandon();
+  end_if_stopped(writes);
+  if (run.start_error != 0) say("cannot run " + nasm + ": " + std::strerror(run.start_error));
+  if (run.start_error == 0 && run.status == 0 && pieces.finish(log) != 0) {
     gather_fault_stubs(text);
     if (!write_text(program.dir + "/" + expanded, text)) {
       unlink((program.dir + "/" + expanded).c_str());

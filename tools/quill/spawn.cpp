@@ -160,6 +160,55 @@ void finish_tool(const Started& started, ToolRun& run) {
   if (started.pid > 0) run.status = wait_status(started.pid, started.slot, run.signal);
 }
 
+// Starts argv as a job: like start_tool, with the messages going to a file.
+ToolJob start_job_in_slot(const std::vector<std::string>& argv, const std::string& cwd, int slot,
+                          bool stream, const std::string& log) {
+  ToolJob job;
+  job.slot = slot;
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  int pipe_fds[2] = {-1, -1};
+  if (stream && pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    job.run.start_error = errno;
+    return job;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  // (after the change of folder: `log` is a path in it)
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (stream) posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
+  else posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+  sigset_t passed = passed_signals(), before, none;
+  sigemptyset(&none);
+  sigprocmask(SIG_BLOCK, &passed, &before);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigmask(&attributes, &before);
+  posix_spawnattr_setsigdefault(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  const int stopped_by = g_stop_signal;
+  pid_t pid = 0;
+  if (stopped_by == 0) {
+    job.run.start_error = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+    if (job.run.start_error == 0) g_children[slot] = job.pid = pid;
+  } else {
+    job.run.signal = stopped_by;
+    job.run.status = 128 + stopped_by;
+  }
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  if (stream) {
+    close(pipe_fds[1]);
+    if (job.pid > 0) job.output_fd = pipe_fds[0];
+    else close(pipe_fds[0]);
+  }
+  return job;
+}
+
 // Starts argv and waits for it.
 ToolRun spawn_and_wait(const std::vector<std::string>& argv, const std::string& cwd,
                        Capture capture, const sigset_t& defaults) {
@@ -271,4 +320,29 @@ std::string find_program(const std::string& name) {
     if (end == std::string::npos) return std::string();
     start = end + 1;
   }
+}
+
+ToolJob start_job(const std::vector<std::string>& argv, const std::string& cwd, int slot,
+                  bool stream, const std::string& log) {
+  return start_job_in_slot(argv, cwd, slot < 0 || slot >= kSlots ? 0 : slot, stream, log);
+}
+
+bool job_ended(ToolJob& job, bool wait) {
+  if (job.pid <= 0) return true;
+  siginfo_t info;
+  info.si_pid = 0;
+  int got;
+  while ((got = waitid(P_PID, job.pid, &info, WEXITED | WNOWAIT | (wait ? 0 : WNOHANG))) != 0 &&
+         errno == EINTR) {
+  }
+  if (got != 0) {  // not a child of quill's any more: nothing to wait for
+    g_children[job.slot] = 0;
+    job.pid = 0;
+    job.run.status = 1;
+    return true;
+  }
+  if (info.si_pid == 0) return false;
+  job.run.status = wait_status(job.pid, job.slot, job.run.signal);
+  job.pid = 0;
+  return true;
 }

@@ -25,6 +25,25 @@ ToolRun run_tool(const std::vector<std::string>& argv, const std::string& cwd,
 std::vector<ToolRun> run_tools_together(const std::vector<std::vector<std::string>>& argvs,
                                         const std::string& cwd, Capture capture);
 
+// A tool that runs while quill goes on with its work, in one of the two
+// slots whose tools get the signals that stop quill (see run_tools_together).
+struct ToolJob {
+  int pid = 0;         // 0: not started (run.start_error or run.signal says why)
+  int slot = 0;
+  int output_fd = -1;  // the tool's standard output, when streamed
+  ToolRun run;         // its status, once job_ended says so
+};
+
+// Starts argv in folder `cwd` in `slot` (0 or 1), its messages going to
+// the file `log` (a path in `cwd`); its standard output comes through
+// job.output_fd when `stream`, and goes to `log` too otherwise.
+ToolJob start_job(const std::vector<std::string>& argv, const std::string& cwd, int slot,
+                  bool stream, const std::string& log);
+
+// Whether the job has ended (waiting for it when `wait`); its status is
+// then in job.run.  A job that never started has ended.
+bool job_ended(ToolJob& job, bool wait);
+
 // Runs a program in the foreground, as a shell runs a command: while it
 // runs quill ignores SIGINT and SIGQUIT (the terminal sends them to the
 // program too) and passes SIGTERM and SIGHUP on to it; quill then answers

@@ -1,18 +1,14 @@
-// Cutting an expansion in two halves that assemble alone; see
+// Cutting an expansion into pieces that assemble alone; see
 // split_assembly.h.  The expansion is plain assembly (the macros are gone),
-// so a half needs only the names the other one defines: nasm's labels
-// ("name:", or a name before db/dd/equ ...), read with a small lexer.
+// so a piece needs only the names the others define: nasm's labels
+// ("name:", or a name before db/dd/equ ...), read with a small lexer, and
+// the names an instruction or a datum uses, which are every word of its
+// operands but the assembler's own (registers, sizes and the like).
 #include "split_assembly.h"
 
-#include <string_view>
-#include <unordered_map>
-#include <unordered_set>
-#include <vector>
+#include <cctype>
 
 namespace {
-
-// Names as views into the expansion, which outlives them.
-using Names = std::unordered_set<std::string_view>;
 
 bool name_start(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '.' || c == '?' ||
@@ -79,13 +75,6 @@ bool defining_word(std::string_view w) {
   return false;
 }
 
-struct Half {
-  size_t from, to;  // its lines
-  Names defined;
-  std::vector<std::string_view> externs;  // "extern ..." lines
-  std::unordered_map<std::string_view, std::string_view> constants;  // name equ number: the line
-};
-
 // The name a line defines ("name:", "name db ...", "name equ ..."), if any,
 // and where the rest of the line begins.
 bool definition(std::string_view line, std::string_view& name, size_t& rest, bool& constant) {
@@ -107,56 +96,6 @@ bool definition(std::string_view line, std::string_view& name, size_t& rest, boo
   return true;
 }
 
-// The names, constants and externs the lines of `half` declare.
-void read_definitions(const std::vector<std::string_view>& lines, Half& half) {
-  for (size_t k = half.from; k < half.to; ++k) {
-    const std::string_view line = lines[k];
-    if (line.rfind("%line ", 0) == 0) continue;
-    Words words(line);
-    std::string_view first;
-    if (!words.next(first)) continue;
-    if (same_word(first, "extern")) {
-      half.externs.push_back(line);
-      continue;
-    }
-    std::string_view name;
-    size_t rest;
-    bool constant = false;
-    if (definition(line, name, rest, constant)) {
-      half.defined.emplace(name);
-      if (constant) half.constants.emplace(name, line);
-    }
-  }
-}
-
-// What `to` takes from `from`: declarations for both halves' headers.
-void link_halves(const std::vector<std::string_view>& lines, const Half& from, const Half& to,
-                 std::string& from_header, std::string& to_header) {
-  Names taken;
-  for (size_t k = to.from; k < to.to; ++k) {
-    std::string_view line = lines[k];
-    if (line.rfind("%line ", 0) == 0) continue;
-    std::string_view name;
-    size_t rest;
-    bool constant = false;
-    if (definition(line, name, rest, constant)) line = line.substr(rest);
-    Words words(line);
-    std::string_view word;
-    while (words.next(word))
-      if (from.defined.count(word) && !to.defined.count(word)) taken.insert(word);
-  }
-  for (const std::string_view name : taken) {
-    const auto constant = from.constants.find(name);
-    if (constant != from.constants.end()) {
-      to_header.append(constant->second) += '\n';
-    } else {
-      from_header.append("global ").append(name) += '\n';
-      to_header.append("extern ").append(name) += '\n';
-    }
-  }
-  for (std::string_view line : from.externs) to_header.append(line) += '\n';
-}
-
 // The section a "section NAME" or "[section NAME ...]" line enters, or "".
 std::string_view section_of(std::string_view line) {
   size_t i = line.find_first_not_of(" \t[");
@@ -175,47 +114,229 @@ bool code_label(std::string_view line) {
   return i < line.size() && line[i] == ':';
 }
 
+
+// The assembler's own words that an operand may hold: registers, sizes,
+// the data directives after "times", and the words of an address.
+bool assembler_word(std::string_view w) {
+  static const std::unordered_set<std::string_view> kWords = [] {
+    std::unordered_set<std::string_view> words;
+    static std::vector<std::string> made;
+    for (const char* r : {"ax", "bx", "cx", "dx"}) {
+      made.push_back(std::string("r") + r[0] + 'x');
+      made.push_back(std::string("e") + r);
+      made.push_back(r);
+      made.push_back(std::string(1, r[0]) + 'l');
+      made.push_back(std::string(1, r[0]) + 'h');
+    }
+    for (const char* r : {"si", "di", "bp", "sp"}) {
+      made.push_back(std::string("r") + r);
+      made.push_back(std::string("e") + r);
+      made.push_back(r);
+      made.push_back(std::string(r) + 'l');
+    }
+    for (int n = 8; n < 16; ++n)
+      for (const char* s : {"", "d", "w", "b", "l"}) made.push_back("r" + std::to_string(n) + s);
+    for (int n = 0; n < 32; ++n)
+      for (const char* s : {"xmm", "ymm", "zmm"}) made.push_back(s + std::to_string(n));
+    for (int n = 0; n < 8; ++n)
+      for (const char* s : {"k", "mm", "st", "cr", "dr"}) made.push_back(s + std::to_string(n));
+    for (const std::string& m : made) words.insert(m);
+    for (const char* k : {"rip", "cs", "ds", "es", "fs", "gs", "ss", "cr8", "byte", "word", "dword",
+                          "qword", "tword", "oword", "yword", "zword", "rel", "abs", "strict",
+                          "short", "near", "far", "to", "wrt", "seg", "nosplit", "db", "dw", "dd",
+                          "dq", "dt", "do", "dy", "dz", "resb", "resw", "resd", "resq", "rest",
+                          "reso", "resy", "resz", "incbin", "equ", "times"})
+      words.insert(k);
+    return words;
+  }();
+  char lower[8];
+  if (w.size() > sizeof lower) return false;
+  for (size_t i = 0; i < w.size(); ++i) lower[i] = char(std::tolower(static_cast<unsigned char>(w[i])));
+  return kWords.count(std::string_view(lower, w.size())) != 0;
+}
+
+// An instruction prefix: the mnemonic comes after it.
+bool prefix_word(std::string_view w) {
+  for (const char* p : {"rep", "repe", "repz", "repne", "repnz", "lock", "o16", "o32", "o64",
+                        "a16", "a32", "a64", "bnd", "xacquire", "xrelease"})
+    if (same_word(w, p)) return true;
+  return false;
+}
+
+// A word that names a symbol of the program's: not the assembler's own,
+// not a local label (".name", which belongs to its piece), not a special
+// symbol ("..gotpcrel", "__?float64?__").
+bool symbol_word(std::string_view w) {
+  if (w[0] == '.') return w.rfind("..@", 0) == 0;
+  if (w.rfind("__?", 0) == 0) return false;
+  return !assembler_word(w);
+}
+
+// A directive that uses no symbol ("[bits 64]", "align 16, db 0" ...).
+bool directive_word(std::string_view w) {
+  for (const char* d : {"section", "segment", "default", "bits", "align", "alignb", "warning",
+                        "cpu", "absolute", "float"})
+    if (same_word(w, d)) return true;
+  return false;
+}
+
+// Whether the word that ends at `at` is a label ("name:").
+bool labelled(std::string_view line, size_t at) {
+  const size_t next = line.find_first_not_of(" \t", at);
+  return next != std::string_view::npos && line[next] == ':';
+}
+
+// "%line N+STEP FILE": N, STEP and FILE; false for another line.
+bool line_marker(std::string_view line, long& n, long& step, std::string_view& file) {
+  if (line.rfind("%line ", 0) != 0) return false;
+  size_t i = 6;
+  n = step = 0;
+  while (i < line.size() && line[i] >= '0' && line[i] <= '9') n = n * 10 + (line[i++] - '0');
+  if (i >= line.size() || line[i] != '+') return false;
+  for (++i; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) step = step * 10 + (line[i] - '0');
+  file = i < line.size() ? line.substr(i + 1) : std::string_view();
+  return true;
+}
+
+constexpr char kStackNote[] = "section .note.GNU-stack noalloc noexec nowrite progbits";
+
 }  // namespace
 
-AssemblyHalves split_expansion(const std::string& text, size_t least) {
-  AssemblyHalves halves;
-  if (text.size() < least) return halves;
-  std::vector<std::string_view> lines;
-  std::vector<size_t> offsets;
-  const std::string_view all(text);
-  for (size_t at = 0; at < all.size();) {
-    size_t end = all.find('\n', at);
-    if (end == std::string_view::npos) end = all.size();
-    lines.push_back(all.substr(at, end - at));
-    offsets.push_back(at);
+std::vector<std::string> PieceCutter::take(std::string_view lines) {
+  std::vector<std::string> done;
+  for (size_t at = 0; at < lines.size();) {
+    size_t end = lines.find('\n', at);
+    if (end == std::string_view::npos) end = lines.size();
+    const std::string_view line = lines.substr(at, end - at);
+    if (body_.size() >= piece_bytes_ && section_ == ".text" && code_label(line))
+      done.push_back(close_piece());
+    read_line(line);
+    body_.append(line) += '\n';
     at = end + 1;
   }
-  // The cut: the first label of the code at or after the middle.
-  std::string_view section = ".text", marker;
-  size_t cut = 0;
-  bool note = false;
-  for (size_t k = 0; k < lines.size() && cut == 0; ++k) {
-    const std::string_view s = section_of(lines[k]);
-    if (!s.empty()) section = s;
-    if (lines[k].rfind("%line ", 0) == 0) marker = lines[k];
-    if (k >= lines.size() / 2 && section == ".text" && code_label(lines[k])) cut = k;
+  return done;
+}
+
+std::string_view PieceCutter::keep(std::string_view name) {
+  return *names_.emplace(name).first;
+}
+
+void PieceCutter::read_line(std::string_view line) {
+  ++since_marker_;
+  long n = 0, step = 0;
+  std::string_view file;
+  if (line_marker(line, n, step, file)) {
+    marker_line_ = n;
+    marker_step_ = step;
+    marker_file_.assign(file);
+    since_marker_ = 0;
+    return;
   }
-  if (cut == 0) return halves;
-  for (size_t k = 0; k < cut; ++k)
-    if (lines[k].find("section .note.GNU-stack") != std::string_view::npos) note = true;
-  Half one{0, cut, {}, {}, {}}, two{cut, lines.size(), {}, {}, {}};
-  read_definitions(lines, one);
-  read_definitions(lines, two);
-  std::string header_one, header_two;
-  link_halves(lines, one, two, header_one, header_two);
-  link_halves(lines, two, one, header_two, header_one);
-  const size_t cut_at = offsets[cut];
-  halves.first = header_one;
-  halves.first.append(text, 0, cut_at);
-  if (!note) halves.first += "\nsection .note.GNU-stack noalloc noexec nowrite progbits\n";
-  halves.second = header_two + "section .text\n";
-  if (!marker.empty()) halves.second.append(marker) += '\n';
-  halves.second.append(text, cut_at, std::string::npos);
-  halves.split = true;
-  return halves;
+  if (line.empty() || line[0] == '%') return;
+  const std::string_view section = section_of(line);
+  if (!section.empty()) section_ = keep(section);
+  if (line.find(".note.GNU-stack") != std::string_view::npos) note_ = true;
+  Words words(line);
+  std::string_view first;
+  if (!words.next(first)) return;
+  if (same_word(first, "extern") || same_word(first, "global")) {
+    std::string_view name;
+    const bool external = same_word(first, "extern");
+    while (words.next(name)) {
+      name = keep(name);
+      (external ? program_externs_ : program_globals_).insert(name);
+      if (!external) globals_here_.insert(name);
+    }
+    if (external) extern_lines_.append(line) += '\n';
+    return;
+  }
+  if (directive_word(first)) {
+    if (line[0] == '[' && !same_word(first, "section") && !same_word(first, "segment"))
+      settings_.append(line) += '\n';  // in force for the pieces after this one too
+    return;
+  }
+  std::string_view name;
+  size_t rest = 0;
+  bool constant = false;
+  std::string_view operands = line;
+  if (definition(line, name, rest, constant)) {
+    name = keep(name);
+    defined_.insert(name);
+    if (constant) constants_.emplace(name, std::string(line));
+    operands = line.substr(rest);
+  }
+  Words ops(operands);
+  std::string_view word;
+  if (!ops.next(word)) return;
+  if (labelled(operands, ops.at()) && !ops.next(word)) return;  // ".local:", then
+  if (prefix_word(word) && !ops.next(word)) return;             // the mnemonic
+  while (ops.next(word))
+    if (symbol_word(word)) used_.insert(keep(word));
+}
+
+// The marker that numbers the line at which the next piece begins.
+std::string PieceCutter::marker_here() const {
+  if (marker_file_.empty()) return std::string();
+  return "%line " + std::to_string(marker_line_ + marker_step_ * since_marker_) + "+" +
+         std::to_string(marker_step_) + " " + marker_file_ + "\n";
+}
+
+std::string PieceCutter::close_piece() {
+  const size_t index = exported_.size();
+  std::string header;
+  if (index > 0) header = settings_at_start_ + externs_at_start_;
+  for (const std::string_view name : used_) {
+    if (defined_.count(name) || program_externs_.count(name)) continue;
+    const auto constant = constants_.find(name);
+    if (constant != constants_.end()) {  // a number: the line itself
+      header.append(constant->second) += '\n';
+      continue;
+    }
+    const auto earlier = defined_in_.find(name);
+    if (earlier == defined_in_.end())
+      wanted_ahead_.insert(name);
+    else if (!exported_[earlier->second].count(name))
+      broken_ = true;
+    header.append("extern ").append(name) += '\n';
+  }
+  std::unordered_set<std::string_view> exports;
+  for (const std::string_view name : defined_) {
+    if (!defined_in_.emplace(name, index).second) broken_ = true;  // defined twice
+    if (name.rfind("..@", 0) == 0 && !wanted_ahead_.count(name)) continue;
+    exports.insert(name);
+    if (!globals_here_.count(name)) header.append("global ").append(name) += '\n';
+  }
+  exported_.push_back(std::move(exports));
+  std::string piece = std::move(header);
+  if (index > 0) piece += "section .text\n" + marker_at_start_;
+  piece += body_;
+  if (!note_) piece.append("\n").append(kStackNote) += '\n';
+  body_.clear();
+  defined_.clear();
+  used_.clear();
+  globals_here_.clear();
+  note_ = false;
+  marker_at_start_ = marker_here();
+  settings_at_start_ = settings_;
+  externs_at_start_ = extern_lines_;
+  return piece;
+}
+
+std::string PieceCutter::last_piece() { return close_piece(); }
+
+bool PieceCutter::pieces_link() const {
+  if (broken_) return false;
+  for (const std::string_view name : wanted_ahead_) {
+    const auto at = defined_in_.find(name);
+    if (at == defined_in_.end() || !exported_[at->second].count(name)) return false;
+  }
+  return true;
+}
+
+std::string PieceCutter::joined_only_names() const {
+  std::string names;
+  for (const auto& exports : exported_)
+    for (const std::string_view name : exports)
+      if (!program_globals_.count(name)) names.append(name) += '\n';
+  return names;
 }
