@@ -295,7 +295,7 @@ class PieceAssembly {
     const std::string name = "." + program_.base + ".p" + std::to_string(names_.size() + 1);
     names_.push_back(name);
     for (const char* end : {".asm", ".o", ".log"}) writes_.push_back(path(name + end));
-    gather_fault_stubs(text);
+    stubs_.gather(text);
     if (!write_text(path(name + ".asm"), text)) failed_ = true;
   }
 
@@ -356,6 +356,7 @@ class PieceAssembly {
   const std::string nasm_;
   std::vector<std::string>& writes_;
   PieceCutter cutter_;
+  FaultStubs stubs_;  // the pieces' stubs, numbered through them all
   std::vector<std::string> names_;  // ".NAME.pK", one per piece
   size_t next_ = 0;                 // the first piece not yet started
   ToolJob jobs_[2];
@@ -427,6 +428,7 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   expand.push_back("-I" + tools.root + "/");
   if (options.debug_info) expand.push_back("-dQW_DEBUG_ITEMS");
   expand.push_back("-dQW_LINES_FROM_DEBUG");
+  expand.push_back("-dQW_FAULT_STUBS_BY_QUILL");
   expand.push_back(as_argument(input));
   if (options.verbose)
     say("(cd " + shown_command({program.dir}) + " && " + shown_command(expand) + ")");
@@ -446,7 +448,7 @@ int assemble(const Program& program, const BuildOptions& options, const Toolchai
   end_if_stopped(writes);
   if (run.start_error != 0) say("cannot run " + nasm + ": " + std::strerror(run.start_error));
   if (run.start_error == 0 && run.status == 0 && pieces.finish(log) != 0) {
-    gather_fault_stubs(text);
+    FaultStubs().gather(text);
     if (!write_text(program.dir + "/" + expanded, text)) {
       unlink((program.dir + "/" + expanded).c_str());
       say("cannot write " + expanded + " in " + folder_shown(program));

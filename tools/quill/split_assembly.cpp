@@ -167,6 +167,7 @@ bool prefix_word(std::string_view w) {
 // not a local label (".name", which belongs to its piece), not a special
 // symbol ("..gotpcrel", "__?float64?__").
 bool symbol_word(std::string_view w) {
+  if (w.rfind("..@qwf.", 0) == 0) return false;  // a fault jump: its stub comes with its piece
   if (w[0] == '.') return w.rfind("..@", 0) == 0;
   if (w.rfind("__?", 0) == 0) return false;
   return !assembler_word(w);
