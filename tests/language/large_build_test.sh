@@ -20,6 +20,7 @@ PY
 zero_line=$(grep -n 'nD001 / n_Zero' BIG.QWR | cut -d: -f1)
 "$quill" build -v BIG > build.txt 2>&1 || { cat build.txt; exit 1; }
 grep -q '\.p2\.asm' build.txt || { echo "FAIL: BIG was not assembled in pieces"; fail=1; }
+grep -q 'BIG\.o \.BIG\.pre\.asm' build.txt && { echo "FAIL: the pieces were given up"; fail=1; }
 ls -a | grep -q '^\.BIG\.' && { echo "FAIL: the pieces were left behind"; fail=1; }
 nm BIG.o | grep -q ' [TDB] s_P0001$' && { echo "FAIL: a piece's name stayed global"; fail=1; }
 ./BIG > split.txt 2>&1

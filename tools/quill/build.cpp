@@ -202,16 +202,15 @@ bool write_text(const std::string& path, const std::string& text) {
   return static_cast<bool>(out.flush());
 }
 
-// A large expansion is assembled in pieces of at least this many bytes
-// while it is being written (split_assembly.h), on a machine with two
-// processors; a smaller one is assembled whole, as a piece gains less than
-// its assembler costs to start.  A piece holds about a third of NAME.ASM's
-// size of the expansion, so that the last pieces, assembled once the
-// expansion has ended, are small.
+// A large expansion is assembled in pieces while it is being written
+// (split_assembly.h), on a machine with two processors: a piece holds at
+// least 256 KiB of the expansion (a smaller one gains less than its
+// assembler costs to start), or about a fifth of NAME.ASM's size, so that
+// the pieces left when the expansion ends are shared out evenly.
 size_t piece_bytes(off_t source_size) {
   if (sysconf(_SC_NPROCESSORS_ONLN) < 2) return SIZE_MAX;
-  const size_t least = size_t{384} << 10;
-  return std::max(least, size_t(source_size) / 3);
+  const size_t least = size_t{256} << 10;
+  return std::max(least, size_t(source_size) / 5);
 }
 
 // Under -g the program's items are described for the debugger: the

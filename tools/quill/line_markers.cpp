@@ -20,7 +20,8 @@ constexpr int kProbeLine = 10;
 
 // "%line N+M FILE" at `at`: N and where it ends; false for another line.
 bool read_marker(const std::string& text, size_t at, long& n, size_t& n_end, long& step) {
-  if (text.compare(at, sizeof kMarker - 1, kMarker) != 0) return false;
+  if (at >= text.size() || text[at] != '%' || text.compare(at, sizeof kMarker - 1, kMarker) != 0)
+    return false;
   size_t i = at + sizeof kMarker - 1;
   size_t digits = i;
   n = 0;
@@ -138,7 +139,7 @@ void FaultStubs::gather(std::string& text) {
       marker_step = step;
       since_marker = -1;  // the line after the marker is line n
     }
-    const bool section = text.compare(at, kSection.size(), kSection) == 0;
+    const bool section = text[at] == ' ' && text.compare(at, kSection.size(), kSection) == 0;
     const size_t found = in_stubs ? std::string::npos
                                   : std::string_view(text).substr(at, end - at).find(kSentinel);
     const size_t sentinel = found == std::string::npos ? std::string::npos : at + found;

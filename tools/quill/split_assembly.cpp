@@ -10,14 +10,21 @@
 
 namespace {
 
-bool name_start(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '.' || c == '?' ||
-         c == '@' || c == '$';
-}
+// The characters of nasm's names: 1 may start one, 2 only follow.
+struct NameChars {
+  unsigned char kind[256] = {};
+  constexpr NameChars() {
+    for (int ch = 0; ch < 256; ++ch) {
+      const bool letter = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
+      if (letter || ch == '_' || ch == '.' || ch == '?' || ch == '@' || ch == '$') kind[ch] = 1;
+      else if ((ch >= '0' && ch <= '9') || ch == '#' || ch == '~') kind[ch] = 2;
+    }
+  }
+};
+constexpr NameChars kNameChars;
 
-bool name_char(char c) {
-  return name_start(c) || (c >= '0' && c <= '9') || c == '#' || c == '~';
-}
+inline bool name_start(char c) { return kNameChars.kind[static_cast<unsigned char>(c)] == 1; }
+inline bool name_char(char c) { return kNameChars.kind[static_cast<unsigned char>(c)] != 0; }
 
 // The words of a line that can be names, one by one, passing over its
 // strings, numbers and comment.
@@ -54,25 +61,69 @@ class Words {
   size_t i_ = 0;
 };
 
-bool same_word(std::string_view a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    char c = a[i];
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    if (c != b[i]) return false;
+// What a word is to nasm, looked up once: its own words are read without
+// regard to case.
+enum class Kind { kName, kAssembler, kDefining, kEqu, kPrefix, kDirective, kSection, kExtern,
+                  kGlobal };
+
+Kind kind_of(std::string_view w) {
+  static const std::unordered_map<std::string_view, Kind> kKinds = [] {
+    std::unordered_map<std::string_view, Kind> kinds;
+    static std::vector<std::string> registers;
+    for (const char* r : {"ax", "bx", "cx", "dx"}) {
+      registers.push_back(std::string("r") + r[0] + 'x');
+      registers.push_back(std::string("e") + r);
+      registers.push_back(r);
+      registers.push_back(std::string(1, r[0]) + 'l');
+      registers.push_back(std::string(1, r[0]) + 'h');
+    }
+    for (const char* r : {"si", "di", "bp", "sp"}) {
+      registers.push_back(std::string("r") + r);
+      registers.push_back(std::string("e") + r);
+      registers.push_back(r);
+      registers.push_back(std::string(r) + 'l');
+    }
+    for (int n = 8; n < 16; ++n)
+      for (const char* s : {"", "d", "w", "b", "l"}) registers.push_back("r" + std::to_string(n) + s);
+    for (int n = 0; n < 32; ++n)
+      for (const char* s : {"xmm", "ymm", "zmm"}) registers.push_back(s + std::to_string(n));
+    for (int n = 0; n < 8; ++n)
+      for (const char* s : {"k", "mm", "st", "cr", "dr"}) registers.push_back(s + std::to_string(n));
+    for (const std::string& r : registers) kinds.emplace(r, Kind::kAssembler);
+    for (const char* k : {"rip", "cs", "ds", "es", "fs", "gs", "ss", "cr8", "byte", "word", "dword",
+                          "qword", "tword", "oword", "yword", "zword", "rel", "abs", "strict",
+                          "short", "near", "far", "to", "wrt", "seg", "nosplit"})
+      kinds.emplace(k, Kind::kAssembler);
+    for (const char* k : {"db", "dw", "dd", "dq", "dt", "do", "dy", "dz", "resb", "resw", "resd",
+                          "resq", "rest", "reso", "resy", "resz", "times", "incbin"})
+      kinds.emplace(k, Kind::kDefining);
+    kinds.emplace("equ", Kind::kEqu);
+    for (const char* k : {"rep", "repe", "repz", "repne", "repnz", "lock", "o16", "o32", "o64",
+                          "a16", "a32", "a64", "bnd", "xacquire", "xrelease"})
+      kinds.emplace(k, Kind::kPrefix);
+    for (const char* k : {"default", "bits", "align", "alignb", "warning", "cpu", "absolute",
+                          "float"})
+      kinds.emplace(k, Kind::kDirective);
+    kinds.emplace("section", Kind::kSection);
+    kinds.emplace("segment", Kind::kSection);
+    kinds.emplace("extern", Kind::kExtern);
+    kinds.emplace("global", Kind::kGlobal);
+    return kinds;
+  }();
+  char lower[8];
+  if (w.size() > sizeof lower) return Kind::kName;
+  for (size_t i = 0; i < w.size(); ++i) {
+    const char c = w[i];
+    lower[i] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
   }
-  return i == a.size() && b[i] == 0;
+  const auto found = kKinds.find(std::string_view(lower, w.size()));
+  return found == kKinds.end() ? Kind::kName : found->second;
 }
 
 // A name that a label before it defines: "name db ...", "name equ ...".
 bool defining_word(std::string_view w) {
-  if (w.size() < 2 || w.size() > 6) return false;
-  const char c = char(w[0] | 0x20);
-  if (c != 'd' && c != 'r' && c != 't' && c != 'e' && c != 'i') return false;
-  for (const char* k : {"db", "dw", "dd", "dq", "dt", "do", "dy", "dz", "resb", "resw", "resd",
-                        "resq", "rest", "reso", "times", "equ", "incbin"})
-    if (same_word(w, k)) return true;
-  return false;
+  const Kind kind = kind_of(w);
+  return kind == Kind::kDefining || kind == Kind::kEqu;
 }
 
 // The name a line defines ("name:", "name db ...", "name equ ..."), if any,
@@ -88,7 +139,7 @@ bool definition(std::string_view line, std::string_view& name, size_t& rest, boo
   bool defining = label;
   if (!label && words.next(second) && second.data() == line.data() + next) {
     defining = defining_word(second);
-    constant = defining && same_word(second, "equ") && !words.next(second);
+    constant = defining && kind_of(second) == Kind::kEqu && !words.next(second);
   }
   if (local || !defining) return false;
   name = first;
@@ -115,70 +166,18 @@ bool code_label(std::string_view line) {
 }
 
 
-// The assembler's own words that an operand may hold: registers, sizes,
-// the data directives after "times", and the words of an address.
-bool assembler_word(std::string_view w) {
-  static const std::unordered_set<std::string_view> kWords = [] {
-    std::unordered_set<std::string_view> words;
-    static std::vector<std::string> made;
-    for (const char* r : {"ax", "bx", "cx", "dx"}) {
-      made.push_back(std::string("r") + r[0] + 'x');
-      made.push_back(std::string("e") + r);
-      made.push_back(r);
-      made.push_back(std::string(1, r[0]) + 'l');
-      made.push_back(std::string(1, r[0]) + 'h');
-    }
-    for (const char* r : {"si", "di", "bp", "sp"}) {
-      made.push_back(std::string("r") + r);
-      made.push_back(std::string("e") + r);
-      made.push_back(r);
-      made.push_back(std::string(r) + 'l');
-    }
-    for (int n = 8; n < 16; ++n)
-      for (const char* s : {"", "d", "w", "b", "l"}) made.push_back("r" + std::to_string(n) + s);
-    for (int n = 0; n < 32; ++n)
-      for (const char* s : {"xmm", "ymm", "zmm"}) made.push_back(s + std::to_string(n));
-    for (int n = 0; n < 8; ++n)
-      for (const char* s : {"k", "mm", "st", "cr", "dr"}) made.push_back(s + std::to_string(n));
-    for (const std::string& m : made) words.insert(m);
-    for (const char* k : {"rip", "cs", "ds", "es", "fs", "gs", "ss", "cr8", "byte", "word", "dword",
-                          "qword", "tword", "oword", "yword", "zword", "rel", "abs", "strict",
-                          "short", "near", "far", "to", "wrt", "seg", "nosplit", "db", "dw", "dd",
-                          "dq", "dt", "do", "dy", "dz", "resb", "resw", "resd", "resq", "rest",
-                          "reso", "resy", "resz", "incbin", "equ", "times"})
-      words.insert(k);
-    return words;
-  }();
-  char lower[8];
-  if (w.size() > sizeof lower) return false;
-  for (size_t i = 0; i < w.size(); ++i) lower[i] = char(std::tolower(static_cast<unsigned char>(w[i])));
-  return kWords.count(std::string_view(lower, w.size())) != 0;
-}
-
-// An instruction prefix: the mnemonic comes after it.
-bool prefix_word(std::string_view w) {
-  for (const char* p : {"rep", "repe", "repz", "repne", "repnz", "lock", "o16", "o32", "o64",
-                        "a16", "a32", "a64", "bnd", "xacquire", "xrelease"})
-    if (same_word(w, p)) return true;
-  return false;
-}
+// A fault jump ("jo ..@qwf.qw_Overflow"): quill gives it a stub in its own
+// piece, which calls the routine (line_markers.h).
+constexpr char kFaultJump[] = "..@qwf.";
 
 // A word that names a symbol of the program's: not the assembler's own,
 // not a local label (".name", which belongs to its piece), not a special
 // symbol ("..gotpcrel", "__?float64?__").
 bool symbol_word(std::string_view w) {
-  if (w.rfind("..@qwf.", 0) == 0) return false;  // a fault jump: its stub comes with its piece
   if (w[0] == '.') return w.rfind("..@", 0) == 0;
-  if (w.rfind("__?", 0) == 0) return false;
-  return !assembler_word(w);
-}
-
-// A directive that uses no symbol ("[bits 64]", "align 16, db 0" ...).
-bool directive_word(std::string_view w) {
-  for (const char* d : {"section", "segment", "default", "bits", "align", "alignb", "warning",
-                        "cpu", "absolute", "float"})
-    if (same_word(w, d)) return true;
-  return false;
+  if (w[0] == '_' && w.rfind("__?", 0) == 0) return false;
+  const Kind kind = kind_of(w);
+  return kind == Kind::kName;
 }
 
 // Whether the word that ends at `at` is a label ("name:").
@@ -219,7 +218,10 @@ std::vector<std::string> PieceCutter::take(std::string_view lines) {
 }
 
 std::string_view PieceCutter::keep(std::string_view name) {
-  return *names_.emplace(name).first;
+  const auto found = names_.find(name);
+  if (found != names_.end()) return *found;
+  kept_.emplace_back(name);
+  return *names_.insert(kept_.back()).first;
 }
 
 void PieceCutter::read_line(std::string_view line) {
@@ -234,15 +236,13 @@ void PieceCutter::read_line(std::string_view line) {
     return;
   }
   if (line.empty() || line[0] == '%') return;
-  const std::string_view section = section_of(line);
-  if (!section.empty()) section_ = keep(section);
-  if (line.find(".note.GNU-stack") != std::string_view::npos) note_ = true;
   Words words(line);
   std::string_view first;
   if (!words.next(first)) return;
-  if (same_word(first, "extern") || same_word(first, "global")) {
+  const Kind kind = kind_of(first);
+  if (kind == Kind::kExtern || kind == Kind::kGlobal) {
     std::string_view name;
-    const bool external = same_word(first, "extern");
+    const bool external = kind == Kind::kExtern;
     while (words.next(name)) {
       name = keep(name);
       (external ? program_externs_ : program_globals_).insert(name);
@@ -251,9 +251,14 @@ void PieceCutter::read_line(std::string_view line) {
     if (external) extern_lines_.append(line) += '\n';
     return;
   }
-  if (directive_word(first)) {
-    if (line[0] == '[' && !same_word(first, "section") && !same_word(first, "segment"))
-      settings_.append(line) += '\n';  // in force for the pieces after this one too
+  if (kind == Kind::kSection) {
+    const std::string_view section = section_of(line);
+    if (!section.empty()) section_ = keep(section);
+    if (line.find(".note.GNU-stack") != std::string_view::npos) note_ = true;
+    return;
+  }
+  if (kind == Kind::kDirective) {
+    if (line[0] == '[') settings_.append(line) += '\n';  // in force for the pieces after this one too
     return;
   }
   std::string_view name;
@@ -270,9 +275,12 @@ void PieceCutter::read_line(std::string_view line) {
   std::string_view word;
   if (!ops.next(word)) return;
   if (labelled(operands, ops.at()) && !ops.next(word)) return;  // ".local:", then
-  if (prefix_word(word) && !ops.next(word)) return;             // the mnemonic
-  while (ops.next(word))
+  if (kind_of(word) == Kind::kPrefix && !ops.next(word)) return;  // the mnemonic
+  while (ops.next(word)) {
+    if (word.rfind(kFaultJump, 0) == 0)  // the stub that quill writes calls the routine
+      word.remove_prefix(sizeof kFaultJump - 1);
     if (symbol_word(word)) used_.insert(keep(word));
+  }
 }
 
 // The marker that numbers the line at which the next piece begins.

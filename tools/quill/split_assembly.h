@@ -4,6 +4,7 @@
 // ends.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -56,7 +57,8 @@ class PieceCutter {
   bool note_ = false;    // the piece names the stack's section
   bool broken_ = false;  // a piece uses a name it cannot be given
   // The names, kept here (the lines they were read from do not stay).
-  std::unordered_set<std::string> names_;
+  std::deque<std::string> kept_;
+  std::unordered_set<std::string_view> names_;  // views of kept_
   std::unordered_set<std::string_view> defined_, used_, globals_here_;  // in the piece in hand
   std::unordered_map<std::string_view, size_t> defined_in_;      // name: its piece
   std::unordered_map<std::string_view, std::string> constants_;  // name equ number: the line
