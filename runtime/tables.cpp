@@ -136,13 +136,13 @@ struct PositionGuide {
   uint32_t* first;  // 2^bits + 1 positions, mapped
   uint64_t bytes;
   int bits;
-  uint8_t rank[8][256];
-  double unit[8];  // 1 / the product of the value counts up to that byte
+  // What each byte value adds in each place: its rank times 1 / the
+  // product of the value counts up to that place.
+  double weight[8][256];
   double fraction(uint64_t head) const {
-    double d[8];
-    for (int j = 0; j < 8; ++j) d[j] = rank[j][(head >> (56 - 8 * j)) & 0xff] * unit[j];
+    auto d = [&](int j) { return weight[j][(head >> (56 - 8 * j)) & 0xff]; };
     // Summed as a tree, so that the additions need not wait for each other.
-    return ((d[0] + d[1]) + (d[2] + d[3])) + ((d[4] + d[5]) + (d[6] + d[7]));
+    return ((d(0) + d(1)) + (d(2) + d(3))) + ((d(4) + d(5)) + (d(6) + d(7)));
   }
 };
 
@@ -281,12 +281,13 @@ void make_position_guide(SearchIndex& x) {
     for (int64_t k = 0; k < x.sample_count; ++k)
       seen[(x.samples[k] >> (56 - 8 * j)) & 0xff] = true;
     int count = 0;
+    uint8_t rank[256];
     for (int v = 0; v < 256; ++v) {
-      g.rank[j][v] = static_cast<uint8_t>(count < 255 ? count : 255);
+      rank[v] = static_cast<uint8_t>(count < 255 ? count : 255);
       count += seen[v];
     }
     unit /= count;
-    g.unit[j] = unit;
+    for (int v = 0; v < 256; ++v) g.weight[j][v] = rank[v] * unit;
   }
   // Positions whose parts go back (a value the samples lack) leave the
   // parts already passed as they are.
@@ -684,6 +685,10 @@ void bind(FixedTable t, Record entry_record) {
   uint64_t entries = closing < 0 ? 0 : 1;
   for (int k = 0; k <= closing; ++k) entries *= static_cast<uint64_t>(t.dimension(k));
   Item(label).set_length(entries * entry_record.flat_length());
+  // Finds and sorts walk a large table at random: huge pages spare them
+  // most address translations (a table in the program's zero data gets
+  // them as it is first written).
+  sys::advise_huge_pages(label, label + t.total_bytes(), false);
   // Each slot before the closing one becomes the stride of its index: the
   // product of the slots after it.  A dimension of 1 anywhere is a
   // dimension like any other.
@@ -780,6 +785,9 @@ void sort(FixedTable t, uint64_t key_start, uint64_t key_length) {
     return;
   }
   const int64_t n = static_cast<int64_t>(t.total_bytes() / entry_len);
+  // The finds a sort prepares go to entries at random: entries written
+  // before the table could have huge pages get them now.
+  sys::advise_huge_pages(t.entries(), t.entries() + t.total_bytes(), true);
   FixedSortOps ops;
   ops.base = t.entries();
   ops.entry_len = entry_len;
