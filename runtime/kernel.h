@@ -71,7 +71,7 @@ struct SigAction {
 
 // mmap and madvise.
 constexpr long kProtRead = 1, kProtReadWrite = 3, kMapPrivate = 0x02, kMapPrivateAnonymous = 0x22,
-               kMadvHugepage = 14, kMadvCollapse = 25;
+               kMadvHugepage = 14;
 
 // Sockets, epoll and the monotonic clock.
 constexpr long kAfInet = 2, kSockStream = 1, kSockDgram = 2, kSockNonblock = 04000,
@@ -142,18 +142,14 @@ inline long read(long fd, void* buf, long n) { return call3(kRead, fd, (long)buf
 inline long open(const char* path, long flags, long mode) { return call3(kOpen, (long)path, flags, mode); }
 inline long close(long fd) { return call1(kClose, fd); }
 inline long lseek(long fd, long off, long whence) { return call3(kLseek, fd, off, whence); }
-// Asks for huge pages over the whole 2 MiB pages inside [begin, end) when
-// there is one: a hint for memory not touched yet; with `collapse` the
-// pages already there are also gathered into huge pages now (a kernel
-// without that, or memory backed by a file, just says no).  Contents stay
-// as they are.
-inline void advise_huge_pages(const void* begin, const void* end, bool collapse) {
+// Asks for huge pages over the whole 2 MiB pages inside [begin, end), when
+// there is one: a hint, taken for the memory not touched yet.  Contents
+// stay as they are; memory backed by a file just does not get them.
+inline void advise_huge_pages(const void* begin, const void* end) {
   constexpr long kHuge = 2L << 20;
   const long from = (reinterpret_cast<long>(begin) + kHuge - 1) & -kHuge;
   const long to = reinterpret_cast<long>(end) & -kHuge;
-  if (to <= from) return;
-  call3(kMadvise, from, to - from, kMadvHugepage);
-  if (collapse) call3(kMadvise, from, to - from, kMadvCollapse);
+  if (to > from) call3(kMadvise, from, to - from, kMadvHugepage);
 }
 
 [[noreturn]] inline void exit(long status) {

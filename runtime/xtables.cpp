@@ -127,7 +127,7 @@ void xbind(Xtable t, Record entry_record, uint64_t bytes) {
   Item(label).set_length(static_cast<uint64_t>(want));
   // Large tables are walked at random by finds and sorts: ask for huge
   // pages (a hint; the kernel may ignore it).
-  sys::advise_huge_pages(reinterpret_cast<void*>(start), reinterpret_cast<void*>(want), false);
+  sys::advise_huge_pages(reinterpret_cast<void*>(start), reinterpret_cast<void*>(want));
   w_TopOfBSS = start;
   w_BottomOfBSS = want;
 }
