@@ -113,7 +113,6 @@ struct HeadHash {
   uint64_t mask = 0;
   int shift = 0;
   uint64_t bytes = 0;
-  bool tried = false;  // made, or found impossible: not tried again
 };
 
 constexpr uint64_t kLongerRun = uint64_t{1} << 32;
@@ -157,8 +156,11 @@ struct SearchIndex {
   int64_t sample_count;
   void* map;
   uint64_t map_bytes;
-  HeadHash hash;  // made by the first find that can use it
-  PositionGuide guide;  // made with the hash, when it applies
+  // Made by the first find that can use them (and not tried again): the
+  // guide when it applies, else the hash.
+  bool aids_tried;
+  HeadHash hash;
+  PositionGuide guide;
 };
 
 SearchIndex g_indexes[kIndexes];
@@ -229,7 +231,6 @@ Found classic_find(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t
 // the positions do not fit its slots.
 bool make_head_hash(SearchIndex& x) {
   HeadHash& hh = x.hash;
-  hh.tried = true;
   if (x.n >= (int64_t{1} << 31)) return false;
   int bits = 4;  // at most two thirds of the slots in use
   while ((uint64_t{2} << bits) < 3 * static_cast<uint64_t>(x.n)) ++bits;
@@ -239,7 +240,7 @@ bool make_head_hash(SearchIndex& x) {
   if (slots == nullptr) return false;
   sys::call3(sys::kMadvise, reinterpret_cast<long>(slots), static_cast<long>(bytes),
              sys::kMadvHugepage);
-  hh = HeadHash{slots, words, (uint64_t{1} << bits) - 1, 64 - bits, bytes, true};
+  hh = HeadHash{slots, words, (uint64_t{1} << bits) - 1, 64 - bits, bytes};
   // Every run lands in a slot at random: the slot of the run some places
   // on is fetched ahead, so that many of them are on their way at once.
   constexpr int64_t kAhead = 16;
@@ -453,7 +454,7 @@ void keep_search_index(const void* table, const KeyLayout& keys, int64_t n, uint
   }
   for (int64_t k = 0; k < count; ++k) samples[k] = heads[k * kSampleEvery * step];
   *x = SearchIndex{table, n, keys.key_off, key_len, keys, heads, step, samples, count, map,
-                   map_bytes, HeadHash{}, PositionGuide{}};
+                   map_bytes, false, HeadHash{}, PositionGuide{}};
 }
 
 void drop_search_index(const void* table) {
@@ -580,10 +581,10 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
   const uint64_t want = key_head(key, len) & m;
   int64_t a, b;
   const bool whole_heads = len >= 8 || len == x->key_len;
-  if (whole_heads && !x->hash.tried) {
+  if (whole_heads && !x->aids_tried) {
+    x->aids_tried = true;
     make_position_guide(*x);
-    if (x->guide.first) x->hash.tried = true;
-    else make_head_hash(*x);
+    if (!x->guide.first) make_head_hash(*x);
   }
   if (whole_heads && x->guide.first) {
     Found f;
