@@ -126,11 +126,12 @@ inline uint64_t mix_head(uint64_t head) {
 // For a table whose entries lie side by side and exceed the processor's
 // caches: where a key's entry most likely lies, worked out from the key
 // alone, so that a find reads the entries around it and mostly nothing
-// else from memory (such a table has no head hash).  Each head byte counts by the rank of its value among the values the samples
-// hold in that place (keys of a few letters or digits then spread evenly),
-// which makes a head a fraction from 0 to 1; `first` holds, for each of
-// 2^bits equal parts of that range, the first position whose fraction lies
-// in the part or beyond, and a guess interpolates within the part.
+// else from memory (such a table has no head hash).  Each head byte counts
+// by the rank of its value among the values the samples hold in that place
+// (keys of a few letters or digits then spread evenly), which makes a head
+// a fraction from 0 to 1; `first` holds, for each of 2^bits equal parts of
+// that range, the first position whose fraction lies in the part or
+// beyond, and a guess interpolates within the part.
 struct PositionGuide {
   uint32_t* first;  // 2^bits + 1 positions, mapped
   uint64_t bytes;
