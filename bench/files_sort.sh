@@ -20,6 +20,8 @@
 # divided by ours: above 1 means we are faster.
 #
 # Sizes: LS_N (1000000), REL_N (200000), SORT_N (1000000); RUNS (5).
+# PARTS (default "files sort") names the programs to run: PARTS=sort runs
+# only the table and xtable rows.
 # Scratch files go to BENCH_OUT (default: a new directory under /tmp).
 set -euo pipefail
 
@@ -32,6 +34,8 @@ LS_N=${LS_N:-1000000}
 REL_N=${REL_N:-200000}
 SORT_N=${SORT_N:-1000000}
 RUNS=${RUNS:-5}
+PARTS=${PARTS:-files sort}
+part() { [[ " $PARTS " == *" $1 "* ]]; }
 OUT=${BENCH_OUT:-$(mktemp -d /tmp/qw_files_sort.XXXXXX)}
 
 for tool in cobc hyperfine g++ python3; do
@@ -57,21 +61,25 @@ check() {  # name, output, expected text...
     grep -q -- "$w" <<<"$out" || { echo "files_sort: $name printed no \"$w\":"; echo "$out"; exit 1; }
   done
 }
-check "files (GnuCOBOL)" "$("$OUT/files_cob" "$LS_N" "$REL_N")" "$want_ls" "$want_rel"
-check "files (ours)" "$("$OUT/files_ours" "$LS_N" "$REL_N")" "$want_ls" "$want_rel"
-cob_sort=$("$OUT/sort_cob" "$SORT_N" | grep -v PHASE)
-for kind in table xtable; do
-  ours=$("$OUT/sort_ours" "$kind" "$SORT_N" | grep -v PHASE)
-  [ "$ours" = "$cob_sort" ] || { echo "files_sort: sort ($kind) differs:"; echo "$ours"; echo "$cob_sort"; exit 1; }
-done
+if part files; then
+  check "files (GnuCOBOL)" "$("$OUT/files_cob" "$LS_N" "$REL_N")" "$want_ls" "$want_rel"
+  check "files (ours)" "$("$OUT/files_ours" "$LS_N" "$REL_N")" "$want_ls" "$want_rel"
+fi
+if part sort; then
+  cob_sort=$("$OUT/sort_cob" "$SORT_N" | grep -v PHASE)
+  for kind in table xtable; do
+    ours=$("$OUT/sort_ours" "$kind" "$SORT_N" | grep -v PHASE)
+    [ "$ours" = "$cob_sort" ] || { echo "files_sort: sort ($kind) differs:"; echo "$ours"; echo "$cob_sort"; exit 1; }
+  done
+fi
 rm -f bench_ls.dat bench_rel.dat
 
 echo "== whole programs (hyperfine, $RUNS rounds)"
 for ((i = 1; i <= RUNS; i++)); do
-  hyperfine --shell sh --runs 1 --export-json "$OUT/files.$i.json" \
+  part files && hyperfine --shell sh --runs 1 --export-json "$OUT/files.$i.json" \
     -n files-cobol "$OUT/files_cob $LS_N $REL_N > /dev/null" \
     -n files-ours "$OUT/files_ours $LS_N $REL_N > /dev/null" > "$OUT/files.hf"
-  hyperfine --shell sh --runs 1 --export-json "$OUT/sort.$i.json" \
+  part sort && hyperfine --shell sh --runs 1 --export-json "$OUT/sort.$i.json" \
     -n sort-cobol "$OUT/sort_cob $SORT_N > /dev/null" \
     -n sort-ours-table "$OUT/sort_ours table $SORT_N > /dev/null" \
     -n sort-ours-xtable "$OUT/sort_ours xtable $SORT_N > /dev/null" > "$OUT/sort.hf"
@@ -80,17 +88,21 @@ done
 echo "== phases ($RUNS alternating runs each, minimum)"
 : > "$OUT/phases.txt"
 for ((i = 0; i < RUNS; i++)); do
-  "$OUT/files_cob" "$LS_N" "$REL_N" | sed -n 's/^PHASE /cobol /p' >> "$OUT/phases.txt"
-  "$OUT/files_ours" "$LS_N" "$REL_N" | sed -n 's/^PHASE /ours /p' >> "$OUT/phases.txt"
-  "$OUT/sort_cob" "$SORT_N" | sed -n 's/^PHASE /cobol /p' >> "$OUT/phases.txt"
-  "$OUT/sort_ours" table "$SORT_N" | sed -n 's/^PHASE \(.*\)/ours table-\1/p' >> "$OUT/phases.txt"
-  "$OUT/sort_ours" xtable "$SORT_N" | sed -n 's/^PHASE \(.*\)/ours xtable-\1/p' >> "$OUT/phases.txt"
+  if part files; then
+    "$OUT/files_cob" "$LS_N" "$REL_N" | sed -n 's/^PHASE /cobol /p' >> "$OUT/phases.txt"
+    "$OUT/files_ours" "$LS_N" "$REL_N" | sed -n 's/^PHASE /ours /p' >> "$OUT/phases.txt"
+  fi
+  if part sort; then
+    "$OUT/sort_cob" "$SORT_N" | sed -n 's/^PHASE /cobol /p' >> "$OUT/phases.txt"
+    "$OUT/sort_ours" table "$SORT_N" | sed -n 's/^PHASE \(.*\)/ours table-\1/p' >> "$OUT/phases.txt"
+    "$OUT/sort_ours" xtable "$SORT_N" | sed -n 's/^PHASE \(.*\)/ours xtable-\1/p' >> "$OUT/phases.txt"
+  fi
 done
 rm -f bench_ls.dat bench_rel.dat
 
-python3 - "$OUT" <<'EOF'
+python3 - "$OUT" "$PARTS" <<'EOF'
 import collections, glob, json, sys
-out = sys.argv[1]
+out, parts = sys.argv[1], sys.argv[2].split()
 def mins(name):
     best = {}
     for path in glob.glob(f"{out}/{name}.*.json"):
@@ -101,9 +113,10 @@ def mins(name):
 print()
 print("whole programs, minimum seconds (ratio = GnuCOBOL / ours):")
 files, sort = mins("files"), mins("sort")
-print(f"  files        cobol {files['files-cobol']:7.3f}  ours {files['files-ours']:7.3f}"
-      f"  ratio {files['files-cobol'] / files['files-ours']:5.2f}")
-for kind in ("table", "xtable"):
+if "files" in parts:
+    print(f"  files        cobol {files['files-cobol']:7.3f}  ours {files['files-ours']:7.3f}"
+          f"  ratio {files['files-cobol'] / files['files-ours']:5.2f}")
+for kind in ("table", "xtable") if "sort" in parts else ():
     o = sort[f"sort-ours-{kind}"]
     print(f"  sort {kind:7} cobol {sort['sort-cobol']:7.3f}  ours {o:7.3f}"
           f"  ratio {sort['sort-cobol'] / o:5.2f}")
@@ -113,9 +126,11 @@ for line in open(f"{out}/phases.txt"):
     best[(side, phase)] = min(best[(side, phase)], float(t))
 print()
 print("phases, minimum seconds (GnuCOBOL's clock has 0.01 s steps):")
-rows = [("ls-write", "ls-write"), ("ls-read", "ls-read"), ("rel-write", "rel-write"),
-        ("rel-read", "rel-read")]
-for kind in ("table", "xtable"):
+rows = []
+if "files" in parts:
+    rows += [("ls-write", "ls-write"), ("ls-read", "ls-read"), ("rel-write", "rel-write"),
+             ("rel-read", "rel-read")]
+for kind in ("table", "xtable") if "sort" in parts else ():
     rows += [(f"{kind}-sort", "sort"), (f"{kind}-search", "search"), (f"{kind}-fill", "fill")]
 for ours, cob in rows:
     o, c = best[("ours", ours)], best[("cobol", cob)]

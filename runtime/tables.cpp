@@ -113,7 +113,6 @@ struct HeadHash {
   uint64_t mask = 0;
   int shift = 0;
   uint64_t bytes = 0;
-  bool tried = false;  // made, or found impossible: not tried again
 };
 
 constexpr uint64_t kLongerRun = uint64_t{1} << 32;
@@ -125,24 +124,25 @@ inline uint64_t mix_head(uint64_t head) {
 }
 
 // For a table whose entries lie side by side and exceed the processor's
-// caches: where a key's entry most likely lies, known before the head
-// hash answers, so that the entry is on its way while the slot is.  Each
-// head byte counts by the rank of its value among the values the samples
-// hold in that place (keys of a few letters or digits then spread evenly),
-// which makes a head a fraction from 0 to 1; `first` holds, for each of
-// 2^bits equal parts of that range, the first position whose fraction lies
-// in the part or beyond, and a guess interpolates within the part.
+// caches: where a key's entry most likely lies, worked out from the key
+// alone, so that a find reads the entries around it and mostly nothing
+// else from memory (such a table has no head hash).  Each head byte counts
+// by the rank of its value among the values the samples hold in that place
+// (keys of a few letters or digits then spread evenly), which makes a head
+// a fraction from 0 to 1; `first` holds, for each of 2^bits equal parts of
+// that range, the first position whose fraction lies in the part or
+// beyond, and a guess interpolates within the part.
 struct PositionGuide {
   uint32_t* first;  // 2^bits + 1 positions, mapped
   uint64_t bytes;
   int bits;
-  uint8_t rank[8][256];
-  double unit[8];  // 1 / the product of the value counts up to that byte
+  // What each byte value adds in each place: its rank times 1 / the
+  // product of the value counts up to that place.
+  double weight[8][256];
   double fraction(uint64_t head) const {
-    double d[8];
-    for (int j = 0; j < 8; ++j) d[j] = rank[j][(head >> (56 - 8 * j)) & 0xff] * unit[j];
+    auto d = [&](int j) { return weight[j][(head >> (56 - 8 * j)) & 0xff]; };
     // Summed as a tree, so that the additions need not wait for each other.
-    return ((d[0] + d[1]) + (d[2] + d[3])) + ((d[4] + d[5]) + (d[6] + d[7]));
+    return ((d(0) + d(1)) + (d(2) + d(3))) + ((d(4) + d(5)) + (d(6) + d(7)));
   }
 };
 
@@ -157,8 +157,11 @@ struct SearchIndex {
   int64_t sample_count;
   void* map;
   uint64_t map_bytes;
-  HeadHash hash;  // made by the first find that can use it
-  PositionGuide guide;  // made with the hash, when it applies
+  // Made by the first find that can use them (and not tried again): the
+  // guide when it applies, else the hash.
+  bool aids_tried;
+  HeadHash hash;
+  PositionGuide guide;
 };
 
 SearchIndex g_indexes[kIndexes];
@@ -229,7 +232,6 @@ Found classic_find(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t
 // the positions do not fit its slots.
 bool make_head_hash(SearchIndex& x) {
   HeadHash& hh = x.hash;
-  hh.tried = true;
   if (x.n >= (int64_t{1} << 31)) return false;
   int bits = 4;  // at most two thirds of the slots in use
   while ((uint64_t{2} << bits) < 3 * static_cast<uint64_t>(x.n)) ++bits;
@@ -239,7 +241,7 @@ bool make_head_hash(SearchIndex& x) {
   if (slots == nullptr) return false;
   sys::call3(sys::kMadvise, reinterpret_cast<long>(slots), static_cast<long>(bytes),
              sys::kMadvHugepage);
-  hh = HeadHash{slots, words, (uint64_t{1} << bits) - 1, 64 - bits, bytes, true};
+  hh = HeadHash{slots, words, (uint64_t{1} << bits) - 1, 64 - bits, bytes};
   // Every run lands in a slot at random: the slot of the run some places
   // on is fetched ahead, so that many of them are on their way at once.
   constexpr int64_t kAhead = 16;
@@ -281,12 +283,13 @@ void make_position_guide(SearchIndex& x) {
     for (int64_t k = 0; k < x.sample_count; ++k)
       seen[(x.samples[k] >> (56 - 8 * j)) & 0xff] = true;
     int count = 0;
+    uint8_t rank[256];
     for (int v = 0; v < 256; ++v) {
-      g.rank[j][v] = static_cast<uint8_t>(count < 255 ? count : 255);
+      rank[v] = static_cast<uint8_t>(count < 255 ? count : 255);
       count += seen[v];
     }
     unit /= count;
-    g.unit[j] = unit;
+    for (int v = 0; v < 256; ++v) g.weight[j][v] = rank[v] * unit;
   }
   // Positions whose parts go back (a value the samples lack) leave the
   // parts already passed as they are.
@@ -302,12 +305,17 @@ void make_position_guide(SearchIndex& x) {
   g.bits = bits;
 }
 
-// Fetches the entries around the guessed position of a head's entry while
-// the head hash answers: the guess misses by more than 5 places rarely
-// when the keys spread evenly over their characters.  The first and last
-// of those entries are read, which brings their pages' translations too
-// (a prefetch that needs one may come to nothing).
-void fetch_guessed_entries(const SearchIndex& x, uint64_t head) {
+// Positions [from, to) of a table.
+struct Window {
+  int64_t from, to;
+};
+
+// Fetches the entries around the guessed position of a head's entry: the
+// guess misses by more than 5 places rarely when the keys spread evenly
+// over their characters.  The first and last of those entries are read,
+// which brings their pages' translations too (a prefetch that needs one
+// may come to nothing).
+Window fetch_guessed_entries(const SearchIndex& x, uint64_t head) {
   const PositionGuide& g = x.guide;
   const int64_t parts = int64_t{1} << g.bits;
   const double f = g.fraction(head) * static_cast<double>(parts);
@@ -323,6 +331,55 @@ void fetch_guessed_entries(const SearchIndex& x, uint64_t head) {
   const uint8_t touch = *begin ^ end[-1];
   asm volatile("" : : "r"(touch));
   for (const uint8_t* p = begin; p < end; p += 64) __builtin_prefetch(p);
+  return {from, to};
+}
+
+// The last position of the run of equal keys that holds position `at`:
+// looked for close to it first (1, 2, 4 ... places on), then halved.
+int64_t last_of_run(const KeyLayout& keys, int64_t n, const uint8_t* key, uint64_t len,
+                    int64_t at) {
+  int64_t lo = at + 1, hi = n;  // the first position past the run
+  for (int64_t span = 1; lo < hi; span *= 2) {
+    const int64_t probe = lo + span - 1 < hi ? lo + span - 1 : hi - 1;
+    if (compare_keys(keys.key(probe), key, len) != 0) {
+      hi = probe;
+      break;
+    }
+    lo = probe + 1;
+  }
+  while (lo < hi) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    if (compare_keys(keys.key(mid), key, len) == 0) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo - 1;
+}
+
+// The find's outcome from the entries of the window alone when they settle
+// it (true): the key's run starts inside the window, or the key falls
+// between two of its entries, or before or after the whole table.  False
+// when the key lies before or after the window.
+bool find_in_window(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t* key,
+                    uint64_t len, Window w, Found& f) {
+  int64_t lo = w.from, hi = w.to;  // the first key not below the key
+  while (lo < hi) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    if (compare_keys(keys.key(mid), key, len) < 0) lo = mid + 1;
+    else hi = mid;
+  }
+  if (lo == w.to) {
+    f = Found{};
+    return w.to == n;
+  }
+  const int c = compare_keys(keys.key(lo), key, len);
+  if (lo == w.from && w.from > 0 && c >= 0) return false;  // the run may begin before
+  f = Found{};
+  if (c != 0) return true;
+  f.first = lo;
+  f.last = last_of_run(keys, n, key, len, lo);
+  f.probe = classic_probe(n, base, f.first, f.last);
+  f.first_entry = keys.entry(f.first);
+  return true;
 }
 
 // The run [a, b) of positions whose head is `want`, and the entry at a
@@ -398,7 +455,7 @@ void keep_search_index(const void* table, const KeyLayout& keys, int64_t n, uint
   }
   for (int64_t k = 0; k < count; ++k) samples[k] = heads[k * kSampleEvery * step];
   *x = SearchIndex{table, n, keys.key_off, key_len, keys, heads, step, samples, count, map,
-                   map_bytes, HeadHash{}, PositionGuide{}};
+                   map_bytes, false, HeadHash{}, PositionGuide{}};
 }
 
 void drop_search_index(const void* table) {
@@ -515,17 +572,26 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
   if (x == nullptr || x->n != n || x->key_off != keys.key_off || len > x->key_len || n < 1 ||
       len == 0)
     return classic_find(keys, n, base, key, len);
-  // The heads order the positions as the keys do (on their first bytes):
-  // the run of the key's head comes from the head hash when the find
-  // compares whole heads, else from the samples and then the heads; whole
-  // keys decide within the run.
+  // The heads order the positions as the keys do (on their first bytes).
+  // When the find compares whole heads, a large table of entries side by
+  // side mostly answers from the entries around the guessed position, and
+  // another one finds the run of the key's head by the head hash; else the
+  // run comes from the samples and then the heads.  Whole keys decide
+  // within the run.
   const uint64_t m = len >= 8 ? ~0ull : ~((1ull << (8 * (8 - len))) - 1);
   const uint64_t want = key_head(key, len) & m;
   int64_t a, b;
   const bool whole_heads = len >= 8 || len == x->key_len;
-  if (whole_heads && !x->hash.tried && make_head_hash(*x)) make_position_guide(*x);
-  if (whole_heads && x->hash.slots) {
-    if (x->guide.first) fetch_guessed_entries(*x, want);
+  if (whole_heads && !x->aids_tried) {
+    x->aids_tried = true;
+    make_position_guide(*x);
+    if (!x->guide.first) make_head_hash(*x);
+  }
+  if (whole_heads && x->guide.first) {
+    Found f;
+    if (find_in_window(keys, n, base, key, len, fetch_guessed_entries(*x, want), f)) return f;
+    narrow_by_heads(x, keys, key, len, m, want, a, b);
+  } else if (whole_heads && x->hash.slots) {
     uint8_t* entry;
     if (!head_run(*x, want, a, b, entry)) return Found{};
     if (entry == nullptr) entry = keys.entry(a);
@@ -684,6 +750,10 @@ void bind(FixedTable t, Record entry_record) {
   uint64_t entries = closing < 0 ? 0 : 1;
   for (int k = 0; k <= closing; ++k) entries *= static_cast<uint64_t>(t.dimension(k));
   Item(label).set_length(entries * entry_record.flat_length());
+  // Finds and sorts walk a large table at random: huge pages spare them
+  // most address translations.  A table in the program's zero data gets
+  // them as its entries are first written.
+  sys::advise_huge_pages(label, label + t.total_bytes());
   // Each slot before the closing one becomes the stride of its index: the
   // product of the slots after it.  A dimension of 1 anywhere is a
   // dimension like any other.

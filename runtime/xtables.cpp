@@ -127,9 +127,7 @@ void xbind(Xtable t, Record entry_record, uint64_t bytes) {
   Item(label).set_length(static_cast<uint64_t>(want));
   // Large tables are walked at random by finds and sorts: ask for huge
   // pages (a hint; the kernel may ignore it).
-  const long page_start = (start + 4095) & ~4095L, page_end = want & ~4095L;
-  if (page_end - page_start >= (2L << 20))
-    sys::call3(sys::kMadvise, page_start, page_end - page_start, sys::kMadvHugepage);
+  sys::advise_huge_pages(reinterpret_cast<void*>(start), reinterpret_cast<void*>(want));
   w_TopOfBSS = start;
   w_BottomOfBSS = want;
 }
