@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A program large enough that quill assembles it in pieces while it is
-# expanded: it runs as the same expansion assembled whole does, and a fault
-# in its last piece is named at its line.
+# expanded: it runs as the same expansion assembled whole does, its fault
+# stubs are the package's, and a fault in its last piece is named at its
+# line.
 #   large_build_test.sh QUILL SOURCE_DIR
 set -u
 quill=$1
@@ -29,6 +30,31 @@ echo "status $?" >> split.txt
 nasm -E -I"$root/" -dQW_LINES_FROM_DEBUG -o whole.asm BIG.ASM &&
   nasm -O1 -f elf64 -o whole.o whole.asm &&
   ld -X -o whole whole.o "$(dirname "$(dirname "$quill")")/lib/libquillwright.a" || exit 1
+# quill writes the fault stubs as the package does: the same files, lines
+# and routines in the same order
+stubs() {
+  python3 - "$1" <<'PY'
+import struct, subprocess, sys
+exe = sys.argv[1]
+names = {}
+for line in subprocess.run(["nm", exe], capture_output=True, text=True).stdout.split("\n"):
+    parts = line.split()
+    if len(parts) == 3: names[int(parts[0], 16)] = parts[2]
+head = subprocess.run(["objdump", "-h", "-j", "qw_faults", exe], capture_output=True, text=True).stdout
+addr = int(next(l.split()[3] for l in head.split("\n") if "qw_faults" in l), 16)
+subprocess.run(["objcopy", "-O", "binary", "-j", "qw_faults", exe, exe + ".stubs"], check=True)
+data = open(exe + ".stubs", "rb").read()
+at = 0
+while at < len(data):
+    if data[at] == 0:
+        print("file", data[at + 2:at + 2 + data[at + 1]].decode()); at += 2 + data[at + 1]
+    else:
+        disp, line = struct.unpack_from("<iI", data, at + 1)
+        print(names.get(addr + at + 5 + disp, "?"), line); at += 9
+PY
+}
+stubs BIG > stubs.pieces && stubs whole > stubs.whole && [ -s stubs.whole ] &&
+  cmp -s stubs.pieces stubs.whole || { echo "FAIL: quill's fault stubs differ from the package's"; fail=1; }
 ./whole > whole.txt 2>&1
 echo "status $?" >> whole.txt
 cmp -s split.txt whole.txt || { echo "FAIL: the pieces run otherwise:"; diff whole.txt split.txt; fail=1; }
