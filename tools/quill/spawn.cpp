@@ -99,17 +99,45 @@ struct Started {
   int output_fd = -1;
 };
 
-// Starts argv in `slot`.  The tool starts with quill's signal mask as it
-// was and with `defaults` at their default actions; the passed signals are
+// Spawns argv in `slot` with the file actions `actions` (which the caller
+// set up and destroys): the tool starts with quill's signal mask as it was
+// and with `defaults` at their default actions; the passed signals are
 // held back while it starts, so that one arriving then is handed on as
-// soon as its process id is known.
+// soon as its process id is known.  Answers the process id, or 0 with
+// run.start_error or the stop signal in `run`.
+pid_t spawn_in_slot(const std::vector<std::string>& argv, posix_spawn_file_actions_t* actions,
+                    const sigset_t& defaults, int slot, ToolRun& run) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  sigset_t passed = passed_signals(), before;
+  sigprocmask(SIG_BLOCK, &passed, &before);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setsigmask(&attributes, &before);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  const int stopped_by = g_stop_signal;
+  pid_t pid = 0;
+  if (stopped_by == 0) {
+    run.start_error = posix_spawnp(&pid, args[0], actions, &attributes, args.data(), environ);
+    if (run.start_error == 0) g_children[slot] = pid;
+    else pid = 0;
+  } else {
+    run.signal = stopped_by;
+    run.status = 128 + stopped_by;
+  }
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  posix_spawnattr_destroy(&attributes);
+  return pid;
+}
+
+// Starts argv in `slot`, its output (as `capture` says) coming through a
+// pipe.
 Started start_tool(const std::vector<std::string>& argv, const std::string& cwd, Capture capture,
                    const sigset_t& defaults, int slot, ToolRun& run) {
   Started started;
   started.slot = slot;
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
   int pipe_fds[2] = {-1, -1};
   if (capture != Capture::kNone && pipe2(pipe_fds, O_CLOEXEC) != 0) {
     run.start_error = errno;
@@ -123,25 +151,7 @@ Started start_tool(const std::vector<std::string>& argv, const std::string& cwd,
     if (capture == Capture::kAll)
       posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDERR_FILENO);
   }
-  sigset_t passed = passed_signals(), before;
-  sigprocmask(SIG_BLOCK, &passed, &before);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setsigmask(&attributes, &before);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  const int stopped_by = g_stop_signal;
-  if (stopped_by == 0) {
-    run.start_error = posix_spawnp(&started.pid, args[0], &actions, &attributes, args.data(),
-                                   environ);
-    if (run.start_error == 0) g_children[slot] = started.pid;
-    else started.pid = 0;
-  } else {
-    run.signal = stopped_by;
-    run.status = 128 + stopped_by;
-  }
-  sigprocmask(SIG_SETMASK, &before, nullptr);
-  posix_spawnattr_destroy(&attributes);
+  started.pid = spawn_in_slot(argv, &actions, defaults, slot, run);
   posix_spawn_file_actions_destroy(&actions);
   if (capture != Capture::kNone) {
     close(pipe_fds[1]);
@@ -165,9 +175,6 @@ ToolJob start_job_in_slot(const std::vector<std::string>& argv, const std::strin
                           bool stream, const std::string& log) {
   ToolJob job;
   job.slot = slot;
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
   int pipe_fds[2] = {-1, -1};
   if (stream && pipe2(pipe_fds, O_CLOEXEC) != 0) {
     job.run.start_error = errno;
@@ -181,25 +188,9 @@ ToolJob start_job_in_slot(const std::vector<std::string>& argv, const std::strin
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (stream) posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
   else posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
-  sigset_t passed = passed_signals(), before, none;
+  sigset_t none;
   sigemptyset(&none);
-  sigprocmask(SIG_BLOCK, &passed, &before);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setsigmask(&attributes, &before);
-  posix_spawnattr_setsigdefault(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  const int stopped_by = g_stop_signal;
-  pid_t pid = 0;
-  if (stopped_by == 0) {
-    job.run.start_error = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
-    if (job.run.start_error == 0) g_children[slot] = job.pid = pid;
-  } else {
-    job.run.signal = stopped_by;
-    job.run.status = 128 + stopped_by;
-  }
-  sigprocmask(SIG_SETMASK, &before, nullptr);
-  posix_spawnattr_destroy(&attributes);
+  job.pid = spawn_in_slot(argv, &actions, none, slot, job.run);
   posix_spawn_file_actions_destroy(&actions);
   if (stream) {
     close(pipe_fds[1]);
