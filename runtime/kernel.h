@@ -14,7 +14,7 @@ namespace qw::sys {
 constexpr long kRead = 0, kWrite = 1, kOpen = 2, kClose = 3, kStat = 4, kFstat = 5,
                kPoll = 7, kLseek = 8, kMmap = 9, kMunmap = 11, kBrk = 12, kRtSigaction = 13,
                kRtSigprocmask = 14, kRtSigreturn = QW_NR_RT_SIGRETURN, kIoctl = 16,
-               kPread64 = 17, kPwrite64 = 18, kWritev = 20, kPipe = 22, kMincore = 27, kMadvise = 28, kDup2 = 33, kNanosleep = 35,
+               kPread64 = 17, kPwrite64 = 18, kWritev = 20, kPipe = 22, kSchedYield = 24, kMincore = 27, kMadvise = 28, kDup2 = 33, kNanosleep = 35,
                kGetpid = 39, kSendfile = 40, kSocket = 41, kConnect = 42, kAccept = 43,
                kSendto = 44, kRecvfrom = 45, kShutdown = 48, kBind = 49, kListen = 50,
                kSetsockopt = 54, kFork = 57, kExecve = 59, kExit = 60, kWait4 = 61,

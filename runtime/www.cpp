@@ -9,6 +9,7 @@
 #include "kernel.h"
 #include "www_connection.h"
 #include "www_files.h"
+#include "www_idle.h"
 
 // Calls a routine of the translated program.  Translated code keeps no
 // register across a call, so every register the C++ side relies on is
@@ -620,6 +621,7 @@ void process(Word default_file, Word exchange, Routine get, Routine post) {
       // server, and it waits for one in accept itself, one call where a
       // wait and an accept would be two.
       server.clock_read = false;
+      look_for_connection(listen_socket);
       accept_connection();
       serve_queue();
       continue;
