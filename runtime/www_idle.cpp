@@ -1,14 +1,19 @@
 // A client that comes straight back after its answer (a page's next
-// request, a program or load test over one connection at a time) usually
-// has its next connection in within about a hundred microseconds.  Sleeping
-// in accept for it lets the core go idle, and waking an idle core (on a
-// virtual machine above all) costs about as much as that wait.  So once an
-// answer leaves no connection open, the server looks for the next one
-// without sleeping, for at most kLookMicros, and between looks hands its
-// core to any other program that wants it.  When another program keeps the
-// core longer than kBusyCoreMicros, the core is in demand: the server does
-// not look ahead for kBusyCorePauseMicros and sleeps at once, as it does
-// whenever a look finds nothing.
+// request, a program or a load test using one connection at a time)
+// usually has its next connection in within a couple of hundred
+// microseconds.  Sleeping in accept for it lets the core go idle, and
+// waking an idle core (on a virtual machine above all) costs about as much
+// as that wait again.  So once an answer leaves no connection open, the
+// server looks for the next one without sleeping, for at most kLookMicros,
+// and between looks hands its core to any other program that wants it.
+//
+// A look that loses the core for longer than kBusyCoreMicros shows that
+// other programs want it, and then each look would cost the server their
+// time slice.  So it stops looking ahead for a pause: kMinPauseMicros after
+// a lone loss, twice the last pause (up to kMaxPauseMicros) when the core
+// is lost again within kCalmMicros of the end of a pause, as it is while
+// the machine stays busy.  While paused the server sleeps in accept at
+// once, as it does whenever a look finds nothing.
 #include "www_idle.h"
 
 #include <stdint.h>
@@ -21,11 +26,12 @@ namespace {
 
 using namespace qw::sys;
 
-constexpr int64_t kLookMicros = 100;
-constexpr int64_t kBusyCoreMicros = 300;
-constexpr int64_t kBusyCorePauseMicros = 1000000;
+constexpr int64_t kLookMicros = 200;
+constexpr int64_t kBusyCoreMicros = 500;
+constexpr int64_t kMinPauseMicros = 10000, kMaxPauseMicros = 1000000, kCalmMicros = 100000;
 
-int64_t quiet_until = 0;  // no look ahead before this time
+int64_t pause_until = 0;  // no look ahead before this time
+int64_t pause = 0;
 
 int64_t clock_us() {
   struct {
@@ -43,18 +49,24 @@ bool connection_queued(long listener) {
   return sys::call3(kPoll, reinterpret_cast<long>(&p), 1, 0) > 0 && (p.revents & kPollIn) != 0;
 }
 
+void core_lost(int64_t now) {
+  const bool again = now - pause_until < kCalmMicros;
+  pause = !again ? kMinPauseMicros : pause * 2 < kMaxPauseMicros ? pause * 2 : kMaxPauseMicros;
+  pause_until = now + pause;
+}
+
 }  // namespace
 
 bool look_for_connection(long listener) {
   int64_t last = clock_us();
-  if (last < quiet_until) return false;
+  if (last < pause_until) return false;
   const int64_t end = last + kLookMicros;
   for (;;) {
     if (connection_queued(listener)) return true;
     sys::call0(kSchedYield);
     const int64_t now = clock_us();
     if (now - last > kBusyCoreMicros) {
-      quiet_until = now + kBusyCorePauseMicros;
+      core_lost(now);
       return connection_queued(listener);
     }
     if (now >= end) return false;
