@@ -1,9 +1,9 @@
 // A client that comes straight back after its answer (a page's next
 // request, a program or a load test using one connection at a time)
 // usually has its next connection in within a couple of hundred
-// microseconds.  Sleeping in accept for it lets the core go idle, and
-// waking an idle core (on a virtual machine above all) costs about as much
-// as that wait again.  So once an answer leaves no connection open, the
+// microseconds.  Sleeping for it lets the core go idle, and waking an idle
+// core (on a virtual machine above all) costs about as much as that wait
+// again.  So once an answer leaves no connection open, the
 // server looks for the next one without sleeping, for at most kLookMicros,
 // and between looks hands its core to any other program that wants it.
 //
@@ -12,8 +12,8 @@
 // time slice.  So it stops looking ahead for a pause: kMinPauseMicros after
 // a lone loss, twice the last pause (up to kMaxPauseMicros) when the core
 // is lost again within kCalmMicros of the end of a pause, as it is while
-// the machine stays busy.  While paused the server sleeps in accept at
-// once, as it does whenever a look finds nothing.
+// the machine stays busy.  While paused the server sleeps at once, as it
+// does whenever a look finds nothing.
 #include "www_idle.h"
 
 #include <stdint.h>
@@ -41,12 +41,14 @@ int64_t clock_us() {
   return t.sec * 1000000 + t.nsec / 1000;
 }
 
-bool connection_queued(long listener) {
+// True when a connection waits on the listener within the time (-1:
+// however long it takes).
+bool connection_queued(long listener, long ms) {
   struct {
     int fd;
     short events, revents;
   } p = {static_cast<int>(listener), kPollIn, 0};
-  return sys::call3(kPoll, reinterpret_cast<long>(&p), 1, 0) > 0 && (p.revents & kPollIn) != 0;
+  return sys::call3(kPoll, reinterpret_cast<long>(&p), 1, ms) > 0 && p.revents != 0;
 }
 
 void core_lost(int64_t now) {
@@ -55,23 +57,28 @@ void core_lost(int64_t now) {
   pause_until = now + pause;
 }
 
-}  // namespace
-
+// True when a connection came within the look.
 bool look_for_connection(long listener) {
   int64_t last = clock_us();
   if (last < pause_until) return false;
   const int64_t end = last + kLookMicros;
   for (;;) {
-    if (connection_queued(listener)) return true;
     sys::call0(kSchedYield);
+    if (connection_queued(listener, 0)) return true;
     const int64_t now = clock_us();
     if (now - last > kBusyCoreMicros) {
       core_lost(now);
-      return connection_queued(listener);
+      return false;
     }
     if (now >= end) return false;
     last = now;
   }
+}
+
+}  // namespace
+
+void wait_for_connection(long listener) {
+  if (!look_for_connection(listener)) connection_queued(listener, -1);
 }
 
 }  // namespace qw::www

@@ -1,12 +1,10 @@
 // The HTML server with no connection open: a short look for the next one
-// before it sleeps in accept.
+// before it sleeps until one comes.
 #pragma once
 
 namespace qw::www {
 
-// True when a connection waits on the listener (a blocking listener, so
-// that accept then takes it at once); false when none came within the
-// look, and the server sleeps in accept as it would have without it.
-bool look_for_connection(long listener);
+// Returns once a connection waits on the listener (or a signal came).
+void wait_for_connection(long listener);
 
 }  // namespace qw::www
