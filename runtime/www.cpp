@@ -9,6 +9,7 @@
 #include "kernel.h"
 #include "www_connection.h"
 #include "www_files.h"
+#include "www_idle.h"
 
 // Calls a routine of the translated program.  Translated code keeps no
 // register across a call, so every register the C++ side relies on is
@@ -357,29 +358,37 @@ bool evict_slowest() {
   return true;
 }
 
-// Takes one connection from the kernel's queue, waiting for one when it is
-// empty: the listener blocks, and is asked only when epoll reports a
-// connection or while nothing else can need the server.  The listener is
-// watched level-triggered, so the next wait reports it again while more
-// are queued.
-void accept_connection() {
+// Takes one connection from the kernel's queue, if it holds one.  The
+// listener is watched level-triggered, so the next wait reports it again
+// while more are queued.  True when a connection was taken.
+bool accept_connection() {
   while (!server.stopping && !server.accept_paused) {
-    if (server.free_count == 0 && !evict_slowest()) return watch_listener(false);
+    if (server.free_count == 0 && !evict_slowest()) {
+      watch_listener(false);
+      return false;
+    }
     const long fd = sys::call4(kAccept4, listen_socket, 0, 0, kSockNonblock | kSockCloexec);
-    if (fd >= 0) return start_connection(fd);
+    if (fd >= 0) {
+      start_connection(fd);
+      return true;
+    }
     switch (fd) {
       case kEagain:
-        return;
+        return false;
       case kEintr: case kEconnaborted: case kEconnreset: case kEproto:
         continue;  // a client that gave up before being accepted
       case kEmfile: case kEnfile: case kEnobufs: case kEnomem:
         // Out of descriptors or memory for now.
-        if (!evict_slowest()) return watch_listener(false);
+        if (!evict_slowest()) {
+          watch_listener(false);
+          return false;
+        }
         continue;
       default:
         fail(listen_socket, fd);
     }
   }
+  return false;
 }
 
 // Bytes one call of the routine receives: a POST routine at most
@@ -531,7 +540,10 @@ void sweep() {
 }
 
 void on_event(const EpollEvent& e) {
-  if (e.data == ~uint64_t{0}) return accept_connection();
+  if (e.data == ~uint64_t{0}) {
+    accept_connection();
+    return;
+  }
   Connection& c = slots[e.data & 0xffffffff];
   if (c.generation != (e.data >> 32) || c.phase == Phase::kFree) return;  // an event of the slot's last use
   switch (c.phase) {
@@ -585,7 +597,7 @@ void open(int64_t port, const Word* address, Port port_use) {
   if (address != nullptr && !parse_address(address->text(), address->length(), addr.sin_addr))
     fatal_kernel(kEinval);  // not a dotted IPv4 address
   close();  // a second open replaces the first
-  listen_socket = sys::call3(kSocket, kAfInet, long{kSockStream} | kSockCloexec, 0);
+  listen_socket = sys::call3(kSocket, kAfInet, long{kSockStream} | kSockNonblock | kSockCloexec, 0);
   if (listen_socket < 0) {
     const long rc = listen_socket;
     listen_socket = -1;
@@ -617,10 +629,13 @@ void process(Word default_file, Word exchange, Routine get, Routine post) {
   while (!server.stopping || server.active > 0) {
     if (server.active == 0 && !server.accept_paused) {
       // No connection, so no deadline: only a new connection can need the
-      // server, and it waits for one in accept itself, one call where a
-      // wait and an accept would be two.
+      // server.  One already queued is taken at once; otherwise the server
+      // waits for one on the listener alone.
       server.clock_read = false;
-      accept_connection();
+      if (!accept_connection() && !server.stopping && !server.accept_paused) {
+        wait_for_connection(listen_socket);
+        accept_connection();
+      }
       serve_queue();
       continue;
     }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,6 +138,19 @@ void expect_answer(const std::string& got, const std::string& status, const std:
   EXPECT_NE(head.find("\r\nX-Content-Type-Options: nosniff\r\n"), std::string::npos);
   EXPECT_NE(head.find("\r\nConnection: close\r\n"), std::string::npos);
   EXPECT_TRUE(body_of(got) == body) << body_of(got).substr(0, 80);
+}
+
+// Processor time (user and system, in clock ticks) the process has used.
+long cpu_ticks(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(f, line);
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string skipped;
+  for (int i = 0; i < 11; ++i) fields >> skipped;  // state .. cmajflt
+  long user = 0, system = 0;
+  fields >> user >> system;
+  return user + system;
 }
 
 const std::string kHtml = "text/html; charset=utf-8";
@@ -400,6 +414,11 @@ TEST_F(WwwServer, SlowAndSilentClientsHoldNobodyUp) {
     EXPECT_TRUE(a.empty() || a.substr(0, 10) == "HTTP/1.1 4" || a.substr(0, 10) == "HTTP/1.1 5") << a.substr(0, 40);
   }
   expect_answer(get("/"), "200 OK", kHtml, "<h1>home</h1>", "after garbage");
+  // After its answers an idle server sleeps: it looks ahead for the next
+  // connection only for a moment.
+  const long before = cpu_ticks(pid_);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_LE(cpu_ticks(pid_) - before, sysconf(_SC_CLK_TCK) / 20) << "busy while idle";
   stop();
 }
 
