@@ -60,10 +60,6 @@ struct EpollEvent {
   uint64_t data;
 } __attribute__((packed));
 
-struct TimeSpec {
-  long sec, nsec;
-};
-
 long listen_socket = -1;
 
 // A place in the routine's queue: the slot and its use.
@@ -95,11 +91,7 @@ Connection* slots = nullptr;  // kMaxConnections, mapped at the first PROCESS
 
 Word exchange() { return Word(server.exchange); }
 
-int64_t clock_ms() {
-  TimeSpec t = {0, 0};
-  sys::call2(kClockGettime, kClockMonotonic, reinterpret_cast<long>(&t));
-  return t.sec * 1000 + t.nsec / 1000000;
-}
+int64_t clock_ms() { return monotonic_micros() / 1000; }
 
 // The time, read once after each wait: a request that is read and answered
 // at once needs no deadline and no look at the clock.

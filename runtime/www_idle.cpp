@@ -33,14 +33,6 @@ constexpr int64_t kMinPauseMicros = 10000, kMaxPauseMicros = 1000000, kCalmMicro
 int64_t pause_until = 0;  // no look ahead before this time
 int64_t pause = 0;
 
-int64_t clock_us() {
-  struct {
-    long sec, nsec;
-  } t = {0, 0};
-  sys::call2(kClockGettime, kClockMonotonic, reinterpret_cast<long>(&t));
-  return t.sec * 1000000 + t.nsec / 1000;
-}
-
 // True when a connection waits on the listener within the time (-1:
 // however long it takes).
 bool connection_queued(long listener, long ms) {
@@ -59,13 +51,13 @@ void core_lost(int64_t now) {
 
 // True when a connection came within the look.
 bool look_for_connection(long listener) {
-  int64_t last = clock_us();
+  int64_t last = monotonic_micros();
   if (last < pause_until) return false;
   const int64_t end = last + kLookMicros;
   for (;;) {
     sys::call0(kSchedYield);
     if (connection_queued(listener, 0)) return true;
-    const int64_t now = clock_us();
+    const int64_t now = monotonic_micros();
     if (now - last > kBusyCoreMicros) {
       core_lost(now);
       return false;
@@ -76,6 +68,14 @@ bool look_for_connection(long listener) {
 }
 
 }  // namespace
+
+int64_t monotonic_micros() {
+  struct {
+    long sec, nsec;
+  } t = {0, 0};
+  sys::call2(kClockGettime, kClockMonotonic, reinterpret_cast<long>(&t));
+  return t.sec * 1000000 + t.nsec / 1000;
+}
 
 void wait_for_connection(long listener) {
   if (!look_for_connection(listener)) connection_queued(listener, -1);
