@@ -862,11 +862,31 @@ struct PlacesOfBits {
     for (int k = 1; k <= 18; ++k) at[63 - __builtin_clzll(qw_pow10[k])] = static_cast<uint8_t>(k);
   }
 };
+// n / 10^k for 0 <= n < 2^63 without a division: the high half of n * m,
+// shifted right by `shift`, where m = 2^(63 + l) / 10^k rounded up and
+// 2^(l - 1) < 10^k <= 2^l.  m is above 2^(63 + l) / 10^k by less than 1,
+// so the product is above n / 10^k by less than 2^-l <= 1 / 10^k, which
+// never reaches the next whole number.
+struct Pow10Reciprocals {
+  uint64_t m[19];  // read by the fast path at 0
+  uint8_t shift[19];  // and at 152
+  constexpr Pow10Reciprocals() : m(), shift() {
+    for (int k = 1; k <= 18; ++k) {
+      const uint64_t d = qw_pow10[k];
+      const int l = 64 - __builtin_clzll(d - 1);
+      m[k] = static_cast<uint64_t>((static_cast<unsigned __int128>(1) << (63 + l)) / d + 1);
+      shift[k] = static_cast<uint8_t>(l - 1);
+    }
+  }
+};
 }  // namespace
 extern "C" {
 extern const PlacesOfBits qw_places_of_bits;
 __attribute__((used)) constexpr PlacesOfBits qw_places_of_bits{};
+extern const Pow10Reciprocals qw_pow10_reciprocals;
+__attribute__((used)) constexpr Pow10Reciprocals qw_pow10_reciprocals{};
 }
+static_assert(__builtin_offsetof(Pow10Reciprocals, shift) == 152, "the fast path reads the shifts at 152");
 asm(R"(
         .pushsection .rodata
         .p2align 3
@@ -1022,10 +1042,18 @@ _NUMBERS:
         js 9f
         test %ecx, %ecx
         jz 61f
-        mov qw_pow10(,%rcx,8), %rsi     # drop the operand's places
-        div %rsi
-        shr $1, %rsi
-        cmp %rsi, %rdx                  # half up: + 1 unless the
+        mov %rax, %rsi                  # drop the operand's places:
+        mulq qw_pow10_reciprocals(,%rcx,8)  # the quotient by 10^k
+        mov %rdx, %rax                  # through its reciprocal
+        mov %rcx, %rdx
+        movzbl qw_pow10_reciprocals+152(%rcx), %ecx
+        shr %cl, %rax
+        mov qw_pow10(,%rdx,8), %rcx
+        imul %rax, %rcx
+        sub %rcx, %rsi                  # the remainder
+        mov qw_pow10(,%rdx,8), %rcx
+        shr $1, %rcx
+        cmp %rcx, %rsi                  # half up: + 1 unless the
         sbb $-1, %rax                   # remainder is below half
 61:     test %rdi, %rdi
         jns 7f
