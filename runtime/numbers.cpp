@@ -851,8 +851,8 @@ QW_LEAN_ENTRY(qw_numbers_general, qw_entry_numbers);
 // receiving number (brought up to them), and a product that fits 63 bits
 // (its operand's places dropped half up).  Its result is what the general
 // path would store; everything else - and every case that ends in a
-// message - goes to the general path.  All registers but the flags are
-// preserved.
+// message - goes to the general path.  All general registers but the flags
+// are preserved; like the general path it may change xmm0 and xmm1.
 namespace {
 // k by the highest bit of 10^k: each power of ten has its own.
 struct PlacesOfBits {
@@ -862,21 +862,32 @@ struct PlacesOfBits {
     for (int k = 1; k <= 18; ++k) at[63 - __builtin_clzll(qw_pow10[k])] = static_cast<uint8_t>(k);
   }
 };
-// n / 10^k for 0 <= n < 2^63 without a division: the high half of n * m,
+// (n + 10^k / 2) / 10^k, n rounded half up at k places, for 0 <= n and a
+// sum below 2^63, without a division: the high half of the sum times m,
 // shifted right by `shift`, where m = 2^(63 + l) / 10^k rounded up and
 // 2^(l - 1) < 10^k <= 2^l.  m is above 2^(63 + l) / 10^k by less than 1,
-// so the product is above n / 10^k by less than 2^-l <= 1 / 10^k, which
-// never reaches the next whole number.
+// so for a sum s < 2^63 the product is above s / 10^k by less than
+// 2^-l <= 1 / 10^k, which never reaches the next whole number.
 struct Pow10Reciprocals {
-  uint64_t m[19];  // read by the fast path at 0
-  uint8_t shift[19];  // and at 152
-  constexpr Pow10Reciprocals() : m(), shift() {
+  uint64_t m[19];     // read by the fast path at 0
+  uint64_t half[19];  // at 152
+  uint8_t shift[19];  // and at 304
+  constexpr Pow10Reciprocals() : m(), half(), shift() {
     for (int k = 1; k <= 18; ++k) {
       const uint64_t d = qw_pow10[k];
       const int l = 64 - __builtin_clzll(d - 1);
       m[k] = static_cast<uint64_t>((static_cast<unsigned __int128>(1) << (63 + l)) / d + 1);
+      half[k] = d / 2;
       shift[k] = static_cast<uint8_t>(l - 1);
     }
+  }
+};
+// The operations the fast path takes, by r8 (0 to 16).
+struct FastOperations {
+  uint8_t at[17];
+  constexpr FastOperations() : at() {
+    using namespace qw::numbers;
+    at[kAssign] = at[kAdd] = at[kSubtract] = at[kMultiply] = 1;
   }
 };
 }  // namespace
@@ -885,51 +896,94 @@ extern const PlacesOfBits qw_places_of_bits;
 __attribute__((used)) constexpr PlacesOfBits qw_places_of_bits{};
 extern const Pow10Reciprocals qw_pow10_reciprocals;
 __attribute__((used)) constexpr Pow10Reciprocals qw_pow10_reciprocals{};
+extern const FastOperations qw_fast_operations;
+__attribute__((used)) constexpr FastOperations qw_fast_operations{};
 }
-static_assert(__builtin_offsetof(Pow10Reciprocals, shift) == 152, "the fast path reads the shifts at 152");
+static_assert(__builtin_offsetof(Pow10Reciprocals, half) == 152, "the fast path reads the halves at 152");
+static_assert(__builtin_offsetof(Pow10Reciprocals, shift) == 304, "the fast path reads the shifts at 304");
+static_assert(qw::numbers::kAssign == 16 && qw::numbers::kAdd == 1 &&
+                  qw::numbers::kSubtract == 2 && qw::numbers::kMultiply == 4,
+              "the fast path's arithmetic is chosen by these operation numbers");
 asm(R"(
         .pushsection .rodata
-        .p2align 3
+        .p2align 4
+qw_dots16:      .fill 16, 1, 0x2e       # "."
+qw_plus16:      .fill 16, 1, 0x2b       # "+"; "," and "-" follow it
+qw_twos16:      .fill 16, 1, 2
+qw_nines16:     .fill 16, 1, 0x39       # "9"
 qw_dots:        .quad 0x2e2e2e2e2e2e2e2e
 qw_ones:        .quad 0x0101010101010101
 qw_high:        .quad 0x8080808080808080
+qw_lowest:      .quad 0x8000000000000000
         .popsection
         .pushsection .text
 
-# The places of the number at %rdi read through its own picture, in %ecx,
-# when the header says them without a change: carry set otherwise.
-# Clobbers %rax, %rdx, %rdi.
-qw_cached_places:
-        mov -17(%rdi), %rax
+# The places of the number at \item read through its own picture, in %ecx,
+# when its header says them without a change; \fail otherwise.  Clobbers
+# %rax, %rdx, %rdi and xmm0.
+        .macro QW_CACHED_PLACES item, fail
+        mov -17(\item), %rax
         cmp $1, %rax
-        jl 8f
-        je 1f
+        jl \fail
+        je .Lscale_one\@
         bsr %rax, %rcx
         movzbl qw_places_of_bits(%rcx), %ecx
-        cmp qw_pow10(,%rcx,8), %rax     # equal: carry clear
-        jne 8f
+        cmp qw_pow10(,%rcx,8), %rax
+        jne \fail
+.Lknown\@:
+        .subsection 1                   # out of the straight path
+.Lscale_one\@:                          # no "." in a picture of up to
+        mov -8(\item), %rcx             # 16 characters: the 16 bytes
+        lea -1(%rcx), %rax              # ending at its last one (those
+        cmp $15, %rax                   # in front lie in the value and
+        ja .Llong\@                     # the header)
+        movdqu -8(\item,%rcx), %xmm0
+        pcmpeqb qw_dots16(%rip), %xmm0
+        pmovmskb %xmm0, %eax
+        neg %ecx
+        add $16, %ecx
+        shr %cl, %eax
+        test %eax, %eax
+        jnz \fail
+        xor %ecx, %ecx
+        jmp .Lknown\@
+.Llong\@:
+        mov \item, %rdi
+        call qw_places_at_scale_one
+        jc \fail
+        jmp .Lknown\@
+        .subsection 0
+        .endm
+
+# Scale 1 at %rdi: 0 places in %ecx, carry clear, unless its picture holds
+# a "." (carry set).  Clobbers %rax, %rdx, %rdi and xmm0.
+qw_places_at_scale_one:
+        mov -8(%rdi), %rcx
+        lea -1(%rcx), %rax
+        cmp $15, %rax
+        ja 1f
+        movdqu -8(%rdi,%rcx), %xmm0     # the 16 bytes ending at the picture's
+        pcmpeqb qw_dots16(%rip), %xmm0  # last character (those in front lie
+        pmovmskb %xmm0, %eax            # in the value and the header)
+        neg %ecx
+        add $16, %ecx
+        shr %cl, %eax                   # the picture's own bytes
+        mov $0, %ecx
+        neg %eax                        # carry: a "."
         ret
-1:      mov -8(%rdi), %rcx              # scale 1: 0 places unless a "."
-        lea 8(%rdi), %rdi
-        cmp $8, %rcx
-        jb 4f
-2:      cmp $8, %rcx                    # 8 characters at a time, the
-        jbe 3f                          # last 8 ending at the last one
+1:      lea 8(%rdi), %rdi               # longer pictures 8 characters at a
+2:      cmp $8, %rcx                    # time, the last 8 ending at the
+        jbe 3f                          # last one
         mov (%rdi), %rax
         call qw_has_dot
         jnz 8f
         add $8, %rdi
         sub $8, %rcx
         jmp 2b
-3:      mov -8(%rdi,%rcx), %rax
-        jmp 5f
-4:      test %rcx, %rcx                 # fewer than 8: the 8 bytes ending
-        jz 6f                           # at the last one, those in front
-        mov -8(%rdi,%rcx), %rax         # of the picture (the value's, in
-        neg %ecx                        # the low bytes) shifted out
-        lea 64(,%rcx,8), %ecx
-        shr %cl, %rax
-5:      call qw_has_dot
+3:      test %rcx, %rcx
+        jz 6f
+        mov -8(%rdi,%rcx), %rax
+        call qw_has_dot
         jnz 8f
 6:      xor %ecx, %ecx                  # carry clear
         ret
@@ -946,11 +1000,98 @@ qw_has_dot:
         and qw_high(%rip), %rax
         ret
 
+# The places of the explicit picture at %r13, %r14 (at most 64 characters)
+# in %ecx: the positions right of its first ".", where "+", "," and "-"
+# are none and neither is a last character other than "9" (the sign
+# position).  Carry set when they are above 18.  Clobbers %rax, %rdx,
+# %rdi, xmm0 and xmm1.
+qw_places_of_explicit_picture:
+        lea -1(%r14), %rax              # the usual picture first: nines and
+        cmp $15, %rax                   # one "." in at most 16 characters
+        ja 20f
+        test $0xff0, %r13d
+        jz 20f
+        movdqu -16(%r13,%r14), %xmm0
+        pcmpeqb qw_nines16(%rip), %xmm0
+        pmovmskb %xmm0, %eax
+        mov $16, %ecx
+        sub %r14d, %ecx
+        xor $0xffff, %eax
+        shr %cl, %eax                   # bit i: character i is no "9"
+        bsf %eax, %ecx
+        jz 7f                           # nines only
+        lea -1(%rax), %rdx
+        and %rax, %rdx
+        jnz 20f
+        cmpb $'.', (%r13,%rcx)
+        jne 20f
+        lea 1(%rcx), %eax
+        mov %r14d, %ecx
+        sub %eax, %ecx                  # carry clear
+        ret
+20:     xor %ecx, %ecx
+        mov %r14, %rdi                  # the characters scanned
+        test %rdi, %rdi
+        jz 6f
+        cmpb $'9', -1(%r13,%rdi)
+        je 1f
+        dec %rdi
+        jz 6f
+1:      cmp $16, %r14                   # up to 16 characters at once, read
+        ja 3f                           # as the 16 bytes ending at the last
+        test $0xff0, %r13d              # one when those in front lie in the
+        jz 3f                           # same page
+        movdqu -16(%r13,%r14), %xmm1
+        movdqa qw_dots16(%rip), %xmm0
+        pcmpeqb %xmm1, %xmm0
+        pmovmskb %xmm0, %eax            # the "."s
+        psubb qw_plus16(%rip), %xmm1
+        movdqa qw_twos16(%rip), %xmm0
+        pminub %xmm1, %xmm0
+        pcmpeqb %xmm1, %xmm0
+        pmovmskb %xmm0, %edx            # "+", "," and "-"
+        mov $16, %ecx
+        sub %r14d, %ecx
+        shr %cl, %eax                   # bit i: the picture's character i
+        shr %cl, %edx
+        xor %ecx, %ecx
+        btr %rdi, %rax                  # the sign position left out
+        btr %rdi, %rdx
+        bsf %eax, %ecx                  # the first ".", if any
+        jz 7f
+        inc %ecx
+        shr %cl, %edx                   # a "+", "," or "-" right of it:
+        jnz 3f                          # counted one by one
+        sub %rcx, %rdi
+        mov %edi, %ecx
+        ret                             # at most 15: carry clear
+3:      xor %ecx, %ecx                  # one character at a time, from the
+        xor %edx, %edx                  # last scanned; %edx counts positions
+4:      movzbl -1(%r13,%rdi), %eax
+        sub $'+', %eax
+        cmp $2, %eax
+        jbe 5f
+        cmp $'.' - '+', %eax
+        cmove %edx, %ecx
+        inc %edx
+5:      dec %rdi
+        jnz 4b
+        cmp $18, %ecx
+        ja 8f
+6:      clc
+        ret
+7:      xor %ecx, %ecx                  # carry clear
+        ret
+8:      stc
+        ret
+
         .globl _NUMBERS
         .type _NUMBERS, @function
 _NUMBERS:
         cmp $16, %r8
         ja qw_numbers_general
+        cmpb $0, qw_fast_operations(%r8)
+        je qw_numbers_general
         cmpb $'9', -9(%r9)
         jne qw_numbers_general
         cmpb $'9', -9(%r12)
@@ -964,100 +1105,32 @@ _NUMBERS:
         push %rdx
         push %rsi
         push %rdi
-        mov $0x10016, %eax              # assign, add, subtract, multiply
-        bt %r8d, %eax
-        jnc 9f
-        mov %r9, %rdi
-        call qw_cached_places
-        jc 9f
+        QW_CACHED_PLACES %r9, 9f
         mov %ecx, %esi                  # the receiving number's places
         cmp $65536, %r13
         jae 1f
-        mov %r12, %rdi
-        call qw_cached_places
-        jc 9f
-        jmp 3f
-1:      cmp $64, %r14                   # an explicit picture: the scale
-        ja 9f                           # scan, leaving out the sign position
-        xor %ecx, %ecx                  # places
-        xor %edx, %edx                  # positions
-        mov %r14, %rdi
-        test %rdi, %rdi
-        jz 3f
-        cmpb $'9', -1(%r13,%rdi)
-        je 2f
-        dec %rdi
-        jz 3f
-2:      movzbl -1(%r13,%rdi), %eax
-        sub $'+', %eax                  # "+", "," and "-" are no positions
-        cmp $2, %eax
-        jbe 21f
-        cmp $'.' - '+', %eax
-        cmove %edx, %ecx
-        inc %edx
-21:     dec %rdi
-        jnz 2b
-        cmp $18, %ecx
-        ja 9f
+        QW_CACHED_PLACES %r12, 9f
 3:      mov (%r9), %rax                 # %esi, %ecx: the places of each
         mov (%r12), %rdx
-        mov %rax, %rdi                  # the most negative value is no
-        neg %rdi                        # operand
-        jo 9f
-        mov %rdx, %rdi
-        neg %rdi
-        jo 9f
+        cmp qw_lowest(%rip), %rax       # the most negative value is no
+        je 9f                           # operand
+        cmp qw_lowest(%rip), %rdx
+        je 9f
         cmp $4, %r8
         je 6f
         sub %ecx, %esi                  # operand places above the
         jb 9f                           # receiving ones: rounding
         imul qw_pow10(,%rsi,8), %rdx
         jo 9f
+        mov %rdx, %rdi                  # a difference adds the operand
+        neg %rdi                        # negated, an assignment adds it
+        cmp $2, %r8                     # to 0
+        cmove %rdi, %rdx
+        xor %edi, %edi
         cmp $16, %r8
-        je 5f
-        cmp $1, %r8
-        jne 4f
+        cmove %rdi, %rax
         add %rdx, %rax
         jo 9f
-        jmp 7f
-4:      sub %rdx, %rax
-        jo 9f
-        jmp 7f
-5:      mov %rdx, %rax
-        jmp 7f
-6:      mov %rax, %rdi                  # multiply: sign bit of %rdi set
-        xor %rdx, %rdi                  # for a negative product
-        mov %rdx, %rsi
-        cqo                             # magnitudes
-        xor %rdx, %rax
-        sub %rdx, %rax
-        mov %rsi, %rdx
-        sar $63, %rdx
-        xor %rdx, %rsi
-        sub %rdx, %rsi
-        mul %rsi
-        test %rdx, %rdx                 # beyond 63 bits: the wide path
-        jnz 9f
-        test %rax, %rax
-        js 9f
-        test %ecx, %ecx
-        jz 61f
-        mov %rax, %rsi                  # drop the operand's places:
-        mulq qw_pow10_reciprocals(,%rcx,8)  # the quotient by 10^k
-        mov %rdx, %rax                  # through its reciprocal
-        mov %rcx, %rdx
-        movzbl qw_pow10_reciprocals+152(%rcx), %ecx
-        shr %cl, %rax
-        mov qw_pow10(,%rdx,8), %rcx
-        imul %rax, %rcx
-        sub %rcx, %rsi                  # the remainder
-        mov qw_pow10(,%rdx,8), %rcx
-        shr $1, %rcx
-        cmp %rcx, %rsi                  # half up: + 1 unless the
-        sbb $-1, %rax                   # remainder is below half
-61:     test %rdi, %rdi
-        jns 7f
-        neg %rax
 7:      mov %rax, (%r9)
         pop %rdi
         pop %rsi
@@ -1071,6 +1144,30 @@ _NUMBERS:
         pop %rcx
         pop %rax
         jmp qw_numbers_general
+1:      cmp $64, %r14                   # an explicit picture
+        ja 9b
+        call qw_places_of_explicit_picture
+        jc 9b
+        jmp 3b
+6:      imul %rdx                       # multiply: the product fits 63
+        mov %rax, %rdi                  # bits when its high half is its
+        sar $63, %rdi                   # sign (%rdi, 0 or -1)...
+        cmp %rdi, %rdx
+        jne 9b
+        xor %rdi, %rax
+        sub %rdi, %rax
+        js 9b                           # ...and its magnitude is not 2^63
+        test %ecx, %ecx
+        jz 61f
+        add qw_pow10_reciprocals+152(,%rcx,8), %rax  # the operand's places
+        js 9b                           # dropped half up: (|p| + 10^k / 2)
+        mulq qw_pow10_reciprocals(,%rcx,8)  # / 10^k through the reciprocal
+        mov %rdx, %rax
+        movzbl qw_pow10_reciprocals+304(%rcx), %ecx
+        shr %cl, %rax
+61:     xor %rdi, %rax                  # the sign again
+        sub %rdi, %rax
+        jmp 7b
         .size _NUMBERS, .-_NUMBERS
         .popsection
 )");

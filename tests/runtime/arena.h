@@ -241,15 +241,20 @@ std::string fatal_output(F body, int status = 1) {
 extern "C" void _NUMBERS();
 inline void numbers_entry(uint64_t op, uint8_t* target, uint8_t* operand,
                           const char* pic = nullptr) {
+  // The length first: a call made while the register variables are being
+  // set may change r8 and r9.
+  const uint64_t pic_length = pic ? std::strlen(pic) : 0;
   register uint64_t r8 asm("r8") = op;
   register uint8_t* r9 asm("r9") = target;
   register uint8_t* r12 asm("r12") = operand;
   register const char* r13 asm("r13") = pic;
-  register uint64_t r14 asm("r14") = pic ? std::strlen(pic) : 0;
-  asm volatile("call _NUMBERS"
+  register uint64_t r14 asm("r14") = pic_length;
+  // Past the red zone; the entries keep the general registers only.
+  asm volatile("sub $128, %%rsp\n call _NUMBERS\n add $128, %%rsp"
                : "+r"(r8), "+r"(r9), "+r"(r12), "+r"(r13), "+r"(r14)
                :
-               : "memory", "cc");
+               : "memory", "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7",
+                 "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
 }
 
 }  // namespace qwtest

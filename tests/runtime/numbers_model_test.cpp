@@ -303,6 +303,43 @@ TEST(NumbersModel, ModuleArithmeticAgreesWithTheRules) {
   EXPECT_GT(checked, 15000);
 }
 
+// Pictures of any shape - several ".", "," "+" "-" anywhere, up to 19
+// characters, an explicit one starting near a page's start - are read the
+// same by the register entry's quick scans as by the module.
+TEST(NumbersModel, EntryReadsPicturesOfAnyShapeLikeTheModule) {
+  Gen gen(42);
+  static char page[3 * 4096] __attribute__((aligned(4096)));
+  auto odd_picture = [&](size_t len, size_t max_places) {
+    std::string pic;
+    for (size_t i = 0; i < len; ++i) pic += "99999#.,+-"[gen.below(10)];
+    for (size_t i = 0; i + max_places < len; ++i)  // results stay in range
+      if (pic[i] == '.') pic[i] = '9';
+    return pic;
+  };
+  const int ops[] = {nb::kAssign, nb::kAdd, nb::kSubtract, nb::kMultiply};
+  for (int round = 0; round < 100000; ++round) {
+    Arena a;
+    int rp = static_cast<int>(gen.below(13)), op = ops[gen.below(4)];
+    std::string rpic = rp ? "9." + std::string(rp, '9') : "9";
+    std::string own = odd_picture(1 + gen.below(18), 13);
+    std::string xpic = odd_picture(1 + gen.below(19), 19);
+    char* x = page + 4096 + (gen.one_in(3) ? gen.below(20) : 20 + gen.below(4000));
+    std::memcpy(x, xpic.c_str(), xpic.size() + 1);
+    const bool explicit_pic = gen.one_in(2);
+    const int64_t r = static_cast<int64_t>(gen.below(100000)), o = gen.value(3);
+    const int64_t rscale = gen.one_in(4) ? 1 : int64_t(pow10(rp));
+    uint8_t *target = a.number(r, rpic, rscale), *operand = a.number(o, own);
+    uint8_t *twin_target = a.number(r, rpic, rscale), *twin_operand = a.number(o, own);
+    std::string what = std::to_string(op) + " '" + (explicit_pic ? xpic : own) + "'";
+    if (explicit_pic && places_of(xpic) > 18) continue;  // the range message
+    qwtest::numbers_entry(op, target, operand, explicit_pic ? x : nullptr);
+    nb::compute(op, Number(twin_target), qw::Item(twin_operand),
+                explicit_pic ? nb::Picture{x, xpic.size()} : nb::Picture{}, 0, 0);
+    ASSERT_EQ(Number(target).value(), Number(twin_target).value()) << what;
+    ASSERT_EQ(Number(operand).scale(), Number(twin_operand).scale()) << what;
+  }
+}
+
 TEST(NumbersModel, TextToNumberAgreesWithTheRules) {
   Gen gen(7);
   const char kNoise[] = {'+', ' ', 'x', '-', '.', ','};
