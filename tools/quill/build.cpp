@@ -243,7 +243,12 @@ class PieceAssembly {
  public:
   PieceAssembly(const Program& program, const BuildOptions& options, const std::string& nasm,
                 size_t bytes, std::vector<std::string>& writes)
-      : program_(program), options_(options), nasm_(nasm), writes_(writes), cutter_(bytes) {}
+      : program_(program), options_(options), nasm_(nasm), writes_(writes), cutter_(bytes) {
+    // NAME.ASM's line markers name the lines of NAME.QWR.
+    std::string source;
+    if (bytes != SIZE_MAX && read_text(program.file(".QWR"), source))
+      cutter_.expect_source(program.base + ".QWR", long(std::count(source.begin(), source.end(), '\n')));
+  }
 
   // Takes the next whole lines of the (mended) expansion: the pieces they
   // complete are written, and assembled as soon as an assembler is free.
@@ -261,11 +266,16 @@ class PieceAssembly {
     if (cutter_.pieces() == 0) return -1;
     std::string last = cutter_.last_piece();
     add_piece(last);
-    for (int first = 0;;) {
+    // Each assembler that ends makes room for the next piece at once.
+    for (;;) {
       run_waiting(0);
-      if (!busy_[first]) first = 1 - first;
-      if (!busy_[first]) break;
-      finish_job(first, true);
+      if (busy_[0] && busy_[1]) {
+        wait_for_either_job(jobs_[0], jobs_[1]);
+      } else if (busy_[0] || busy_[1]) {
+        finish_job(busy_[0] ? 0 : 1, true);
+      } else {
+        break;
+      }
     }
     end_if_stopped(writes_);
     const bool joined = !failed_ && cutter_.pieces_link() && join();

@@ -318,6 +318,21 @@ ToolJob start_job(const std::vector<std::string>& argv, const std::string& cwd, 
   return start_job_in_slot(argv, cwd, slot < 0 || slot >= kSlots ? 0 : slot, stream, log);
 }
 
+void wait_for_either_job(const ToolJob& a, const ToolJob& b) {
+  if (a.pid <= 0 || b.pid <= 0) return;
+  siginfo_t info;
+  for (;;) {
+    info.si_pid = 0;
+    if (waitid(P_ALL, 0, &info, WEXITED | WNOWAIT) == 0) break;
+    if (errno != EINTR) return;
+  }
+  if (info.si_pid == a.pid || info.si_pid == b.pid) return;
+  // Another child of quill's ended (and stays to be collected by its own
+  // waiter): wait for the first job alone.
+  while (waitid(P_PID, a.pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+  }
+}
+
 bool job_ended(ToolJob& job, bool wait) {
   if (job.pid <= 0) return true;
   siginfo_t info;

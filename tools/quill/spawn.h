@@ -44,6 +44,10 @@ ToolJob start_job(const std::vector<std::string>& argv, const std::string& cwd, 
 // then in job.run.  A job that never started has ended.
 bool job_ended(ToolJob& job, bool wait);
 
+// Waits until one of the two jobs (either may have ended already) has
+// ended, without collecting it: job_ended then says which.
+void wait_for_either_job(const ToolJob& a, const ToolJob& b);
+
 // Runs a program in the foreground, as a shell runs a command: while it
 // runs quill ignores SIGINT and SIGQUIT (the terminal sends them to the
 // program too) and passes SIGTERM and SIGHUP on to it; quill then answers

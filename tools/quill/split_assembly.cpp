@@ -6,6 +6,8 @@
 // operands but the assembler's own (registers, sizes and the like).
 #include "split_assembly.h"
 
+#include <algorithm>
+
 #include <cctype>
 
 namespace {
@@ -208,13 +210,24 @@ std::vector<std::string> PieceCutter::take(std::string_view lines) {
     size_t end = lines.find('\n', at);
     if (end == std::string_view::npos) end = lines.size();
     const std::string_view line = lines.substr(at, end - at);
-    if (body_.size() >= piece_bytes_ && section_ == ".text" && code_label(line))
+    if (body_.size() >= bytes_now() && section_ == ".text" && code_label(line))
       done.push_back(close_piece());
     read_line(line);
     body_.append(line) += '\n';
+    taken_ += line.size() + 1;
     at = end + 1;
   }
   return done;
+}
+
+// The size of the piece in hand at which it is cut: the usual size until
+// the expansion still to come (estimated from the share of the source
+// expanded so far) is less than two such pieces, then half of it, but not
+// below a quarter of the usual size.
+size_t PieceCutter::bytes_now() const {
+  if (source_line_ <= 0 || source_line_ >= source_lines_) return piece_bytes_;
+  const double to_come = double(taken_) * double(source_lines_ - source_line_) / double(source_line_);
+  return std::clamp(size_t(to_come / 2), piece_bytes_ / 4, piece_bytes_);
 }
 
 std::string_view PieceCutter::keep(std::string_view name) {
@@ -232,6 +245,7 @@ void PieceCutter::read_line(std::string_view line) {
     marker_line_ = n;
     marker_step_ = step;
     marker_file_.assign(file);
+    if (n > source_line_ && file == source_file_) source_line_ = n;
     since_marker_ = 0;
     return;
   }

@@ -23,6 +23,14 @@
 class PieceCutter {
  public:
   explicit PieceCutter(size_t piece_bytes) : piece_bytes_(piece_bytes) {}
+  // The file being expanded (as its line markers name it) and its count of
+  // lines: from them the cutter judges how much expansion is still to come,
+  // and cuts smaller pieces towards the end, so that the pieces left when
+  // the expansion ends share the two processors evenly.
+  void expect_source(std::string_view file, long lines) {
+    source_file_ = file;
+    source_lines_ = lines;
+  }
 
   // Takes the next whole lines of the expansion; answers the pieces they
   // completed, ready to assemble.
@@ -46,6 +54,10 @@ class PieceCutter {
   std::string_view keep(std::string_view name);
 
   size_t piece_bytes_;
+  size_t bytes_now() const;
+  std::string source_file_;
+  long source_lines_ = 0, source_line_ = 0;  // the furthest line of it expanded
+  size_t taken_ = 0;                         // bytes of expansion taken
   std::string body_;  // the lines of the piece in hand
   std::string_view section_ = ".text";
   long marker_line_ = 0, marker_step_ = 0;  // the last line marker read
