@@ -43,7 +43,10 @@ for tool in cobc hyperfine g++ python3; do
 done
 [ -f "$LIB" ] || { echo "files_sort: $LIB not built" >&2; exit 1; }
 
-mkdir -p "$OUT/work"
+# Each side writes its files in a folder of its own: a side that opened the
+# other's file of the round before would pay for emptying it, and the
+# peer's file (written in small pieces) costs more to empty than ours.
+mkdir -p "$OUT/work/cobol" "$OUT/work/ours"
 echo "== building in $OUT"
 cobc -x -O2 -o "$OUT/files_cob" "$ANCHORS/files.cob"
 cobc -x -O2 -o "$OUT/sort_cob" "$ANCHORS/sort.cob"
@@ -62,8 +65,8 @@ check() {  # name, output, expected text...
   done
 }
 if part files; then
-  check "files (GnuCOBOL)" "$("$OUT/files_cob" "$LS_N" "$REL_N")" "$want_ls" "$want_rel"
-  check "files (ours)" "$("$OUT/files_ours" "$LS_N" "$REL_N")" "$want_ls" "$want_rel"
+  check "files (GnuCOBOL)" "$(cd cobol && "$OUT/files_cob" "$LS_N" "$REL_N")" "$want_ls" "$want_rel"
+  check "files (ours)" "$(cd ours && "$OUT/files_ours" "$LS_N" "$REL_N")" "$want_ls" "$want_rel"
 fi
 if part sort; then
   cob_sort=$("$OUT/sort_cob" "$SORT_N" | grep -v PHASE)
@@ -72,13 +75,13 @@ if part sort; then
     [ "$ours" = "$cob_sort" ] || { echo "files_sort: sort ($kind) differs:"; echo "$ours"; echo "$cob_sort"; exit 1; }
   done
 fi
-rm -f bench_ls.dat bench_rel.dat
+rm -f {cobol,ours}/bench_ls.dat {cobol,ours}/bench_rel.dat
 
 echo "== whole programs (hyperfine, $RUNS rounds)"
 for ((i = 1; i <= RUNS; i++)); do
   part files && hyperfine --shell sh --runs 1 --export-json "$OUT/files.$i.json" \
-    -n files-cobol "$OUT/files_cob $LS_N $REL_N > /dev/null" \
-    -n files-ours "$OUT/files_ours $LS_N $REL_N > /dev/null" > "$OUT/files.hf"
+    -n files-cobol "cd cobol && $OUT/files_cob $LS_N $REL_N > /dev/null" \
+    -n files-ours "cd ours && $OUT/files_ours $LS_N $REL_N > /dev/null" > "$OUT/files.hf"
   part sort && hyperfine --shell sh --runs 1 --export-json "$OUT/sort.$i.json" \
     -n sort-cobol "$OUT/sort_cob $SORT_N > /dev/null" \
     -n sort-ours-table "$OUT/sort_ours table $SORT_N > /dev/null" \
@@ -89,8 +92,8 @@ echo "== phases ($RUNS alternating runs each, minimum)"
 : > "$OUT/phases.txt"
 for ((i = 0; i < RUNS; i++)); do
   if part files; then
-    "$OUT/files_cob" "$LS_N" "$REL_N" | sed -n 's/^PHASE /cobol /p' >> "$OUT/phases.txt"
-    "$OUT/files_ours" "$LS_N" "$REL_N" | sed -n 's/^PHASE /ours /p' >> "$OUT/phases.txt"
+    (cd cobol && "$OUT/files_cob" "$LS_N" "$REL_N") | sed -n 's/^PHASE /cobol /p' >> "$OUT/phases.txt"
+    (cd ours && "$OUT/files_ours" "$LS_N" "$REL_N") | sed -n 's/^PHASE /ours /p' >> "$OUT/phases.txt"
   fi
   if part sort; then
     "$OUT/sort_cob" "$SORT_N" | sed -n 's/^PHASE /cobol /p' >> "$OUT/phases.txt"
@@ -98,7 +101,7 @@ for ((i = 0; i < RUNS; i++)); do
     "$OUT/sort_ours" xtable "$SORT_N" | sed -n 's/^PHASE \(.*\)/ours xtable-\1/p' >> "$OUT/phases.txt"
   fi
 done
-rm -f bench_ls.dat bench_rel.dat
+rm -f {cobol,ours}/bench_ls.dat {cobol,ours}/bench_rel.dat
 
 python3 - "$OUT" "$PARTS" <<'EOF'
 import collections, glob, json, sys
