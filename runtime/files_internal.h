@@ -210,6 +210,7 @@ void write_full(int64_t fd, const uint8_t* p, uint64_t n);
 struct Identity {
   uint64_t dev, ino;
   int64_t size;
+  bool regular;  // a regular file (not a pipe, a device, a terminal)
 };
 inline bool same_file(const Identity& a, const Identity& b) {
   return a.dev == b.dev && a.ino == b.ino;
@@ -269,7 +270,11 @@ extern BuiltLine g_built;
 // aside, a line built in it is forgotten.
 void keep_buffer_line();
 // The record buffer for a statement that writes into it.
-uint8_t* use_buffer();
+inline uint8_t* use_buffer() {
+  if (g_buffer_line >= 0) keep_buffer_line();
+  else g_built = BuiltLine{};
+  return buffer();
+}
 // The buffer holds the line the descriptor has just read (n bytes).
 inline void line_in_buffer(int64_t fd, uint64_t n) {
   LastLine& l = g_open[fd].line;

@@ -291,17 +291,19 @@ uint8_t* fields_to_line(FileBlock f, const ListedField* fields, uint64_t count) 
 // nothing ahead takes the line straight into its block; any other file
 // takes it as @WRITE does.
 uint8_t* write_fields(FileBlock f, const ListedField* fields, uint64_t count) {
-  uint8_t* const end = build_line(f, fields, count);
   const int64_t fd = descriptor_of(f);
   WriteBehind* const w = fd < 0 ? nullptr : find_behind(fd);
-  if (w == nullptr || find_ahead(fd) != nullptr || g_open[fd].access == kAccessRead ||
-      !is_delimited(f.kind())) {
+  const uint8_t kind = f.kind();
+  const bool behind = w != nullptr && find_ahead(fd) == nullptr &&
+                      g_open[fd].access != kAccessRead && is_delimited(kind);
+  uint8_t* const end = build_line(f, fields, count);
+  if (!behind) {
     write_file(f, nullptr);
     return end;
   }
   working_on(f);
   set_status(f, kGood);
-  put_line(f, w, fd, buffer(), static_cast<uint64_t>(end - buffer()), line_terminator(f.kind()));
+  put_line(f, w, fd, buffer(), static_cast<uint64_t>(end - buffer()), line_terminator(kind));
   return end;
 }
 
