@@ -42,16 +42,26 @@ long checked(long r);
 // Bytes: lines and fields are short, so they are scanned and copied
 // sixteen bytes at a time in line rather than through a call.
 
+typedef char Bytes16 __attribute__((vector_size(16)));
+
+// Sixteen copies of byte b, spread in a general register first: a byte
+// the compiler keeps on the stack and reads back into a vector register
+// would wait there for its store every time.
+inline Bytes16 sixteen(uint8_t b) {
+  typedef long long Words2 __attribute__((vector_size(16)));
+  const long long x = static_cast<long long>(0x0101010101010101ULL * b);
+  return reinterpret_cast<Bytes16>(Words2{x, x});
+}
+
 // The position of the first byte b among the n bytes at p, or n: sixteen
 // at a time, the last sixteen ending at the last byte.
 inline uint64_t find_byte(const uint8_t* p, uint64_t n, uint8_t b) {
-  typedef char Bytes16 __attribute__((vector_size(16)));
   if (n < 16) {
     for (uint64_t i = 0; i < n; ++i)
       if (p[i] == b) return i;
     return n;
   }
-  const Bytes16 pattern = Bytes16{} + static_cast<char>(b);
+  const Bytes16 pattern = sixteen(b);
   auto matches = [&](uint64_t at) {
     Bytes16 v;
     __builtin_memcpy(&v, p + at, 16);

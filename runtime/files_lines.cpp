@@ -27,8 +27,7 @@ bool reads_back_otherwise(const uint8_t* line, uint64_t n, uint8_t term) {
 // Copies a line of 16 bytes or more and answers whether byte b occurs
 // before its last byte: one pass, sixteen bytes at a time, for both.
 inline bool copy_finding(uint8_t* d, const uint8_t* s, uint64_t n, uint8_t b) {
-  typedef char Bytes16 __attribute__((vector_size(16)));
-  const Bytes16 pattern = Bytes16{} + static_cast<char>(b);
+  const Bytes16 pattern = sixteen(b);
   auto move = [&](uint64_t at) {
     Bytes16 v;
     __builtin_memcpy(&v, s + at, 16);
@@ -423,8 +422,7 @@ constexpr uint64_t kQuickLine = 4096;
 // become blanks.  Its length (the terminator taken) in n; false when the
 // line is not such a one, the bytes copied marked dirty.
 inline bool quick_line(ReadAhead& a, uint8_t* out, uint8_t term, uint64_t& n) {
-  typedef char Bytes16 __attribute__((vector_size(16)));
-  const Bytes16 pattern = Bytes16{} + static_cast<char>(term);
+  const Bytes16 pattern = sixteen(term);
   const uint8_t* s = a.data + a.pos;
   uint64_t avail = a.end - a.pos;
   if (avail > kQuickLine) avail = kQuickLine;
@@ -440,7 +438,7 @@ inline bool quick_line(ReadAhead& a, uint8_t* out, uint8_t term, uint64_t& n) {
     if (avail - i < 16) m &= (1u << (avail - i)) - 1;
     if (m != 0) {
       n = i + static_cast<uint64_t>(__builtin_ctz(m));
-      const Bytes16 blanks = Bytes16{} + ' ';
+      const Bytes16 blanks = sixteen(' ');
       __builtin_memcpy(out + n, &blanks, 16);
       a.pos += n + 1;
       return true;
