@@ -79,7 +79,7 @@ inline void store_last(uint64_t chars, uint64_t n, uint8_t* out) {
 
 // The n digits (1 to 16) of v (below 10^n), leading zeros kept, to
 // out[0, n).
-inline void write(uint64_t v, uint64_t n, uint8_t* out) {
+__attribute__((always_inline)) inline void write(uint64_t v, uint64_t n, uint8_t* out) {
   if (n <= 8) {
     store_last(eight_characters(v), n, out);
     return;

@@ -202,7 +202,7 @@ __attribute__((noinline)) uint8_t* put_field(Item field, uint64_t start, uint64_
 
 // A number through its own picture of n characters at `at`: a picture of
 // nines alone shows a value it can hold as its digits.
-inline void number_to_line(Number num, uint64_t n, uint8_t* at) {
+__attribute__((always_inline)) inline void number_to_line(Number num, uint64_t n, uint8_t* at) {
   const int64_t v = num.value();
   const uint8_t* pic = reinterpret_cast<const uint8_t*>(num.picture());
   if (n - 1 < 16 && v >= 0 && static_cast<uint64_t>(v) < digits::kPowers[n] &&
@@ -216,7 +216,7 @@ inline void number_to_line(Number num, uint64_t n, uint8_t* at) {
 // The usual field of a file that is not comma-separated: a whole word, or
 // a number through its own picture, at `at` inside the buffer.  The
 // position after it, or null when the field takes the general path.
-inline uint8_t* usual_field_to_line(Item field, uint64_t start, uint64_t length, uint8_t* at) {
+__attribute__((always_inline)) inline uint8_t* usual_field_to_line(Item field, uint64_t start, uint64_t length, uint8_t* at) {
   const uint64_t n = field.length();
   uint8_t* const end = at + n;
   if (end > buffer() + kMaxLine || n - 1 >= kPositionLimit - 1) return nullptr;
