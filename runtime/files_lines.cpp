@@ -434,13 +434,14 @@ inline bool quick_line(ReadAhead& a, uint8_t* out, uint8_t term, uint64_t& n) {
     Bytes16 v;
     __builtin_memcpy(&v, s + i, 16);
     __builtin_memcpy(out + i, &v, 16);
-    uint32_t m = static_cast<uint32_t>(__builtin_ia32_pmovmskb128(v == pattern));
-    if (avail - i < 16) m &= (1u << (avail - i)) - 1;
+    const uint32_t m = static_cast<uint32_t>(__builtin_ia32_pmovmskb128(v == pattern));
     if (m != 0) {
-      n = i + static_cast<uint64_t>(__builtin_ctz(m));
+      const uint64_t k = i + static_cast<uint64_t>(__builtin_ctz(m));
+      if (k >= avail) break;  // a byte beyond those read ahead
       const Bytes16 blanks = sixteen(' ');
-      __builtin_memcpy(out + n, &blanks, 16);
-      a.pos += n + 1;
+      __builtin_memcpy(out + k, &blanks, 16);
+      a.pos += k + 1;
+      n = k;
       return true;
     }
   }
@@ -462,9 +463,17 @@ void read_line(FileBlock f, int64_t fd) {
   g_open[fd].line.state = LineState::kNone;
   uint8_t* out = buffer();
   uint64_t n = 0;
+  if (quick_line(a, out, term, n)) {  // what the general way below does with such a line
+    mark_dirty(n);
+    if (term == '\n' && n > 0 && out[n - 1] == '\r') --n;
+    blank_after(n);
+    f.read_length().set_value(static_cast<int64_t>(n));
+    line_in_buffer(fd, n);
+    g_open[fd].line.whole = true;
+    return;
+  }
   bool ended = false, eof = false, cr_taken = false;
-  if (quick_line(a, out, term, n)) ended = true;
-  else for (;;) {
+  for (;;) {
     if (a.pos == a.end && !refill(a)) {
       eof = true;
       break;
