@@ -216,7 +216,8 @@ __attribute__((always_inline)) inline void number_to_line(Number num, uint64_t n
 // The usual field of a file that is not comma-separated: a whole word, or
 // a number through its own picture, at `at` inside the buffer.  The
 // position after it, or null when the field takes the general path.
-__attribute__((always_inline)) inline uint8_t* usual_field_to_line(Item field, uint64_t start, uint64_t length, uint8_t* at) {
+__attribute__((always_inline)) inline uint8_t* usual_field_to_line(Item field, uint64_t start,
+                                                                   uint64_t length, uint8_t* at) {
   const uint64_t n = field.length();
   uint8_t* const end = at + n;
   if (end > buffer() + kMaxLine || n - 1 >= kPositionLimit - 1) return nullptr;
@@ -399,7 +400,8 @@ const uint8_t* line_to_fields(FileBlock f, const ListedField* fields, uint64_t c
         continue;
       }
       if (type == kNumberType) {
-        if (!nines_from_line(Number(field.data()), at, n, end)) take_number(Number(field.data()), at, n);
+        if (!nines_from_line(Number(field.data()), at, n, end))
+          take_number(Number(field.data()), at, n);
         at += n;
         continue;
       }
