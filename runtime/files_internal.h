@@ -42,16 +42,26 @@ long checked(long r);
 // Bytes: lines and fields are short, so they are scanned and copied
 // sixteen bytes at a time in line rather than through a call.
 
+typedef char Bytes16 __attribute__((vector_size(16)));
+
+// Sixteen copies of byte b, spread in a general register first: a byte
+// the compiler keeps on the stack and reads back into a vector register
+// would wait there for its store every time.
+inline Bytes16 sixteen(uint8_t b) {
+  typedef long long Words2 __attribute__((vector_size(16)));
+  const long long x = static_cast<long long>(0x0101010101010101ULL * b);
+  return reinterpret_cast<Bytes16>(Words2{x, x});
+}
+
 // The position of the first byte b among the n bytes at p, or n: sixteen
 // at a time, the last sixteen ending at the last byte.
 inline uint64_t find_byte(const uint8_t* p, uint64_t n, uint8_t b) {
-  typedef char Bytes16 __attribute__((vector_size(16)));
   if (n < 16) {
     for (uint64_t i = 0; i < n; ++i)
       if (p[i] == b) return i;
     return n;
   }
-  const Bytes16 pattern = Bytes16{} + static_cast<char>(b);
+  const Bytes16 pattern = sixteen(b);
   auto matches = [&](uint64_t at) {
     Bytes16 v;
     __builtin_memcpy(&v, p + at, 16);
@@ -210,6 +220,7 @@ void write_full(int64_t fd, const uint8_t* p, uint64_t n);
 struct Identity {
   uint64_t dev, ino;
   int64_t size;
+  bool regular;  // a regular file (not a pipe, a device, a terminal)
 };
 inline bool same_file(const Identity& a, const Identity& b) {
   return a.dev == b.dev && a.ino == b.ino;
@@ -269,7 +280,11 @@ extern BuiltLine g_built;
 // aside, a line built in it is forgotten.
 void keep_buffer_line();
 // The record buffer for a statement that writes into it.
-uint8_t* use_buffer();
+inline uint8_t* use_buffer() {
+  if (g_buffer_line >= 0) keep_buffer_line();
+  else g_built = BuiltLine{};
+  return buffer();
+}
 // The buffer holds the line the descriptor has just read (n bytes).
 inline void line_in_buffer(int64_t fd, uint64_t n) {
   LastLine& l = g_open[fd].line;

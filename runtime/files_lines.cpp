@@ -4,6 +4,7 @@
 // write-behind.
 #include "files_internal.h"
 
+#include "digits.h"
 #include "numbers.h"
 
 namespace qw::files {
@@ -26,8 +27,7 @@ bool reads_back_otherwise(const uint8_t* line, uint64_t n, uint8_t term) {
 // Copies a line of 16 bytes or more and answers whether byte b occurs
 // before its last byte: one pass, sixteen bytes at a time, for both.
 inline bool copy_finding(uint8_t* d, const uint8_t* s, uint64_t n, uint8_t b) {
-  typedef char Bytes16 __attribute__((vector_size(16)));
-  const Bytes16 pattern = Bytes16{} + static_cast<char>(b);
+  const Bytes16 pattern = sixteen(b);
   auto move = [&](uint64_t at) {
     Bytes16 v;
     __builtin_memcpy(&v, s + at, 16);
@@ -135,6 +135,21 @@ const uint8_t* quoted_to_number(Number n, const uint8_t* at, const uint8_t* stop
   return at < stop ? at + 1 : at;
 }
 
+// A number of n characters whose picture is nines alone (1 to 16) from a
+// text of as many digits at `at`: its value, read as numbers::from_field
+// reads it (whole, RETURN_CODE untouched).  False for any other number or
+// text, nothing changed.
+inline bool nines_from_line(Number num, const uint8_t* at, uint64_t n, const uint8_t* end) {
+  if (n - 1 >= 16 || end - at < 8 ||
+      !digits::all_nines(reinterpret_cast<const uint8_t*>(num.picture()), n))
+    return false;
+  const int64_t v = digits::value_of(at, n);
+  if (v < 0) return false;
+  num.set_scale(1);
+  num.set_value(v);
+  return true;
+}
+
 // Before the first field of @GETFIELDS: the block's last line must be in
 // the buffer (it is brought back when another statement has used the
 // buffer since).  False when there is none: the block is not open
@@ -185,10 +200,24 @@ __attribute__((noinline)) uint8_t* put_field(Item field, uint64_t start, uint64_
   return at;
 }
 
+// A number through its own picture of n characters at `at`: a picture of
+// nines alone shows a value it can hold as its digits.
+__attribute__((always_inline)) inline void number_to_line(Number num, uint64_t n, uint8_t* at) {
+  const int64_t v = num.value();
+  const uint8_t* pic = reinterpret_cast<const uint8_t*>(num.picture());
+  if (n - 1 < 16 && v >= 0 && static_cast<uint64_t>(v) < digits::kPowers[n] &&
+      digits::all_nines(pic, n)) {
+    digits::write(static_cast<uint64_t>(v), n, at);
+    return;
+  }
+  numbers::to_text(num, {}, reinterpret_cast<char*>(at));
+}
+
 // The usual field of a file that is not comma-separated: a whole word, or
 // a number through its own picture, at `at` inside the buffer.  The
 // position after it, or null when the field takes the general path.
-inline uint8_t* usual_field_to_line(Item field, uint64_t start, uint64_t length, uint8_t* at) {
+__attribute__((always_inline)) inline uint8_t* usual_field_to_line(Item field, uint64_t start,
+                                                                   uint64_t length, uint8_t* at) {
   const uint64_t n = field.length();
   uint8_t* const end = at + n;
   if (end > buffer() + kMaxLine || n - 1 >= kPositionLimit - 1) return nullptr;
@@ -197,7 +226,7 @@ inline uint8_t* usual_field_to_line(Item field, uint64_t start, uint64_t length,
     return end;
   }
   if (field.is_number() && start == 0) {
-    numbers::to_text(Number(field.data()), {}, reinterpret_cast<char*>(at));
+    number_to_line(Number(field.data()), n, at);
     return end;
   }
   return nullptr;
@@ -262,17 +291,19 @@ uint8_t* fields_to_line(FileBlock f, const ListedField* fields, uint64_t count) 
 // nothing ahead takes the line straight into its block; any other file
 // takes it as @WRITE does.
 uint8_t* write_fields(FileBlock f, const ListedField* fields, uint64_t count) {
-  uint8_t* const end = build_line(f, fields, count);
   const int64_t fd = descriptor_of(f);
   WriteBehind* const w = fd < 0 ? nullptr : find_behind(fd);
-  if (w == nullptr || find_ahead(fd) != nullptr || g_open[fd].access == kAccessRead ||
-      !is_delimited(f.kind())) {
+  const uint8_t kind = f.kind();
+  const bool behind = w != nullptr && find_ahead(fd) == nullptr &&
+                      g_open[fd].access != kAccessRead && is_delimited(kind);
+  uint8_t* const end = build_line(f, fields, count);
+  if (!behind) {
     write_file(f, nullptr);
     return end;
   }
   working_on(f);
   set_status(f, kGood);
-  put_line(f, w, fd, buffer(), static_cast<uint64_t>(end - buffer()), line_terminator(f.kind()));
+  put_line(f, w, fd, buffer(), static_cast<uint64_t>(end - buffer()), line_terminator(kind));
   return end;
 }
 
@@ -346,15 +377,81 @@ const uint8_t* line_to_field(Item field, uint64_t start, uint64_t length, FileBl
   return field_from_line(field, start, length, f, at);
 }
 
+// field_from_line for each field in turn, the file's kind looked at once.
 const uint8_t* line_to_fields(FileBlock f, const ListedField* fields, uint64_t count) {
   const uint8_t* at = buffer();
-  for (uint64_t i = 0; i < count; ++i)
-    at = field_from_line(Item(reinterpret_cast<void*>(fields[i].item)), fields[i].start,
-                         fields[i].length, f, at);
+  if (f.kind() == kCsv) {
+    for (uint64_t i = 0; i < count; ++i)
+      at = take_field(Item(reinterpret_cast<void*>(fields[i].item)), fields[i].start,
+                      fields[i].length, f, at);
+    return at;
+  }
+  const uint8_t* const end = buffer_end();
+  for (uint64_t i = 0; i < count; ++i) {
+    const ListedField& listed = fields[i];
+    const Item field(reinterpret_cast<void*>(listed.item));
+    const uint64_t n = field.length();
+    if (n - 1 < kPositionLimit - 1 && n <= static_cast<uint64_t>(end - at) &&
+        (at > buffer() || line_in_place(f))) {
+      const char type = field.type();
+      if (type == kWordType && listed.start == 1 && listed.length == n) {
+        copy_bytes(field.data(), at, n);
+        at += n;
+        continue;
+      }
+      if (type == kNumberType) {
+        if (!nines_from_line(Number(field.data()), at, n, end))
+          take_number(Number(field.data()), at, n);
+        at += n;
+        continue;
+      }
+    }
+    at = take_field(field, listed.start, listed.length, f, at);
+  }
   return at;
 }
 
 uint8_t* end_line(FileBlock f, uint8_t* at) { return ended_line(f, at); }
+
+namespace {
+
+// Lines up to this long are looked for in one pass over the read-ahead.
+constexpr uint64_t kQuickLine = 4096;
+
+// The usual line: ended within the bytes ahead and not longer than
+// kQuickLine.  Copied into the buffer sixteen bytes at a time while its
+// terminator is looked for; the bytes of the last sixteen after the line
+// become blanks.  Its length (the terminator taken) in n; false when the
+// line is not such a one, the bytes copied marked dirty.
+inline bool quick_line(ReadAhead& a, uint8_t* out, uint8_t term, uint64_t& n) {
+  const Bytes16 pattern = sixteen(term);
+  const uint8_t* s = a.data + a.pos;
+  uint64_t avail = a.end - a.pos;
+  if (avail > kQuickLine) avail = kQuickLine;
+  if (a.pos + avail + 16 > kAheadSize) {  // chunks would pass the block's end
+    if (a.end - a.pos < 16) return false;
+    avail = kAheadSize - 16 - a.pos;
+  }
+  for (uint64_t i = 0; i < avail; i += 16) {
+    Bytes16 v;
+    __builtin_memcpy(&v, s + i, 16);
+    __builtin_memcpy(out + i, &v, 16);
+    const uint32_t m = static_cast<uint32_t>(__builtin_ia32_pmovmskb128(v == pattern));
+    if (m != 0) {
+      const uint64_t k = i + static_cast<uint64_t>(__builtin_ctz(m));
+      if (k >= avail) break;  // a byte beyond those read ahead
+      const Bytes16 blanks = sixteen(' ');
+      __builtin_memcpy(out + k, &blanks, 16);
+      a.pos += k + 1;
+      n = k;
+      return true;
+    }
+  }
+  mark_dirty(avail + 16);
+  return false;
+}
+
+}  // namespace
 
 // Reads the next line into the buffer; the terminator never reaches it
 // (blanks follow the line), and for line-feed files neither does a
@@ -368,6 +465,15 @@ void read_line(FileBlock f, int64_t fd) {
   g_open[fd].line.state = LineState::kNone;
   uint8_t* out = buffer();
   uint64_t n = 0;
+  if (quick_line(a, out, term, n)) {  // what the general way below does with such a line
+    mark_dirty(n);
+    if (term == '\n' && n > 0 && out[n - 1] == '\r') --n;
+    blank_after(n);
+    f.read_length().set_value(static_cast<int64_t>(n));
+    line_in_buffer(fd, n);
+    g_open[fd].line.whole = true;
+    return;
+  }
   bool ended = false, eof = false, cr_taken = false;
   for (;;) {
     if (a.pos == a.end && !refill(a)) {

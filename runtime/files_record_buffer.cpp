@@ -43,11 +43,6 @@ void keep_buffer_line() {
   l.state = LineState::kKept;
 }
 
-uint8_t* use_buffer() {
-  keep_buffer_line();
-  return buffer();
-}
-
 bool last_line_to_buffer(int64_t fd) {
   LastLine& l = g_open[fd].line;
   if (l.state == LineState::kNone) return false;

@@ -59,8 +59,6 @@ constexpr uint8_t kOverflowMark = '*';
 
 uint8_t* buffer() { return opaque(w_RecordBuffer); }
 
-void (*g_keeper)() = nullptr;
-
 // Entries of up to this length are built here first and copied only when
 // every number shows; longer ones are checked number by number first.
 constexpr uint64_t kStagingSize = 65536;
@@ -194,10 +192,8 @@ void record_to_text(Record rec, Word dest, uint64_t start) {
 }
 
 uint8_t* claim_buffer() {
-  if (g_keeper != nullptr) g_keeper();
+  if (g_buffer_keeper != nullptr) g_buffer_keeper();
   return buffer();
 }
-
-void set_buffer_keeper(void (*keep)()) { g_keeper = keep; }
 
 }  // namespace qw::record

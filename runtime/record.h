@@ -83,6 +83,8 @@ void record_to_text(Record rec, Word dest, uint64_t start);
 // first, so that such a line is kept aside (the files module registers
 // the keeper with set_buffer_keeper) before it is overwritten.
 uint8_t* claim_buffer();
-void set_buffer_keeper(void (*keep)());
+inline void (*g_buffer_keeper)() = nullptr;
+// Set on every line read and built: a store, not a call.
+inline void set_buffer_keeper(void (*keep)()) { g_buffer_keeper = keep; }
 
 }  // namespace qw::record

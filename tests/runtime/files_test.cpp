@@ -19,6 +19,7 @@
 #include "arena.h"
 #include "files.h"
 #include "item.h"
+#include "numbers.h"
 
 namespace {
 
@@ -670,6 +671,77 @@ TEST_F(Files, EveryLengthAndTerminatorPositionRoundTrips) {
     fl::line_to_field(Item(w), 1, Word(w).length(), FileBlock(f), at);
     ASSERT_EQ(value(n), std::stoll(line.substr(0, 7)));
     ASSERT_EQ(text(w), line.substr(7));
+  }
+  fl::read_file(FileBlock(f), nullptr);
+  EXPECT_EQ(status(f), 10);
+  fl::close_file(FileBlock(f));
+}
+
+// Lines built and taken apart a statement at a time (_LINEFIELDS, through
+// write-behind) show and read their numbers exactly as the numbers module
+// edits and reads them: pictures of nines of every width and two of other
+// forms, values that fit, that do not and that are negative, and texts
+// that are no plain digits.  The words beside them keep their places.
+TEST_F(Files, LineNumbersShowAndReadAsTheNumbersModuleHasThem) {
+  Arena a;
+  uint8_t* f = a.file(path("n.txt"), fl::kLines);
+  uint8_t* w = a.word("", 3);
+  std::vector<std::string> pictures{"999.99", "##9-"};
+  for (int width = 1; width <= 18; ++width) pictures.push_back(std::string(width, '9'));
+  struct Case {
+    uint8_t *number, *twin;  // the field, and the number the module reads alone
+    std::string shown;       // a text the line holds for the field
+  };
+  std::vector<Case> cases;
+  for (const std::string& pic : pictures) {
+    const uint64_t width = pic.size();
+    for (int64_t v : {int64_t{0}, int64_t{7}, int64_t{-5}, int64_t{123456789012345678},
+                      width < 19 ? static_cast<int64_t>(std::stoull("1" + std::string(width, '0'))) - 1
+                                 : int64_t{0}}) {
+      Case c{a.number(v, pic), a.number(0, pic), std::string(width, ' ')};
+      qw::numbers::to_text(Number(c.number), {}, c.shown.data());
+      cases.push_back(c);
+    }
+    for (std::string t : {std::string(" 12"), std::string("1 2"), std::string("-12"),
+                          std::string("12+"), std::string("1.2")}) {
+      t.resize(width, '3');
+      cases.push_back(Case{nullptr, a.number(0, pic), t.substr(0, width)});
+    }
+  }
+  fl::open_file(FileBlock(f), 1 | fl::kModeTruncate | fl::kModeWriteBehind);
+  std::string want;
+  int k = 0;
+  for (const Case& c : cases) {
+    set_text(w, std::to_string(++k % 1000));
+    uint8_t* shown = c.number ? c.number : a.word(c.shown);
+    const fl::ListedField fields[2] = {
+        {reinterpret_cast<uint64_t>(w), 1, 3},
+        {reinterpret_cast<uint64_t>(shown), c.number ? 0u : 1u, c.number ? 0u : c.shown.size()}};
+    fl::write_fields(FileBlock(f), fields, 2);
+    ASSERT_EQ(status(f), 0);
+    want += text(w) + c.shown + "\n";
+  }
+  fl::close_file(FileBlock(f));
+  ASSERT_EQ(slurp(path("n.txt")), want);
+
+  fl::open_file(FileBlock(f), 0);
+  k = 0;
+  for (const Case& c : cases) {
+    fl::read_file(FileBlock(f), nullptr);
+    const fl::ListedField fields[2] = {{reinterpret_cast<uint64_t>(w), 1, 3},
+                                       {reinterpret_cast<uint64_t>(c.twin), 0, 0}};
+    fl::line_to_fields(FileBlock(f), fields, 2);
+    const int64_t code = qw::return_code().value();
+    const int64_t got = value(c.twin), scale = Item(c.twin).scale();
+    Number(c.twin).set_value(-1);
+    Item(c.twin).set_scale(-1);
+    const int want_code = qw::numbers::from_field(Number(c.twin), c.shown.data(), c.shown.size());
+    std::string key = std::to_string(++k % 1000);
+    key.resize(3, ' ');
+    EXPECT_EQ(text(w), key);
+    EXPECT_EQ(got, value(c.twin)) << "[" << c.shown << "] " << Number(c.twin).picture_length();
+    EXPECT_EQ(scale, Item(c.twin).scale()) << "[" << c.shown << "]";
+    EXPECT_EQ(code, want_code) << "[" << c.shown << "]";
   }
   fl::read_file(FileBlock(f), nullptr);
   EXPECT_EQ(status(f), 10);
