@@ -171,31 +171,17 @@ void claim_behind(int64_t fd, const Identity& file) {
   // All in use: this file writes straight through.
 }
 
-// A regular file's block is filled to its end before it is written, so
-// that every write but the last is a whole block: the kernel then keeps a
-// file written from its start in large pages, which costs it less to take
-// in and to empty again.  Anything else (a pipe, a terminal) is given
-// whole lines only.
+// Lines go to the kernel whole: a program killed between two writes
+// leaves a file that ends with a whole line, never part of one.
 void put_bytes(WriteBehind* w, int64_t fd, const uint8_t* p, uint64_t n) {
   if (w == nullptr) {
     write_full(fd, p, n);
     return;
   }
-  if (w->file.regular) {
-    while (w->len + n > kBehindSize) {
-      const uint64_t part = kBehindSize - w->len;
-      __builtin_memcpy(w->data + w->len, p, part);
-      w->len = kBehindSize;
-      flush_behind(*w);
-      p += part;
-      n -= part;
-    }
-  } else {
-    if (w->len + n > kBehindSize) flush_behind(*w);
-    if (n > kBehindSize) {
-      write_full(fd, p, n);
-      return;
-    }
+  if (w->len + n > kBehindSize) flush_behind(*w);
+  if (n > kBehindSize) {
+    write_full(fd, p, n);
+    return;
   }
   copy_bytes(w->data + w->len, p, n);
   w->len += n;

@@ -134,7 +134,7 @@ void write_full(int64_t fd, const uint8_t* p, uint64_t n) {
 Identity identity_at(const uint8_t* st) {
   return Identity{static_cast<uint64_t>(load64(st + sys::kStatDevAt)),
                   static_cast<uint64_t>(load64(st + sys::kStatInoAt)),
-                  load64(st + sys::kStatSizeAt), is_regular(st)};
+                  load64(st + sys::kStatSizeAt)};
 }
 
 Identity identity_of(int64_t fd) {

@@ -220,7 +220,6 @@ void write_full(int64_t fd, const uint8_t* p, uint64_t n);
 struct Identity {
   uint64_t dev, ino;
   int64_t size;
-  bool regular;  // a regular file (not a pipe, a device, a terminal)
 };
 inline bool same_file(const Identity& a, const Identity& b) {
   return a.dev == b.dev && a.ino == b.ino;
