@@ -91,12 +91,16 @@ __attribute__((always_inline)) inline void write(uint64_t v, uint64_t n, uint8_t
   __builtin_memcpy(out + n - 8, &low, 8);
 }
 
-// True when the n characters (1 to 16) at p are all "9"; reads only them.
-inline bool all_nines(const uint8_t* p, uint64_t n) {
+// True when the n characters at p are all "9": eight (or four) at a time,
+// the last group ending at the last character; reads only them.
+inline bool all_nines(const void* at, uint64_t n) {
+  const uint8_t* p = static_cast<const uint8_t*>(at);
   constexpr uint64_t kNines = 0x3939393939393939ULL;
-  if (n >= 8)
-    return static_cast<uint64_t>(load64(p)) == kNines &&
-           static_cast<uint64_t>(load64(p + n - 8)) == kNines;
+  if (n >= 8) {
+    for (uint64_t i = 0; i + 8 < n; i += 8)
+      if (static_cast<uint64_t>(load64(p + i)) != kNines) return false;
+    return static_cast<uint64_t>(load64(p + n - 8)) == kNines;
+  }
   if (n >= 4) {
     uint32_t head, tail;
     __builtin_memcpy(&head, p, 4);

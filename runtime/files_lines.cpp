@@ -141,7 +141,7 @@ const uint8_t* quoted_to_number(Number n, const uint8_t* at, const uint8_t* stop
 // text, nothing changed.
 inline bool nines_from_line(Number num, const uint8_t* at, uint64_t n, const uint8_t* end) {
   if (n - 1 >= 16 || end - at < 8 ||
-      !digits::all_nines(reinterpret_cast<const uint8_t*>(num.picture()), n))
+      !digits::all_nines(num.picture(), n))
     return false;
   const int64_t v = digits::value_of(at, n);
   if (v < 0) return false;

@@ -13,6 +13,7 @@
 // and products formed in 128 bits where 64 do not suffice.
 #include "numbers.h"
 
+#include "digits.h"
 #include "common.h"
 #include "picture.h"
 
@@ -467,65 +468,12 @@ __attribute__((always_inline)) inline Converted convert_text(Number target, cons
   return {t.malformed || t.digits == 0 ? 9 : 0, digits_only};
 }
 
-// True when the n characters at p are all "9": eight (or four) at a time,
-// the last group ending at the last character.
-inline bool all_nines(const char* p, uint64_t n) {
-  constexpr uint64_t kNines = 0x3939393939393939ULL;
-  if (n >= 8) {
-    for (uint64_t i = 0; i + 8 < n; i += 8)
-      if (static_cast<uint64_t>(load64(p + i)) != kNines) return false;
-    return static_cast<uint64_t>(load64(p + n - 8)) == kNines;
-  }
-  if (n >= 4) {
-    uint32_t head, last;
-    __builtin_memcpy(&head, p, 4);
-    __builtin_memcpy(&last, p + n - 4, 4);
-    return head == static_cast<uint32_t>(kNines) && last == static_cast<uint32_t>(kNines);
-  }
-  for (uint64_t i = 0; i < n; ++i)
-    if (p[i] != '9') return false;
-  return true;
-}
-
-// The eight digits of v (below 10^8) as characters in one word, the first
-// in its lowest byte: split into halves of four digits, each into two of
-// two, each into single digits, all lanes at once.
-inline uint64_t eight_characters(uint64_t v) {
-  const uint64_t high = v / 10000;
-  uint64_t x = high | ((v - high * 10000) << 32);
-  uint64_t q = ((x * 10486) >> 20) & 0x0000007F0000007FULL;  // x / 100 per lane
-  x = q | ((x - q * 100) << 16);
-  q = ((x * 103) >> 10) & 0x000F000F000F000FULL;  // x / 10 per lane
-  x = q | ((x - q * 10) << 8);
-  return x + 0x3030303030303030ULL;
-}
-
-// The last n (1 to 8) characters of a word of eight, to out; in
-// registers, as the word was made.
-__attribute__((always_inline)) inline void store_last(uint64_t chars, uint64_t n, char* out) {
-  chars >>= 8 * (8 - n);
-  if (n >= 4) {
-    const uint32_t head = static_cast<uint32_t>(chars);
-    const uint32_t tail = static_cast<uint32_t>(chars >> (8 * (n - 4)));
-    __builtin_memcpy(out, &head, 4);
-    __builtin_memcpy(out + n - 4, &tail, 4);
-  } else {
-    for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<char>(chars >> (8 * i));
-  }
-}
+using digits::all_nines;
 
 // A value a picture of nines (1 to 16 of them) shows: its L digits, leading
 // zeros kept.
 __attribute__((always_inline)) inline void edit_nines(uint64_t mag, uint64_t L, char* out) {
-  if (L <= 8) {
-    store_last(eight_characters(mag), L, out);
-    return;
-  }
-  const uint64_t high = mag / 100000000;
-  if (L == 9) out[0] = static_cast<char>('0' + high);  // one digit needs no splitting
-  else store_last(eight_characters(high), L - 8, out);
-  const uint64_t low = eight_characters(mag - high * 100000000);
-  __builtin_memcpy(out + L - 8, &low, 8);
+  digits::write(mag, L, reinterpret_cast<uint8_t*>(out));
 }
 
 // True when v shows through pic as its digits alone: a picture of 1 to 16
