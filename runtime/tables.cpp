@@ -310,12 +310,9 @@ struct Window {
   int64_t from, to;
 };
 
-// Fetches the entries around the guessed position of a head's entry: the
-// guess misses by more than 5 places rarely when the keys spread evenly
-// over their characters.  The first and last of those entries are read,
-// which brings their pages' translations too (a prefetch that needs one
-// may come to nothing).
-Window fetch_guessed_entries(const SearchIndex& x, uint64_t head) {
+// The positions within `reach` places of the guessed position of a head's
+// entry.
+Window guessed_window(const SearchIndex& x, uint64_t head, int64_t reach) {
   const PositionGuide& g = x.guide;
   const int64_t parts = int64_t{1} << g.bits;
   const double f = g.fraction(head) * static_cast<double>(parts);
@@ -325,13 +322,18 @@ Window fetch_guessed_entries(const SearchIndex& x, uint64_t head) {
   int64_t guess = lo + static_cast<int64_t>((f - static_cast<double>(part)) *
                                              static_cast<double>(hi - lo));
   if (guess > x.n - 1) guess = x.n - 1;
-  const int64_t from = guess < 5 ? 0 : guess - 5, to = guess + 6 > x.n ? x.n : guess + 6;
-  const uint8_t* begin = x.keys.data + static_cast<uint64_t>(from) * x.keys.stride;
-  const uint8_t* end = x.keys.data + static_cast<uint64_t>(to) * x.keys.stride;
-  const uint8_t touch = *begin ^ end[-1];
-  asm volatile("" : : "r"(touch));
-  for (const uint8_t* p = begin; p < end; p += 64) __builtin_prefetch(p);
-  return {from, to};
+  return {guess < reach ? 0 : guess - reach, guess + reach + 1 > x.n ? x.n : guess + reach + 1};
+}
+
+// Fetches the entries of a window: the guess misses by more than 5 places
+// rarely when the keys spread evenly over their characters.  They are read
+// once, so they need not displace the guide from the nearer caches.
+Window fetch_entries(const SearchIndex& x, Window w) {
+  const uint8_t* begin = x.keys.data + static_cast<uint64_t>(w.from) * x.keys.stride;
+  const uint8_t* end = x.keys.data + static_cast<uint64_t>(w.to) * x.keys.stride;
+  for (const uint8_t* p = begin; p < end; p += 64) __builtin_prefetch(p, 0, 0);
+  __builtin_prefetch(end - 1, 0, 0);
+  return w;
 }
 
 // The last position of the run of equal keys that holds position `at`:
@@ -377,6 +379,66 @@ bool find_in_window(const KeyLayout& keys, int64_t n, int64_t base, const uint8_
   if (c != 0) return true;
   f.first = lo;
   f.last = last_of_run(keys, n, key, len, lo);
+  f.probe = classic_probe(n, base, f.first, f.last);
+  f.first_entry = keys.entry(f.first);
+  return true;
+}
+
+// A key of up to 16 bytes as two big-endian numbers (zeros after the
+// key), which order as the keys do and compare without a branch.
+struct WideKey {
+  uint64_t hi, lo;
+};
+
+// The search key, read no further than its length.
+WideKey wide_key(const uint8_t* key, uint64_t len) {
+  uint8_t bytes[16] = {};
+  __builtin_memcpy(bytes, key, len);
+  return {load_be64(bytes), load_be64(bytes + 8)};
+}
+
+// The key of `len` bytes at k, read as 16 bytes whatever its length: at
+// a fixed table's key start they stay inside its storage (the index slots
+// follow the entries).
+struct WideReader {
+  uint64_t hi_mask, lo_mask;
+  explicit WideReader(uint64_t len)
+      : hi_mask(len >= 8 ? ~0ull : ~0ull << (8 * (8 - len))),
+        lo_mask(len >= 16 ? ~0ull : len <= 8 ? 0 : ~0ull << (8 * (16 - len))) {}
+  WideKey at(const uint8_t* k) const { return {load_be64(k) & hi_mask, load_be64(k + 8) & lo_mask}; }
+};
+
+// Whole keys of up to 16 bytes around the guessed position, in a fixed
+// table's entries: a binary search without branches (the window's size
+// alone decides its steps) finds the first key not below the key, with
+// the outcome of find_in_window.
+bool search_window(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t* key,
+                   uint64_t len, Window w, Found& f) {
+  const WideReader read(len);
+  const WideKey want = wide_key(key, len);
+  const uint8_t* const keys0 = keys.data + static_cast<uint64_t>(w.from) * keys.stride + keys.key_off;
+  auto below = [&](int64_t i) {
+    const WideKey k = read.at(keys0 + static_cast<uint64_t>(i) * keys.stride);
+    return static_cast<int64_t>((k.hi < want.hi) | ((k.hi == want.hi) & (k.lo < want.lo)));
+  };
+  auto equal = [&](int64_t i) {
+    const WideKey k = read.at(keys0 + static_cast<uint64_t>(i) * keys.stride);
+    return k.hi == want.hi && k.lo == want.lo;
+  };
+  int64_t at = 0;  // from the window's start
+  for (int64_t count = w.to - w.from; count > 1;) {
+    const int64_t half = count / 2;
+    at += half & -below(at + half - 1);
+    count -= half;
+  }
+  at += below(at);
+  const int64_t first = w.from + at;
+  if (at == 0 && w.from > 0) return false;  // the run may begin before
+  f = Found{};
+  if (first == w.to) return w.to == n;  // past the window: settled only at the table's end
+  if (!equal(at)) return true;
+  f.first = first;
+  f.last = first + 1 < n && equal(at + 1) ? last_of_run(keys, n, key, len, first + 1) : first;
   f.probe = classic_probe(n, base, f.first, f.last);
   f.first_entry = keys.entry(f.first);
   return true;
@@ -564,6 +626,21 @@ Found run_of_key(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t* 
   return f;
 }
 
+// The find's outcome when position a is the only one whose head is
+// `want` (by the index): the key is its entry's or absent.  An entry
+// whose head differs (a hash tag shared by another head, or the table
+// changed behind the index) sends the search to the entries.
+Found only_entry_of_head(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t* key,
+                         uint64_t len, uint64_t m, uint64_t want, int64_t a, uint8_t* entry) {
+  const uint8_t* k = entry + keys.key_off;
+  if ((key_head(k, len) & m) != want) return classic_find(keys, n, base, key, len);
+  Found f;
+  if (compare_keys(k, key, len) != 0) return f;
+  f.first = f.last = f.probe = a;
+  f.first_entry = entry;
+  return f;
+}
+
 }  // namespace
 
 Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t base,
@@ -589,23 +666,22 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
   }
   if (whole_heads && x->guide.first) {
     Found f;
-    if (find_in_window(keys, n, base, key, len, fetch_guessed_entries(*x, want), f)) return f;
+    const bool settled =
+        len <= 16 ? search_window(keys, n, base, key, len,
+                                  fetch_entries(*x, guessed_window(*x, want, 5)), f)
+                  : find_in_window(keys, n, base, key, len,
+                                   fetch_entries(*x, guessed_window(*x, want, 5)), f);
+    if (settled) return f;
     narrow_by_heads(x, keys, key, len, m, want, a, b);
   } else if (whole_heads && x->hash.slots) {
     uint8_t* entry;
     if (!head_run(*x, want, a, b, entry)) return Found{};
-    if (entry == nullptr) entry = keys.entry(a);
-    const uint8_t* k = entry + keys.key_off;
+    if (b == a + 1)
+      return only_entry_of_head(keys, n, base, key, len, m, want, a,
+                                entry ? entry : keys.entry(a));
     // A tag shared by another head: the entry tells, and the search runs
     // on the entries.
-    if ((key_head(k, len) & m) != want) return classic_find(keys, n, base, key, len);
-    if (b == a + 1) {  // the only entry with that head: the key is its or absent
-      if (compare_keys(k, key, len) != 0) return Found{};
-      Found f;
-      f.first = f.last = f.probe = a;
-      f.first_entry = entry;
-      return f;
-    }
+    if ((key_head(keys.key(a), len) & m) != want) return classic_find(keys, n, base, key, len);
   } else {
     narrow_by_heads(x, keys, key, len, m, want, a, b);
   }
