@@ -390,11 +390,11 @@ struct WideKey {
   uint64_t hi, lo;
 };
 
-// The search key, read no further than its length.
+// The search key, read no further than its length: past 8 bytes, its
+// last 8 bytes shifted up to where its bytes from the 9th lie.
 WideKey wide_key(const uint8_t* key, uint64_t len) {
-  uint8_t bytes[16] = {};
-  __builtin_memcpy(bytes, key, len);
-  return {load_be64(bytes), load_be64(bytes + 8)};
+  if (len <= 8) return {key_head(key, len), 0};
+  return {load_be64(key), load_be64(key + len - 8) << (8 * (16 - len))};
 }
 
 // The key of `len` bytes at k, read as 16 bytes whatever its length: at
