@@ -101,10 +101,12 @@ constexpr int kIndexes = 4;
 constexpr int64_t kSampleEvery = 32;
 
 // Where each run of equal key heads begins, found by the head's value:
-// open addressing over a power of two of slots, each holding a 31-bit tag
-// of the head's mixed bits, a bit telling a run of more than one position,
-// and the run's first position + 1 (0: a free slot); with an entries list
-// (xtables) a second word holds the first position's entry.  A find then
+// open addressing over a power of two of slots, each holding a tag of the
+// head's mixed bits, a bit telling a run of more than one position, and
+// the run's first position + 1 (0: a free slot).  With an entries list
+// (xtables) the slot also tells the first position's entry: by its number
+// among the table's slots, packed into the one word when positions and
+// entry numbers fit 24 bits each, else as a second word.  A find then
 // reaches its run with one probe instead of a binary search, and the entry
 // of a run of one without reading the heads or the entries list at all.
 struct HeadHash {
@@ -113,10 +115,23 @@ struct HeadHash {
   uint64_t mask = 0;
   int shift = 0;
   uint64_t bytes = 0;
+  int tag_shift = 33;  // the tag's lowest bit; the run bit lies just below
+  int position_bits = 32;
+  const uint8_t* entry_base = nullptr;  // packed: entry number k lies at base + k * stride
+  uint64_t entry_stride = 0;
+  uint64_t tag_of(uint64_t mixed) const { return mixed << tag_shift; }
+  uint64_t longer_run() const { return uint64_t{1} << (tag_shift - 1); }
+  int64_t position(uint64_t slot) const {
+    return static_cast<int64_t>(slot & ((uint64_t{1} << position_bits) - 1)) - 1;
+  }
+  uint8_t* entry(uint64_t k, uint64_t slot) const {
+    if (words == 2) return reinterpret_cast<uint8_t*>(slots[k * 2 + 1]);
+    if (entry_base == nullptr) return nullptr;
+    const uint64_t number = (slot >> position_bits) & ((uint64_t{1} << kPackedBits) - 1);
+    return const_cast<uint8_t*>(entry_base) + number * entry_stride;
+  }
+  static constexpr int kPackedBits = 24;
 };
-
-constexpr uint64_t kLongerRun = uint64_t{1} << 32;
-constexpr uint64_t kTagBits = ~uint64_t{0} << 33;
 
 inline uint64_t mix_head(uint64_t head) {
   const uint64_t h = (head ^ (head >> 29)) * 0x9e3779b97f4a7c15ull;
@@ -228,6 +243,26 @@ Found classic_find(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t
   return f;
 }
 
+// The number of each entry among the slots of its table (from base, at
+// the given stride), packed into the hash's slots; false when one is not
+// at a slot's start or its number needs more bits.  Entry addresses are
+// exact multiples of the stride from the base: its odd part divides them
+// by its inverse modulo 2^64, without a division.
+bool entry_numbers(const SearchIndex& x, uint32_t* numbers) {
+  const uint64_t stride = x.keys.stride;
+  const int zeros = __builtin_ctzll(stride);
+  const uint64_t odd = stride >> zeros;
+  uint64_t inverse = odd;  // each step doubles the bits that are right
+  for (int k = 0; k < 5; ++k) inverse *= 2 - odd * inverse;
+  for (int64_t i = 0; i < x.n; ++i) {
+    const uint64_t offset = static_cast<uint64_t>(x.keys.entries[i * 2] - x.keys.data);
+    const uint64_t number = (offset >> zeros) * inverse;
+    if (number >> HeadHash::kPackedBits || number * stride != offset) return false;
+    numbers[i] = static_cast<uint32_t>(number);
+  }
+  return true;
+}
+
 // Makes the index's head hash; false when there is no memory for it or
 // the positions do not fit its slots.
 bool make_head_hash(SearchIndex& x) {
@@ -235,13 +270,33 @@ bool make_head_hash(SearchIndex& x) {
   if (x.n >= (int64_t{1} << 31)) return false;
   int bits = 4;  // at most two thirds of the slots in use
   while ((uint64_t{2} << bits) < 3 * static_cast<uint64_t>(x.n)) ++bits;
-  const int words = x.keys.entries ? 2 : 1;
-  const uint64_t bytes = uint64_t{8} * static_cast<uint64_t>(words) << bits;
-  uint64_t* slots = static_cast<uint64_t*>(map_memory(bytes));
-  if (slots == nullptr) return false;
-  sys::call3(sys::kMadvise, reinterpret_cast<long>(slots), static_cast<long>(bytes),
+  // The entry numbers go where the slots will be, ahead of them.
+  uint32_t* numbers = nullptr;
+  bool packed = x.keys.entries && x.keys.data && x.keys.stride &&
+                x.n < (int64_t{1} << HeadHash::kPackedBits);
+  const int words = x.keys.entries && !packed ? 2 : 1;
+  uint64_t bytes = uint64_t{8} * static_cast<uint64_t>(words) << bits;
+  if (packed) bytes += static_cast<uint64_t>(x.n) * 4;
+  uint8_t* map = static_cast<uint8_t*>(map_memory(bytes));
+  if (map == nullptr) return false;
+  sys::call3(sys::kMadvise, reinterpret_cast<long>(map), static_cast<long>(bytes),
              sys::kMadvHugepage);
+  if (packed) {
+    numbers = reinterpret_cast<uint32_t*>(map + (uint64_t{8} << bits));
+    if (!entry_numbers(x, numbers)) {
+      sys::call2(sys::kMunmap, reinterpret_cast<long>(map), static_cast<long>(bytes));
+      x.keys.data = nullptr;  // the entries as a second word
+      return make_head_hash(x);
+    }
+  }
+  uint64_t* slots = reinterpret_cast<uint64_t*>(map);
   hh = HeadHash{slots, words, (uint64_t{1} << bits) - 1, 64 - bits, bytes};
+  if (packed) {
+    hh.tag_shift = 2 * HeadHash::kPackedBits + 1;
+    hh.position_bits = HeadHash::kPackedBits;
+    hh.entry_base = x.keys.data;
+    hh.entry_stride = x.keys.stride;
+  }
   // Every run lands in a slot at random: the slot of the run some places
   // on is fetched ahead, so that many of them are on their way at once.
   constexpr int64_t kAhead = 16;
@@ -254,7 +309,9 @@ bool make_head_hash(SearchIndex& x) {
     const uint64_t mixed = mix_head(head);
     uint64_t k = mixed >> hh.shift;
     while (slots[k * words]) k = (k + 1) & hh.mask;
-    slots[k * words] = (mixed << 33) | (longer ? kLongerRun : 0) | static_cast<uint64_t>(i + 1);
+    uint64_t slot = hh.tag_of(mixed) | (longer ? hh.longer_run() : 0) | static_cast<uint64_t>(i + 1);
+    if (packed) slot |= static_cast<uint64_t>(numbers[i]) << hh.position_bits;
+    slots[k * words] = slot;
     if (words == 2) slots[k * 2 + 1] = reinterpret_cast<uint64_t>(x.keys.entries[i * 2]);
   }
   return true;
@@ -451,16 +508,16 @@ bool search_window(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t
 bool head_run(const SearchIndex& x, uint64_t want, int64_t& a, int64_t& b, uint8_t*& entry) {
   const HeadHash& hh = x.hash;
   const uint64_t mixed = mix_head(want);
-  const uint64_t tag = mixed << 33;
+  const uint64_t tag = hh.tag_of(mixed), tag_bits = hh.tag_of(~uint64_t{0});
   for (uint64_t k = mixed >> hh.shift;; k = (k + 1) & hh.mask) {
     const uint64_t slot = hh.slots[k * hh.words];
     if (slot == 0) return false;
-    if ((slot & kTagBits) != tag) continue;
-    const int64_t p = static_cast<int64_t>(slot & 0xffffffffu) - 1;
+    if ((slot & tag_bits) != tag) continue;
+    const int64_t p = hh.position(slot);
     a = p;
     b = p + 1;
-    entry = hh.words == 2 ? reinterpret_cast<uint8_t*>(hh.slots[k * 2 + 1]) : nullptr;
-    if (!(slot & kLongerRun)) return true;
+    entry = hh.entry(k, slot);
+    if (!(slot & hh.longer_run())) return true;
     if (x.heads[p * x.step] != want) continue;
     while (b < x.n && x.heads[b * x.step] == want) ++b;
     return true;
