@@ -144,17 +144,19 @@ inline uint64_t mix_head(uint64_t head) {
 // else from memory (such a table has no head hash).  Each head byte counts
 // by the rank of its value among the values the samples hold in that place
 // (keys of a few letters or digits then spread evenly), which makes a head
-// a fraction from 0 to 1; `first` holds, for each of 2^bits equal parts of
-// that range, the first position whose fraction lies in the part or
-// beyond, and a guess interpolates within the part.
+// a fraction from 0 to 1 (in units of 2^-62, summed without waiting for
+// floating point); `first` holds, for each of 2^bits equal parts of that
+// range, the first position whose fraction lies in the part or beyond,
+// and a guess interpolates within the part.
 struct PositionGuide {
   uint32_t* first;  // 2^bits + 1 positions, mapped
   uint64_t bytes;
   int bits;
   // What each byte value adds in each place: its rank times 1 / the
   // product of the value counts up to that place.
-  double weight[8][256];
-  double fraction(uint64_t head) const {
+  static constexpr int kOne = 62;  // the fraction 1 is 2^kOne
+  uint64_t weight[8][256];
+  uint64_t fraction(uint64_t head) const {
     auto d = [&](int j) { return weight[j][(head >> (56 - 8 * j)) & 0xff]; };
     // Summed as a tree, so that the additions need not wait for each other.
     return ((d(0) + d(1)) + (d(2) + d(3))) + ((d(4) + d(5)) + (d(6) + d(7)));
@@ -346,13 +348,14 @@ void make_position_guide(SearchIndex& x) {
       count += seen[v];
     }
     unit /= count;
-    for (int v = 0; v < 256; ++v) g.weight[j][v] = rank[v] * unit;
+    for (int v = 0; v < 256; ++v)
+      g.weight[j][v] = static_cast<uint64_t>(rank[v] * unit * 0x1p62);
   }
   // Positions whose parts go back (a value the samples lack) leave the
   // parts already passed as they are.
   int64_t next = 0;
   for (int64_t i = 0; i < x.n; ++i) {
-    int64_t part = static_cast<int64_t>(g.fraction(x.heads[i * x.step]) * parts);
+    int64_t part = static_cast<int64_t>(g.fraction(x.heads[i * x.step]) >> (g.kOne - bits));
     if (part > parts) part = parts;
     while (next <= part) first[next++] = static_cast<uint32_t>(i);
   }
@@ -372,12 +375,13 @@ struct Window {
 Window guessed_window(const SearchIndex& x, uint64_t head, int64_t reach) {
   const PositionGuide& g = x.guide;
   const int64_t parts = int64_t{1} << g.bits;
-  const double f = g.fraction(head) * static_cast<double>(parts);
-  int64_t part = static_cast<int64_t>(f);
+  const uint64_t f = g.fraction(head);
+  int64_t part = static_cast<int64_t>(f >> (g.kOne - g.bits));
   if (part >= parts) part = parts - 1;
   const int64_t lo = g.first[part], hi = g.first[part + 1];
-  int64_t guess = lo + static_cast<int64_t>((f - static_cast<double>(part)) *
-                                             static_cast<double>(hi - lo));
+  // Where the fraction lies within its part, in units of 2^-32.
+  const uint64_t within = (f >> (g.kOne - g.bits - 32)) & 0xffffffffu;
+  int64_t guess = lo + static_cast<int64_t>((within * static_cast<uint64_t>(hi - lo)) >> 32);
   if (guess > x.n - 1) guess = x.n - 1;
   return {guess < reach ? 0 : guess - reach, guess + reach + 1 > x.n ? x.n : guess + reach + 1};
 }
