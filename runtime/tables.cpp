@@ -101,7 +101,7 @@ constexpr int kIndexes = 4;
 constexpr int64_t kSampleEvery = 32;
 
 // Where each run of equal key heads begins, found by the head's value:
-// open addressing over a power of two of slots, each holding a tag of the
+// open addressing over 3/2 slots to a run, each holding a tag of the
 // head's mixed bits, a bit telling a run of more than one position, and
 // the run's first position + 1 (0: a free slot).  With an entries list
 // (xtables) the slot also tells the first position's entry: by its number
@@ -112,13 +112,16 @@ constexpr int64_t kSampleEvery = 32;
 struct HeadHash {
   uint64_t* slots = nullptr;
   int words = 1;  // per slot
-  uint64_t mask = 0;
-  int shift = 0;
+  uint64_t count = 0;  // slots
   uint64_t bytes = 0;
   int tag_shift = 33;  // the tag's lowest bit; the run bit lies just below
   int position_bits = 32;
   const uint8_t* entry_base = nullptr;  // packed: entry number k lies at base + k * stride
   uint64_t entry_stride = 0;
+  // A head's first slot comes from the mixed bits' upper half, its tag
+  // from the lower ones.
+  uint64_t home(uint64_t mixed) const { return ((mixed >> 32) * count) >> 32; }
+  uint64_t next(uint64_t k) const { return k + 1 == count ? 0 : k + 1; }
   uint64_t tag_of(uint64_t mixed) const { return mixed << tag_shift; }
   uint64_t longer_run() const { return uint64_t{1} << (tag_shift - 1); }
   int64_t position(uint64_t slot) const {
@@ -245,54 +248,46 @@ Found classic_find(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t
   return f;
 }
 
-// The number of each entry among the slots of its table (from base, at
-// the given stride), packed into the hash's slots; false when one is not
-// at a slot's start or its number needs more bits.  Entry addresses are
-// exact multiples of the stride from the base: its odd part divides them
-// by its inverse modulo 2^64, without a division.
-bool entry_numbers(const SearchIndex& x, uint32_t* numbers) {
-  const uint64_t stride = x.keys.stride;
-  const int zeros = __builtin_ctzll(stride);
-  const uint64_t odd = stride >> zeros;
-  uint64_t inverse = odd;  // each step doubles the bits that are right
-  for (int k = 0; k < 5; ++k) inverse *= 2 - odd * inverse;
-  for (int64_t i = 0; i < x.n; ++i) {
-    const uint64_t offset = static_cast<uint64_t>(x.keys.entries[i * 2] - x.keys.data);
-    const uint64_t number = (offset >> zeros) * inverse;
-    if (number >> HeadHash::kPackedBits || number * stride != offset) return false;
-    numbers[i] = static_cast<uint32_t>(number);
+// Numbers entries among the slots of their table (from base, at the
+// given stride): entry addresses lie exact multiples of the stride from
+// the base, so the odd part of the stride divides them by its inverse
+// modulo 2^64, without a division.
+struct EntryNumbering {
+  const uint8_t* base;
+  uint64_t stride, inverse;
+  int zeros;
+  EntryNumbering(const uint8_t* b, uint64_t s) : base(b), stride(s), zeros(__builtin_ctzll(s)) {
+    const uint64_t odd = s >> zeros;
+    inverse = odd;  // each step doubles the bits that are right
+    for (int k = 0; k < 5; ++k) inverse *= 2 - odd * inverse;
   }
-  return true;
-}
+  // The entry's number; one of 2^bits or more when it is not at a slot's
+  // start or does not fit.
+  uint64_t number(const uint8_t* entry, int bits) const {
+    const uint64_t offset = static_cast<uint64_t>(entry - base);
+    const uint64_t k = (offset >> zeros) * inverse;
+    return k * stride == offset ? k : uint64_t{1} << bits;
+  }
+};
 
 // Makes the index's head hash; false when there is no memory for it or
-// the positions do not fit its slots.
-bool make_head_hash(SearchIndex& x) {
+// the positions do not fit its slots.  An xtable's entries are packed by
+// number into the slots when they fit, else kept in a second word.
+bool make_head_hash(SearchIndex& x, bool pack = true) {
   HeadHash& hh = x.hash;
   if (x.n >= (int64_t{1} << 31)) return false;
-  int bits = 4;  // at most two thirds of the slots in use
-  while ((uint64_t{2} << bits) < 3 * static_cast<uint64_t>(x.n)) ++bits;
-  // The entry numbers go where the slots will be, ahead of them.
-  uint32_t* numbers = nullptr;
-  bool packed = x.keys.entries && x.keys.data && x.keys.stride &&
-                x.n < (int64_t{1} << HeadHash::kPackedBits);
+  const bool packed = pack && x.keys.entries && x.keys.data && x.keys.stride &&
+                      x.n < (int64_t{1} << HeadHash::kPackedBits);
   const int words = x.keys.entries && !packed ? 2 : 1;
-  uint64_t bytes = uint64_t{8} * static_cast<uint64_t>(words) << bits;
-  if (packed) bytes += static_cast<uint64_t>(x.n) * 4;
-  uint8_t* map = static_cast<uint8_t*>(map_memory(bytes));
-  if (map == nullptr) return false;
-  sys::call3(sys::kMadvise, reinterpret_cast<long>(map), static_cast<long>(bytes),
+  // At most two thirds of the slots in use, whole lines of them.
+  const uint64_t count = (static_cast<uint64_t>(x.n) * 3 / 2 + 8) & ~uint64_t{7};
+  const uint64_t bytes = count * 8 * static_cast<uint64_t>(words);
+  uint64_t* slots = static_cast<uint64_t*>(map_memory(bytes));
+  if (slots == nullptr) return false;
+  sys::call3(sys::kMadvise, reinterpret_cast<long>(slots), static_cast<long>(bytes),
              sys::kMadvHugepage);
-  if (packed) {
-    numbers = reinterpret_cast<uint32_t*>(map + (uint64_t{8} << bits));
-    if (!entry_numbers(x, numbers)) {
-      sys::call2(sys::kMunmap, reinterpret_cast<long>(map), static_cast<long>(bytes));
-      x.keys.data = nullptr;  // the entries as a second word
-      return make_head_hash(x);
-    }
-  }
-  uint64_t* slots = reinterpret_cast<uint64_t*>(map);
-  hh = HeadHash{slots, words, (uint64_t{1} << bits) - 1, 64 - bits, bytes};
+  hh = HeadHash{slots, words, count, bytes};
+  const EntryNumbering numbering(x.keys.data, x.keys.stride ? x.keys.stride : 1);
   if (packed) {
     hh.tag_shift = 2 * HeadHash::kPackedBits + 1;
     hh.position_bits = HeadHash::kPackedBits;
@@ -304,15 +299,23 @@ bool make_head_hash(SearchIndex& x) {
   constexpr int64_t kAhead = 16;
   for (int64_t i = 0; i < x.n; ++i) {
     if (i + kAhead < x.n)
-      __builtin_prefetch(slots + (mix_head(x.heads[(i + kAhead) * x.step]) >> hh.shift) * words, 1);
+      __builtin_prefetch(slots + hh.home(mix_head(x.heads[(i + kAhead) * x.step])) * words, 1);
     const uint64_t head = x.heads[i * x.step];
     if (i > 0 && head == x.heads[(i - 1) * x.step]) continue;  // inside a run
     const bool longer = i + 1 < x.n && x.heads[(i + 1) * x.step] == head;
     const uint64_t mixed = mix_head(head);
-    uint64_t k = mixed >> hh.shift;
-    while (slots[k * words]) k = (k + 1) & hh.mask;
+    uint64_t k = hh.home(mixed);
+    while (slots[k * words]) k = hh.next(k);
     uint64_t slot = hh.tag_of(mixed) | (longer ? hh.longer_run() : 0) | static_cast<uint64_t>(i + 1);
-    if (packed) slot |= static_cast<uint64_t>(numbers[i]) << hh.position_bits;
+    if (packed) {
+      const uint64_t number = numbering.number(x.keys.entries[i * 2], HeadHash::kPackedBits);
+      if (number >> HeadHash::kPackedBits) {  // the entries as a second word after all
+        sys::call2(sys::kMunmap, reinterpret_cast<long>(slots), static_cast<long>(bytes));
+        hh = HeadHash{};
+        return make_head_hash(x, false);
+      }
+      slot |= number << hh.position_bits;
+    }
     slots[k * words] = slot;
     if (words == 2) slots[k * 2 + 1] = reinterpret_cast<uint64_t>(x.keys.entries[i * 2]);
   }
@@ -513,7 +516,7 @@ bool head_run(const SearchIndex& x, uint64_t want, int64_t& a, int64_t& b, uint8
   const HeadHash& hh = x.hash;
   const uint64_t mixed = mix_head(want);
   const uint64_t tag = hh.tag_of(mixed), tag_bits = hh.tag_of(~uint64_t{0});
-  for (uint64_t k = mixed >> hh.shift;; k = (k + 1) & hh.mask) {
+  for (uint64_t k = hh.home(mixed);; k = hh.next(k)) {
     const uint64_t slot = hh.slots[k * hh.words];
     if (slot == 0) return false;
     if ((slot & tag_bits) != tag) continue;
