@@ -296,7 +296,7 @@ bool make_head_hash(SearchIndex& x, bool pack = true) {
   }
   // Every run lands in a slot at random: the slot of the run some places
   // on is fetched ahead, so that many of them are on their way at once.
-  constexpr int64_t kAhead = 16;
+  constexpr int64_t kAhead = 32;
   for (int64_t i = 0; i < x.n; ++i) {
     if (i + kAhead < x.n)
       __builtin_prefetch(slots + hh.home(mix_head(x.heads[(i + kAhead) * x.step])) * words, 1);
