@@ -101,7 +101,7 @@ constexpr int kIndexes = 4;
 constexpr int64_t kSampleEvery = 32;
 
 // Where each run of equal key heads begins, found by the head's value:
-// open addressing over 3/2 slots to a run, each holding a tag of the
+// open addressing over 3/2 slots to a position, each holding a tag of the
 // head's mixed bits, a bit telling a run of more than one position, and
 // the run's first position + 1 (0: a free slot).  With an entries list
 // (xtables) the slot also tells the first position's entry: by its number
@@ -306,7 +306,8 @@ bool make_head_hash(SearchIndex& x, bool pack = true) {
     const uint64_t mixed = mix_head(head);
     uint64_t k = hh.home(mixed);
     while (slots[k * words]) k = hh.next(k);
-    uint64_t slot = hh.tag_of(mixed) | (longer ? hh.longer_run() : 0) | static_cast<uint64_t>(i + 1);
+    uint64_t slot =
+        hh.tag_of(mixed) | (longer ? hh.longer_run() : 0) | static_cast<uint64_t>(i + 1);
     if (packed) {
       const uint64_t number = numbering.number(x.keys.entries[i * 2], HeadHash::kPackedBits);
       if (number >> HeadHash::kPackedBits) {  // the entries as a second word after all
@@ -469,7 +470,9 @@ struct WideReader {
   explicit WideReader(uint64_t len)
       : hi_mask(len >= 8 ? ~0ull : ~0ull << (8 * (8 - len))),
         lo_mask(len >= 16 ? ~0ull : len <= 8 ? 0 : ~0ull << (8 * (16 - len))) {}
-  WideKey at(const uint8_t* k) const { return {load_be64(k) & hi_mask, load_be64(k + 8) & lo_mask}; }
+  WideKey at(const uint8_t* k) const {
+    return {load_be64(k) & hi_mask, load_be64(k + 8) & lo_mask};
+  }
 };
 
 // Whole keys of up to 16 bytes around the guessed position, in a fixed
@@ -478,10 +481,11 @@ struct WideReader {
 // the outcome of find_in_window: 0 when the window settles the find, -1
 // when the key's run may begin before it, 1 when the key lies after it.
 int search_window(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t* key,
-                   uint64_t len, Window w, Found& f) {
+                  uint64_t len, Window w, Found& f) {
   const WideReader read(len);
   const WideKey want = wide_key(key, len);
-  const uint8_t* const keys0 = keys.data + static_cast<uint64_t>(w.from) * keys.stride + keys.key_off;
+  const uint8_t* const keys0 =
+      keys.data + static_cast<uint64_t>(w.from) * keys.stride + keys.key_off;
   auto below = [&](int64_t i) {
     const WideKey k = read.at(keys0 + static_cast<uint64_t>(i) * keys.stride);
     return static_cast<int64_t>((k.hi < want.hi) | ((k.hi == want.hi) & (k.lo < want.lo)));
