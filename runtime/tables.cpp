@@ -101,22 +101,40 @@ constexpr int kIndexes = 4;
 constexpr int64_t kSampleEvery = 32;
 
 // Where each run of equal key heads begins, found by the head's value:
-// open addressing over a power of two of slots, each holding a 31-bit tag
-// of the head's mixed bits, a bit telling a run of more than one position,
-// and the run's first position + 1 (0: a free slot); with an entries list
-// (xtables) a second word holds the first position's entry.  A find then
+// open addressing over 3/2 slots to a position, each holding a tag of the
+// head's mixed bits, a bit telling a run of more than one position, and
+// the run's first position + 1 (0: a free slot).  With an entries list
+// (xtables) the slot also tells the first position's entry: by its number
+// among the table's slots, packed into the one word when positions and
+// entry numbers fit 24 bits each, else as a second word.  A find then
 // reaches its run with one probe instead of a binary search, and the entry
 // of a run of one without reading the heads or the entries list at all.
 struct HeadHash {
   uint64_t* slots = nullptr;
   int words = 1;  // per slot
-  uint64_t mask = 0;
-  int shift = 0;
+  uint64_t count = 0;  // slots
   uint64_t bytes = 0;
+  int tag_shift = 33;  // the tag's lowest bit; the run bit lies just below
+  int position_bits = 32;
+  const uint8_t* entry_base = nullptr;  // packed: entry number k lies at base + k * stride
+  uint64_t entry_stride = 0;
+  // A head's first slot comes from the mixed bits' upper half, its tag
+  // from the lower ones.
+  uint64_t home(uint64_t mixed) const { return ((mixed >> 32) * count) >> 32; }
+  uint64_t next(uint64_t k) const { return k + 1 == count ? 0 : k + 1; }
+  uint64_t tag_of(uint64_t mixed) const { return mixed << tag_shift; }
+  uint64_t longer_run() const { return uint64_t{1} << (tag_shift - 1); }
+  int64_t position(uint64_t slot) const {
+    return static_cast<int64_t>(slot & ((uint64_t{1} << position_bits) - 1)) - 1;
+  }
+  uint8_t* entry(uint64_t k, uint64_t slot) const {
+    if (words == 2) return reinterpret_cast<uint8_t*>(slots[k * 2 + 1]);
+    if (entry_base == nullptr) return nullptr;
+    const uint64_t number = (slot >> position_bits) & ((uint64_t{1} << kPackedBits) - 1);
+    return const_cast<uint8_t*>(entry_base) + number * entry_stride;
+  }
+  static constexpr int kPackedBits = 24;
 };
-
-constexpr uint64_t kLongerRun = uint64_t{1} << 32;
-constexpr uint64_t kTagBits = ~uint64_t{0} << 33;
 
 inline uint64_t mix_head(uint64_t head) {
   const uint64_t h = (head ^ (head >> 29)) * 0x9e3779b97f4a7c15ull;
@@ -129,17 +147,19 @@ inline uint64_t mix_head(uint64_t head) {
 // else from memory (such a table has no head hash).  Each head byte counts
 // by the rank of its value among the values the samples hold in that place
 // (keys of a few letters or digits then spread evenly), which makes a head
-// a fraction from 0 to 1; `first` holds, for each of 2^bits equal parts of
-// that range, the first position whose fraction lies in the part or
-// beyond, and a guess interpolates within the part.
+// a fraction from 0 to 1 (in units of 2^-62, summed without waiting for
+// floating point); `first` holds, for each of 2^bits equal parts of that
+// range, the first position whose fraction lies in the part or beyond,
+// and a guess interpolates within the part.
 struct PositionGuide {
   uint32_t* first;  // 2^bits + 1 positions, mapped
   uint64_t bytes;
   int bits;
   // What each byte value adds in each place: its rank times 1 / the
   // product of the value counts up to that place.
-  double weight[8][256];
-  double fraction(uint64_t head) const {
+  static constexpr int kOne = 62;  // the fraction 1 is 2^kOne
+  uint64_t weight[8][256];
+  uint64_t fraction(uint64_t head) const {
     auto d = [&](int j) { return weight[j][(head >> (56 - 8 * j)) & 0xff]; };
     // Summed as a tree, so that the additions need not wait for each other.
     return ((d(0) + d(1)) + (d(2) + d(3))) + ((d(4) + d(5)) + (d(6) + d(7)));
@@ -228,33 +248,76 @@ Found classic_find(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t
   return f;
 }
 
+// Numbers entries among the slots of their table (from base, at the
+// given stride): entry addresses lie exact multiples of the stride from
+// the base, so the odd part of the stride divides them by its inverse
+// modulo 2^64, without a division.
+struct EntryNumbering {
+  const uint8_t* base;
+  uint64_t stride, inverse;
+  int zeros;
+  EntryNumbering(const uint8_t* b, uint64_t s) : base(b), stride(s), zeros(__builtin_ctzll(s)) {
+    const uint64_t odd = s >> zeros;
+    inverse = odd;  // each step doubles the bits that are right
+    for (int k = 0; k < 5; ++k) inverse *= 2 - odd * inverse;
+  }
+  // The entry's number; one of 2^bits or more when it is not at a slot's
+  // start or does not fit.
+  uint64_t number(const uint8_t* entry, int bits) const {
+    const uint64_t offset = static_cast<uint64_t>(entry - base);
+    const uint64_t k = (offset >> zeros) * inverse;
+    return k * stride == offset ? k : uint64_t{1} << bits;
+  }
+};
+
 // Makes the index's head hash; false when there is no memory for it or
-// the positions do not fit its slots.
-bool make_head_hash(SearchIndex& x) {
+// the positions do not fit its slots.  An xtable's entries are packed by
+// number into the slots when they fit, else kept in a second word.
+bool make_head_hash(SearchIndex& x, bool pack = true) {
   HeadHash& hh = x.hash;
   if (x.n >= (int64_t{1} << 31)) return false;
-  int bits = 4;  // at most two thirds of the slots in use
-  while ((uint64_t{2} << bits) < 3 * static_cast<uint64_t>(x.n)) ++bits;
-  const int words = x.keys.entries ? 2 : 1;
-  const uint64_t bytes = uint64_t{8} * static_cast<uint64_t>(words) << bits;
+  const bool packed = pack && x.keys.entries && x.keys.data && x.keys.stride &&
+                      x.n < (int64_t{1} << HeadHash::kPackedBits);
+  const int words = x.keys.entries && !packed ? 2 : 1;
+  // At most two thirds of the slots in use, whole lines of them.
+  const uint64_t count = (static_cast<uint64_t>(x.n) * 3 / 2 + 8) & ~uint64_t{7};
+  const uint64_t bytes = count * 8 * static_cast<uint64_t>(words);
   uint64_t* slots = static_cast<uint64_t*>(map_memory(bytes));
   if (slots == nullptr) return false;
   sys::call3(sys::kMadvise, reinterpret_cast<long>(slots), static_cast<long>(bytes),
              sys::kMadvHugepage);
-  hh = HeadHash{slots, words, (uint64_t{1} << bits) - 1, 64 - bits, bytes};
+  hh = HeadHash{slots, words, count, bytes};
+  const EntryNumbering numbering(x.keys.data, x.keys.stride ? x.keys.stride : 1);
+  if (packed) {
+    hh.tag_shift = 2 * HeadHash::kPackedBits + 1;
+    hh.position_bits = HeadHash::kPackedBits;
+    hh.entry_base = x.keys.data;
+    hh.entry_stride = x.keys.stride;
+  }
   // Every run lands in a slot at random: the slot of the run some places
   // on is fetched ahead, so that many of them are on their way at once.
-  constexpr int64_t kAhead = 16;
+  constexpr int64_t kAhead = 32;
   for (int64_t i = 0; i < x.n; ++i) {
     if (i + kAhead < x.n)
-      __builtin_prefetch(slots + (mix_head(x.heads[(i + kAhead) * x.step]) >> hh.shift) * words, 1);
+      __builtin_prefetch(slots + hh.home(mix_head(x.heads[(i + kAhead) * x.step])) * words, 1);
     const uint64_t head = x.heads[i * x.step];
     if (i > 0 && head == x.heads[(i - 1) * x.step]) continue;  // inside a run
     const bool longer = i + 1 < x.n && x.heads[(i + 1) * x.step] == head;
     const uint64_t mixed = mix_head(head);
-    uint64_t k = mixed >> hh.shift;
-    while (slots[k * words]) k = (k + 1) & hh.mask;
-    slots[k * words] = (mixed << 33) | (longer ? kLongerRun : 0) | static_cast<uint64_t>(i + 1);
+    uint64_t k = hh.home(mixed);
+    while (slots[k * words]) k = hh.next(k);
+    uint64_t slot =
+        hh.tag_of(mixed) | (longer ? hh.longer_run() : 0) | static_cast<uint64_t>(i + 1);
+    if (packed) {
+      const uint64_t number = numbering.number(x.keys.entries[i * 2], HeadHash::kPackedBits);
+      if (number >> HeadHash::kPackedBits) {  // the entries as a second word after all
+        sys::call2(sys::kMunmap, reinterpret_cast<long>(slots), static_cast<long>(bytes));
+        hh = HeadHash{};
+        return make_head_hash(x, false);
+      }
+      slot |= number << hh.position_bits;
+    }
+    slots[k * words] = slot;
     if (words == 2) slots[k * 2 + 1] = reinterpret_cast<uint64_t>(x.keys.entries[i * 2]);
   }
   return true;
@@ -289,13 +352,14 @@ void make_position_guide(SearchIndex& x) {
       count += seen[v];
     }
     unit /= count;
-    for (int v = 0; v < 256; ++v) g.weight[j][v] = rank[v] * unit;
+    for (int v = 0; v < 256; ++v)
+      g.weight[j][v] = static_cast<uint64_t>(rank[v] * unit * 0x1p62);
   }
   // Positions whose parts go back (a value the samples lack) leave the
   // parts already passed as they are.
   int64_t next = 0;
   for (int64_t i = 0; i < x.n; ++i) {
-    int64_t part = static_cast<int64_t>(g.fraction(x.heads[i * x.step]) * parts);
+    int64_t part = static_cast<int64_t>(g.fraction(x.heads[i * x.step]) >> (g.kOne - bits));
     if (part > parts) part = parts;
     while (next <= part) first[next++] = static_cast<uint32_t>(i);
   }
@@ -310,28 +374,31 @@ struct Window {
   int64_t from, to;
 };
 
-// Fetches the entries around the guessed position of a head's entry: the
-// guess misses by more than 5 places rarely when the keys spread evenly
-// over their characters.  The first and last of those entries are read,
-// which brings their pages' translations too (a prefetch that needs one
-// may come to nothing).
-Window fetch_guessed_entries(const SearchIndex& x, uint64_t head) {
+// The positions within `reach` places of the guessed position of a head's
+// entry.
+Window guessed_window(const SearchIndex& x, uint64_t head, int64_t reach) {
   const PositionGuide& g = x.guide;
   const int64_t parts = int64_t{1} << g.bits;
-  const double f = g.fraction(head) * static_cast<double>(parts);
-  int64_t part = static_cast<int64_t>(f);
+  const uint64_t f = g.fraction(head);
+  int64_t part = static_cast<int64_t>(f >> (g.kOne - g.bits));
   if (part >= parts) part = parts - 1;
   const int64_t lo = g.first[part], hi = g.first[part + 1];
-  int64_t guess = lo + static_cast<int64_t>((f - static_cast<double>(part)) *
-                                             static_cast<double>(hi - lo));
+  // Where the fraction lies within its part, in units of 2^-32.
+  const uint64_t within = (f >> (g.kOne - g.bits - 32)) & 0xffffffffu;
+  int64_t guess = lo + static_cast<int64_t>((within * static_cast<uint64_t>(hi - lo)) >> 32);
   if (guess > x.n - 1) guess = x.n - 1;
-  const int64_t from = guess < 5 ? 0 : guess - 5, to = guess + 6 > x.n ? x.n : guess + 6;
-  const uint8_t* begin = x.keys.data + static_cast<uint64_t>(from) * x.keys.stride;
-  const uint8_t* end = x.keys.data + static_cast<uint64_t>(to) * x.keys.stride;
-  const uint8_t touch = *begin ^ end[-1];
-  asm volatile("" : : "r"(touch));
-  for (const uint8_t* p = begin; p < end; p += 64) __builtin_prefetch(p);
-  return {from, to};
+  return {guess < reach ? 0 : guess - reach, guess + reach + 1 > x.n ? x.n : guess + reach + 1};
+}
+
+// Fetches the entries of a window: the guess misses by more than 5 places
+// rarely when the keys spread evenly over their characters.  They are read
+// once, so they need not displace the guide from the nearer caches.
+Window fetch_entries(const SearchIndex& x, Window w) {
+  const uint8_t* begin = x.keys.data + static_cast<uint64_t>(w.from) * x.keys.stride;
+  const uint8_t* end = x.keys.data + static_cast<uint64_t>(w.to) * x.keys.stride;
+  for (const uint8_t* p = begin; p < end; p += 64) __builtin_prefetch(p, 0, 0);
+  __builtin_prefetch(end - 1, 0, 0);
+  return w;
 }
 
 // The last position of the run of equal keys that holds position `at`:
@@ -382,6 +449,78 @@ bool find_in_window(const KeyLayout& keys, int64_t n, int64_t base, const uint8_
   return true;
 }
 
+// A key of up to 16 bytes as two big-endian numbers (zeros after the
+// key), which order as the keys do and compare without a branch.
+struct WideKey {
+  uint64_t hi, lo;
+};
+
+// The search key, read no further than its length: past 8 bytes, its
+// last 8 bytes shifted up to where its bytes from the 9th lie.
+WideKey wide_key(const uint8_t* key, uint64_t len) {
+  if (len <= 8) return {key_head(key, len), 0};
+  return {load_be64(key), load_be64(key + len - 8) << (8 * (16 - len))};
+}
+
+// The key of `len` bytes at k, read as 16 bytes whatever its length: at
+// a fixed table's key start they stay inside its storage (the index slots
+// follow the entries).
+struct WideReader {
+  uint64_t hi_mask, lo_mask;
+  explicit WideReader(uint64_t len)
+      : hi_mask(len >= 8 ? ~0ull : ~0ull << (8 * (8 - len))),
+        lo_mask(len >= 16 ? ~0ull : len <= 8 ? 0 : ~0ull << (8 * (16 - len))) {}
+  WideKey at(const uint8_t* k) const {
+    return {load_be64(k) & hi_mask, load_be64(k + 8) & lo_mask};
+  }
+};
+
+// Whole keys of up to 16 bytes around the guessed position, in a fixed
+// table's entries: a binary search without branches (the window's size
+// alone decides its steps) finds the first key not below the key, with
+// the outcome of find_in_window: 0 when the window settles the find, -1
+// when the key's run may begin before it, 1 when the key lies after it.
+int search_window(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t* key,
+                  uint64_t len, Window w, Found& f) {
+  const WideReader read(len);
+  const WideKey want = wide_key(key, len);
+  const uint8_t* const keys0 =
+      keys.data + static_cast<uint64_t>(w.from) * keys.stride + keys.key_off;
+  auto below = [&](int64_t i) {
+    const WideKey k = read.at(keys0 + static_cast<uint64_t>(i) * keys.stride);
+    return static_cast<int64_t>((k.hi < want.hi) | ((k.hi == want.hi) & (k.lo < want.lo)));
+  };
+  auto equal = [&](int64_t i) {
+    const WideKey k = read.at(keys0 + static_cast<uint64_t>(i) * keys.stride);
+    return k.hi == want.hi && k.lo == want.lo;
+  };
+  int64_t at = 0;  // from the window's start
+  for (int64_t count = w.to - w.from; count > 1;) {
+    const int64_t half = count / 2;
+    at += half & -below(at + half - 1);
+    count -= half;
+  }
+  at += below(at);
+  const int64_t first = w.from + at;
+  if (at == 0 && w.from > 0) return -1;
+  f = Found{};
+  if (first == w.to) return w.to == n ? 0 : 1;  // settled only at the table's end
+  if (!equal(at)) return 0;
+  f.first = first;
+  f.last = first + 1 < n && equal(at + 1) ? last_of_run(keys, n, key, len, first + 1) : first;
+  f.probe = classic_probe(n, base, f.first, f.last);
+  f.first_entry = keys.entry(f.first);
+  return 0;
+}
+
+// The 11 positions next to a window on the side its search points to
+// (sharing its edge), where a guess that missed by a little more than 5
+// places finds the key: one more fetch rather than a search on the heads.
+Window beside(Window w, int side, int64_t n) {
+  if (side < 0) return {w.from > 10 ? w.from - 10 : 0, w.from + 1};
+  return {w.to - 1, w.to + 10 < n ? w.to + 10 : n};
+}
+
 // The run [a, b) of positions whose head is `want`, and the entry at a
 // when the slot holds it (else null); false when no position has that
 // head.  A run of one is taken on its tag alone (the caller checks the
@@ -389,16 +528,16 @@ bool find_in_window(const KeyLayout& keys, int64_t n, int64_t base, const uint8_
 bool head_run(const SearchIndex& x, uint64_t want, int64_t& a, int64_t& b, uint8_t*& entry) {
   const HeadHash& hh = x.hash;
   const uint64_t mixed = mix_head(want);
-  const uint64_t tag = mixed << 33;
-  for (uint64_t k = mixed >> hh.shift;; k = (k + 1) & hh.mask) {
+  const uint64_t tag = hh.tag_of(mixed), tag_bits = hh.tag_of(~uint64_t{0});
+  for (uint64_t k = hh.home(mixed);; k = hh.next(k)) {
     const uint64_t slot = hh.slots[k * hh.words];
     if (slot == 0) return false;
-    if ((slot & kTagBits) != tag) continue;
-    const int64_t p = static_cast<int64_t>(slot & 0xffffffffu) - 1;
+    if ((slot & tag_bits) != tag) continue;
+    const int64_t p = hh.position(slot);
     a = p;
     b = p + 1;
-    entry = hh.words == 2 ? reinterpret_cast<uint8_t*>(hh.slots[k * 2 + 1]) : nullptr;
-    if (!(slot & kLongerRun)) return true;
+    entry = hh.entry(k, slot);
+    if (!(slot & hh.longer_run())) return true;
     if (x.heads[p * x.step] != want) continue;
     while (b < x.n && x.heads[b * x.step] == want) ++b;
     return true;
@@ -564,6 +703,21 @@ Found run_of_key(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t* 
   return f;
 }
 
+// The find's outcome when position a is the only one whose head is
+// `want` (by the index): the key is its entry's or absent.  An entry
+// whose head differs (a hash tag shared by another head, or the table
+// changed behind the index) sends the search to the entries.
+Found only_entry_of_head(const KeyLayout& keys, int64_t n, int64_t base, const uint8_t* key,
+                         uint64_t len, uint64_t m, uint64_t want, int64_t a, uint8_t* entry) {
+  const uint8_t* k = entry + keys.key_off;
+  if ((key_head(k, len) & m) != want) return classic_find(keys, n, base, key, len);
+  Found f;
+  if (compare_keys(k, key, len) != 0) return f;
+  f.first = f.last = f.probe = a;
+  f.first_entry = entry;
+  return f;
+}
+
 }  // namespace
 
 Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t base,
@@ -589,23 +743,25 @@ Found find_sorted(const void* table, const KeyLayout& keys, int64_t n, int64_t b
   }
   if (whole_heads && x->guide.first) {
     Found f;
-    if (find_in_window(keys, n, base, key, len, fetch_guessed_entries(*x, want), f)) return f;
+    const Window w = fetch_entries(*x, guessed_window(*x, want, 5));
+    if (len <= 16) {
+      int side = search_window(keys, n, base, key, len, w, f);
+      if (side != 0) side = search_window(keys, n, base, key, len,
+                                          fetch_entries(*x, beside(w, side, n)), f);
+      if (side == 0) return f;
+    } else if (find_in_window(keys, n, base, key, len, w, f)) {
+      return f;
+    }
     narrow_by_heads(x, keys, key, len, m, want, a, b);
   } else if (whole_heads && x->hash.slots) {
     uint8_t* entry;
     if (!head_run(*x, want, a, b, entry)) return Found{};
-    if (entry == nullptr) entry = keys.entry(a);
-    const uint8_t* k = entry + keys.key_off;
+    if (b == a + 1)
+      return only_entry_of_head(keys, n, base, key, len, m, want, a,
+                                entry ? entry : keys.entry(a));
     // A tag shared by another head: the entry tells, and the search runs
     // on the entries.
-    if ((key_head(k, len) & m) != want) return classic_find(keys, n, base, key, len);
-    if (b == a + 1) {  // the only entry with that head: the key is its or absent
-      if (compare_keys(k, key, len) != 0) return Found{};
-      Found f;
-      f.first = f.last = f.probe = a;
-      f.first_entry = entry;
-      return f;
-    }
+    if ((key_head(keys.key(a), len) & m) != want) return classic_find(keys, n, base, key, len);
   } else {
     narrow_by_heads(x, keys, key, len, m, want, a, b);
   }

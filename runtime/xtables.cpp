@@ -251,6 +251,8 @@ void xsort(Xtable t, uint64_t key_start, uint64_t key_length) {
   KeyLayout keys;
   keys.entries = &refs[0].entry;
   keys.entries_stride = 2;
+  keys.data = start;  // where the entries' slots lie, for the index to number them
+  keys.stride = size;
   keys.key_off = key_off;
   keep_search_index(t.label(), keys, n, key_length, reinterpret_cast<void*>(map), bytes);
 }
