@@ -830,12 +830,19 @@ struct Pow10Reciprocals {
     }
   }
 };
-// The operations the fast path takes, by r8 (0 to 16).
+// By r8 (0 to 16): whether the fast path takes the operation, and for a
+// sum the masks that make it one: the receiving value kept (all ones) or
+// not (an assignment adds to 0), the operand negated (all ones: a
+// difference) or not.
 struct FastOperations {
   uint8_t at[17];
-  constexpr FastOperations() : at() {
+  uint64_t keep[17];     // at 24
+  uint64_t negate[17];   // at 160
+  constexpr FastOperations() : at(), keep(), negate() {
     using namespace qw::numbers;
     at[kAssign] = at[kAdd] = at[kSubtract] = at[kMultiply] = 1;
+    keep[kAdd] = keep[kSubtract] = ~uint64_t{0};
+    negate[kSubtract] = ~uint64_t{0};
   }
 };
 }  // namespace
@@ -847,6 +854,9 @@ __attribute__((used)) constexpr Pow10Reciprocals qw_pow10_reciprocals{};
 extern const FastOperations qw_fast_operations;
 __attribute__((used)) constexpr FastOperations qw_fast_operations{};
 }
+static_assert(__builtin_offsetof(FastOperations, keep) == 24 &&
+                  __builtin_offsetof(FastOperations, negate) == 160,
+              "the fast path reads the masks at 24 and 160");
 static_assert(__builtin_offsetof(Pow10Reciprocals, half) == 152, "the fast path reads the halves at 152");
 static_assert(__builtin_offsetof(Pow10Reciprocals, shift) == 304, "the fast path reads the shifts at 304");
 static_assert(qw::numbers::kAssign == 16 && qw::numbers::kAdd == 1 &&
@@ -1070,13 +1080,10 @@ _NUMBERS:
         jb 9f                           # receiving ones: rounding
         imul qw_pow10(,%rsi,8), %rdx
         jo 9f
-        mov %rdx, %rdi                  # a difference adds the operand
-        neg %rdi                        # negated, an assignment adds it
-        cmp $2, %r8                     # to 0
-        cmove %rdi, %rdx
-        xor %edi, %edi
-        cmp $16, %r8
-        cmove %rdi, %rax
+        mov qw_fast_operations+160(,%r8,8), %rdi
+        xor %rdi, %rdx                  # a difference adds the operand
+        sub %rdi, %rdx                  # negated, an assignment adds it
+        and qw_fast_operations+24(,%r8,8), %rax  # to 0
         add %rdx, %rax
         jo 9f
 7:      mov %rax, (%r9)
