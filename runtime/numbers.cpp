@@ -869,9 +869,6 @@ qw_dots16:      .fill 16, 1, 0x2e       # "."
 qw_plus16:      .fill 16, 1, 0x2b       # "+"; "," and "-" follow it
 qw_twos16:      .fill 16, 1, 2
 qw_nines16:     .fill 16, 1, 0x39       # "9"
-qw_dots:        .quad 0x2e2e2e2e2e2e2e2e
-qw_ones:        .quad 0x0101010101010101
-qw_high:        .quad 0x8080808080808080
 qw_lowest:      .quad 0x8000000000000000
         .popsection
         .pushsection .text
@@ -905,7 +902,7 @@ qw_lowest:      .quad 0x8000000000000000
         jnz \fail
         xor %ecx, %ecx
         jmp .Lknown\@
-.Llong\@:
+.Llong\@:                               # empty or longer
         mov \item, %rdi
         call qw_places_at_scale_one
         jc \fail
@@ -913,49 +910,32 @@ qw_lowest:      .quad 0x8000000000000000
         .subsection 0
         .endm
 
-# Scale 1 at %rdi: 0 places in %ecx, carry clear, unless its picture holds
-# a "." (carry set).  Clobbers %rax, %rdx, %rdi and xmm0.
+# Scale 1 at %rdi whose picture is empty or longer than 16 characters:
+# 0 places in %ecx, carry clear, unless the picture holds a "." (carry
+# set).  16 characters at a time, the last 16 ending at the last one.
+# Clobbers %rax, %rdx, %rdi and xmm0.
 qw_places_at_scale_one:
         mov -8(%rdi), %rcx
-        lea -1(%rcx), %rax
-        cmp $15, %rax
-        ja 1f
-        movdqu -8(%rdi,%rcx), %xmm0     # the 16 bytes ending at the picture's
-        pcmpeqb qw_dots16(%rip), %xmm0  # last character (those in front lie
-        pmovmskb %xmm0, %eax            # in the value and the header)
-        neg %ecx
-        add $16, %ecx
-        shr %cl, %eax                   # the picture's own bytes
-        mov $0, %ecx
-        neg %eax                        # carry: a "."
-        ret
-1:      lea 8(%rdi), %rdi               # longer pictures 8 characters at a
-2:      cmp $8, %rcx                    # time, the last 8 ending at the
-        jbe 3f                          # last one
-        mov (%rdi), %rax
-        call qw_has_dot
-        jnz 8f
-        add $8, %rdi
-        sub $8, %rcx
-        jmp 2b
-3:      test %rcx, %rcx
+        test %rcx, %rcx
         jz 6f
-        mov -8(%rdi,%rcx), %rax
-        call qw_has_dot
+        lea 8(%rdi), %rdi
+        lea -16(%rdi,%rcx), %rdx
+1:      movdqu (%rdi), %xmm0
+        pcmpeqb qw_dots16(%rip), %xmm0
+        pmovmskb %xmm0, %eax
+        test %eax, %eax
+        jnz 8f
+        add $16, %rdi
+        cmp %rdx, %rdi
+        jb 1b
+        movdqu (%rdx), %xmm0
+        pcmpeqb qw_dots16(%rip), %xmm0
+        pmovmskb %xmm0, %eax
+        test %eax, %eax
         jnz 8f
 6:      xor %ecx, %ecx                  # carry clear
         ret
 8:      stc
-        ret
-
-# Zero flag clear when one of the 8 bytes in %rax is a ".".  Clobbers %rdx.
-qw_has_dot:
-        xor qw_dots(%rip), %rax
-        mov %rax, %rdx
-        not %rax
-        sub qw_ones(%rip), %rdx
-        and %rdx, %rax
-        and qw_high(%rip), %rax
         ret
 
 # The places of the explicit picture at %r13, %r14 (at most 64 characters)

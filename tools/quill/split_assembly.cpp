@@ -210,7 +210,8 @@ std::vector<std::string> PieceCutter::take(std::string_view lines) {
     size_t end = lines.find('\n', at);
     if (end == std::string_view::npos) end = lines.size();
     const std::string_view line = lines.substr(at, end - at);
-    if (body_.size() >= bytes_now() && section_ == ".text" && code_label(line))
+    if (body_.size() >= piece_bytes_ / 4 && body_.size() >= bytes_now() && section_ == ".text" &&
+        code_label(line))
       done.push_back(close_piece());
     read_line(line);
     body_.append(line) += '\n';
